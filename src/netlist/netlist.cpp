@@ -1,0 +1,220 @@
+#include "netlist/netlist.h"
+
+#include <cstdarg>
+#include <cstdlib>
+#include <new>
+
+namespace zelk {
+
+void fail() { throw Fault{}; }
+void fail(std::string message) { throw Fault{std::move(message)}; }
+
+// ---------------------------------------------------------------- arena
+
+namespace {
+constexpr std::size_t kBlockSize = std::size_t{1} << 20;
+}
+
+Arena::~Arena() {
+  for (char* b : blocks_) std::free(b);
+}
+
+void* Arena::allocate(std::size_t size, std::size_t align) {
+  std::size_t pad = reinterpret_cast<std::uintptr_t>(cur_) & (align - 1);
+  if (pad) pad = align - pad;
+  if (cur_ == nullptr || pad + size > left_) {
+    std::size_t want = size + align > kBlockSize ? size + align : kBlockSize;
+    char* block = static_cast<char*>(std::calloc(1, want));
+    if (block == nullptr) throw std::bad_alloc();
+    blocks_.push_back(block);
+    cur_ = block;
+    left_ = want;
+    pad = reinterpret_cast<std::uintptr_t>(cur_) & (align - 1);
+    if (pad) pad = align - pad;
+  }
+  char* p = cur_ + pad;
+  cur_ = p + size;
+  left_ -= pad + size;
+  used_ += size;
+  return p;
+}
+
+const char* Arena::strsave(const char* text, std::size_t length) {
+  char* p = static_cast<char*>(allocate(length + 1, 1));
+  std::memcpy(p, text, length);
+  p[length] = '\0';
+  return p;
+}
+
+const char* Arena::strsave(const char* text) { return strsave(text, std::strlen(text)); }
+
+// ---------------------------------------------------------------- design
+
+void Design::say(const char* text) const { std::fputs(text, log); }
+
+void Design::sayf(const char* format, ...) const {
+  va_list ap;
+  va_start(ap, format);
+  std::vfprintf(log, format, ap);
+  va_end(ap);
+}
+
+// ---------------------------------------------------------------- net lists
+
+void net_push_front(Net* n, Link* l) {
+  l->net = n;
+  l->prev = nullptr;
+  l->next = n->links;
+  if (n->links) n->links->prev = l;
+  else n->tail = l;
+  n->links = l;
+}
+
+void net_push_back(Net* n, Link* l) {
+  l->net = n;
+  l->next = nullptr;
+  l->prev = n->tail;
+  if (n->tail) n->tail->next = l;
+  else n->links = l;
+  n->tail = l;
+}
+
+bool net_contains(const Link* l) {
+  return l->net != nullptr && (l->prev != nullptr || l->net->links == l);
+}
+
+void delete_node(Link* l) {
+  Net* n = l->net;
+  if (n == nullptr || !net_contains(l)) fail();
+  if (l->prev) l->prev->next = l->next;
+  else n->links = l->next;
+  if (l->next) l->next->prev = l->prev;
+  else n->tail = l->prev;
+  l->prev = nullptr;
+}
+
+void net_append_all(Net* to, Net* from) {
+  Link* first = from->links;
+  if (first == nullptr) return;
+  for (Link* t = first; t; t = t->next) t->net = to;
+  if (to->tail) {
+    to->tail->next = first;
+    first->prev = to->tail;
+  } else {
+    to->links = first;
+    first->prev = nullptr;
+  }
+  to->tail = from->tail;
+  from->links = nullptr;
+  from->tail = nullptr;
+}
+
+Link* net_detach(Net* n) {
+  Link* head = n->links;
+  n->links = nullptr;
+  n->tail = nullptr;
+  return head;
+}
+
+void net_relink(Net* n) {
+  Link* prev = nullptr;
+  for (Link* t = n->links; t; t = t->next) {
+    t->prev = prev;
+    prev = t;
+  }
+  n->tail = prev;
+}
+
+void module_push_net_front(Module* m, Net* n) {
+  n->owner = m->id;
+  n->prev = nullptr;
+  n->next = m->nets;
+  if (m->nets) m->nets->prev = n;
+  m->nets = n;
+}
+
+void module_insert_net_after(Module* m, Net* after, Net* n) {
+  if (after == nullptr) {
+    module_push_net_front(m, n);
+    return;
+  }
+  n->owner = m->id;
+  n->prev = after;
+  n->next = after->next;
+  if (after->next) after->next->prev = n;
+  after->next = n;
+}
+
+void delete_net(Net* n, Module* m) {
+  if (!module_has_net(m, n)) fail();
+  if (n->prev) n->prev->next = n->next;
+  else m->nets = n->next;
+  if (n->next) n->next->prev = n->prev;
+  n->prev = nullptr;
+  n->owner = 0;
+}
+
+Net* module_detach_nets(Module* m) {
+  Net* head = m->nets;
+  for (Net* n = head; n; n = n->next) n->owner = 0;
+  m->nets = nullptr;
+  return head;
+}
+
+void module_relink_nets(Module* m) {
+  Net* prev = nullptr;
+  for (Net* n = m->nets; n; n = n->next) {
+    n->prev = prev;
+    n->owner = m->id;
+    prev = n;
+  }
+}
+
+Net* module_last_net(const Module* m) {
+  Net* last = m->nets;
+  if (last)
+    while (last->next) last = last->next;
+  return last;
+}
+
+bool check_lists(const Module* m) {
+  Net* prevn = nullptr;
+  for (Net* n = m->nets; n; n = n->next) {
+    if (n->prev != prevn || n->owner != m->id) return false;
+    Link* prevl = nullptr;
+    for (Link* l = n->links; l; l = l->next) {
+      if (l->prev != prevl || l->net != n) return false;
+      prevl = l;
+    }
+    if (n->tail != prevl) return false;
+    prevn = n;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------- helpers
+
+Instance* pin_f(const char* name, const Module* m) {
+  for (Instance* p = m->pins; p; p = p->next)
+    if (p->name && std::strcmp(p->name, name) == 0) return p;
+  return nullptr;
+}
+
+Instance* instance_f(const char* name, const Module* m) {
+  for (Instance* c = m->comps; c; c = c->next)
+    if (c->name && std::strcmp(c->name, name) == 0) return c;
+  return nullptr;
+}
+
+std::string f_name(const std::string& name, const std::string& dir, const char* ext) {
+  std::string path;
+  path.reserve(dir.size() + name.size() + std::strlen(ext) + 2);
+  path += dir;
+  path += '/';
+  path += name;
+  path += '.';
+  path += ext;
+  return path;
+}
+
+}  // namespace zelk

@@ -1,0 +1,335 @@
+// The netlist records shared by every stage of zelk, the code values that
+// fill their type fields, the run context and the fault type.
+//
+// Records are plain structs linked by pointers.  Every record and every
+// string is allocated from the arena of one Design and lives until the
+// Design is destroyed; records move between lists but are never freed.
+// Strings are NUL-terminated and never modified once made, so several
+// records may share one string.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace zelk {
+
+struct Module;
+struct Instance;
+struct Net;
+struct Link;
+struct CompGroup;
+
+// ---------------------------------------------------------------- codes
+
+// Class codes (Instance::cls).
+enum : int16_t {
+  kInv = 400,      // "inv-"
+  kNinv = 401,     // "ninv-"
+  kAnd = 402,      // "and-"
+  kNand = 403,     // "nand-"
+  kOr = 404,       // "or-"
+  kNor = 405,      // "nor-"
+  kEor = 406,      // "eor-"
+  kEnor = 407,     // "enor-"
+  kAoi = 408,      // "aoi-"
+  kOai = 409,      // "oai-"
+  kReg1 = 410,     // "reg-1"
+  kRegr1 = 411,    // "regr-1"
+  kRegs1 = 412,    // "regs-1"
+  kRegSR = 413,    // "reg--1"
+  kRegSet = 414,   // "reg---1"
+  kSreg1 = 415,    // "sreg-1"
+  kSrgr1 = 416,    // "srgr-1"
+  kSrgs1 = 417,    // "srgs-1"
+  kSregSR = 418,   // "sreg--1"
+  kSregSet = 419,  // "sreg---1"
+  kHigh = 420,     // "high-"
+  kLow = 421,      // "low-"
+  kTsBuf = 422,    // "ts_buf-"
+  kBgate = 423,    // "bgate--2"
+  kPin = 424,      // a module pin
+  kUser = 425,     // an instance of a user module; also "no table row"
+};
+
+// Keyword codes; the value words among them are the pin type codes.
+enum : int16_t {
+  kwArea = 277,
+  kwBidirect = 257,
+  kwBidirectConnected = 258,
+  kwCellName = 278,
+  kwClock = 259,
+  kwDefComp = 260,
+  kwDefModule = 261,
+  kwDefNet = 262,
+  kwDefPin = 263,
+  kwGates = 279,
+  kwGlobal = 264,
+  kwInput = 265,
+  kwInputConnected = 266,
+  kwLoad = 281,
+  kwNote = 267,
+  kwOutput = 268,
+  kwOutputConnected = 269,
+  kwPower = 280,
+  kwScanEnb = 282,
+  kwScanIn = 283,
+  kwScanOut = 284,
+  kwStatic = 270,
+  kwTristate = 271,
+  kwTristateConnected = 272,
+  kwType = 273,
+  kwUndefined = 274,
+  kwUnused = 275,
+  kwUnusedConnected = 276,
+};
+
+// Net types (Net::type).
+enum : int16_t {
+  kNetNone = 0,
+  kNetTristate = 271,
+  kNetUnused = 275,
+  kNetControl = 290,
+  kNetSignal = 291,
+};
+
+// Module states (Module::state).
+enum : int16_t {
+  kStateCell = 301,   // primitive cell read from a PCD file
+  kStateOpen = 310,   // top module, or NLD module of an optimisation directory
+  kStateFixed = 311,  // NLD module of a read-only directory, or below a fixed one
+};
+
+// Table selectors of screen / inv_screen, and file kinds of def_pin.
+enum : int { kKeywordTable = 300, kCellTable = 301, kFileNld = 302, kFilePcd = 301 };
+
+// Token codes of the lexer.
+enum : int { kTokOpen = 40, kTokClose = 41, kTokDot = 46, kTokName = 350, kTokEof = -1 };
+
+// ---------------------------------------------------------------- records
+
+// One module copy: the top module, one copy per instance of a user module,
+// or one primitive-cell definition read from a PCD file.
+struct Module {
+  const char* name;
+  const char* inst_name;    // name of the instance realising this copy; top: == name
+  Instance* pins;           // class-424 instances, linked by Instance::next
+  CompGroup* comp_groups;   // components grouped for writing
+  Instance* comps;          // components, linked by Instance::next
+  Instance* expanded;       // instances of opened user modules taken out by flattening
+  Net* nets;                // linked by Net::next
+  Instance* conn_comps;     // top only: component heads, linked by comp_next
+  Module* parent;           // module holding the instance this copy realises
+  Module* next;             // next copy of the design's module list
+  Instance* inst;           // the class-425 instance in parent realising this copy
+  int16_t state;
+  int32_t depth;            // 0 for the top module, parent's depth + 1 otherwise
+  int32_t id;               // unique per Module of a Design (>= 1); see Net::owner
+};
+
+// One component of a module, or one pin of a module (class 424).
+struct Instance {
+  int16_t cls;              // class code
+  int16_t fan_in;           // number after "--" in the cell name, 0 if none
+  int16_t type;             // pins: pin type keyword code
+  int16_t note;             // pins: note keyword code, 0 if none
+  int16_t dual;             // 1: replaced by the dual class at output
+  int16_t negate;           // 1: replaced by the negated class at output
+  int16_t use;
+  const char* class_name;   // class 425 only: the user module's name
+  const char* name;         // instance name or pin name
+  Instance* next;           // next in the owning list (pins, comps, expanded)
+  Link* link;               // one terminal; entry into the ring of terminals
+  Instance* comp;           // head of the connected component
+  Instance* comp_next;      // on a head: next head of top->conn_comps
+  Instance* comp_member;    // next member of the same component
+  Instance* sub_comp;       // head of the sub-component
+  Instance* sub_comp_next;  // on a head: next head of Design::start_sub_comp
+  Instance* sub_member;     // next member of the same sub-component
+  Module* def;              // class 425: the module copy made for this instance
+  Module* module;           // the module copy owning this instance or pin
+};
+
+// One net.  Its terminals form a doubly linked list: `links` is the head,
+// `next` the successor of a terminal and `prev` its predecessor; `tail` is
+// the last terminal.  The nets of a module are doubly linked the same way
+// (Module::nets, Net::next, Net::prev) and each records the id of the module
+// whose list holds it (0: none), so that unlinking a terminal or a net is
+// O(1).  Change membership only through the list helpers below, or call
+// net_relink / module_relink_nets after rebuilding a list by hand through
+// `next`.
+struct Net {
+  Link* links;
+  Link* tail;
+  Link* source;             // the driving terminal, once known
+  Net* next;                // next net of the owning module
+  Net* prev;                // previous net of the owning module
+  int16_t type;             // net type
+  int32_t owner;            // Module::id of the module whose list holds it, 0 if none
+};
+
+// One terminal of a net: one pin of one instance, or one module pin.
+struct Link {
+  Instance* inst;           // the component or module pin
+  const char* pin_name;     // pin name on inst; for a module pin its own name string
+  Link* next;               // next terminal of the same net
+  Link* prev;               // previous terminal of the same net (null at the head
+                            // and when the terminal is in no net's list)
+  Link* inst_next;          // next terminal of the same instance (a ring)
+  Link* partner;            // terminal on the other side of a joined boundary
+  Net* net;                 // the net holding this terminal
+  int16_t pin_type;
+  int16_t weight;           // +1, -1 (wants the inverted signal), 0 (not counted)
+  int16_t cut;              // 1 excludes the terminal from component building
+};
+
+struct CompGroup {
+  Instance* first;          // first instance; the group continues through Instance::next
+  CompGroup* next;
+  CompGroup* smaller;       // groups of the same family with a smaller fan_in
+  CompGroup* larger;        // groups of the same family with a larger fan_in
+};
+
+// ---------------------------------------------------------------- faults
+
+// Every fault ends the run: the code that finds it throws a Fault carrying
+// the exact message (possibly empty); only the driver prints it and turns it
+// into exit status 1.
+struct Fault {
+  std::string message;
+};
+
+[[noreturn]] void fail();                        // status 1, no message
+[[noreturn]] void fail(std::string message);     // status 1, message as given
+
+// ---------------------------------------------------------------- arena
+
+// Bump allocator: every record and string of a design.  Memory is zeroed.
+class Arena {
+ public:
+  Arena() = default;
+  Arena(const Arena&) = delete;
+  Arena& operator=(const Arena&) = delete;
+  ~Arena();
+
+  void* allocate(std::size_t size, std::size_t align = alignof(std::max_align_t));
+  template <class T>
+  T* make() {
+    return static_cast<T*>(allocate(sizeof(T), alignof(T)));
+  }
+  const char* strsave(const char* text);
+  const char* strsave(const char* text, std::size_t length);
+  std::size_t bytes_used() const { return used_; }
+
+ private:
+  std::vector<char*> blocks_;
+  char* cur_ = nullptr;
+  std::size_t left_ = 0;
+  std::size_t used_ = 0;
+};
+
+// ---------------------------------------------------------------- run context
+
+// The run configuration, the run-wide counters and the module list of one
+// design.  Passed explicitly to every stage, so that one process can hold
+// several designs (tests do).
+struct Design {
+  Arena arena;
+
+  // configuration (command line)
+  std::string top_name;
+  std::vector<std::string> opt_dir;   // optimisation directories, in order
+  std::vector<std::string> read_dir;  // read-only directories, in order
+  std::string write_dir;
+  bool has_write_dir = false;
+  int all = 0;                        // option -a
+  int h_or_f = 4;                     // 4 hierarchical output, 3 flat (-f)
+
+  // counters set while loading
+  int first_inv_num = 0;
+  int eor_enor_exist = 0;
+  int reg_exist = 0;
+
+  Module* top = nullptr;              // module list, top module first
+  Instance* start_sub_comp = nullptr; // heads of the current sub-components
+  std::string file_name;              // path of the file being read or last tried
+
+  FILE* log = stderr;                 // every message of the run goes here
+
+  // progress and report lines
+  void say(const char* text) const;
+  void sayf(const char* format, ...) const __attribute__((format(printf, 2, 3)));
+
+  int32_t module_count = 0;
+
+  template <class T>
+  T* make() { return arena.make<T>(); }
+  // A new, zeroed Module with its unique id.
+  Module* new_module() {
+    Module* m = arena.make<Module>();
+    m->id = ++module_count;
+    return m;
+  }
+  const char* strsave(const char* text) { return arena.strsave(text); }
+};
+
+// ---------------------------------------------------------------- net lists
+
+// Prepends l to n's terminals.  Sets l->net.
+void net_push_front(Net* n, Link* l);
+// Appends l after n's last terminal.  Sets l->net.
+void net_push_back(Net* n, Link* l);
+// Unlinks l from its net's list (fault, no message, if it is not in it).
+// l->next and l->net are left as they were.
+void delete_node(Link* l);
+// Appends every terminal of `from` after the last terminal of `to`, setting
+// their `net` to `to`; `from` is left empty.
+void net_append_all(Net* to, Net* from);
+// Empties n's list and returns its former head (the chain stays linked
+// through `next`; the detached terminals' `prev` fields are stale).
+Link* net_detach(Net* n);
+// Recomputes `prev` of every terminal and `tail` after `links` was rebuilt
+// by hand through `next`.
+void net_relink(Net* n);
+// True if l is in its net's list.
+bool net_contains(const Link* l);
+
+// Module net lists.
+void module_push_net_front(Module* m, Net* n);
+void module_insert_net_after(Module* m, Net* after, Net* n);  // after == null: front
+// Unlinks n from m's nets (fault, no message, if absent).  n->next is left
+// as it was.
+void delete_net(Net* n, Module* m);
+// Empties m's net list and returns its former head (chained through `next`).
+Net* module_detach_nets(Module* m);
+// Recomputes `prev` and `owner` of m's nets after `nets` was rebuilt by hand.
+void module_relink_nets(Module* m);
+// The last net of m's list (linear), or null.
+Net* module_last_net(const Module* m);
+// True if n is in m's net list.
+inline bool module_has_net(const Module* m, const Net* n) {
+  return n->owner == m->id && (n->prev != nullptr || m->nets == n);
+}
+
+// Consistency of every list of m (prev/tail/owner/net fields); for tests.
+bool check_lists(const Module* m);
+
+// ---------------------------------------------------------------- small helpers
+
+// The list walks of the reader: the first pin (component) of the module's
+// list whose name equals `name`; null if none.  Linear: for small lists or
+// reference use only.
+Instance* pin_f(const char* name, const Module* m);
+Instance* instance_f(const char* name, const Module* m);
+
+// Path of a module file: dir + "/" + name + "." + ext.
+std::string f_name(const std::string& name, const std::string& dir, const char* ext);
+
+inline bool same(const char* a, const char* b) {
+  return a != nullptr && b != nullptr && std::strcmp(a, b) == 0;
+}
+
+}  // namespace zelk
