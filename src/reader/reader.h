@@ -1,0 +1,62 @@
+// Reading NLD and PCD files: the byte source, the lexer, the keyword and
+// cell tables, the parser and the pin rules of the built-in cells.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "netlist/netlist.h"
+
+namespace zelk {
+
+// A byte reader over an open FILE* with a large buffer and one byte of
+// push-back.  get() returns 0..255, or -1 at end of file (a read error, as
+// for a directory, reads as end of file).
+class Source {
+ public:
+  explicit Source(FILE* file);
+  // Reads from memory instead of a file (tests).
+  Source(const char* data, std::size_t size);
+  int get() {
+    if (pushed_ >= 0) {
+      int c = pushed_;
+      pushed_ = -1;
+      return c;
+    }
+    if (pos_ == end_ && !refill()) return -1;
+    return static_cast<unsigned char>(*pos_++);
+  }
+  void unget(int c) { pushed_ = c; }
+
+ private:
+  bool refill();
+  FILE* file_ = nullptr;
+  std::vector<char> buffer_;
+  const char* pos_ = nullptr;
+  const char* end_ = nullptr;
+  int pushed_ = -1;
+};
+
+// Parses one whole NLD (PCD) file.  d.file_name must name it (messages
+// quote it).  Counts "inv-" instances into d.first_inv_num and sets
+// d.eor_enor_exist and d.reg_exist.  Throws Fault on any error.
+Module* nld_par(Design& d, Source& in);
+Module* pcd_par(Design& d, Source& in);
+
+// Table lookups: selector kKeywordTable (300) or any other value for the
+// cell table.  screen returns the code, or 425 when no row matches;
+// inv_screen returns the text of the row with that code, or null.
+int screen(const char* text, int selector);
+const char* inv_screen(int code, int selector);
+
+// Class code of a class name; *fan_in receives the number after "--" (0 if
+// none).  Throws Fault (no message) for a number the class does not allow.
+int class_f(const char* name, int selector, int16_t* fan_in);
+
+// Pin type of pin `pin_name` on an instance of class `cls` (265, 268, 271,
+// or 425 for a user module).  Throws Fault (no message) for a pin the cell
+// does not have or a class outside 400..425 (424 included).
+int pin_type_f(const char* pin_name, int cls);
+
+}  // namespace zelk
