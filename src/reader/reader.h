@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "netlist/netlist.h"
@@ -36,6 +37,30 @@ class Source {
   const char* pos_ = nullptr;
   const char* end_ = nullptr;
   int pushed_ = -1;
+};
+
+// The token reader of one file: the text of the last name read and the
+// current line number.  One per file read.
+class Lexer {
+ public:
+  Lexer(const Design& d, Source& in) : d_(d), in_(in) {}
+  // Next token: kTokOpen, kTokClose, kTokDot, kTokName (text in buf, length
+  // in len) or kTokEof.  buf is empty after any other token.
+  int lex();
+  // The file's messages, quoting the file name and the current line.
+  [[noreturn]] void error() const;  // "... error"
+  [[noreturn]] void fault(const std::string& what) const;  // "... <what>"
+  [[noreturn]] void fault(const std::string& what, int line) const;
+
+  char buf[4096] = {};
+  std::size_t len = 0;
+  int lineno = 1;
+
+ private:
+  int lex_name();
+  int comment();
+  const Design& d_;
+  Source& in_;
 };
 
 // Parses one whole NLD (PCD) file.  d.file_name must name it (messages

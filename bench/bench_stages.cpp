@@ -1,0 +1,151 @@
+// Speed and memory of the stages on generated designs of 10^4 to 10^6
+// cells, on a hierarchy of 10^5 module copies, and on the largest shipped
+// real circuit.  Each benchmark times one stage; what comes before it is
+// redone, untimed, for every iteration.
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "bench_common.h"
+#include "driver/run.h"
+#include "flat/flat.h"
+#include "reduce/reduce.h"
+
+namespace zelkbench {
+namespace {
+
+using benchmark::State;
+using zelk::Design;
+
+void read_load(State& state, const DesignFiles& f) {
+  std::unique_ptr<Design> d;
+  for (auto _ : state) {
+    if (d) {
+      state.PauseTiming();
+      d.reset();
+      state.ResumeTiming();
+    }
+    if (!guarded(state, [&] { d = loaded(f); })) break;
+  }
+  report(state, f, d.get());
+}
+
+void flatten(State& state, const DesignFiles& f) {
+  std::unique_ptr<Design> d;
+  for (auto _ : state) {
+    state.PauseTiming();
+    d.reset();
+    bool ok = guarded(state, [&] { d = loaded(f); });
+    state.ResumeTiming();
+    if (!ok || !guarded(state, [&] { zelk::flat(*d); })) break;
+  }
+  report(state, f, d.get());
+}
+
+void reduce(State& state, const DesignFiles& f) {
+  std::unique_ptr<Design> d;
+  for (auto _ : state) {
+    state.PauseTiming();
+    d.reset();
+    bool ok = guarded(state, [&] {
+      d = loaded(f);
+      zelk::flat(*d);
+    });
+    state.ResumeTiming();
+    if (!ok || !guarded(state, [&] { zelk::red_inv(*d); })) break;
+  }
+  report(state, f, d.get());
+}
+
+// The whole run as the command line starts it, files written included.
+void whole_run(State& state, const DesignFiles& f) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::string out = scratch_dir("out");
+    std::vector<std::string> args = {"zelk", f.top, f.dir};
+    if (!f.ro_dir.empty()) args.insert(args.end(), {"-r", f.ro_dir});
+    args.insert(args.end(), {"-w", out});
+    std::vector<const char*> argv;
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    state.ResumeTiming();
+    int status = zelk::run(static_cast<int>(argv.size()), argv.data(), null_log());
+    state.PauseTiming();
+    std::error_code ec;
+    std::filesystem::remove_all(out, ec);
+    state.ResumeTiming();
+    if (status != 0) {
+      state.SkipWithError("run ended with status 1");
+      break;
+    }
+  }
+  report(state, f, nullptr);
+}
+
+struct Config {
+  const char* name;
+  zelkgen::Options opt;
+  bool big;  // one iteration is enough (and all there is time for)
+};
+
+zelkgen::Options flat_design(long cells, bool inverters = true) {
+  zelkgen::Options o;
+  o.cells = cells;
+  o.no_inv = !inverters;
+  return o;
+}
+
+zelkgen::Options hier_design(long mid, long leaves_per_mid) {
+  zelkgen::Options o;
+  o.hier = true;
+  o.mid = mid;
+  o.copies = mid * leaves_per_mid;
+  return o;
+}
+
+// Registers the benchmark `stage` on every configuration.
+template <class Stage>
+void on_all(const char* stage_name, Stage stage, const std::vector<Config>& configs) {
+  for (const Config& c : configs) {
+    std::string name = std::string(stage_name) + "/" + c.name;
+    zelkgen::Options opt = c.opt;
+    std::string key = c.name;
+    auto* b = benchmark::RegisterBenchmark(name.c_str(), [stage, key, opt](State& s) {
+      stage(s, design(key, opt));
+    });
+    b->Unit(benchmark::kMillisecond)->UseRealTime();
+    if (c.big) b->Iterations(1);
+  }
+}
+
+}  // namespace
+
+void register_stage_benchmarks() {
+  std::vector<Config> configs = {
+      {"flat_1e4", flat_design(10000), false},
+      {"flat_1e5", flat_design(100000), false},
+      {"flat_1e6", flat_design(1000000), true},
+      {"hier_1e5_copies", hier_design(1000, 100), true},
+  };
+  on_all("read_load", read_load, configs);
+  on_all("flat", flatten, configs);
+  on_all("red_inv", reduce, configs);
+  std::vector<Config> runs = configs;
+  runs.push_back({"flat_1e6_no_inv", flat_design(1000000, false), true});
+  on_all("run", whole_run, runs);
+
+  // The largest shipped circuit, as mapped from a real design.
+  if (const DesignFiles* hyp = shipped("epfl", "hyp")) {
+    DesignFiles f = *hyp;
+    auto reg = [&f](const char* name, void (*fn)(State&, const DesignFiles&)) {
+      benchmark::RegisterBenchmark(name, [fn, f](State& s) { fn(s, f); })
+          ->Unit(benchmark::kMillisecond)
+          ->UseRealTime();
+    };
+    reg("read_load/epfl_hyp", read_load);
+    reg("flat/epfl_hyp", flatten);
+    reg("red_inv/epfl_hyp", reduce);
+    reg("run/epfl_hyp", whole_run);
+  }
+}
+
+}  // namespace zelkbench

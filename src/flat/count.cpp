@@ -1,0 +1,140 @@
+// The cost of the flat network: inverters still needed (nets that carry
+// inverted terminals) and the number of inverted terminals.  Everything is
+// recounted from the records on every call.
+#include "flat/flat.h"
+
+namespace zelk {
+
+namespace {
+
+// Exclusive-or inputs take either polarity by swapping eor and enor, so
+// their terminals never cost.
+bool counted(const Link* t) { return t->inst->cls != kEor && t->inst->cls != kEnor; }
+
+enum class Rule { kNone, kNormal, kReversible };
+
+// How the driver of n can serve an inverted terminal.
+Rule rule_of(const Design& d, const Net* n) {
+  const Link* s = n->source;
+  if (s == nullptr) return Rule::kNormal;  // no driver: one polarity only
+  const Instance* in = s->inst;
+  switch (in->cls) {
+    case kAnd:
+    case kNand:
+    case kOr:
+    case kNor:
+      return d.all == 1 ? Rule::kReversible : Rule::kNormal;
+    case kEor:
+    case kEnor:
+      return Rule::kReversible;
+    case kReg1:
+    case kRegr1:
+    case kRegs1:
+    case kRegSR:
+    case kRegSet:
+      return Rule::kNone;  // complementary outputs
+    case kSreg1:
+    case kSrgr1:
+    case kSrgs1:
+    case kSregSR:
+    case kSregSet:
+      return same(s->pin_name, "scan_out") ? Rule::kNormal : Rule::kNone;
+    case kHigh:
+    case kLow:
+      return Rule::kNone;  // the other constant serves the inverse
+    case kPin:
+      return same(in->name, "VDD") || same(in->name, "VSS") ? Rule::kNone : Rule::kNormal;
+    default:
+      return Rule::kNormal;
+  }
+}
+
+}  // namespace
+
+int count_inv_net_normal(const Net* n) {
+  for (const Link* t = n->links; t; t = t->next)
+    if (t->weight == -1 && counted(t)) return 1;
+  return 0;
+}
+
+int count_inv_net_reversible(const Net* n) {
+  bool plus = false, minus = false;
+  for (const Link* t = n->links; t; t = t->next) {
+    if (t->weight == 0 || !counted(t)) continue;
+    if (t->weight == 1) plus = true;
+    else if (t->weight == -1) minus = true;
+    if (plus && minus) return 1;
+  }
+  return 0;
+}
+
+long count_wt_net_normal(const Net* n) {
+  long k = 0;
+  for (const Link* t = n->links; t; t = t->next)
+    if (t->weight == -1 && counted(t)) ++k;
+  return k;
+}
+
+long count_wt_net_reversible(const Net* n) {
+  long plus = 0, minus = 0;
+  for (const Link* t = n->links; t; t = t->next) {
+    if (!counted(t)) continue;
+    if (t->weight == 1) ++plus;
+    else if (t->weight == -1) ++minus;
+  }
+  return plus < minus ? plus : minus;
+}
+
+int count_inv_net(const Design& d, const Net* n) {
+  switch (rule_of(d, n)) {
+    case Rule::kNone:
+      return 0;
+    case Rule::kReversible:
+      return count_inv_net_reversible(n);
+    case Rule::kNormal:
+      break;
+  }
+  return count_inv_net_normal(n);
+}
+
+long count_wt_net(const Design& d, const Net* n) {
+  switch (rule_of(d, n)) {
+    case Rule::kNone:
+      return 0;
+    case Rule::kReversible:
+      return count_wt_net_reversible(n);
+    case Rule::kNormal:
+      break;
+  }
+  return count_wt_net_normal(n);
+}
+
+int count_inv(const Design& d, const Module* m) {
+  int k = 0;
+  if (m->state == kStateOpen) {
+    for (const Net* n = m->nets; n; n = n->next)
+      if (n->type == kNetTristate || n->type == kNetSignal) k += count_inv_net(d, n);
+  } else if (m->state == kStateFixed) {
+    // A closed copy keeps its inverters as cells.
+    for (const Instance* c = m->comps; c; c = c->next)
+      if (c->cls == kInv) ++k;
+  }
+  return k;
+}
+
+int count_control_inv(const Design&, const Module* m) {
+  if (m->state != kStateOpen) return 0;
+  int k = 0;
+  for (const Instance* c = m->comps; c; c = c->next)
+    if (c->cls == kInv && c->link && c->link->net && c->link->net->type == kNetControl) ++k;
+  return k;
+}
+
+long count_wt(const Design& d) {
+  long k = 0;
+  for (const Net* n = d.top->nets; n; n = n->next)
+    if (n->type == kNetTristate || n->type == kNetSignal) k += count_wt_net(d, n);
+  return k;
+}
+
+}  // namespace zelk

@@ -1,0 +1,567 @@
+// Flattening: opened module copies dissolve into the top module; every
+// terminal gets a polarity weight, every net a type and a driver, clock and
+// reset cones are fenced off, and the inverters of opened copies turn into
+// weights on the terminals that receive the inverted signal.
+#include <cstring>
+#include <unordered_set>
+#include <vector>
+
+#include "flat/flat.h"
+
+namespace zelk {
+
+namespace {
+
+// Lists up to this length are walked; longer ones are looked up in a map.
+constexpr int kShortList = 8;
+
+bool is_control_pin_name(const char* name) {
+  return same(name, "m_clock") || same(name, "s_clock") || same(name, "b_clock") ||
+         same(name, "scan_clock") || same(name, "p_reset");
+}
+
+bool is_open(const Module* m) { return m != nullptr && m->state == kStateOpen; }
+
+bool is_signal_or_tristate(const Net* n) {
+  return n->type == kNetTristate || n->type == kNetSignal;
+}
+
+bool is_register(int16_t cls) { return cls >= kReg1 && cls <= kSregSet; }
+
+void negate(Net* n) {
+  for (Link* t = n->links; t; t = t->next) t->weight = static_cast<int16_t>(-t->weight);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- look-ups
+
+void FlatIndex::reset() {
+  pins_.clear();
+  comps_.clear();
+  same_name_next_.clear();
+  rings_.clear();
+}
+
+Instance* FlatIndex::pin(const Module* m, const char* name) {
+  Instance* p = m->pins;
+  for (int k = 0; p && k < kShortList; p = p->next, ++k)
+    if (same(p->name, name)) return p;
+  if (p == nullptr) return nullptr;
+  auto [it, fresh] = pins_.try_emplace(m);
+  if (fresh)
+    for (Instance* q = m->pins; q; q = q->next)
+      if (q->name) it->second.try_emplace(q->name, q);
+  auto f = it->second.find(name);
+  return f == it->second.end() ? nullptr : f->second;
+}
+
+const FlatIndex::CompMap& FlatIndex::comps_of(const Module* m) {
+  auto [it, fresh] = comps_.try_emplace(m);
+  if (fresh) {
+    // Nameless placeholders and instances without terminals never match.
+    for (Instance* c = m->comps; c; c = c->next) {
+      if (c->name == nullptr || c->link == nullptr) continue;
+      auto [e, first] = it->second.try_emplace(c->name, Chain{c, c});
+      if (!first) {
+        same_name_next_[e->second.last] = c;
+        e->second.last = c;
+      }
+    }
+  }
+  return it->second;
+}
+
+Link* FlatIndex::ring_find(Instance* inst, const char* pin_name) {
+  Link* start = inst->link;
+  if (start == nullptr) return nullptr;
+  Link* u = start;
+  for (int k = 0; k < kShortList; ++k) {
+    if (same(u->pin_name, pin_name)) return u;
+    u = u->inst_next;
+    if (u == nullptr || u == start) return nullptr;
+  }
+  auto [it, fresh] = rings_.try_emplace(inst);
+  if (fresh) {
+    Link* v = start;
+    do {
+      if (v->pin_name) it->second.try_emplace(v->pin_name, v);
+      v = v->inst_next;
+    } while (v && v != start);
+  }
+  auto f = it->second.find(pin_name);
+  return f == it->second.end() ? nullptr : f->second;
+}
+
+Link* FlatIndex::find_node(Link* t) {
+  Instance* in = t->inst;
+  if (in->cls == kUser) {
+    if (in->def == nullptr) return nullptr;
+    Instance* p = pin(in->def, t->pin_name);
+    return p ? p->link : nullptr;
+  }
+  if (in->cls != kPin) return nullptr;
+  const Module* m = in->module;
+  if (m == nullptr || m->parent == nullptr || m->inst_name == nullptr) return nullptr;
+  const CompMap& cm = comps_of(m->parent);
+  auto f = cm.find(m->inst_name);
+  if (f == cm.end()) return nullptr;
+  for (Instance* c = f->second.first;;) {
+    if (Link* u = ring_find(c, t->pin_name)) return u;
+    if (c == f->second.last) return nullptr;
+    c = same_name_next_[c];
+  }
+}
+
+Link* find_node(FlatIndex& ix, Link* t) { return ix.find_node(t); }
+
+Link* find_node(Design&, Link* t) {
+  Instance* in = t->inst;
+  if (in->cls == kUser) {
+    if (in->def == nullptr) return nullptr;
+    Instance* p = pin_f(t->pin_name, in->def);
+    return p ? p->link : nullptr;
+  }
+  if (in->cls != kPin) return nullptr;
+  const Module* m = in->module;
+  if (m == nullptr || m->parent == nullptr || m->inst_name == nullptr) return nullptr;
+  for (Instance* c = m->parent->comps; c; c = c->next) {
+    if (!same(c->name, m->inst_name) || c->link == nullptr) continue;
+    Link* u = c->link;
+    do {
+      if (same(u->pin_name, t->pin_name)) return u;
+      u = u->inst_next;
+    } while (u && u != c->link);
+  }
+  return nullptr;
+}
+
+// ---------------------------------------------------------------- joins
+
+Link* merge_net(Design&, Link* l0, Link* l1, Module* m) {
+  Net* a = l0->net;
+  Net* b = l1->net;
+  if (a == b) {
+    // Both ends already on one net (pins tied inside and outside): the two
+    // boundary terminals just leave it.
+    Link* s = l0->next;
+    if (s == l1) s = l1->next;
+    delete_node(l0);
+    delete_node(l1);
+    return s;
+  }
+  if (b->type == kNetTristate) a->type = kNetTristate;
+  Link* s = l0->next;
+  delete_node(l0);
+  delete_node(l1);
+  switch (l0->inst->cls) {
+    case kInv:
+      // The output side is negated when the inverter's input is plain.
+      if (l0->pin_type == kwOutput) {
+        if (l1->weight == 1) negate(a);
+      } else if (l0->weight == 1) {
+        negate(b);
+      }
+      break;
+    case kPin:  // l0 inside the copy, l1 the instance terminal outside
+      l0->partner = l1;
+      l1->partner = l0;
+      if (l0->pin_type == kwInput || l0->pin_type == kwInputConnected) {
+        if (l1->weight == -1) negate(a);
+      } else if (l0->pin_type == kwOutput || l0->pin_type == kwOutputConnected) {
+        if (l0->weight == -1) negate(b);
+      }
+      break;
+    case kUser:  // l0 the instance terminal outside, l1 inside the copy
+      l0->partner = l1;
+      l1->partner = l0;
+      if (l0->pin_type == kwInput || l0->pin_type == kwInputConnected) {
+        if (l0->weight == -1) negate(b);
+      } else if (l0->pin_type == kwOutput || l0->pin_type == kwOutputConnected) {
+        if (l1->weight == -1) negate(a);
+      }
+      break;
+    default:
+      break;
+  }
+  Link* first_b = b->links;
+  net_append_all(a, b);
+  delete_net(b, m);
+  return s ? s : first_b;
+}
+
+void join_net(Design& d, FlatIndex& ix, Net* n) {
+  Module* top = d.top;
+  Link* t = n->links;
+  while (t) {
+    Instance* in = t->inst;
+    if (in->cls == kPin) {
+      if (in->module == top || t->pin_type == kwGlobal) {
+        t = t->next;
+        continue;
+      }
+      if (Link* c = ix.find_node(t)) {
+        t = merge_net(d, t, c, top);
+        continue;
+      }
+      // No counterpart outside: the pin stays an open end of the flat net.
+      in->use = 2;
+      t->cut = 1;
+      t->weight = 0;
+      t = t->next;
+    } else if (in->cls == kUser && is_open(in->def)) {
+      if (Link* c = ix.find_node(t)) {
+        t = merge_net(d, t, c, top);
+        continue;
+      }
+      Instance* p = ix.pin(in->def, t->pin_name);
+      if (p == nullptr || p->use == 1) fail();
+      p->use = 2;
+      t->cut = 1;
+      t->weight = 0;
+      t = t->next;
+    } else if (in->cls == kUser &&
+               (t->pin_type == kwUnused || t->pin_type == kwUnusedConnected)) {
+      t->cut = 1;
+      t->weight = 0;
+      t = t->next;
+    } else {
+      t = t->next;
+    }
+  }
+}
+
+namespace {
+
+// Joins a later net of the same constant into `keep`; its driver drops out.
+void merge_net_h_l(Module* top, Net* keep, Net* other) {
+  delete_node(other->source);
+  if (keep->links == nullptr) fail();
+  net_append_all(keep, other);
+  delete_net(other, top);
+}
+
+// ---------------------------------------------------------------- per module
+
+void use_check(const Design& d, Module* m) {
+  for (Instance* p = m->pins; p; p = p->next)
+    p->use = (m == d.top || p->link != nullptr) ? 1 : 0;
+
+  bool any_linked = false;
+  for (Instance* c = m->comps; c; c = c->next)
+    if (c->link) {
+      any_linked = true;
+      break;
+    }
+  if (any_linked) {
+    Instance** at = &m->comps;
+    for (Instance* c = m->comps; c; c = c->next)
+      if (c->link) {
+        *at = c;
+        at = &c->next;
+      }
+    *at = nullptr;
+  }
+
+  Net* n = m->nets;
+  while (n) {
+    Net* next = n->next;
+    if (n->links == nullptr) delete_net(n, m);
+    n = next;
+  }
+}
+
+void init_weight(Module* m) {
+  for (Net* n = m->nets; n; n = n->next)
+    for (Link* t = n->links; t; t = t->next) t->weight = 1;
+}
+
+void net_type_set_wt_ctr_source(Module* m) {
+  for (Net* n = m->nets; n; n = n->next) {
+    n->type = kNetNone;
+    n->source = nullptr;
+    for (Link* t = n->links; t; t = t->next) {
+      if (t->inst->cls == kPin) {
+        switch (t->pin_type) {
+          case kwBidirect:
+          case kwBidirectConnected:
+            n->type = kNetTristate;
+            t->weight = 0;
+            break;
+          case kwGlobal:
+            n->type = kNetSignal;
+            t->weight = 0;
+            break;
+          case kwInput:
+          case kwInputConnected:
+            t->weight = 0;
+            if (is_control_pin_name(t->inst->name)) {
+              n->type = kNetControl;
+              n->source = t;
+            } else {
+              n->type = kNetSignal;
+            }
+            break;
+          case kwUnusedConnected:
+            n->type = kNetUnused;
+            t->weight = 0;
+            break;
+          default:
+            break;
+        }
+      } else {
+        switch (t->pin_type) {
+          case kwBidirect:
+          case kwBidirectConnected:
+          case kwTristate:
+          case kwTristateConnected:
+            n->type = kNetTristate;
+            t->weight = 0;
+            break;
+          case kwOutput:
+          case kwOutputConnected:
+            n->type = kNetSignal;
+            t->weight = 0;
+            break;
+          default:
+            break;
+        }
+      }
+    }
+  }
+}
+
+// Marks clock and reset cones.  Each net is entered once over the whole
+// marking; the walk is kept on an explicit stack since cones can be deep.
+class ControlWalk {
+ public:
+  ControlWalk(Design& d, FlatIndex& ix) : d_(d), ix_(ix) {}
+
+  void walk(Link* start) {
+    stack_.push_back(start);
+    while (!stack_.empty()) {
+      Link* t = stack_.back();
+      stack_.pop_back();
+      Net* n = t->net;
+      if (n == nullptr || !entered_.insert(n).second) continue;
+      n->type = kNetControl;
+      for (Link* u = n->links; u; u = u->next) {
+        if (u == t) continue;
+        Instance* in = u->inst;
+        int16_t cls = in->cls;
+        if (is_register(cls) || cls == kBgate) continue;  // clock inputs end the cone
+        if (cls == kPin) {
+          if (in->module == d_.top) continue;
+          if (Link* c = ix_.find_node(u)) stack_.push_back(c);
+        } else if (cls == kUser) {
+          if (Link* c = ix_.find_node(u)) stack_.push_back(c);
+        } else {
+          // Through a gate in every direction: inputs as well as output.
+          for (Link* v = u->inst_next; v && v != u; v = v->inst_next) stack_.push_back(v);
+        }
+      }
+    }
+  }
+
+ private:
+  Design& d_;
+  FlatIndex& ix_;
+  std::vector<Link*> stack_;
+  std::unordered_set<const Net*> entered_;
+};
+
+void control_net_check(Design& d) {
+  FlatIndex ix;
+  ControlWalk w(d, ix);
+  for (Net* n = d.top->nets; n; n = n->next) {
+    if (n->type != kNetControl || n->source == nullptr) continue;
+    if (is_control_pin_name(n->source->inst->name)) w.walk(n->source);
+  }
+  // A clock or reset pin of an opened copy fences the cone outside it too.
+  for (Module* m = d.top->next; m; m = m->next) {
+    if (m->state != kStateOpen) continue;
+    for (Net* n = m->nets; n; n = n->next) {
+      if (n->type != kNetControl || n->source == nullptr) continue;
+      Instance* src = n->source->inst;
+      if (src->cls != kPin || !is_control_pin_name(src->name)) continue;
+      if (Link* c = ix.find_node(n->source)) w.walk(c);
+    }
+  }
+}
+
+void inv_to_weight(Design& d, Module* m) {
+  for (Net* n = m->nets; n; n = n->next) {
+    if (!is_signal_or_tristate(n)) continue;
+    Link* t = n->links;
+    while (t) {
+      Instance* in = t->inst;
+      if (in->cls != kInv) {
+        t = t->next;
+        continue;
+      }
+      if (t->inst_next != t) {
+        t = merge_net(d, t, t->inst_next, m);
+        continue;
+      }
+      // An inverter driving nothing: a nameless placeholder keeps its input.
+      if (!same(t->pin_name, "in")) fail();
+      Instance* ph = d.make<Instance>();
+      ph->cls = kNinv;
+      ph->link = t;
+      ph->module = m;
+      ph->next = m->comps;
+      m->comps = ph;
+      t->inst = ph;
+      t->weight = 0;
+      t = t->next;
+    }
+  }
+}
+
+Net* add_net_flat(Design& d, Net* tail, Module* m) {
+  if (m->state != kStateOpen) return tail;
+  Net* n = module_detach_nets(m);
+  while (n) {
+    Net* next = n->next;
+    if (n->type == kNetControl) {
+      module_push_net_front(m, n);  // control nets stay in their copy
+    } else {
+      module_insert_net_after(d.top, tail, n);
+      tail = n;
+    }
+    n = next;
+  }
+  return tail;
+}
+
+Instance* add_instance_flat(Instance* tail, Module* m) {
+  if (m->state != kStateOpen) return tail;
+  Instance* c = m->comps;
+  m->comps = nullptr;
+  while (c) {
+    Instance* next = c->next;
+    if (c->cls == kUser && is_open(c->def)) {
+      c->next = m->expanded;
+      m->expanded = c;
+    } else {
+      c->next = nullptr;
+      tail->next = c;
+      tail = c;
+    }
+    c = next;
+  }
+  return tail;
+}
+
+// Joins every later signal net whose driver passes `drives` into the first
+// such net.
+template <class Pred>
+void merge_same_drivers(Module* top, Pred drives) {
+  Net* keep = nullptr;
+  Net* n = top->nets;
+  while (n) {
+    Net* next = n->next;
+    if (n->type == kNetSignal && n->source && drives(n->source)) {
+      if (keep == nullptr) keep = n;
+      else merge_net_h_l(top, keep, n);
+    }
+    n = next;
+  }
+}
+
+}  // namespace
+
+void find_source(Net* n) {
+  for (Link* t = n->links; t; t = t->next) {
+    int16_t pt = t->pin_type;
+    bool drives;
+    if (t->inst->cls == kPin)
+      drives = pt == kwBidirect || pt == kwBidirectConnected || pt == kwGlobal ||
+               pt == kwInput || pt == kwInputConnected;
+    else
+      drives = pt == kwBidirect || pt == kwBidirectConnected || pt == kwOutput ||
+               pt == kwOutputConnected || pt == kwTristate || pt == kwTristateConnected;
+    if (drives) {
+      n->source = t;
+      return;
+    }
+  }
+}
+
+void flat(Design& d) {
+  Module* top = d.top;
+  if (top == nullptr) fail();
+
+  // A closed parent closes the copies inside it (parents come first).
+  for (Module* m = top->next; m; m = m->next)
+    if (m->state == kStateOpen && m->parent && m->parent->state == kStateFixed)
+      m->state = kStateFixed;
+
+  // Pin types of user-module terminals come from the module's own pins.
+  {
+    FlatIndex ix;
+    for (Module* m = top; m; m = m->next) {
+      if (m->state != kStateOpen) continue;
+      for (Net* n = m->nets; n; n = n->next)
+        for (Link* t = n->links; t; t = t->next) {
+          Instance* in = t->inst;
+          if (t->pin_type == kUser && in->def) {
+            Instance* p = ix.pin(in->def, t->pin_name);
+            if (p == nullptr) fail();
+            t->pin_type = p->type;
+            t->pin_name = p->name;
+          }
+          if (in->cls == kUser && is_open(in->def)) t->partner = nullptr;
+        }
+    }
+  }
+
+  for (Module* m = top; m; m = m->next) {
+    if (m->state == kStateOpen) {
+      use_check(d, m);
+      init_weight(m);
+    }
+    net_type_set_wt_ctr_source(m);
+  }
+
+  control_net_check(d);
+
+  for (Module* m = top; m; m = m->next)
+    if (m->state == kStateOpen) inv_to_weight(d, m);
+
+  for (Module* m = top; m; m = m->next) {
+    if (m->state != kStateOpen) continue;
+    m->expanded = nullptr;
+    for (Net* n = m->nets; n; n = n->next)
+      for (Link* t = n->links; t; t = t->next) t->cut = 0;
+  }
+
+  Net* tail = module_last_net(top);
+  if (tail == nullptr) fail();
+  for (Module* m = top->next; m; m = m->next) tail = add_net_flat(d, tail, m);
+
+  {
+    FlatIndex ix;
+    for (Net* n = top->nets; n; n = n->next)
+      if (is_signal_or_tristate(n)) join_net(d, ix, n);
+  }
+
+  for (Net* n = top->nets; n; n = n->next)
+    if (is_signal_or_tristate(n)) find_source(n);
+
+  Instance* last = top->comps;
+  if (last == nullptr) fail();
+  while (last->next) last = last->next;
+  for (Module* m = top->next; m; m = m->next) last = add_instance_flat(last, m);
+
+  merge_same_drivers(top, [](const Link* s) { return s->inst->cls == kHigh; });
+  merge_same_drivers(top, [](const Link* s) { return s->inst->cls == kLow; });
+  merge_same_drivers(top, [](const Link* s) {
+    return s->inst->cls == kPin && same(s->pin_name, "VDD");
+  });
+  merge_same_drivers(top, [](const Link* s) {
+    return s->inst->cls == kPin && same(s->pin_name, "VSS");
+  });
+}
+
+}  // namespace zelk

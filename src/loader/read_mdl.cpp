@@ -1,0 +1,355 @@
+// Loading a design: the top module's file, then level by level the file or
+// a copy of every instantiated user module, so that each instance of the
+// instance tree owns a module copy of its own.
+#include <climits>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "loader/loader.h"
+#include "reader/reader.h"
+
+namespace zelk {
+
+namespace {
+
+// Closes a file opened for parsing, also when the parser throws.
+struct FileCloser {
+  void operator()(FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<FILE, FileCloser>;
+
+enum class Kind { Nld, Pcd };
+
+// Parses the open file at `path` and announces it.
+Module* parse_file(Design& d, FILE* file, const std::string& path, Kind kind) {
+  Module* m = nullptr;
+  {
+    FilePtr guard(file);
+    Source in(file);
+    m = kind == Kind::Pcd ? pcd_par(d, in) : nld_par(d, in);
+  }
+  if (m == nullptr) fail();
+  d.sayf("\tRead %s\n", path.c_str());
+  return m;
+}
+
+// Tries `path` for reading; the path is recorded first, so that messages
+// quote the file being tried.
+FILE* try_open(Design& d, const std::string& path) {
+  d.file_name = path;
+  return std::fopen(path.c_str(), "r");
+}
+
+// How to rebuild one module's nets in a copy: for each terminal, in net
+// list order, the index of the pin (or component) of the first element of
+// that name in list order.  A module may be copied for every one of many
+// instances, so the name lookups are made once per source module.
+struct CopyPlan {
+  std::vector<uint32_t> net_sizes;  // terminals per net, in net order
+  std::vector<int32_t> targets;     // >= 0: component index; < 0: pin index -1 - v
+};
+
+constexpr int kNoLimit = INT_MAX;
+
+// Number of net terminals a component may have.
+int terminal_limit(const Instance* c) {
+  switch (c->cls) {
+    case kInv:
+    case kNinv:
+      return 2;
+    case kAnd:
+    case kNand:
+    case kOr:
+    case kNor:
+    case kEor:
+    case kEnor:
+      return c->fan_in + 1;
+    case kAoi:
+    case kOai:
+      // inputs (sum of the digits of the fan-in number) plus the output
+      switch (c->fan_in) {
+        case 21:
+          return 4;
+        case 22:
+        case 31:
+        case 211:
+          return 5;
+        case 32:
+        case 221:
+          return 6;
+        case 33:
+        case 222:
+          return 7;
+        default:
+          return kNoLimit;
+      }
+    default:
+      return kNoLimit;
+  }
+}
+
+class Loader {
+ public:
+  explicit Loader(Design& d) : d_(d) {}
+
+  void load(const std::string& name);
+
+ private:
+  Module* read_module2(const char* name);
+  void check_loop(const Instance* c, const Module* m) const;
+  Module* original(const char* class_name) const;
+  void append(Module* m);
+  Module* copy_module(const Module* src);
+  const CopyPlan& plan_for(const Module* src);
+  void find_link(Module* m);
+
+  Design& d_;
+  std::string top_cell_;  // the cell name the top module was loaded through
+  Module* tail_ = nullptr;
+  // Module name -> first module of that name in the list.
+  std::unordered_map<std::string_view, Module*> first_by_name_;
+  std::unordered_map<const Module*, CopyPlan> plans_;
+
+  // Scratch of find_link and copy_module, kept across calls.
+  std::vector<Link*> saved_links_;
+  std::vector<Link*> firsts_;
+  std::vector<Instance*> pins_, comps_;
+};
+
+void Loader::append(Module* m) {
+  m->next = nullptr;
+  if (tail_) tail_->next = m;
+  else d_.top = m;
+  tail_ = m;
+  first_by_name_.try_emplace(std::string_view(m->name), m);
+}
+
+Module* Loader::original(const char* class_name) const {
+  auto it = first_by_name_.find(std::string_view(class_name));
+  return it == first_by_name_.end() ? nullptr : it->second;
+}
+
+void Loader::load(const std::string& name) {
+  top_cell_ = name;
+  FILE* f = nullptr;
+  std::string path;
+  for (const std::string& dir : d_.opt_dir) {
+    path = f_name(name, dir, "nld");
+    if ((f = try_open(d_, path)) != nullptr) break;
+  }
+  if (f == nullptr) fail("Could not find \"" + name + ".nld\"\n");
+  Module* top = parse_file(d_, f, path, Kind::Nld);
+  top->state = kStateOpen;
+  top->inst_name = top->name;
+  top->parent = nullptr;
+  top->depth = 0;
+  append(top);
+  find_link(top);
+
+  // Breadth first: copies appended while walking are visited in turn.
+  for (Module* m = d_.top; m; m = m->next) {
+    if (m->state == kStateCell) continue;
+    for (Instance* c = m->comps; c; c = c->next) {
+      if (c->cls != kUser) continue;
+      check_loop(c, m);
+      Module* o = original(c->class_name);
+      Module* made = o ? copy_module(o) : read_module2(c->class_name);
+      made->parent = m;
+      append(made);
+      c->def = made;
+      made->inst = c;
+      made->inst_name = c->name;
+      made->depth = m->depth + 1;
+      find_link(made);
+    }
+  }
+}
+
+// An instance of m, or of a module above it, inside m would expand forever.
+// Modules are compared by name and by the cell name they were loaded
+// through, since a file's def-module name may differ from its file name.
+void Loader::check_loop(const Instance* c, const Module* m) const {
+  for (const Module* x = m; x; x = x->parent) {
+    if (same(c->class_name, x->name)) fail();
+    const char* cell = x->parent ? x->inst->class_name : top_cell_.c_str();
+    if (same(c->class_name, cell)) fail();
+  }
+}
+
+Module* Loader::read_module2(const char* name) {
+  struct Step {
+    const char* ext;
+    const std::vector<std::string>* dirs;
+    Kind kind;
+    int16_t state;
+  };
+  // A cell description anywhere wins over a module file anywhere; within
+  // one kind, optimisation directories win over read-only ones.
+  const Step steps[] = {
+      {"pcd", &d_.opt_dir, Kind::Pcd, kStateCell},
+      {"pcd", &d_.read_dir, Kind::Pcd, kStateCell},
+      {"nld", &d_.opt_dir, Kind::Nld, kStateOpen},
+      {"nld", &d_.read_dir, Kind::Nld, kStateFixed},
+  };
+  for (const Step& s : steps) {
+    for (const std::string& dir : *s.dirs) {
+      std::string path = f_name(name, dir, s.ext);
+      if (FILE* f = try_open(d_, path)) {
+        Module* m = parse_file(d_, f, path, s.kind);
+        m->state = s.state;
+        return m;
+      }
+    }
+  }
+  fail("Could not find \"" + std::string(name) + ".pcd/nld\"\n");
+}
+
+const CopyPlan& Loader::plan_for(const Module* src) {
+  auto [it, fresh] = plans_.try_emplace(src);
+  CopyPlan& plan = it->second;
+  if (!fresh) return plan;
+  // First element of each name in list order, as a walk from the head
+  // would find it in the copy (which keeps the source's order).
+  std::unordered_map<std::string_view, int32_t> pin_index, comp_index;
+  int32_t i = 0;
+  for (const Instance* p = src->pins; p; p = p->next, ++i)
+    if (p->name) pin_index.try_emplace(std::string_view(p->name), i);
+  i = 0;
+  for (const Instance* c = src->comps; c; c = c->next, ++i)
+    if (c->name) comp_index.try_emplace(std::string_view(c->name), i);
+  for (const Net* n = src->nets; n; n = n->next) {
+    uint32_t size = 0;
+    for (const Link* l = n->links; l; l = l->next, ++size) {
+      if (l->inst->cls == kPin) {
+        auto f = l->pin_name ? pin_index.find(std::string_view(l->pin_name)) : pin_index.end();
+        if (f == pin_index.end()) fail();
+        plan.targets.push_back(-1 - f->second);
+      } else {
+        auto f = l->inst->name ? comp_index.find(std::string_view(l->inst->name))
+                               : comp_index.end();
+        if (f == comp_index.end()) fail();
+        plan.targets.push_back(f->second);
+      }
+    }
+    plan.net_sizes.push_back(size);
+  }
+  return plan;
+}
+
+// A copy of one module's own contents (not of the modules below it).
+Module* Loader::copy_module(const Module* src) {
+  const CopyPlan& plan = plan_for(src);
+  Module* m = d_.new_module();
+  m->name = d_.strsave(src->name);
+  m->state = src->state;
+
+  std::vector<Instance*>& pins = pins_;
+  std::vector<Instance*>& comps = comps_;
+  pins.clear();
+  comps.clear();
+  Instance** pin_tail = &m->pins;
+  for (const Instance* p = src->pins; p; p = p->next) {
+    Instance* q = d_.make<Instance>();
+    q->cls = kPin;
+    q->name = d_.strsave(p->name);
+    q->type = p->type;
+    q->note = p->note;
+    q->module = m;
+    *pin_tail = q;
+    pin_tail = &q->next;
+    pins.push_back(q);
+  }
+  Instance** comp_tail = &m->comps;
+  for (const Instance* c = src->comps; c; c = c->next) {
+    Instance* q = d_.make<Instance>();
+    q->cls = c->cls;
+    q->name = d_.strsave(c->name);
+    q->fan_in = c->fan_in;
+    if (c->cls == kUser) q->class_name = d_.strsave(c->class_name);
+    q->module = m;
+    if (c->cls == kInv) ++d_.first_inv_num;
+    *comp_tail = q;
+    comp_tail = &q->next;
+    comps.push_back(q);
+  }
+
+  std::size_t t = 0, k = 0;
+  Net** net_tail = &m->nets;
+  for (const Net* n = src->nets; n; n = n->next, ++k) {
+    Net* net = d_.make<Net>();
+    *net_tail = net;
+    net_tail = &net->next;
+    const Link* l = n->links;
+    for (uint32_t j = 0; j < plan.net_sizes[k]; ++j, ++t, l = l->next) {
+      Link* x = d_.make<Link>();
+      int32_t target = plan.targets[t];
+      Instance* inst;
+      if (target < 0) {
+        inst = pins[static_cast<std::size_t>(-1 - target)];
+        x->pin_name = inst->name;
+      } else {
+        inst = comps[static_cast<std::size_t>(target)];
+        x->pin_name = d_.strsave(l->pin_name);
+      }
+      x->inst = inst;
+      x->pin_type = l->pin_type;
+      net_push_back(net, x);
+      inst->link = x;
+    }
+  }
+  module_relink_nets(m);
+  return m;
+}
+
+// Rings the terminals of each component and checks each gate's terminal
+// count.  The first terminal of a component (net list order, then terminal
+// order) gathers the others, each put right after it, so the ring runs from
+// it through the others in the reverse of their order.  While the rings are
+// built, each component's `link` holds its first terminal; the parser's (or
+// the copy's) value is put back afterwards.
+void Loader::find_link(Module* m) {
+  saved_links_.clear();
+  firsts_.clear();
+  for (Instance* c = m->comps; c; c = c->next) {
+    saved_links_.push_back(c->link);
+    c->link = nullptr;
+  }
+  for (Net* n = m->nets; n; n = n->next) {
+    for (Link* l = n->links; l; l = l->next) {
+      l->inst_next = l;
+      if (l->inst->cls == kPin) continue;
+      Link* first = l->inst->link;
+      if (first == nullptr) {
+        l->inst->link = l;
+        firsts_.push_back(l);
+      } else {
+        l->inst_next = first->inst_next;
+        first->inst_next = l;
+      }
+    }
+  }
+  std::size_t i = 0;
+  for (Instance* c = m->comps; c; c = c->next) c->link = saved_links_[i++];
+
+  for (Link* first : firsts_) {
+    int count = 1;
+    for (Link* t = first->inst_next; t != first; t = t->inst_next) ++count;
+    const Instance* c = first->inst;
+    if (count > terminal_limit(c))
+      fail("\"" + d_.file_name + "\", " + c->name + " appears " + std::to_string(count) +
+           " times in def-net\n");
+  }
+}
+
+}  // namespace
+
+void read_module(Design& d, const std::string& name) {
+  Loader loader(d);
+  loader.load(name);
+}
+
+}  // namespace zelk

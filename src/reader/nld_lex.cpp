@@ -1,0 +1,198 @@
+// The byte source, the token reader of NLD and PCD files, and the keyword
+// and cell tables with their lookups.
+#include <cstring>
+
+#include "reader/reader.h"
+
+namespace zelk {
+
+// ---------------------------------------------------------------- source
+
+namespace {
+constexpr std::size_t kReadSize = std::size_t{1} << 20;
+}
+
+Source::Source(FILE* file) : file_(file) {}
+
+Source::Source(const char* data, std::size_t size) : pos_(data), end_(data + size) {}
+
+bool Source::refill() {
+  if (file_ == nullptr) return false;
+  if (buffer_.empty()) buffer_.resize(kReadSize);
+  std::size_t got = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+  if (got == 0) {
+    // End of file, or a read error (a directory): both end the text, and
+    // later reads must not touch the stream again.
+    file_ = nullptr;
+    return false;
+  }
+  pos_ = buffer_.data();
+  end_ = pos_ + got;
+  return true;
+}
+
+// ---------------------------------------------------------------- lexer
+
+void Lexer::fault(const std::string& what, int line) const {
+  fail("\"" + d_.file_name + "\", line " + std::to_string(line) + ": " + what + "\n");
+}
+
+void Lexer::fault(const std::string& what) const { fault(what, lineno); }
+
+void Lexer::error() const { fault("error"); }
+
+int Lexer::lex() {
+  for (;;) {
+    buf[0] = '\0';
+    len = 0;
+    int c = in_.get();
+    switch (c) {
+      case ' ':
+      case '\t':
+        continue;
+      case '\n':
+        ++lineno;
+        continue;
+      case '(':
+        return kTokOpen;
+      case ')':
+        return kTokClose;
+      case '.':
+        return kTokDot;
+      case -1:
+        return kTokEof;
+      case ';':
+        if (comment() < 0) return kTokEof;
+        continue;
+      default:
+        in_.unget(c);
+        return lex_name();
+    }
+  }
+}
+
+// A name runs up to a separator or a punctuation byte; the byte that ends
+// it is consumed only when it is a separator.
+int Lexer::lex_name() {
+  std::size_t n = 0;
+  for (;;) {
+    // The 4096th byte has been stored: no room left for the terminator.
+    if (n == sizeof buf) fault("name is too long");
+    int c = in_.get();
+    switch (c) {
+      case -1:
+      case 0:  // a NUL would silently cut the name short
+        error();
+      case '\n':
+        ++lineno;
+        [[fallthrough]];
+      case ' ':
+      case '\t':
+        buf[n] = '\0';
+        len = n;
+        return kTokName;
+      case '(':
+      case ')':
+      case '.':
+      case ';':
+        in_.unget(c);
+        buf[n] = '\0';
+        len = n;
+        return kTokName;
+      default:
+        buf[n++] = static_cast<char>(c);
+    }
+  }
+}
+
+int Lexer::comment() {
+  for (;;) {
+    int c = in_.get();
+    if (c == '\n') {
+      ++lineno;
+      return '\n';
+    }
+    if (c < 0) return -1;
+  }
+}
+
+// ---------------------------------------------------------------- tables
+
+namespace {
+
+struct Row {
+  const char* text;
+  int16_t code;
+};
+
+// Both tables are in strict byte order of their texts (binary search).
+constexpr Row kKeywords[] = {
+    {"area", kwArea},
+    {"bidirect", kwBidirect},
+    {"bidirect_connected", kwBidirectConnected},
+    {"cell_name", kwCellName},
+    {"clock", kwClock},
+    {"def-comp", kwDefComp},
+    {"def-module", kwDefModule},
+    {"def-net", kwDefNet},
+    {"def-pin", kwDefPin},
+    {"gates", kwGates},
+    {"global", kwGlobal},
+    {"input", kwInput},
+    {"input-connected", kwInputConnected},
+    {"load", kwLoad},
+    {"note", kwNote},
+    {"output", kwOutput},
+    {"output-connected", kwOutputConnected},
+    {"power", kwPower},
+    {"scan_enb", kwScanEnb},
+    {"scan_in", kwScanIn},
+    {"scan_out", kwScanOut},
+    {"static", kwStatic},
+    {"tristate", kwTristate},
+    {"tristate_connected", kwTristateConnected},
+    {"type", kwType},
+    {"undefined", kwUndefined},
+    {"unused", kwUnused},
+    {"unused-connected", kwUnusedConnected},
+};
+
+constexpr Row kCells[] = {
+    {"and-", kAnd},         {"aoi-", kAoi},         {"bgate--2", kBgate},
+    {"enor-", kEnor},       {"eor-", kEor},         {"high-", kHigh},
+    {"inv-", kInv},         {"low-", kLow},         {"nand-", kNand},
+    {"ninv-", kNinv},       {"nor-", kNor},         {"oai-", kOai},
+    {"or-", kOr},           {"reg---1", kRegSet},   {"reg--1", kRegSR},
+    {"reg-1", kReg1},       {"regr-1", kRegr1},     {"regs-1", kRegs1},
+    {"sreg---1", kSregSet}, {"sreg--1", kSregSR},   {"sreg-1", kSreg1},
+    {"srgr-1", kSrgr1},     {"srgs-1", kSrgs1},     {"ts_buf-", kTsBuf},
+};
+
+constexpr int kKeywordRows = sizeof kKeywords / sizeof kKeywords[0];
+constexpr int kCellRows = sizeof kCells / sizeof kCells[0];
+
+}  // namespace
+
+int screen(const char* text, int selector) {
+  const Row* rows = selector == kKeywordTable ? kKeywords : kCells;
+  int low = 0;
+  int high = (selector == kKeywordTable ? kKeywordRows : kCellRows) - 1;
+  while (low <= high) {
+    int mid = low + (high - low) / 2;
+    int cmp = std::strcmp(rows[mid].text, text);
+    if (cmp == 0) return rows[mid].code;
+    if (cmp < 0) low = mid + 1;
+    else high = mid - 1;
+  }
+  return kUser;
+}
+
+const char* inv_screen(int code, int selector) {
+  const Row* rows = selector == kKeywordTable ? kKeywords : kCells;
+  int n = selector == kKeywordTable ? kKeywordRows : kCellRows;
+  for (int i = 0; i < n; ++i)
+    if (rows[i].code == code) return rows[i].text;
+  return nullptr;
+}
+
+}  // namespace zelk

@@ -1,0 +1,519 @@
+// The parser of NLD and PCD files, the class of a cell name and the pin
+// types of the built-in cells.
+#include <cstring>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "reader/reader.h"
+
+namespace zelk {
+
+namespace {
+
+// ---------------------------------------------------------------- name tables
+
+std::uint64_t hash_name(const char* s, std::size_t n) {
+  std::uint64_t h = 14695981039346656037ull;
+  for (std::size_t i = 0; i < n; ++i) {
+    h ^= static_cast<unsigned char>(s[i]);
+    h *= 1099511628211ull;
+  }
+  return h ^ (h >> 29);
+}
+
+const char* key_of(const Instance* i) { return i->name; }
+const char* key_of(const char* s) { return s; }
+
+// Open-addressed table of records (or strings) by name.  A slot holds the
+// record, whose name is the key, and the name's hash, so that a probe reads
+// a record only when the hashes agree.  set() replaces an entry of the same
+// name: the last definition wins, as a walk over a prepended list finds it.
+template <class T>
+class NameTable {
+ public:
+  NameTable() : slots_(64) {}
+
+  T get(const char* s, std::size_t n) const { return get(s, n, hash_name(s, n)); }
+  T get(const char* s, std::size_t n, std::uint64_t h) const {
+    std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = h & mask;; i = (i + 1) & mask) {
+      const Slot& slot = slots_[i];
+      if (slot.value == nullptr) return nullptr;
+      if (slot.hash == h && matches(key_of(slot.value), s, n)) return slot.value;
+    }
+  }
+
+  void set(T v, std::size_t n) { set(v, n, hash_name(key_of(v), n)); }
+  void set(T v, std::size_t n, std::uint64_t h) {
+    if (place(v, h, n) && ++count_ * 4 >= slots_.size() * 3) grow();
+  }
+
+  // Loads the first slot of a hash (and, in a second round, the record it
+  // holds) so that the loads of a batch of names overlap.
+  void touch_slot(std::uint64_t h) const { sink_ += slots_[h & (slots_.size() - 1)].hash; }
+  void touch_key(std::uint64_t h) const {
+    const Slot& slot = slots_[h & (slots_.size() - 1)];
+    if (slot.value != nullptr && slot.hash == h) sink_ += static_cast<unsigned char>(*key_of(slot.value));
+  }
+
+ private:
+  struct Slot {
+    T value = nullptr;
+    std::uint64_t hash = 0;
+  };
+  static bool matches(const char* key, const char* s, std::size_t n) {
+    return std::memcmp(key, s, n) == 0 && key[n] == '\0';
+  }
+  // True if v took an empty slot.
+  bool place(T v, std::uint64_t h, std::size_t n) {
+    std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = h & mask;; i = (i + 1) & mask) {
+      Slot& slot = slots_[i];
+      if (slot.value == nullptr) {
+        slot = Slot{v, h};
+        return true;
+      }
+      if (slot.hash == h && matches(key_of(slot.value), key_of(v), n)) {
+        slot.value = v;
+        return false;
+      }
+    }
+  }
+  void grow() {
+    std::vector<Slot> old(slots_.size() * 2);
+    old.swap(slots_);
+    std::size_t mask = slots_.size() - 1;
+    for (const Slot& s : old) {
+      if (s.value == nullptr) continue;
+      std::size_t i = s.hash & mask;
+      while (slots_[i].value != nullptr) i = (i + 1) & mask;
+      slots_[i] = s;
+    }
+  }
+
+  std::vector<Slot> slots_;
+  std::size_t count_ = 0;
+  mutable std::uint64_t sink_ = 0;
+};
+
+// ---------------------------------------------------------------- parser
+
+// Component names are entered into the table, and "instance . pin" members
+// looked up, in batches: a design of a million cells spreads its table over
+// far more memory than the caches hold, and a batch lets the misses overlap.
+// Everything stays in file order: a batch of lookups is resolved before the
+// next def-comp form enters names, entries are made before lookups are
+// resolved, and a fault found while a batch waits resolves the batch first,
+// so the first fault in file order is the one reported.
+class Parser {
+ public:
+  Parser(Design& d, Source& in, bool pcd) : d_(d), lx_(d, in), pcd_(pcd) {
+    new_comps_.reserve(kBatch);
+    members_.reserve(kBatch);
+  }
+  Module* run();
+
+ private:
+  static constexpr std::size_t kBatch = 32;
+  static constexpr std::size_t kFilterWords = 1024;
+
+  struct NewComp {
+    Instance* inst;
+    std::size_t len;
+    std::uint64_t hash;
+  };
+  // An "instance . pin" member whose instance is not looked up yet.
+  struct Member {
+    Link* link;
+    const char* pin_name;
+    std::size_t name_at;  // instance name in member_names_
+    std::size_t name_len;
+    std::uint64_t hash;
+    int line;  // where the lookup stands in the file
+  };
+
+  Module* parse();
+  bool name_token() { return lx_.lex() == kTokName; }
+  void def_pin(Module* m, int file_kind);
+  void def_comp(Module* m);
+  void def_net(Module* m);
+  int pin_type_note();
+  void paren_count();
+  int read_digit();
+  const char* intern_pin_name();
+  void enter_comps();
+  void resolve_members();
+
+  Design& d_;
+  Lexer lx_;
+  bool pcd_;
+  int paren_ = 1;
+  int16_t fan_in_ = 0;
+  NameTable<Instance*> pins_;
+  // One bit per hash of a pin name: most members are no pin, and the bits
+  // answer that from a few cache lines instead of a table probe each.
+  std::vector<std::uint64_t> pin_filter_ = std::vector<std::uint64_t>(kFilterWords);
+  NameTable<Instance*> comps_;
+  NameTable<const char*> pin_names_;  // pin names of instance terminals, shared
+  std::vector<NewComp> new_comps_;
+  std::vector<Member> members_;
+  std::string member_names_;
+};
+
+Module* Parser::run() {
+  try {
+    Module* m = parse();
+    resolve_members();
+    return m;
+  } catch (const Fault&) {
+    resolve_members();  // an earlier member's fault comes first
+    throw;
+  }
+}
+
+Module* Parser::parse() {
+  if (lx_.lex() != kTokOpen) lx_.error();
+  if (!name_token() || screen(lx_.buf, kKeywordTable) != kwDefModule) lx_.error();
+  Module* m = d_.new_module();
+  if (!name_token()) lx_.error();
+  m->name = d_.arena.strsave(lx_.buf, lx_.len);
+
+  for (;;) {
+    int t = lx_.lex();
+    if (t == kTokEof) return m;
+    if (paren_ == 0) lx_.error();
+    if (pcd_) {
+      // Cell attributes directly inside def-module: read and dropped.
+      while (t == kTokName) {
+        int k = screen(lx_.buf, kKeywordTable);
+        if (k == kwArea || k == kwGates || k == kwPower) {
+          t = read_digit();
+        } else if (k == kwCellName) {
+          if (!name_token()) fail();
+          t = lx_.lex();
+        } else {
+          break;
+        }
+      }
+      if (t == kTokEof) return m;
+    }
+    if (t == kTokClose) {
+      --paren_;
+    } else if (t == kTokOpen) {
+      ++paren_;
+      if (!name_token()) lx_.error();
+      int k = screen(lx_.buf, kKeywordTable);
+      if (k == kwDefModule) lx_.error();
+      if (k == kwDefPin) def_pin(m, pcd_ ? kFilePcd : kFileNld);
+      else if (k == kwDefComp && !pcd_) def_comp(m);
+      else if (k == kwDefNet && !pcd_) def_net(m);
+      else paren_count();
+    } else {
+      lx_.error();
+    }
+  }
+}
+
+void Parser::def_pin(Module* m, int file_kind) {
+  if (!name_token()) lx_.error();
+  Instance* pin = d_.make<Instance>();
+  pin->cls = kPin;
+  pin->name = d_.arena.strsave(lx_.buf, lx_.len);
+  pin->module = m;
+  pin->next = m->pins;
+  m->pins = pin;
+  std::uint64_t h = hash_name(lx_.buf, lx_.len);
+  pins_.set(pin, lx_.len, h);
+  pin_filter_[h >> 6 & (kFilterWords - 1)] |= std::uint64_t{1} << (h & 63);
+
+  bool typed = false;
+  int t = lx_.lex();
+  for (;;) {
+    if (t == kTokClose) {
+      --paren_;
+      if (!typed) fail();
+      return;
+    }
+    if (t != kTokName) lx_.error();
+    switch (screen(lx_.buf, kKeywordTable)) {
+      case kwType:
+        if (typed) fail();
+        typed = true;
+        pin->type = static_cast<int16_t>(pin_type_note());
+        t = lx_.lex();
+        break;
+      case kwNote:
+        pin->note = static_cast<int16_t>(pin_type_note());
+        t = lx_.lex();
+        break;
+      case kwLoad:
+        if (file_kind == kFileNld) lx_.error();
+        t = read_digit();
+        break;
+      default:
+        lx_.error();
+    }
+  }
+}
+
+int Parser::pin_type_note() {
+  if (!name_token()) lx_.error();
+  int k = screen(lx_.buf, kKeywordTable);
+  if (k == kUser) lx_.error();
+  return k;
+}
+
+void Parser::def_comp(Module* m) {
+  resolve_members();  // members read so far must not see these instances
+  if (!name_token()) lx_.error();
+  int cls = class_f(lx_.buf, kCellTable, &fan_in_);
+  if (cls == kEor || cls == kEnor) d_.eor_enor_exist = 1;
+  if (cls >= kReg1 && cls <= kSregSet) d_.reg_exist = 1;
+  // One copy of a user module's name serves every instance of the form.
+  const char* class_name = cls == kUser ? d_.arena.strsave(lx_.buf, lx_.len) : nullptr;
+  for (;;) {
+    int t = lx_.lex();
+    if (t == kTokClose) {
+      --paren_;
+      return;
+    }
+    if (t != kTokName) lx_.error();
+    Instance* c = d_.make<Instance>();
+    c->cls = static_cast<int16_t>(cls);
+    c->class_name = class_name;
+    c->fan_in = fan_in_;
+    c->name = d_.arena.strsave(lx_.buf, lx_.len);
+    c->module = m;
+    c->next = m->comps;
+    m->comps = c;
+    if (cls == kInv) ++d_.first_inv_num;
+    new_comps_.push_back(NewComp{c, lx_.len, hash_name(lx_.buf, lx_.len)});
+    if (new_comps_.size() == kBatch) enter_comps();
+  }
+}
+
+void Parser::enter_comps() {
+  for (const NewComp& c : new_comps_) comps_.touch_slot(c.hash);
+  for (const NewComp& c : new_comps_) comps_.set(c.inst, c.len, c.hash);
+  new_comps_.clear();
+}
+
+const char* Parser::intern_pin_name() {
+  const char* s = pin_names_.get(lx_.buf, lx_.len);
+  if (s == nullptr) {
+    s = d_.arena.strsave(lx_.buf, lx_.len);
+    pin_names_.set(s, lx_.len);
+  }
+  return s;
+}
+
+void Parser::def_net(Module* m) {
+  Net* net = d_.make<Net>();
+  module_push_net_front(m, net);
+  for (;;) {
+    int t = lx_.lex();
+    if (t == kTokClose) {
+      --paren_;
+      return;
+    }
+    if (t != kTokName) lx_.error();
+    Link* l = d_.make<Link>();
+    net_push_front(net, l);
+    l->pin_type = 0;
+    std::uint64_t h = hash_name(lx_.buf, lx_.len);
+    Instance* pin = nullptr;
+    if (pin_filter_[h >> 6 & (kFilterWords - 1)] >> (h & 63) & 1) pin = pins_.get(lx_.buf, lx_.len, h);
+    if (pin != nullptr) {
+      l->inst = pin;
+      pin->link = l;
+      l->pin_name = pin->name;
+      l->pin_type = pin->type;
+      continue;
+    }
+    // INSTANCE "." PIN
+    if (members_.empty()) member_names_.clear();
+    Member mb{l, nullptr, member_names_.size(), lx_.len, h, 0};
+    member_names_.append(lx_.buf, lx_.len);
+    if (lx_.lex() != kTokDot) lx_.error();
+    if (!name_token()) lx_.error();
+    mb.pin_name = intern_pin_name();
+    mb.line = lx_.lineno;
+    members_.push_back(mb);
+    if (members_.size() == kBatch) resolve_members();
+  }
+}
+
+void Parser::resolve_members() {
+  enter_comps();
+  if (members_.empty()) return;
+  std::vector<Member> batch;
+  batch.swap(members_);  // a fault below leaves nothing waiting
+  members_.reserve(kBatch);
+  for (const Member& mb : batch) comps_.touch_slot(mb.hash);
+  for (const Member& mb : batch) comps_.touch_key(mb.hash);
+  for (const Member& mb : batch) {
+    const char* name = member_names_.data() + mb.name_at;
+    Instance* c = comps_.get(name, mb.name_len, mb.hash);
+    if (c == nullptr) lx_.fault(std::string(name, mb.name_len) + " undefined", mb.line);
+    mb.link->pin_type = static_cast<int16_t>(pin_type_f(mb.pin_name, c->cls));
+    mb.link->inst = c;
+    c->link = mb.link;
+    mb.link->pin_name = mb.pin_name;
+  }
+  members_.swap(batch);
+  members_.clear();
+}
+
+// Skips the rest of a form whose "(" is already counted.
+void Parser::paren_count() {
+  int target = paren_ - 1;
+  for (;;) {
+    int t = lx_.lex();
+    if (t == kTokEof) lx_.fault("too many )'s");
+    if (t == kTokOpen) ++paren_;
+    else if (t == kTokClose) --paren_;
+    if (paren_ == target) return;
+  }
+}
+
+// Reads a NUMBER (12, 3.5, .5; the parts need not be digits) and returns
+// the token after it.
+int Parser::read_digit() {
+  int t = lx_.lex();
+  if (t == kTokOpen || t == kTokClose || t == kTokEof) fail();
+  if (t == kTokName) {
+    t = lx_.lex();
+    if (t != kTokDot) return t;
+  }
+  if (!name_token()) fail();
+  return lx_.lex();
+}
+
+}  // namespace
+
+Module* nld_par(Design& d, Source& in) { return Parser(d, in, false).run(); }
+
+Module* pcd_par(Design& d, Source& in) { return Parser(d, in, true).run(); }
+
+// ---------------------------------------------------------------- classes
+
+int class_f(const char* name, int selector, int16_t* fan_in) {
+  *fan_in = 0;
+  int code = screen(name, selector);
+  if (code != kUser) return code;
+
+  // "<prefix>-" "-" digits: the prefix with its "-" names the table row.
+  const char* dash = std::strchr(name, '-');
+  if (dash == nullptr || dash[1] != '-') return kUser;
+  const char* digits = dash + 2;
+  for (const char* p = digits; *p; ++p)
+    if (*p < '0' || *p > '9') return kUser;
+  // The number is kept modulo 2^16 in the signed 16-bit field, and tested
+  // as stored.
+  std::uint16_t v = 0;
+  for (const char* p = digits; *p; ++p) v = static_cast<std::uint16_t>(v * 10 + (*p - '0'));
+  int16_t n = static_cast<int16_t>(v);
+  *fan_in = n;
+
+  code = screen(std::string(name, static_cast<std::size_t>(digits - 1 - name)).c_str(), selector);
+  switch (code) {
+    case kAnd:
+    case kNand:
+    case kOr:
+    case kNor:
+      if (n < 2) fail();
+      break;
+    case kEor:
+    case kEnor:
+      if (n != 2) fail();
+      break;
+    case kAoi:
+    case kOai:
+      if (n != 21 && n != 22 && n != 31 && n != 32 && n != 33 && n != 211 && n != 221 &&
+          n != 222)
+        fail();
+      break;
+    default:
+      break;
+  }
+  return code;
+}
+
+// ---------------------------------------------------------------- pin types
+
+namespace {
+
+bool one_of(const char* name, std::initializer_list<const char*> names) {
+  for (const char* s : names)
+    if (std::strcmp(name, s) == 0) return true;
+  return false;
+}
+
+// Input and output pin names of a cell with fixed pins; anything else stops.
+int fixed_pins(const char* name, std::initializer_list<const char*> inputs,
+               std::initializer_list<const char*> outputs) {
+  if (one_of(name, inputs)) return kwInput;
+  if (one_of(name, outputs)) return kwOutput;
+  fail();
+}
+
+}  // namespace
+
+int pin_type_f(const char* pin_name, int cls) {
+  switch (cls) {
+    case kUser:
+      return kUser;
+    case kInv:
+      return fixed_pins(pin_name, {"in"}, {"nout"});
+    case kNinv:
+      return fixed_pins(pin_name, {"in"}, {"out"});
+    case kAnd:
+    case kOr:
+      return std::strcmp(pin_name, "out") == 0 ? kwOutput : kwInput;
+    case kNand:
+    case kNor:
+    case kAoi:
+    case kOai:
+      return std::strcmp(pin_name, "nout") == 0 ? kwOutput : kwInput;
+    case kEor:
+      return fixed_pins(pin_name, {"in1", "in2"}, {"out"});
+    case kEnor:
+      return fixed_pins(pin_name, {"in1", "in2"}, {"nout"});
+    case kReg1:
+    case kRegr1:
+    case kRegs1:
+    case kRegSR:
+      return fixed_pins(pin_name, {"in", "clk_enb", "m_clock", "s_clock", "p_reset"},
+                        {"out", "nout"});
+    case kRegSet:
+      return fixed_pins(pin_name, {"set", "reset", "m_clock", "s_clock", "p_reset"},
+                        {"out", "nout"});
+    case kSreg1:
+    case kSrgr1:
+    case kSrgs1:
+    case kSregSR:
+      return fixed_pins(pin_name,
+                        {"in", "scan_in", "clk_enb", "scan_enb", "m_clock", "s_clock",
+                         "scan_clock", "p_reset"},
+                        {"out", "nout", "scan_out"});
+    case kSregSet:
+      return fixed_pins(pin_name,
+                        {"set", "reset", "scan_in", "scan_enb", "m_clock", "s_clock",
+                         "scan_clock", "p_reset"},
+                        {"out", "nout", "scan_out"});
+    case kHigh:
+      return fixed_pins(pin_name, {}, {"out"});
+    case kLow:
+      return fixed_pins(pin_name, {}, {"nout"});
+    case kTsBuf:
+      if (std::strcmp(pin_name, "out") == 0) return kwTristate;
+      return fixed_pins(pin_name, {"in", "nenb"}, {});
+    case kBgate:
+      return fixed_pins(pin_name, {"enb", "clock"}, {"nout"});
+    default:
+      fail();  // module pins and unknown codes have no cell pins
+  }
+}
+
+}  // namespace zelk

@@ -1,0 +1,373 @@
+// Hierarchy reconstruction: components go back to their module copies, the
+// remaining inversions get inverters, and every flat net is cut into one
+// piece per copy with ports at the boundaries.  Flat output keeps the flat
+// network in the top module and makes it a complete design of its own.
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "flat/flat.h"
+#include "rebuild/naming.h"
+#include "rebuild/rebuild.h"
+#include "rebuild/rebuild_internal.h"
+
+namespace zelk {
+
+namespace {
+
+bool is_register(int cls) { return cls >= kReg1 && cls <= kSregSet; }
+
+bool is_open_copy_instance(const Instance* i) {
+  return i->cls == kUser && i->def != nullptr && i->def->state == kStateOpen;
+}
+
+// A register's scan output has no complement: its net is served like a
+// gate's.
+bool register_rule(const Link* source) {
+  return is_register(source->inst->cls) && !same(source->pin_name, "scan_out");
+}
+
+// Instances of opened copies that flattening took out of their parents.
+void restore_expanded(Design& d) {
+  for (Module* m = d.top; m; m = m->next) {
+    if (m->state != kStateOpen) continue;
+    for (Instance* i = m->expanded; i;) {
+      Instance* nx = i->next;
+      i->next = m->comps;
+      m->comps = i;
+      i = nx;
+    }
+  }
+}
+
+// Terminals that flattening left cut no longer want anything inverted.
+void uncut_weights(Design& d) {
+  for (Net* n = d.top->nets; n; n = n->next) {
+    if (n->type != kNetTristate && n->type != kNetSignal) continue;
+    for (Link* l = n->links; l; l = l->next)
+      if (l->cut == 1) l->weight = 1;
+  }
+}
+
+// An unused net stays only when it belongs to the top module.
+void keep_unused(Module* top, Net* n) {
+  if (n->links && n->links->inst->module == top) module_push_net_front(top, n);
+}
+
+void distribute(Design& d, NetTrees& trees, Net* net) {
+  int type = net->type;
+  Link* s = net->source;
+  int cls = s ? s->inst->cls : 0;
+  if (s && register_rule(s)) {
+    HierNode* t = trees.h_net(net);
+    trees.pin_type_check(t, type);
+    trees.make_link(t);
+    trees.deliver_net(t, type);
+    return;
+  }
+  if (s && (cls == kHigh || cls == kLow)) {
+    HierNode* t = trees.h_net(net);
+    trees.high_low_nethier(t, cls);
+    trees.deliver_net(t, type);
+    return;
+  }
+  if (s && cls == kPin && (same(s->pin_name, kNameVdd) || same(s->pin_name, kNameVss))) {
+    HierNode* t = trees.h_net(net);
+    trees.vdd_vss_nethier(t, same(s->pin_name, kNameVdd) ? kHigh : kLow);
+    trees.deliver_net(t, type);
+    return;
+  }
+  Net* n = div_net(d, net);
+  Net* inv = n->next;
+  HierNode* ti = inv ? trees.h_net(inv) : nullptr;
+  HierNode* t = trees.h_net(n);
+  trees.pin_type_check(t, type);
+  trees.pin_type_check(ti, kNetSignal);
+  trees.make_link(t);
+  trees.make_link(ti);
+  trees.deliver_net(t, type);
+  trees.deliver_net(ti, kNetSignal);
+}
+
+void use_marks(Design& d) {
+  for (Module* m = d.top; m; m = m->next) {
+    if (m->state != kStateOpen) continue;
+    if (m != d.top)
+      for (Instance* p = m->pins; p; p = p->next)
+        if (p->use == 1) p->use = 0;
+    for (Instance* i = m->comps; i; i = i->next) i->use = 0;
+    for (Net* n = m->nets; n; n = n->next)
+      for (Link* l = n->links; l; l = l->next) l->inst->use = 1;
+  }
+}
+
+void hierarchy_tree(Design& d) {
+  Module* top = d.top;
+  deliver_inst(d);
+  restore_expanded(d);
+  uncut_weights(d);
+
+  NetTrees trees(d);
+  for (Net* n = module_detach_nets(top); n;) {
+    Net* nx = n->next;
+    switch (n->type) {
+      case kNetUnused:
+        keep_unused(top, n);
+        break;
+      case kNetControl:
+        module_push_net_front(top, n);
+        break;
+      case kNetTristate:
+      case kNetSignal:
+        distribute(d, trees, n);
+        break;
+      default:
+        break;  // no type: dropped
+    }
+    n = nx;
+  }
+
+  use_marks(d);
+  class_name(d);
+  for (Module* m = top; m; m = m->next) {
+    if (m->state != kStateOpen) continue;
+    make_comp(d, m);
+    inst_name(d, m);
+    pin_name(d, m);
+  }
+  for (Module* m = top; m; m = m->next)
+    if (m->state == kStateOpen) other_pin_name(d, m);
+}
+
+// ---------------------------------------------------------------- flat output
+
+// Clock and reset nets of the opened copies join the top module and are
+// joined across the copies' boundaries like the signal nets were.
+void join_control_nets(Design& d, FlatIndex& ix) {
+  Module* top = d.top;
+  Net* last = module_last_net(top);
+  for (Module* m = top->next; m; m = m->next) {
+    if (m->state != kStateOpen) continue;
+    for (Net* n = module_detach_nets(m); n;) {
+      Net* nx = n->next;
+      module_insert_net_after(top, last, n);
+      last = n;
+      n = nx;
+    }
+  }
+  for (Net* n = top->nets; n; n = n->next)
+    if (n->type == kNetControl) join_net(d, ix, n);
+}
+
+// A global pin of a copy stands for the top module's global signal of that
+// name: the net joins the top pin's net before the copy's terminal goes.
+void keep_global(Design& d, FlatIndex& ix, Link* t) {
+  Module* top = d.top;
+  Net* net = t->net;
+  Instance* p = ix.pin(top, t->pin_name);
+  if (p == nullptr) {
+    p = d.make<Instance>();
+    p->cls = kPin;
+    p->name = t->pin_name;
+    p->type = kwGlobal;
+    p->module = top;
+    p->next = top->pins;
+    top->pins = p;
+    ix.reset();  // the top module's pins changed
+  }
+  if (p->link == nullptr) {
+    Link* l = d.make<Link>();
+    l->inst = p;
+    l->pin_name = p->name;
+    l->pin_type = kwGlobal;
+    l->inst_next = l;
+    p->link = l;
+    net_push_back(net, l);
+  } else if (Net* other = p->link->net; other != nullptr && other != net) {
+    net_append_all(net, other);
+    if (module_has_net(top, other)) delete_net(other, top);
+  }
+}
+
+// Terminals on pins of copies and on instances of opened copies have no
+// counterpart in a flat design.
+void drop_boundary_terminals(Design& d, FlatIndex& ix) {
+  Module* top = d.top;
+  for (Net* n = top->nets; n;) {
+    for (Link* t = n->links; t;) {
+      Instance* i = t->inst;
+      bool boundary = (i->cls == kPin && i->module != top) || is_open_copy_instance(i);
+      if (!boundary) {
+        t = t->next;
+        continue;
+      }
+      if (i->cls == kPin && i->type == kwGlobal) keep_global(d, ix, t);
+      Link* nx = t->next;
+      delete_node(t);
+      t = nx;
+    }
+    Net* nn = n->next;
+    if (n->links == nullptr) delete_net(n, top);
+    n = nn;
+  }
+}
+
+// Components that keep their names get the path of copies they came from:
+// register R1 of copy u2 inside copy u1 becomes "u1/u2/R1".
+void hierarchical_names(Design& d) {
+  Module* top = d.top;
+  std::unordered_map<const Module*, std::string> prefix;
+  std::vector<Module*> path;
+  auto prefix_of = [&](Module* m) -> const std::string& {
+    path.clear();
+    Module* a = m;
+    while (a != top && a != nullptr && prefix.find(a) == prefix.end()) {
+      path.push_back(a);
+      a = a->parent;
+    }
+    std::string base = (a == top || a == nullptr) ? std::string() : prefix[a];
+    for (std::size_t k = path.size(); k-- > 0;) {
+      Module* c = path[k];
+      base += c->inst_name ? c->inst_name : "";
+      base += '/';
+      prefix[c] = base;
+    }
+    return prefix[m];
+  };
+  for (Instance* i = top->comps; i; i = i->next) {
+    bool keeps_name = (i->cls >= kReg1 && i->cls <= kBgate) || i->cls == kUser;
+    if (!keeps_name || i->module == top || i->module == nullptr) continue;
+    std::string name = prefix_of(i->module);
+    name += i->name ? i->name : "";
+    i->name = d.strsave(name.c_str());
+  }
+}
+
+void hierarchy_flat(Design& d) {
+  Module* top = d.top;
+  restore_expanded(d);
+  uncut_weights(d);
+
+  for (Net* n = module_detach_nets(top); n;) {
+    Net* nx = n->next;
+    switch (n->type) {
+      case kNetUnused:
+        keep_unused(top, n);
+        break;
+      case kNetControl:
+        module_push_net_front(top, n);
+        break;
+      case kNetTristate:
+      case kNetSignal: {
+        Link* s = n->source;
+        int cls = s ? s->inst->cls : 0;
+        if (s && cls >= kReg1 && cls <= kLow && (cls >= kHigh || register_rule(s))) {
+          module_push_net_front(top, n);
+          break;
+        }
+        Net* kept = div_net(d, n);
+        if (Net* inv = kept->next) module_push_net_front(top, inv);
+        module_push_net_front(top, kept);
+        break;
+      }
+      default:
+        break;
+    }
+    n = nx;
+  }
+
+  // Components and pins moved since flattening: fresh look-ups.
+  FlatIndex ix;
+  join_control_nets(d, ix);
+  drop_boundary_terminals(d, ix);
+  hierarchical_names(d);
+
+  for (Instance* i = top->comps; i; i = i->next) i->use = 0;
+  for (Net* n = top->nets; n; n = n->next)
+    for (Link* l = n->links; l; l = l->next) l->inst->use = 1;
+  make_comp(d, top);
+  inst_name(d, top);
+}
+
+}  // namespace
+
+void deliver_inst(Design& d) {
+  Instance* list = d.top->comps;
+  d.top->comps = nullptr;
+  for (Instance* i = list; i;) {
+    Instance* nx = i->next;
+    Module* m = i->module;
+    i->next = m->comps;
+    m->comps = i;
+    i = nx;
+  }
+}
+
+Net* div_net(Design& d, Net* net) {
+  Link* s = net->source;
+  Link* old = net_detach(net);
+  net->next = nullptr;
+  Instance* v = nullptr;
+  Net* inv = nullptr;
+  Module* y = nullptr;
+  for (Link* l = old; l;) {
+    Link* nx = l->next;
+    if (l->weight >= 0) {
+      net_push_front(net, l);
+    } else if (v == nullptr) {
+      v = d.make<Instance>();
+      v->cls = kInv;
+      Link* vi = d.make<Link>();
+      vi->inst = v;
+      vi->pin_name = kNameIn;
+      vi->pin_type = kwInput;
+      net_push_front(net, vi);
+      inv = d.make<Net>();
+      inv->type = kNetSignal;
+      Link* vo = d.make<Link>();
+      vo->inst = v;
+      vo->pin_name = kNameNout;
+      vo->pin_type = kwOutput;
+      net_push_front(inv, vo);
+      net_push_front(inv, l);
+      inv->source = vo;
+      net->next = inv;
+      v->link = vi;
+      vi->inst_next = vo;
+      vo->inst_next = vi;
+      y = l->inst->module;
+    } else {
+      net_push_front(inv, l);
+      y = yca(y, l->inst->module);
+    }
+    l = nx;
+  }
+  if (v == nullptr) return net;
+
+  // The inverter also has to reach the net's drivers.
+  if (net->type == kNetSignal) {
+    y = yca(y, s ? s->inst->module : nullptr);
+  } else if (net->type == kNetTristate) {
+    for (Link* l = net->links; l; l = l->next) {
+      int pt = l->pin_type;
+      bool bidir = pt == kwBidirect || pt == kwBidirectConnected;
+      bool tri = (pt == kwTristate || pt == kwTristateConnected) && l->inst->cls != kPin;
+      if (bidir || tri) y = yca(y, l->inst->module);
+    }
+  }
+  Module* home = d.h_or_f == 3 ? d.top : y;
+  v->module = home;
+  v->next = home->comps;
+  home->comps = v;
+  return net;
+}
+
+void hierarchy(Design& d) {
+  if (d.h_or_f == 3)
+    hierarchy_flat(d);
+  else
+    hierarchy_tree(d);
+}
+
+}  // namespace zelk

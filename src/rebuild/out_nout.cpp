@@ -1,0 +1,282 @@
+// Output polarity: the reduction's weights and dual/negate marks become
+// netlist changes on the flat network of the top module.
+#include <functional>
+
+#include "rebuild/rebuild.h"
+#include "rebuild/rebuild_internal.h"
+
+namespace zelk {
+
+namespace {
+
+bool is_register(int cls) { return cls >= kReg1 && cls <= kSregSet; }
+
+// A terminal of its own ring.
+Link* new_single_link(Design& d, Instance* inst, const char* pin_name, int16_t pin_type) {
+  Link* l = d.make<Link>();
+  l->inst = inst;
+  l->pin_name = pin_name;
+  l->pin_type = pin_type;
+  l->inst_next = l;
+  inst->link = l;
+  return l;
+}
+
+int count_links(const Net* n) {
+  int k = 0;
+  for (const Link* l = n->links; l && k < 2; l = l->next) ++k;
+  return k;
+}
+
+// Makes the driver terminal of a net created by the exchange.
+using MakeDriver = std::function<Link*()>;
+
+// Serves inverted terminals of P from Q and of Q from P, where Q carries
+// the inverse of P's signal.  A missing side is made here and driven by
+// the terminal that make_p / make_q returns.
+void exchange(Design& d, Net* p, Net* q, const MakeDriver& make_p, const MakeDriver& make_q,
+              Instance* reg) {
+  if (p == nullptr && q == nullptr) return;
+  bool p_made = false;
+  bool q_made = false;
+  if (p == nullptr) {
+    p = d.make<Net>();
+    p_made = true;
+  }
+  if (q == nullptr) {
+    q = d.make<Net>();
+    q_made = true;
+  }
+  Module* top = d.top;
+
+  Link* p_old = net_detach(p);
+  Link* q_old = net_detach(q);
+  for (Link* l = p_old; l;) {
+    Link* nx = l->next;
+    if (l->weight < 0) {
+      l->weight = 1;
+      net_push_front(q, l);
+    } else {
+      net_push_front(p, l);
+    }
+    l = nx;
+  }
+  for (Link* l = q_old; l;) {
+    Link* nx = l->next;
+    if (l->weight < 0) {
+      l->weight = 1;
+      net_push_front(p, l);
+    } else {
+      net_push_front(q, l);
+    }
+    l = nx;
+  }
+
+  auto finish = [&](Net* n, bool made, const MakeDriver& make) {
+    if (made) {
+      if (n->links == nullptr) return;  // nothing needs this side
+      Link* drv = make();
+      net_push_front(n, drv);
+      n->type = kNetSignal;
+      n->source = drv;
+      module_push_net_front(top, n);
+      return;
+    }
+    if (count_links(n) == 1) {
+      Link* only = n->links;
+      if (module_has_net(top, n)) delete_net(n, top);
+      if (reg) delete_link(only);
+    }
+  };
+  finish(p, p_made, make_p);
+  finish(q, q_made, make_q);
+}
+
+// A net of the top module of type 291 whose source satisfies `pred`; the
+// first one in list order.
+template <class Pred>
+Net* find_driven_net(Design& d, Pred pred) {
+  for (Net* n = d.top->nets; n; n = n->next)
+    if (n->type == kNetSignal && n->source && pred(n->source)) return n;
+  return nullptr;
+}
+
+}  // namespace
+
+int dual_class(const Instance* inst) {
+  switch (inst->cls) {
+    case kAnd: return kOr;
+    case kNand: return kNor;
+    case kOr: return kAnd;
+    case kNor: return kNand;
+    case kEor: return kEnor;
+    case kEnor: return kEor;
+    case kAoi: return kOai;
+    case kOai: return kAoi;
+    default: return 0;
+  }
+}
+
+int negate_class(const Instance* inst) {
+  switch (inst->cls) {
+    case kAnd: return kNand;
+    case kNand: return kAnd;
+    case kOr: return kNor;
+    case kNor: return kOr;
+    default: return 0;
+  }
+}
+
+void delete_link(Link* t) {
+  Instance* i = t->inst;
+  Link* start = i->link;
+  Link* p = start;
+  while (p->inst_next != t) {
+    p = p->inst_next;
+    if (p == nullptr || p == start) return;  // not in the ring
+  }
+  p->inst_next = t->inst_next;
+  i->link = p;
+}
+
+void out_nout(Design& d) {
+  for (Net* n = d.top->nets; n; n = n->next) {
+    if (n->type != kNetTristate && n->type != kNetSignal) continue;
+    Link* s = n->source;
+    if (s == nullptr) continue;  // no driver: nothing to rename
+    Instance* g = s->inst;
+    const char* to = nullptr;
+    switch (g->cls) {
+      case kAnd:
+      case kOr:
+        if (g->negate == 1) to = kNameNout;
+        break;
+      case kNand:
+      case kNor:
+        if (g->negate == 1) to = kNameOut;
+        break;
+      case kEor:
+        if (g->dual == 1) to = kNameNout;
+        break;
+      case kEnor:
+        if (g->dual == 1) to = kNameOut;
+        break;
+      default:
+        break;
+    }
+    if (to == nullptr) continue;
+    const char* from = to == kNameOut ? kNameNout : kNameOut;
+    s->pin_name = to;
+    // An input that happens to carry the new output name takes the old one,
+    // so the gate keeps distinct pin names.
+    for (Link* o = s->inst_next; o && o != s; o = o->inst_next)
+      if (same(o->pin_name, to)) o->pin_name = from;
+  }
+}
+
+void high_low(Design& d) {
+  Net* p = nullptr;
+  Net* q = nullptr;
+  for (Net* n = d.top->nets; n && !(p && q); n = n->next) {
+    if (n->type != kNetSignal || n->source == nullptr) continue;
+    int cls = n->source->inst->cls;
+    if (cls == kHigh && !p) p = n;
+    if (cls == kLow && !q) q = n;
+  }
+  auto make_cell = [&d](int16_t cls, const char* name, const char* pin) {
+    Instance* c = d.make<Instance>();
+    c->cls = cls;
+    c->name = name;
+    c->module = d.top;
+    c->next = d.top->comps;
+    d.top->comps = c;
+    return new_single_link(d, c, pin, kwOutput);
+  };
+  exchange(
+      d, p, q, [&] { return make_cell(kHigh, kNameHigh, kNameOut); },
+      [&] { return make_cell(kLow, kNameLow, kNameNout); }, nullptr);
+}
+
+void vdd_vss(Design& d) {
+  Net* p = nullptr;
+  Net* q = nullptr;
+  for (Net* n = d.top->nets; n && !(p && q); n = n->next) {
+    if (n->type != kNetSignal || n->source == nullptr) continue;
+    Link* s = n->source;
+    if (s->inst->cls != kPin) continue;
+    if (!p && same(s->pin_name, kNameVdd)) p = n;
+    if (!q && same(s->pin_name, kNameVss)) q = n;
+  }
+  auto make_pin = [&d](const char* name) {
+    Instance* pin = d.make<Instance>();
+    pin->cls = kPin;
+    pin->name = name;
+    pin->type = kwGlobal;
+    pin->module = d.top;
+    pin->next = d.top->pins;
+    d.top->pins = pin;
+    return new_single_link(d, pin, pin->name, kwGlobal);
+  };
+  exchange(
+      d, p, q, [&] { return make_pin(kNameVdd); }, [&] { return make_pin(kNameVss); }, nullptr);
+}
+
+void reg_out(Design& d, Instance* reg) {
+  Net* p = nullptr;
+  Net* q = nullptr;
+  Link* start = reg->link;
+  if (start == nullptr) return;
+  Link* t = start;
+  do {
+    if (!p && same(t->pin_name, kNameOut)) p = t->net;
+    if (!q && same(t->pin_name, kNameNout)) q = t->net;
+    t = t->inst_next;
+  } while (t && t != start);
+
+  // A new output terminal goes into the ring right after reg's link.
+  auto make_term = [&d, reg](const char* pin) {
+    Link* l = d.make<Link>();
+    l->inst = reg;
+    l->pin_name = pin;
+    l->pin_type = kwOutput;
+    Link* at = reg->link;
+    l->inst_next = at->inst_next;
+    at->inst_next = l;
+    return l;
+  };
+  if (p != nullptr && p == q) {
+    // Both outputs on one net: the inverted terminals stay where they are,
+    // served by the same net.
+    Link* old = net_detach(p);
+    for (Link* l = old; l;) {
+      Link* nx = l->next;
+      if (l->weight < 0) l->weight = 1;
+      net_push_front(p, l);
+      l = nx;
+    }
+    if (count_links(p) == 1) {
+      Link* only = p->links;
+      if (module_has_net(d.top, p)) delete_net(p, d.top);
+      delete_link(only);
+    }
+    return;
+  }
+  exchange(
+      d, p, q, [&] { return make_term(kNameOut); }, [&] { return make_term(kNameNout); }, reg);
+}
+
+void output(Design& d) {
+  out_nout(d);
+  high_low(d);
+  vdd_vss(d);
+  if (d.reg_exist == 1) {
+    for (Instance* i = d.top->comps; i; i = i->next)
+      if (is_register(i->cls)) reg_out(d, i);
+  }
+  for (Instance* i = d.top->comps; i; i = i->next) {
+    if (i->dual == 1) i->cls = static_cast<int16_t>(dual_class(i));
+    if (i->negate == 1) i->cls = static_cast<int16_t>(negate_class(i));
+  }
+}
+
+}  // namespace zelk

@@ -1,0 +1,109 @@
+// Pieces of the rebuild shared by its source files and its tests: output
+// polarity steps, net trees, ports and local constants.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "netlist/netlist.h"
+
+namespace zelk {
+
+// Pin and cell names written into new records; shared constant strings.
+inline constexpr char kNameIn[] = "in";
+inline constexpr char kNameOut[] = "out";
+inline constexpr char kNameNout[] = "nout";
+inline constexpr char kNameHigh[] = "high-";
+inline constexpr char kNameLow[] = "low-";
+inline constexpr char kNameVdd[] = "VDD";
+inline constexpr char kNameVss[] = "VSS";
+
+// ---------------------------------------------------------------- output polarity
+
+void out_nout(Design& d);
+void high_low(Design& d);
+void vdd_vss(Design& d);
+void reg_out(Design& d, Instance* reg);
+// Takes terminal t out of its instance's ring of terminals.
+void delete_link(Link* t);
+int dual_class(const Instance* inst);
+int negate_class(const Instance* inst);
+
+// ---------------------------------------------------------------- net trees
+
+// One module copy that a piece of a net lives in or passes through.
+struct HierNode {
+  HierNode* up;
+  HierNode* sibling;
+  HierNode* children;
+  Module* module;
+  Link* links;       // terminals in `module`, chained through Link::next
+  Link* source;
+  int16_t visited;
+  int16_t from_up;   // the signal reaches `module` from its parent
+  int16_t to_up;     // `module` drives the signal out to its parent
+  int16_t port_type;
+  // scratch of the direction search
+  int32_t drivers_below;  // nodes with a source in this subtree
+  int16_t reads_below;    // an input terminal in this subtree
+};
+
+// The youngest common ancestor of two module copies (a copy is its own
+// ancestor); a missing argument gives the other one.
+Module* yca(Module* a, Module* b);
+
+// Net trees, ports, local constants and net pieces of one rebuild.  Holds
+// the per-net table module -> node and the per-module name indexes of
+// components, so that every step is linear in what it touches.
+class NetTrees {
+ public:
+  explicit NetTrees(Design& d);
+
+  HierNode* h_net(Net* net);
+  HierNode* add_tree(HierNode* tree, Link* t);
+  void connect_f(HierNode* upper, HierNode* lower);
+
+  void pin_type_check(HierNode* tree, int net_type);
+  void make_link(HierNode* tree);
+  void make_new_link(HierNode* parent_node, HierNode* child_node);
+  void high_low_nethier(HierNode* tree, int cls);
+  void vdd_vss_nethier(HierNode* tree, int cls);
+  void deliver_net(HierNode* tree, int net_type);
+
+  // The first component of m's comps named `name` (as a walk of the list
+  // would find it), or null.
+  Instance* instance_f(const char* name, Module* m);
+  // Records that `inst` was just pushed onto the front of its module's comps.
+  void comp_pushed_front(Instance* inst);
+
+  // Pre-order of a tree: the node, then its children's subtrees in order.
+  const std::vector<HierNode*>& preorder(HierNode* tree);
+
+ private:
+  HierNode* new_node(Module* m, Link* t);
+  HierNode*& slot(Module* m);
+  HierNode* node_of(Module* m);
+  void high_low_nethier2(HierNode* node, int cls);
+  void vdd_vss_nethier2(HierNode* node, int cls);
+
+  Design& d_;
+  std::vector<HierNode*> node_;     // by Module::id, valid when stamp_ == gen_
+  std::vector<uint32_t> stamp_;
+  uint32_t gen_ = 0;
+  std::vector<HierNode*> order_;
+  // by Module::id: name -> first component of that name in comps order
+  using NameIndex = std::unordered_map<std::string_view, Instance*>;
+  std::vector<std::unique_ptr<NameIndex>> comp_index_;
+};
+
+// ---------------------------------------------------------------- hierarchy
+
+void deliver_inst(Design& d);
+// Splits the inverted terminals of `net` onto a new net driven by a new
+// inverter; returns `net`, whose `next` is the new net or null.
+Net* div_net(Design& d, Net* net);
+
+}  // namespace zelk

@@ -1,0 +1,133 @@
+// Polarity flips and the absorption of inversions into exclusive-or cells.
+#include "reduce/reduce.h"
+#include "reduce/reduce_internal.h"
+
+namespace zelk {
+
+using namespace reduce_detail;
+
+// ---------------------------------------------------------------- flips
+
+void rev_instance(Instance* g) {
+  for_each_terminal(g, [](Link* t) {
+    if (t->pin_type == kwInput) {
+      negate_weight(t);
+    } else if (t->net) {
+      negate_net(t->net);
+    }
+  });
+}
+
+void rev_instance_all(Instance* h) {
+  for (Instance* m = h; m; m = m->comp_member)
+    if (is_gate(m->cls)) rev_instance(m);
+}
+
+void conn_comp_dual(Instance* h) {
+  for (Instance* m = h; m; m = m->comp_member)
+    if (is_gate(m->cls)) toggle(m->dual);
+}
+
+namespace {
+
+bool is_ts_buf_output(const Link* u) { return u->inst->cls == kTsBuf && u->pin_type == kwTristate; }
+
+// A terminal that drives or shares the bus without a polarity of its own (a
+// bidirect pin, another cell's tristate terminal, an input pin driving it)
+// would not follow an inversion of the bus.
+bool bus_can_flip(const Net* bus) {
+  for (const Link* u = bus->links; u; u = u->next)
+    if (u->cut == 0 && u->weight == 0 && !is_ts_buf_output(u)) return false;
+  return true;
+}
+
+Link* data_input(const Instance* buf) {
+  Link* first = buf->link;
+  Link* t = first;
+  do {
+    if (same(t->pin_name, "in")) return t;
+    t = t->inst_next;
+  } while (t && t != first);
+  return nullptr;
+}
+
+}  // namespace
+
+void rev_ts_bufs(Instance* t) {
+  Link* out = first_terminal_of_type(t, kwTristate);
+  if (!out || !out->net) return;
+  Net* bus = out->net;
+  if (!bus_can_flip(bus)) return;
+  for (Link* u = bus->links; u; u = u->next) {
+    if (is_ts_buf_output(u)) {
+      if (Link* in = data_input(u->inst)) negate_weight(in);
+    } else {
+      negate_weight(u);
+    }
+  }
+}
+
+// ---------------------------------------------------------------- absorption
+
+int count_wt_net_eor_enor_aside(const Net* n) {
+  int sum = 0;
+  for (const Link* u = n->links; u; u = u->next)
+    if (!is_exor(u)) sum += u->weight;
+  return sum;
+}
+
+void eor_enor_minus_wt_dual(Net* n) {
+  for (Link* u = n->links; u; u = u->next) {
+    if (is_exor(u) && u->weight == -1) {
+      u->weight = 1;
+      toggle(u->inst->dual);
+    }
+  }
+}
+
+void eor_enor_plus_wt_dual(Net* n) {
+  for (Link* u = n->links; u; u = u->next) {
+    if (is_exor(u) && u->weight == 1) {
+      toggle(u->inst->dual);
+    } else {
+      negate_weight(u);
+    }
+  }
+}
+
+void eor_enor_and_or_nand_nor_net(const Design& d, Net* n) {
+  // A net without a driver can only have its exclusive-or inputs absorbed.
+  Instance* s = n->source ? n->source->inst : nullptr;
+  int cls = s ? s->cls : 0;
+  if (s && is_and_or(cls)) {
+    if (d.all == 1 && count_wt_net_eor_enor_aside(n) < 0) {
+      toggle(s->negate);
+      eor_enor_plus_wt_dual(n);
+    } else {
+      eor_enor_minus_wt_dual(n);
+    }
+  } else if (s && is_exor(cls)) {
+    if (count_wt_net_eor_enor_aside(n) < 0) {
+      toggle(s->dual);
+      eor_enor_plus_wt_dual(n);
+    } else {
+      eor_enor_minus_wt_dual(n);
+    }
+  } else if (s && is_register(cls)) {
+    // Complementary register outputs serve either polarity.
+  } else {
+    eor_enor_minus_wt_dual(n);
+  }
+}
+
+void eor_enor_and_or_nand_nor_instance(const Design& d, Instance* g) {
+  for_each_terminal(g, [&d](Link* t) {
+    if (t->net) eor_enor_and_or_nand_nor_net(d, t->net);
+  });
+}
+
+void Reducer::eor_enor_and_or_nand_nor(Instance* h) {
+  for (Net* n : nets_of(h)) eor_enor_and_or_nand_nor_net(d_, n);
+}
+
+}  // namespace zelk

@@ -1,0 +1,271 @@
+// The reduction driver, its two phases and the local moves: whole
+// component, single gate, tristate bus, negated output.
+#include <algorithm>
+#include <functional>
+#include <vector>
+
+#include "flat/flat.h"
+#include "reduce/reduce.h"
+#include "reduce/reduce_internal.h"
+
+namespace zelk {
+
+using namespace reduce_detail;
+
+void red_inv(Design& d) {
+  Reducer r(d);
+  r.run();
+}
+
+void Reducer::run() {
+  conn_comp();
+  for (Instance* c = d_.top->comps; c; c = c->next) {
+    c->dual = 0;
+    c->negate = 0;
+  }
+  if (absorb_after_moves())
+    for (Instance* h = d_.top->conn_comps; h; h = h->comp_next) eor_enor_and_or_nand_nor(h);
+  d_.start_sub_comp = nullptr;
+  for (Instance* h = d_.top->conn_comps; h; h = h->comp_next) {
+    do {
+      red_inv2(h);
+    } while (red_wt2(h));
+  }
+}
+
+// ---------------------------------------------------------------- phases
+
+int Reducer::red_inv2(Instance* h) {
+  int any = 0;
+  for (;;) {
+    int changed = 0;
+    while (red_inv_global(h) > 0) changed = 1;
+    if (d_.eor_enor_exist == 1)
+      while (red_inv_global_eor_enor(h) > 0) changed = 1;
+    while (red_inv_local(h) > 0) changed = 1;
+    if (!changed) return any;
+    any = 1;
+  }
+}
+
+int Reducer::red_wt2(Instance* h) {
+  int any = 0;
+  for (;;) {
+    int changed = 0;
+    while (red_wt_global(h) > 0) changed = 1;
+    if (d_.eor_enor_exist == 1)
+      while (red_wt_global_eor_enor(h) > 0) changed = 1;
+    while (red_wt_local(h) > 0) changed = 1;
+    if (!changed) return any;
+    any = 1;
+  }
+}
+
+// ---------------------------------------------------------------- local moves
+
+int Reducer::red_inv_local(Instance* h) {
+  int changed = 0;
+  if (diff_inv_conn_comp(d_, h)) {
+    conn_comp_dual(h);
+    if (absorb_after_moves()) eor_enor_and_or_nand_nor(h);
+    changed = 1;
+  }
+  if (red_inv_node(h)) changed = 1;
+  if (d_.all == 1 && red_inv_neg(h)) changed = 1;
+  return changed;
+}
+
+int Reducer::red_wt_local(Instance* h) {
+  int changed = 0;
+  if (diff_wt_conn_comp(d_, h)) {
+    conn_comp_dual(h);
+    if (absorb_after_moves()) eor_enor_and_or_nand_nor(h);
+    changed = 1;
+  }
+  if (red_wt_node(h)) changed = 1;
+  if (d_.all == 1 && red_wt_neg(h)) changed = 1;
+  return changed;
+}
+
+namespace {
+
+// Single-gate moves flip and-/or-/nand-/nor-/aoi-/oai- gates; exclusive-or
+// cells only change through absorption.
+bool flips_alone(int cls) { return is_gate(cls) && !is_exor(cls); }
+
+}  // namespace
+
+int Reducer::red_inv_node(Instance* h) {
+  int changed = 0;
+  for (Instance* g = h; g; g = g->comp_member) {
+    if (flips_alone(g->cls)) {
+      if (diff_inv(d_, g)) {
+        toggle(g->dual);
+        if (absorb_after_moves()) eor_enor_and_or_nand_nor_instance(d_, g);
+        changed = 1;
+      }
+    } else if (g->cls == kTsBuf) {
+      if (diff_inv_ts(d_, g)) {
+        if (absorb_after_moves()) eor_enor_and_or_nand_nor_instance(d_, g);
+        changed = 1;
+      }
+    }
+  }
+  return changed;
+}
+
+int Reducer::red_wt_node(Instance* h) {
+  int changed = 0;
+  for (Instance* g = h; g; g = g->comp_member) {
+    if (flips_alone(g->cls)) {
+      if (diff_wt(d_, g)) {
+        toggle(g->dual);
+        if (absorb_after_moves()) eor_enor_and_or_nand_nor_instance(d_, g);
+        changed = 1;
+      }
+    } else if (g->cls == kTsBuf) {
+      if (diff_wt_ts(d_, g)) {
+        if (absorb_after_moves()) eor_enor_and_or_nand_nor_instance(d_, g);
+        changed = 1;
+      }
+    }
+  }
+  return changed;
+}
+
+int Reducer::red_inv_neg(Instance* h) {
+  int changed = 0;
+  for (Instance* g = h; g; g = g->comp_member) {
+    if (is_and_or(g->cls) && diff_inv_neg(d_, g)) {
+      toggle(g->negate);
+      changed = 1;
+    }
+  }
+  return changed;
+}
+
+int Reducer::red_wt_neg(Instance* h) {
+  int changed = 0;
+  for (Instance* g = h; g; g = g->comp_member) {
+    if (is_and_or(g->cls) && diff_wt_neg(d_, g)) {
+      toggle(g->negate);
+      changed = 1;
+    }
+  }
+  return changed;
+}
+
+// ---------------------------------------------------------------- diffs
+
+namespace {
+
+// The nets around g, each once however many of g's terminals it holds, so
+// that a move is measured by its true change.
+std::vector<Net*> nets_around(const Instance* g) {
+  std::vector<Net*> nets;
+  for_each_terminal(g, [&nets](Link* t) {
+    if (t->net) nets.push_back(t->net);
+  });
+  std::sort(nets.begin(), nets.end(), std::less<Net*>());
+  nets.erase(std::unique(nets.begin(), nets.end()), nets.end());
+  return nets;
+}
+
+int inv_sum(const Design& d, const std::vector<Net*>& nets) {
+  int sum = 0;
+  for (const Net* n : nets) sum += count_inv_net(d, n);
+  return sum;
+}
+
+long wt_sum(const Design& d, const std::vector<Net*>& nets) {
+  long sum = 0;
+  for (const Net* n : nets) sum += count_wt_net(d, n);
+  return sum;
+}
+
+// The weight-phase rule: fewer inverters, or as many and fewer weights.
+bool wt_pays(int inv_gain, long wt_gain) { return inv_gain > 0 || (inv_gain == 0 && wt_gain > 0); }
+
+}  // namespace
+
+int diff_inv(const Design& d, Instance* g) {
+  std::vector<Net*> nets = nets_around(g);
+  int before = inv_sum(d, nets);
+  rev_instance(g);
+  if (before - inv_sum(d, nets) > 0) return 1;
+  rev_instance(g);
+  return 0;
+}
+
+int diff_wt(const Design& d, Instance* g) {
+  std::vector<Net*> nets = nets_around(g);
+  int inv_before = inv_sum(d, nets);
+  long wt_before = wt_sum(d, nets);
+  rev_instance(g);
+  if (wt_pays(inv_before - inv_sum(d, nets), wt_before - wt_sum(d, nets))) return 1;
+  rev_instance(g);
+  return 0;
+}
+
+int diff_inv_ts(const Design& d, Instance* t) {
+  int before = count_inv(d, d.top);
+  rev_ts_bufs(t);
+  if (count_inv(d, d.top) < before) return 1;
+  rev_ts_bufs(t);
+  return 0;
+}
+
+int diff_wt_ts(const Design& d, Instance* t) {
+  int inv_before = count_inv(d, d.top);
+  long wt_before = count_wt(d);
+  rev_ts_bufs(t);
+  int inv_gain = inv_before - count_inv(d, d.top);
+  if (inv_gain > 0) return 1;
+  if (inv_gain == 0 && count_wt(d) < wt_before) return 1;
+  rev_ts_bufs(t);
+  return 0;
+}
+
+int diff_inv_conn_comp(const Design& d, Instance* h) {
+  int before = count_inv(d, d.top);
+  rev_instance_all(h);
+  if (count_inv(d, d.top) < before) return 1;
+  rev_instance_all(h);
+  return 0;
+}
+
+int diff_wt_conn_comp(const Design& d, Instance* h) {
+  int inv_before = count_inv(d, d.top);
+  long wt_before = count_wt(d);
+  rev_instance_all(h);
+  int inv_gain = inv_before - count_inv(d, d.top);
+  if (inv_gain > 0) return 1;
+  if (inv_gain == 0 && count_wt(d) < wt_before) return 1;
+  rev_instance_all(h);
+  return 0;
+}
+
+int diff_inv_neg(const Design& d, Instance* g) {
+  Link* out = first_terminal_of_type(g, kwOutput);
+  if (!out || !out->net) return 0;
+  Net* n = out->net;
+  int before = count_inv_net(d, n);
+  negate_net(n);
+  if (count_inv_net(d, n) < before) return 1;
+  negate_net(n);
+  return 0;
+}
+
+int diff_wt_neg(const Design& d, Instance* g) {
+  Link* out = first_terminal_of_type(g, kwOutput);
+  if (!out || !out->net) return 0;
+  Net* n = out->net;
+  int inv_before = count_inv_net(d, n);
+  long wt_before = count_wt_net(d, n);
+  negate_net(n);
+  if (wt_pays(inv_before - count_inv_net(d, n), wt_before - count_wt_net(d, n))) return 1;
+  negate_net(n);
+  return 0;
+}
+
+}  // namespace zelk

@@ -1,0 +1,138 @@
+// Inverter and weight counts of the flat network, by driver kind.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+#include "flat/flat.h"
+#include "support/fixture.h"
+
+namespace zelk {
+namespace {
+
+using test::find_comp;
+using test::find_term;
+using test::load_flat;
+
+// Every driver feeds an inverter whose output goes to sinks, so after
+// flattening the sinks carry weight -1 on the driver's net.
+const char* kTable =
+    "(def-module top (def-pin a type input) (def-pin VDD type input)\n"
+    " (def-pin y type output)\n"
+    " (def-comp and--2 ga gb ge s1 s2 s3 t1 t2 t3 k1 k2 k3 k4 k5 k6)\n"
+    " (def-comp inv- ia ib ir isc iso iv iaa ie ih)\n"
+    " (def-comp reg-1 r) (def-comp sreg-1 sr) (def-comp eor--2 e) (def-comp high- hh)\n"
+    " (def-net ga.out ia.in) (def-net ia.nout s1.a s2.a s3.a)\n"
+    " (def-net gb.out t1.a ib.in) (def-net ib.nout t2.a t3.a)\n"
+    " (def-net r.out ir.in) (def-net ir.nout k1.a)\n"
+    " (def-net sr.scan_out isc.in) (def-net isc.nout k2.a)\n"
+    " (def-net sr.out iso.in) (def-net iso.nout k3.a)\n"
+    " (def-net VDD iv.in) (def-net iv.nout k4.a)\n"
+    " (def-net a iaa.in) (def-net iaa.nout k5.a)\n"
+    " (def-net ge.out ie.in) (def-net ie.nout e.in1) (def-net e.out y)\n"
+    " (def-net hh.out ih.in) (def-net ih.nout k6.a))\n";
+
+struct Row {
+  const char* sink;  // instance whose pin "a" (or "in1") lies on the net
+  const char* pin;
+  int inv, wt;        // without -a
+  int inv_a, wt_a;    // with -a
+};
+
+TEST(Count, TableByDriver) {
+  const Row rows[] = {
+      {"s1", "a", 1, 3, 0, 0},   // and gate, all sinks inverted
+      {"t2", "a", 1, 2, 1, 1},   // and gate, one plain and two inverted sinks
+      {"k1", "a", 0, 0, 0, 0},   // plain register
+      {"k2", "a", 1, 1, 1, 1},   // scan register, scan_out
+      {"k3", "a", 0, 0, 0, 0},   // scan register, out
+      {"k4", "a", 0, 0, 0, 0},   // supply pin
+      {"k5", "a", 1, 1, 1, 1},   // ordinary input pin
+      {"e", "in1", 0, 0, 0, 0},  // only an exclusive-or input inverted
+      {"k6", "a", 0, 0, 0, 0},   // constant cell
+  };
+  for (int all : {0, 1}) {
+    auto r = load_flat({{"top.nld", kTable}}, "top", all);
+    Design& d = *r.design;
+    Module* top = d.top;
+    ASSERT_TRUE(check_lists(top));
+    int inv = 0;
+    long wt = 0;
+    for (const Row& row : rows) {
+      Link* t = find_term(find_comp(top, row.sink), row.pin);
+      ASSERT_NE(t, nullptr) << row.sink;
+      ASSERT_TRUE(net_contains(t)) << row.sink;
+      Net* n = t->net;
+      EXPECT_EQ(t->weight, -1) << row.sink;
+      EXPECT_EQ(count_inv_net(d, n), all ? row.inv_a : row.inv) << row.sink << " -a " << all;
+      EXPECT_EQ(count_wt_net(d, n), all ? row.wt_a : row.wt) << row.sink << " -a " << all;
+      inv += all ? row.inv_a : row.inv;
+      wt += all ? row.wt_a : row.wt;
+    }
+    // The output net (eor driving a top pin) costs nothing either way.
+    EXPECT_EQ(count_inv(d, top), inv);
+    EXPECT_EQ(count_wt(d), wt);
+    EXPECT_EQ(count_control_inv(d, top), 0);
+  }
+}
+
+TEST(Count, RulesOnHandMadeNets) {
+  Design d;
+  Instance drv{}, g{}, x{};
+  drv.cls = kEor;
+  g.cls = kNand;
+  x.cls = kEnor;
+  Net n{};
+  Link s{}, a{}, b{}, c{}, e{};
+  s.inst = &drv;
+  a.inst = b.inst = c.inst = &g;
+  e.inst = &x;
+  s.weight = 0;
+  a.weight = 1;
+  b.weight = -1;
+  c.weight = -1;
+  e.weight = 1;  // exclusive-or terminals never count, whatever their weight
+  for (Link* l : {&s, &a, &b, &c, &e}) net_push_back(&n, l);
+  n.source = &s;
+  n.type = kNetSignal;
+  EXPECT_EQ(count_inv_net_normal(&n), 1);
+  EXPECT_EQ(count_wt_net_normal(&n), 2);
+  EXPECT_EQ(count_inv_net_reversible(&n), 1);
+  EXPECT_EQ(count_wt_net_reversible(&n), 1);
+  EXPECT_EQ(count_inv_net(d, &n), 1);  // eor driver: reversible
+  EXPECT_EQ(count_wt_net(d, &n), 1);
+  a.weight = 0;
+  e.weight = 1;
+  EXPECT_EQ(count_inv_net_reversible(&n), 0);
+  EXPECT_EQ(count_wt_net_reversible(&n), 0);
+  // Weight 0 and exclusive-or terminals alone cost nothing.
+  b.weight = c.weight = 0;
+  e.weight = -1;
+  EXPECT_EQ(count_inv_net_normal(&n), 0);
+  EXPECT_EQ(count_wt_net_normal(&n), 0);
+
+  // Module states: only open modules count nets, only fixed ones cells.
+  Module m{};
+  Instance i1{}, i2{};
+  i1.cls = kInv;
+  i2.cls = kInv;
+  i1.next = &i2;
+  m.comps = &i1;
+  m.state = kStateFixed;
+  EXPECT_EQ(count_inv(d, &m), 2);
+  EXPECT_EQ(count_control_inv(d, &m), 0);
+  m.state = kStateCell;
+  EXPECT_EQ(count_inv(d, &m), 0);
+  m.state = kStateOpen;
+  EXPECT_EQ(count_inv(d, &m), 0);
+  Net clk{};
+  clk.type = kNetControl;
+  Link l{};
+  l.inst = &i1;
+  net_push_back(&clk, &l);
+  i1.link = &l;
+  EXPECT_EQ(count_control_inv(d, &m), 1);  // i2 has no terminal
+}
+
+}  // namespace
+}  // namespace zelk

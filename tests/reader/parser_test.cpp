@@ -1,0 +1,380 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "reader/reader.h"
+
+namespace zelk {
+namespace {
+
+struct Parsed {
+  std::unique_ptr<Design> d = std::make_unique<Design>();
+  Module* m = nullptr;
+};
+
+Parsed parse(const std::string& text, bool pcd = false) {
+  Parsed p;
+  p.d->file_name = pcd ? "lib/c.pcd" : "dir/t.nld";
+  Source in(text.data(), text.size());
+  p.m = pcd ? pcd_par(*p.d, in) : nld_par(*p.d, in);
+  return p;
+}
+
+// The message of the fault the text raises; "no fault" if it parses.
+std::string fault(const std::string& text, bool pcd = false) {
+  try {
+    parse(text, pcd);
+  } catch (const Fault& f) {
+    return f.message;
+  }
+  return "no fault";
+}
+
+std::string err(int line) { return "\"dir/t.nld\", line " + std::to_string(line) + ": error\n"; }
+
+std::vector<std::string> names(const Instance* i) {
+  std::vector<std::string> out;
+  for (; i; i = i->next) out.push_back(i->name);
+  return out;
+}
+
+using V = std::vector<std::string>;
+
+TEST(ReaderParse, FileLevelErrors) {
+  EXPECT_EQ(fault(""), err(1));
+  EXPECT_EQ(fault("; only\n; comments\n"), err(3));
+  EXPECT_EQ(fault("def-module m\n"), err(1));
+  EXPECT_EQ(fault("(\ndef-pin m)\n"), err(2));
+  EXPECT_EQ(fault("(def-module)\n"), err(1));
+  EXPECT_EQ(fault("(def-module m"), err(1));  // the text ends in a name
+  EXPECT_EQ(fault("(def-module a)(def-module b)\n"), err(1));
+  EXPECT_EQ(fault("(def-module m)\n\n)\n"), err(3));
+  EXPECT_EQ(fault("(def-module m\n x)\n"), err(2));
+  EXPECT_EQ(fault("(def-module m\n .)\n"), err(2));
+  EXPECT_EQ(fault("(def-module m\n ())\n"), err(2));
+  EXPECT_EQ(fault("(def-module m\n ((x)))\n"), err(2));
+  EXPECT_EQ(fault("(def-module m\n (def-module x))\n"), err(2));
+  // Line ends of carriage return and newline: the "\r" after ")" is a name.
+  EXPECT_EQ(fault("(def-module m\r\n(def-pin a type input)\r\n)\r\n"), err(3));
+  // Unknown forms are skipped whole, whatever their nesting; unclosed ones
+  // run into the end of the text.
+  EXPECT_EQ(fault("(def-module m (DEF-PIN a type input) (area 12) (foo (bar) baz))\n"),
+            "no fault");
+  EXPECT_EQ(fault("(def-module m\n(foo (bar\n"), "\"dir/t.nld\", line 3: too many )'s\n");
+  // An unclosed def-module form is accepted.
+  EXPECT_EQ(fault("(def-module m (def-pin a type input)\n"), "no fault");
+}
+
+TEST(ReaderParse, FormErrors) {
+  const std::string h = "(def-module m\n";
+  EXPECT_EQ(fault(h + "(def-pin)"), err(2));
+  EXPECT_EQ(fault(h + "(def-pin\n(a type input))"), err(3));
+  EXPECT_EQ(fault(h + "(def-pin a type input (x))"), err(2));
+  EXPECT_EQ(fault(h + "(def-pin a type input . )"), err(2));
+  EXPECT_EQ(fault(h + "(def-pin a type input"), err(2));  // the text ends in a name
+  EXPECT_EQ(fault(h + "(def-pin a type input\n"), err(3));
+  EXPECT_EQ(fault(h + "(def-pin a type nosuch)"), err(2));
+  EXPECT_EQ(fault(h + "(def-pin a type ( )"), err(2));
+  EXPECT_EQ(fault(h + "(def-pin a flavour input)"), err(2));
+  EXPECT_EQ(fault(h + "(def-pin a type input load 1)"), err(2));
+  EXPECT_EQ(fault(h + "(def-comp)"), err(2));
+  EXPECT_EQ(fault(h + "(def-comp inv- a . b)"), err(2));
+  EXPECT_EQ(fault(h + "(def-comp inv- a (b))"), err(2));
+  EXPECT_EQ(fault(h + "(def-comp inv- a\n"), err(3));
+  EXPECT_EQ(fault(h + "(def-net (a))"), err(2));
+  EXPECT_EQ(fault(h + "(def-net .)"), err(2));
+  // A member that is no pin needs "." and a pin name.
+  EXPECT_EQ(fault(h + "(def-comp inv- u)\n(def-net u\n)"), err(4));
+  EXPECT_EQ(fault(h + "(def-comp inv- u)(def-net u.)"), err(2));
+  // A pin defined only later is no pin yet.
+  EXPECT_EQ(fault(h + "(def-net a)(def-pin a type input)"), err(2));
+  // Instances must be defined before a net names them.
+  EXPECT_EQ(fault(h + "(def-net u1.in)\n(def-comp inv- u1)\n"),
+            "\"dir/t.nld\", line 2: u1 undefined\n");
+  // The message names the line of the pin name, after the member's gaps.
+  EXPECT_EQ(fault(h + "(def-comp inv- u2)\n(def-net u1\n. ; gap\n in)"),
+            "\"dir/t.nld\", line 5: u1 undefined\n");
+}
+
+TEST(ReaderParse, SilentStops) {
+  const std::string h = "(def-module m\n";
+  EXPECT_EQ(fault(h + "(def-pin x note clock)\n"), "");
+  EXPECT_EQ(fault(h + "(def-pin x type input type input)\n"), "");
+  EXPECT_EQ(fault(h + "(def-comp and--1 a)\n"), "");
+  EXPECT_EQ(fault(h + "(def-comp inv- i)(def-net i.out)\n"), "");
+  EXPECT_EQ(fault(h + "(def-comp eor- e)(def-net e.in3)\n"), "");
+  // Numbers in PCD files.
+  EXPECT_EQ(fault(h + "(def-pin a type input load)\n", true), "");
+  EXPECT_EQ(fault(h + "(def-pin a type input load (x))\n", true), "");
+  EXPECT_EQ(fault(h + "(def-pin a type input load 1.)\n", true), "");
+  EXPECT_EQ(fault(h + "(def-pin a type input load .)\n", true), "");
+  EXPECT_EQ(fault(h + "area ", true), "");
+  EXPECT_EQ(fault(h + "area .(x)", true), "");
+  EXPECT_EQ(fault(h + "cell_name (", true), "");
+  EXPECT_EQ(fault(h + "cell_name)", true), "");
+  // Other words directly inside def-module are errors in PCD files too.
+  EXPECT_EQ(fault(h + "area 1 load 2)\n", true), "\"lib/c.pcd\", line 2: error\n");
+  EXPECT_EQ(fault(h + "(def-pin a type input) x)\n", true), "\"lib/c.pcd\", line 2: error\n");
+}
+
+TEST(ReaderParse, RecordsArePrependedAndLinked) {
+  Parsed p = parse(
+      "; half adder\n"
+      "(def-module half\n"
+      "  (def-pin a type input)\n"
+      "  (def-pin b type input note clock)\n"
+      "  (def-pin s type output note clock note global)\n"
+      "  (def-comp nand--3 u1 u2)\n"
+      "  (def-comp sub x1)\n"
+      "  (def-comp inv- i1)\n"
+      "  (def-net a u1.in1 u2 . in1 i1.in)\n"
+      "  (def-net b u1 ; member split over lines\n"
+      "     .\n"
+      "     in2 x1.q)\n"
+      "  (def-net s i1.nout a)\n"
+      "  (def-net)\n"
+      "  (odd form (with nesting))\n"
+      ")\n");
+  Module* m = p.m;
+  ASSERT_NE(m, nullptr);
+  EXPECT_STREQ(m->name, "half");
+  EXPECT_GE(m->id, 1);
+  EXPECT_EQ(names(m->pins), (V{"s", "b", "a"}));
+  EXPECT_EQ(names(m->comps), (V{"i1", "x1", "u2", "u1"}));
+  EXPECT_EQ(m->parent, nullptr);
+  EXPECT_EQ(m->next, nullptr);
+  EXPECT_TRUE(check_lists(m));
+
+  Instance* s = m->pins;
+  Instance* b = s->next;
+  Instance* a = b->next;
+  EXPECT_EQ(a->cls, kPin);
+  EXPECT_EQ(a->type, kwInput);
+  EXPECT_EQ(a->note, 0);
+  EXPECT_EQ(b->note, kwClock);
+  EXPECT_EQ(s->type, kwOutput);
+  EXPECT_EQ(s->note, kwGlobal);  // the last note counts
+  EXPECT_EQ(s->module, m);
+
+  Instance* i1 = m->comps;
+  Instance* x1 = i1->next;
+  Instance* u2 = x1->next;
+  Instance* u1 = u2->next;
+  EXPECT_EQ(u1->cls, kNand);
+  EXPECT_EQ(u1->fan_in, 3);
+  EXPECT_EQ(u1->class_name, nullptr);
+  EXPECT_EQ(x1->cls, kUser);
+  EXPECT_STREQ(x1->class_name, "sub");
+  EXPECT_EQ(i1->cls, kInv);
+  EXPECT_EQ(i1->module, m);
+
+  // Nets in reverse order, the empty net first.
+  Net* n0 = m->nets;
+  ASSERT_NE(n0, nullptr);
+  EXPECT_EQ(n0->links, nullptr);
+  Net* ns = n0->next;
+  Net* nb = ns->next;
+  Net* na = nb->next;
+  ASSERT_NE(na, nullptr);
+  EXPECT_EQ(na->next, nullptr);
+
+  // Terminals in reverse order of the members.
+  auto members = [](const Net* n) {
+    V out;
+    for (Link* l = n->links; l; l = l->next) {
+      EXPECT_EQ(l->net, n);
+      out.push_back(std::string(l->inst->name) + "." + l->pin_name + "/" +
+                    std::to_string(l->pin_type));
+    }
+    return out;
+  };
+  EXPECT_EQ(members(na), (V{"i1.in/265", "u2.in1/265", "u1.in1/265", "a.a/265"}));
+  EXPECT_EQ(members(nb), (V{"x1.q/425", "u1.in2/265", "b.b/265"}));
+  EXPECT_EQ(members(ns), (V{"a.a/265", "i1.nout/268", "s.s/268"}));
+
+  // A pin terminal shares the pin's name; instance pin names are shared
+  // between terminals.
+  EXPECT_EQ(ns->tail->pin_name, s->name);
+  EXPECT_EQ(na->links->next->pin_name, na->links->next->next->pin_name);  // "in1"
+  // Each pin or instance keeps the terminal of the last member naming it.
+  EXPECT_EQ(a->link, ns->links);
+  EXPECT_EQ(b->link, nb->tail);
+  EXPECT_EQ(u1->link, nb->links->next);
+  EXPECT_EQ(i1->link, ns->links->next);
+  EXPECT_EQ(x1->link, nb->links);
+  EXPECT_EQ(u2->link, na->links->next);
+
+  EXPECT_EQ(p.d->first_inv_num, 1);
+  EXPECT_EQ(p.d->eor_enor_exist, 0);
+  EXPECT_EQ(p.d->reg_exist, 0);
+}
+
+TEST(ReaderParse, DuplicateNamesResolveToTheLastDefinition) {
+  Parsed p = parse(
+      "(def-module m\n"
+      "(def-comp inv- u)\n"
+      "(def-net u.in)\n"
+      "(def-comp and- u)\n"     // a second u: members from now on name it
+      "(def-net u.nout)\n"
+      "(def-pin p type input)\n"
+      "(def-comp ninv- p)\n"    // an instance named like a pin is never a member
+      "(def-pin p type output)\n"
+      "(def-net p)\n"
+      "(def-pin q type input)\n"
+      "(def-comp inv- q)\n"
+      "(def-net q)\n"
+      ")\n");
+  Module* m = p.m;
+  Net* nq = m->nets;
+  Net* np = nq->next;
+  Net* n2 = np->next;
+  Net* n1 = n2->next;
+  EXPECT_EQ(n1->links->inst, m->comps->next->next->next);  // the first u
+  EXPECT_EQ(n1->links->pin_type, kwInput);
+  Instance* u_and = m->comps->next->next;
+  EXPECT_EQ(u_and->cls, kAnd);
+  EXPECT_EQ(u_and->fan_in, 0);
+  EXPECT_EQ(n2->links->inst, u_and);
+  EXPECT_EQ(n2->links->pin_type, kwInput);  // "nout" is an input of an and gate
+  EXPECT_EQ(np->links->inst, m->pins->next);  // the second p pin
+  EXPECT_EQ(np->links->pin_type, kwOutput);
+  EXPECT_EQ(nq->links->inst, m->pins);
+  EXPECT_EQ(p.d->first_inv_num, 2);
+}
+
+TEST(ReaderParse, LongNamesAndCounters) {
+  std::string n4095(4095, 'k');
+  Parsed p = parse("(def-module m (def-comp inv- " + n4095 + ") (def-net " + n4095 +
+                   ".in))\n");
+  EXPECT_EQ(std::string(p.m->comps->name), n4095);
+  EXPECT_EQ(p.m->nets->links->inst, p.m->comps);
+  EXPECT_EQ(fault("(def-module m\n(def-comp inv- " + n4095 + "k)\n"),
+            "\"dir/t.nld\", line 2: name is too long\n");
+
+  // Flags are set by the class name alone; counters add up over files.
+  Parsed q = parse("(def-module m (def-comp eor--2) (def-comp bgate--2 b1) (def-comp inv--1 a b)"
+                   " (def-comp ninv--1 c))\n");
+  EXPECT_EQ(q.d->eor_enor_exist, 1);
+  EXPECT_EQ(q.d->reg_exist, 0);
+  EXPECT_EQ(q.d->first_inv_num, 2);
+  EXPECT_EQ(q.m->comps->next->next->fan_in, 1);
+  q.d->file_name = "second.nld";
+  std::string more = "(def-module n (def-comp regr-1) (def-comp inv- z))\n";
+  Source in(more.data(), more.size());
+  nld_par(*q.d, in);
+  EXPECT_EQ(q.d->reg_exist, 1);
+  EXPECT_EQ(q.d->first_inv_num, 3);
+}
+
+TEST(ReaderParse, PcdAttributesAndSkippedForms) {
+  Parsed p = parse(
+      "(def-module dff area 12 gates .5 cell_name dff1 power 1.5\n"
+      "  (def-pin d type input load 1.5)\n"
+      "  (def-pin q type output note clock load .7)\n"
+      "  (def-comp inv- i1)\n"
+      "  (def-net d i1.in)\n"
+      "  area 3 cell_name\n"
+      "x)\n",
+      true);
+  EXPECT_STREQ(p.m->name, "dff");
+  EXPECT_EQ(names(p.m->pins), (V{"q", "d"}));
+  EXPECT_EQ(p.m->comps, nullptr);
+  EXPECT_EQ(p.m->nets, nullptr);
+  EXPECT_EQ(p.d->first_inv_num, 0);
+  EXPECT_EQ(p.m->pins->note, kwClock);
+  // An attribute may end the text; the parts of a number need not be digits.
+  EXPECT_EQ(fault("(def-module c area 1 power x.y\n", true), "no fault");
+  EXPECT_EQ(fault("(def-module c (def-pin x type def-net))\n"), "no fault");
+  EXPECT_EQ(parse("(def-module c (def-pin x type def-net))\n").m->pins->type, kwDefNet);
+  // def-comp and def-net of an NLD file are real forms: a PCD def-net may
+  // name anything.
+  EXPECT_EQ(fault("(def-module c (def-net zz.q))\n", true), "no fault");
+}
+
+TEST(ReaderClass, CellNamesAndFanIn) {
+  struct Case {
+    const char* name;
+    int cls;
+    int fan_in;
+  };
+  const Case ok[] = {
+      {"nand--3", kNand, 3},     {"and-", kAnd, 0},       {"and-2", kUser, 0},
+      {"aoi--211", kAoi, 211},   {"oai--222", kOai, 222}, {"aoi-", kAoi, 0},
+      {"inv-", kInv, 0},         {"inv--1", kInv, 1},     {"inv--", kInv, 0},
+      {"reg--1", kRegSR, 0},     {"reg--2", kUser, 2},    {"nand--3x", kUser, 0},
+      {"bgate--2", kBgate, 0},   {"foo--7", kUser, 7},    {"reg---2", kUser, 0},
+      {"eor--2", kEor, 2},       {"enor--02", kEnor, 2},  {"ts_buf--4", kTsBuf, 4},
+      {"high--0", kHigh, 0},     {"sub", kUser, 0},       {"--5", kUser, 5},
+      {"and--65538", kAnd, 2},   {"eor--65538", kEor, 2}, {"inv--65535", kInv, -1},
+      {"x--99999999999999999999", kUser, -1}, {"aoi--65747", kAoi, 211},
+  };
+  for (const Case& c : ok) {
+    int16_t fan_in = 77;
+    EXPECT_EQ(class_f(c.name, kCellTable, &fan_in), c.cls) << c.name;
+    EXPECT_EQ(fan_in, c.fan_in) << c.name;
+  }
+  const char* stop[] = {"and--1", "eor--3", "aoi--23", "and--", "nor--0",
+                        "oai--2",  "enor--",  "and--32768", "or--65536", "aoi--65536"};
+  for (const char* name : stop) {
+    int16_t fan_in = 0;
+    try {
+      class_f(name, kCellTable, &fan_in);
+      ADD_FAILURE() << name << " accepted";
+    } catch (const Fault& f) {
+      EXPECT_EQ(f.message, "") << name;
+    }
+  }
+  // Instances keep the number, also for user modules.
+  Parsed p = parse("(def-module m (def-comp reg--2 r) (def-comp aoi--65747x z))\n");
+  EXPECT_EQ(p.m->comps->fan_in, 0);
+  EXPECT_EQ(p.m->comps->next->cls, kUser);
+  EXPECT_EQ(p.m->comps->next->fan_in, 2);
+  EXPECT_STREQ(p.m->comps->next->class_name, "reg--2");
+  EXPECT_EQ(p.d->reg_exist, 0);
+}
+
+TEST(ReaderPinType, CellPins) {
+  struct Case {
+    const char* pin;
+    int cls;
+    int type;  // 0: the run stops
+  };
+  const Case cases[] = {
+      {"in", kInv, 265},         {"nout", kInv, 268},       {"out", kInv, 0},
+      {"out", kNinv, 268},       {"nout", kNinv, 0},        {"in", kNinv, 265},
+      {"a", kAnd, 265},          {"out", kAnd, 268},        {"nout", kAnd, 265},
+      {"", kOr, 265},            {"out", kOr, 268},         {"out", kNand, 265},
+      {"nout", kNand, 268},      {"nout", kNor, 268},       {"nout", kAoi, 268},
+      {"x", kOai, 265},          {"in1", kEor, 265},        {"in2", kEor, 265},
+      {"out", kEor, 268},        {"in3", kEor, 0},          {"nout", kEor, 0},
+      {"nout", kEnor, 268},      {"out", kEnor, 0},         {"in2", kEnor, 265},
+      {"clk_enb", kReg1, 265},   {"set", kReg1, 0},         {"nout", kRegr1, 268},
+      {"p_reset", kRegs1, 265},  {"scan_out", kRegSR, 0},   {"in", kRegSet, 0},
+      {"reset", kRegSet, 265},   {"out", kRegSet, 268},     {"scan_out", kSregSR, 268},
+      {"scan_clock", kSreg1, 265}, {"scan_enb", kSrgr1, 265}, {"set", kSrgs1, 0},
+      {"set", kSregSet, 265},    {"in", kSregSet, 0},       {"scan_out", kSregSet, 268},
+      {"out", kHigh, 268},       {"nout", kHigh, 0},        {"nout", kLow, 268},
+      {"out", kLow, 0},          {"out", kTsBuf, 271},      {"nenb", kTsBuf, 265},
+      {"in", kTsBuf, 265},       {"nout", kTsBuf, 0},       {"enb", kBgate, 265},
+      {"clock", kBgate, 265},    {"nout", kBgate, 268},     {"out", kBgate, 0},
+      {"anything", kUser, 425},  {"", kUser, 425},          {"in", kPin, 0},
+      {"in", 399, 0},            {"in", 426, 0},            {"IN", kInv, 0},
+  };
+  for (const Case& c : cases) {
+    if (c.type != 0) {
+      EXPECT_EQ(pin_type_f(c.pin, c.cls), c.type) << c.pin << " on " << c.cls;
+      continue;
+    }
+    try {
+      pin_type_f(c.pin, c.cls);
+      ADD_FAILURE() << c.pin << " on " << c.cls << " accepted";
+    } catch (const Fault& f) {
+      EXPECT_EQ(f.message, "");
+    }
+  }
+}
+
+}  // namespace
+}  // namespace zelk
