@@ -49,6 +49,14 @@ Rule rule_of(const Design& d, const Net* n) {
   }
 }
 
+// Without an inverted terminal a net costs nothing under every rule; most
+// nets are like that, so the driver is looked at only when needed.
+bool any_inverted(const Net* n) {
+  for (const Link* t = n->links; t; t = t->next)
+    if (t->weight == -1) return true;
+  return false;
+}
+
 }  // namespace
 
 int count_inv_net_normal(const Net* n) {
@@ -86,6 +94,7 @@ long count_wt_net_reversible(const Net* n) {
 }
 
 int count_inv_net(const Design& d, const Net* n) {
+  if (!any_inverted(n)) return 0;
   switch (rule_of(d, n)) {
     case Rule::kNone:
       return 0;
@@ -98,6 +107,7 @@ int count_inv_net(const Design& d, const Net* n) {
 }
 
 long count_wt_net(const Design& d, const Net* n) {
+  if (!any_inverted(n)) return 0;
   switch (rule_of(d, n)) {
     case Rule::kNone:
       return 0;

@@ -271,61 +271,73 @@ void use_check(const Design& d, Module* m) {
   }
 }
 
-void init_weight(Module* m) {
-  for (Net* n = m->nets; n; n = n->next)
-    for (Link* t = n->links; t; t = t->next) t->weight = 1;
+// Terminals of a net of an open copy: pin types of user-module terminals
+// from the module's own pins, boundary partners cleared, weight +1, no cut.
+void prepare_terminals(FlatIndex& ix, Net* n) {
+  for (Link* t = n->links; t; t = t->next) {
+    Instance* in = t->inst;
+    if (t->pin_type == kUser && in->def) {
+      Instance* p = ix.pin(in->def, t->pin_name);
+      if (p == nullptr) fail();
+      t->pin_type = p->type;
+      t->pin_name = p->name;
+    }
+    if (in->cls == kUser && is_open(in->def)) t->partner = nullptr;
+    t->weight = 1;
+    t->cut = 0;
+  }
 }
 
-void net_type_set_wt_ctr_source(Module* m) {
-  for (Net* n = m->nets; n; n = n->next) {
-    n->type = kNetNone;
-    n->source = nullptr;
-    for (Link* t = n->links; t; t = t->next) {
-      if (t->inst->cls == kPin) {
-        switch (t->pin_type) {
-          case kwBidirect:
-          case kwBidirectConnected:
-            n->type = kNetTristate;
-            t->weight = 0;
-            break;
-          case kwGlobal:
+// Net type, driver weights and control source of one net: the last
+// terminal that gives a type decides.
+void net_type_set_wt_ctr_source(Net* n) {
+  n->type = kNetNone;
+  n->source = nullptr;
+  for (Link* t = n->links; t; t = t->next) {
+    if (t->inst->cls == kPin) {
+      switch (t->pin_type) {
+        case kwBidirect:
+        case kwBidirectConnected:
+          n->type = kNetTristate;
+          t->weight = 0;
+          break;
+        case kwGlobal:
+          n->type = kNetSignal;
+          t->weight = 0;
+          break;
+        case kwInput:
+        case kwInputConnected:
+          t->weight = 0;
+          if (is_control_pin_name(t->inst->name)) {
+            n->type = kNetControl;
+            n->source = t;
+          } else {
             n->type = kNetSignal;
-            t->weight = 0;
-            break;
-          case kwInput:
-          case kwInputConnected:
-            t->weight = 0;
-            if (is_control_pin_name(t->inst->name)) {
-              n->type = kNetControl;
-              n->source = t;
-            } else {
-              n->type = kNetSignal;
-            }
-            break;
-          case kwUnusedConnected:
-            n->type = kNetUnused;
-            t->weight = 0;
-            break;
-          default:
-            break;
-        }
-      } else {
-        switch (t->pin_type) {
-          case kwBidirect:
-          case kwBidirectConnected:
-          case kwTristate:
-          case kwTristateConnected:
-            n->type = kNetTristate;
-            t->weight = 0;
-            break;
-          case kwOutput:
-          case kwOutputConnected:
-            n->type = kNetSignal;
-            t->weight = 0;
-            break;
-          default:
-            break;
-        }
+          }
+          break;
+        case kwUnusedConnected:
+          n->type = kNetUnused;
+          t->weight = 0;
+          break;
+        default:
+          break;
+      }
+    } else {
+      switch (t->pin_type) {
+        case kwBidirect:
+        case kwBidirectConnected:
+        case kwTristate:
+        case kwTristateConnected:
+          n->type = kNetTristate;
+          t->weight = 0;
+          break;
+        case kwOutput:
+        case kwOutputConnected:
+          n->type = kNetSignal;
+          t->weight = 0;
+          break;
+        default:
+          break;
       }
     }
   }
@@ -370,23 +382,23 @@ class ControlWalk {
   std::unordered_set<const Net*> entered_;
 };
 
-void control_net_check(Design& d) {
+// The starts of the control cones: the top module's clock and reset nets,
+// and those of the opened copies below it, each in list order.  Only the
+// typing gives a net a source before flattening joins anything, so a net
+// that a walk marks later never starts one.
+struct ControlStarts {
+  std::vector<Link*> top;     // sources of the top module's control nets
+  std::vector<Link*> copies;  // clock or reset pin terminals of opened copies
+};
+
+void control_net_check(Design& d, const ControlStarts& starts) {
   FlatIndex ix;
   ControlWalk w(d, ix);
-  for (Net* n = d.top->nets; n; n = n->next) {
-    if (n->type != kNetControl || n->source == nullptr) continue;
-    if (is_control_pin_name(n->source->inst->name)) w.walk(n->source);
-  }
+  for (Link* s : starts.top)
+    if (is_control_pin_name(s->inst->name)) w.walk(s);
   // A clock or reset pin of an opened copy fences the cone outside it too.
-  for (Module* m = d.top->next; m; m = m->next) {
-    if (m->state != kStateOpen) continue;
-    for (Net* n = m->nets; n; n = n->next) {
-      if (n->type != kNetControl || n->source == nullptr) continue;
-      Instance* src = n->source->inst;
-      if (src->cls != kPin || !is_control_pin_name(src->name)) continue;
-      if (Link* c = ix.find_node(n->source)) w.walk(c);
-    }
-  }
+  for (Link* s : starts.copies)
+    if (Link* c = ix.find_node(s)) w.walk(c);
 }
 
 void inv_to_weight(Design& d, Module* m) {
@@ -453,19 +465,20 @@ Instance* add_instance_flat(Instance* tail, Module* m) {
   return tail;
 }
 
-// Joins every later signal net whose driver passes `drives` into the first
-// such net.
-template <class Pred>
-void merge_same_drivers(Module* top, Pred drives) {
-  Net* keep = nullptr;
-  Net* n = top->nets;
-  while (n) {
-    Net* next = n->next;
-    if (n->type == kNetSignal && n->source && drives(n->source)) {
-      if (keep == nullptr) keep = n;
-      else merge_net_h_l(top, keep, n);
-    }
-    n = next;
+// Which constant a net's driver gives: 0 a high- cell, 1 a low- cell, 2 a
+// pin named "VDD", 3 one named "VSS"; -1 none of them.
+int constant_kind(const Link* source) {
+  switch (source->inst->cls) {
+    case kHigh:
+      return 0;
+    case kLow:
+      return 1;
+    case kPin:
+      if (same(source->pin_name, "VDD")) return 2;
+      if (same(source->pin_name, "VSS")) return 3;
+      return -1;
+    default:
+      return -1;
   }
 }
 
@@ -497,44 +510,36 @@ void flat(Design& d) {
     if (m->state == kStateOpen && m->parent && m->parent->state == kStateFixed)
       m->state = kStateFixed;
 
-  // Pin types of user-module terminals come from the module's own pins.
+  // One pass per module: pin types of user-module terminals from the
+  // module's own pins, unused pins and empty nets, weights, net types.
+  ControlStarts starts;
   {
     FlatIndex ix;
     for (Module* m = top; m; m = m->next) {
-      if (m->state != kStateOpen) continue;
-      for (Net* n = m->nets; n; n = n->next)
-        for (Link* t = n->links; t; t = t->next) {
-          Instance* in = t->inst;
-          if (t->pin_type == kUser && in->def) {
-            Instance* p = ix.pin(in->def, t->pin_name);
-            if (p == nullptr) fail();
-            t->pin_type = p->type;
-            t->pin_name = p->name;
-          }
-          if (in->cls == kUser && is_open(in->def)) t->partner = nullptr;
+      bool open = m->state == kStateOpen;
+      if (open) use_check(d, m);
+      for (Net* n = m->nets; n; n = n->next) {
+        if (open) prepare_terminals(ix, n);
+        net_type_set_wt_ctr_source(n);
+        if (n->type != kNetControl) continue;
+        if (m == top) {
+          starts.top.push_back(n->source);
+        } else if (open && n->source->inst->cls == kPin &&
+                   is_control_pin_name(n->source->inst->name)) {
+          starts.copies.push_back(n->source);
         }
+      }
     }
   }
 
-  for (Module* m = top; m; m = m->next) {
-    if (m->state == kStateOpen) {
-      use_check(d, m);
-      init_weight(m);
-    }
-    net_type_set_wt_ctr_source(m);
-  }
-
-  control_net_check(d);
+  control_net_check(d, starts);
 
   for (Module* m = top; m; m = m->next)
     if (m->state == kStateOpen) inv_to_weight(d, m);
 
-  for (Module* m = top; m; m = m->next) {
-    if (m->state != kStateOpen) continue;
-    m->expanded = nullptr;
-    for (Net* n = m->nets; n; n = n->next)
-      for (Link* t = n->links; t; t = t->next) t->cut = 0;
-  }
+  // Cuts were cleared with the weights; nothing set one since.
+  for (Module* m = top; m; m = m->next)
+    if (m->state == kStateOpen) m->expanded = nullptr;
 
   Net* tail = module_last_net(top);
   if (tail == nullptr) fail();
@@ -546,22 +551,28 @@ void flat(Design& d) {
       if (is_signal_or_tristate(n)) join_net(d, ix, n);
   }
 
-  for (Net* n = top->nets; n; n = n->next)
-    if (is_signal_or_tristate(n)) find_source(n);
-
   Instance* last = top->comps;
   if (last == nullptr) fail();
   while (last->next) last = last->next;
   for (Module* m = top->next; m; m = m->next) last = add_instance_flat(last, m);
 
-  merge_same_drivers(top, [](const Link* s) { return s->inst->cls == kHigh; });
-  merge_same_drivers(top, [](const Link* s) { return s->inst->cls == kLow; });
-  merge_same_drivers(top, [](const Link* s) {
-    return s->inst->cls == kPin && same(s->pin_name, "VDD");
-  });
-  merge_same_drivers(top, [](const Link* s) {
-    return s->inst->cls == kPin && same(s->pin_name, "VSS");
-  });
+  // Sources, then constant cells and supply pins: every later net of one
+  // kind joins the first.  A join touches only the kept net and the joined
+  // one, both behind the scan, so both steps share one pass.  A net has one
+  // source, so the four kinds never meet.
+  Net* keep[4] = {nullptr, nullptr, nullptr, nullptr};
+  for (Net* n = top->nets; n;) {
+    Net* next = n->next;
+    if (is_signal_or_tristate(n)) find_source(n);
+    if (n->type == kNetSignal && n->source) {
+      int kind = constant_kind(n->source);
+      if (kind >= 0) {
+        if (keep[kind] == nullptr) keep[kind] = n;
+        else merge_net_h_l(top, keep[kind], n);
+      }
+    }
+    n = next;
+  }
 }
 
 }  // namespace zelk

@@ -140,20 +140,18 @@ void Reducer::conn_comp() {
   head_index_.clear();
   uint32_t count = 0;
   for (Instance* h = top->conn_comps; h; h = h->comp_next) head_index_.emplace(h, count++);
-  std::vector<uint32_t> index_of_net;
-  std::vector<uint32_t> sizes(count + 1, 0);
-  for (Net* n = top->nets; n; n = n->next) {
-    if (!is_flat_net(n) || !n->source || !n->source->inst->comp) continue;
-    ++sizes[head_index_.at(n->source->inst->comp)];
-  }
+  auto driven_from = [](const Net* n) -> const Instance* {
+    return is_flat_net(n) && n->source ? n->source->inst->comp : nullptr;
+  };
+  std::vector<uint32_t> sizes(count, 0);
+  for (Net* n = top->nets; n; n = n->next)
+    if (const Instance* h = driven_from(n)) ++sizes[head_index_.at(h)];
   net_first_.assign(count + 1, 0);
   for (uint32_t i = 0; i < count; ++i) net_first_[i + 1] = net_first_[i] + sizes[i];
   comp_nets_.assign(net_first_[count], nullptr);
   std::vector<uint32_t> fill(net_first_.begin(), net_first_.end() - 1);
-  for (Net* n = top->nets; n; n = n->next) {
-    if (!is_flat_net(n) || !n->source || !n->source->inst->comp) continue;
-    comp_nets_[fill[head_index_.at(n->source->inst->comp)]++] = n;
-  }
+  for (Net* n = top->nets; n; n = n->next)
+    if (const Instance* h = driven_from(n)) comp_nets_[fill[head_index_.at(h)]++] = n;
 }
 
 Reducer::NetSpan Reducer::nets_of(const Instance* h) const {

@@ -15,13 +15,14 @@ namespace {
 
 constexpr std::size_t kWriteBuffer = 1 << 20;
 
-// One output file: opened for writing with a large buffer, closed on every
-// way out (a fault thrown mid-file included).
+// One output file: opened for writing through a large buffer (shared by
+// the files of one pass, which are open one at a time), closed on every way
+// out (a fault thrown mid-file included).
 class OutFile {
  public:
-  explicit OutFile(const std::string& path) : buffer_(kWriteBuffer) {
+  OutFile(const std::string& path, std::vector<char>& buffer) {
     file_ = std::fopen(path.c_str(), "w");
-    if (file_) std::setvbuf(file_, buffer_.data(), _IOFBF, buffer_.size());
+    if (file_) std::setvbuf(file_, buffer.data(), _IOFBF, buffer.size());
   }
   ~OutFile() { close(); }
   OutFile(const OutFile&) = delete;
@@ -33,7 +34,6 @@ class OutFile {
   }
 
  private:
-  std::vector<char> buffer_;
   FILE* file_ = nullptr;
 };
 
@@ -138,9 +138,9 @@ void print_nld2(FILE* f, const Module* m, bool is_top) {
   put(f, ")\n");
 }
 
-void write_module(const Design& d, const Module* m) {
+void write_module(const Design& d, const Module* m, std::vector<char>& buffer) {
   std::string path = f_name(m->name ? m->name : "", d.write_dir, "nld");
-  OutFile out(path);
+  OutFile out(path, buffer);
   if (!out.get()) print_could_not_open(path);
   print_nld2(out.get(), m, m == d.top);
   out.close();
@@ -152,13 +152,14 @@ void write_module(const Design& d, const Module* m) {
 void print_nld(Design& d) {
   Module* top = d.top;
   if (!top) return;
-  write_module(d, top);
+  std::vector<char> buffer(kWriteBuffer);
+  write_module(d, top, buffer);
   NameList written(top->name);
   if (d.h_or_f == 4) {
     for (Module* m = top->next; m; m = m->next) {
       if (m->state == kStateOpen) {
         if (m->inst && m->inst->use == 1) {
-          write_module(d, m);
+          write_module(d, m, buffer);
           // Rebuilt names are unique; listing them keeps a copy from ever
           // overwriting a file written in this pass.
           written.add(m->name);

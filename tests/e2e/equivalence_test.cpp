@@ -316,6 +316,10 @@ void run_and_check(const std::string& top, const std::string& opt,
     int before = -1, after = -1;
     ASSERT_EQ(std::sscanf(r.err.c_str() + at, "\t%d ---> %d", &before, &after), 2) << r.err;
     EXPECT_LE(after, before) << "pass " << pass;
+    std::string counts = std::to_string(before);
+    counts += " ---> ";
+    counts += std::to_string(after);
+    testing::Test::RecordProperty(pass == 1 ? "inverters" : "inverters_again", counts);
     SimDesign result;
     try {
       result = load_sim(top, with({out}, with(reads, {opt})));
@@ -502,7 +506,10 @@ std::vector<Bench> option_benches() {
 
 std::string bench_name(const testing::TestParamInfo<Bench>& info) {
   std::string s = info.param.name;
-  for (const auto& f : info.param.flags) s += "_" + f.substr(1);
+  for (const auto& f : info.param.flags) {
+    s += '_';
+    s.append(f, 1);
+  }
   return s;
 }
 

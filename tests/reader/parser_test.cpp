@@ -244,6 +244,46 @@ TEST(ReaderParse, DuplicateNamesResolveToTheLastDefinition) {
   EXPECT_EQ(p.d->first_inv_num, 2);
 }
 
+TEST(ReaderParse, LongNetsAndFaultOrder) {
+  // Nets of many members, each naming instances defined earlier.
+  std::string text = "(def-module m\n(def-comp and--2";
+  for (int i = 0; i < 100; ++i) text += " g" + std::to_string(i);
+  text += ")\n(def-net";
+  for (int i = 0; i < 100; ++i) text += " g" + std::to_string(i) + ".out";
+  text += ")\n(def-comp or--2 g7)\n(def-net";
+  for (int i = 99; i >= 0; --i) text += " g" + std::to_string(i) + ".a" + std::to_string(i);
+  text += ")\n)\n";
+  Parsed p = parse(text);
+  Net* second = p.m->nets;
+  Net* first = second->next;
+  int i = 99;
+  for (Link* l = first->links; l; l = l->next, --i) {
+    ASSERT_STREQ(l->inst->name, ("g" + std::to_string(i)).c_str());
+    EXPECT_EQ(l->inst->cls, kAnd);
+    EXPECT_EQ(l->pin_type, kwOutput);
+  }
+  EXPECT_EQ(i, -1);
+  i = 0;
+  for (Link* l = second->links; l; l = l->next, ++i) {
+    EXPECT_EQ(std::string(l->pin_name), "a" + std::to_string(i));
+    EXPECT_EQ(l->inst->link, l);  // the second net names each instance last
+    EXPECT_EQ(l->inst->cls, i == 7 ? kOr : kAnd);  // g7 was defined again in between
+  }
+  EXPECT_TRUE(check_lists(p.m));
+
+  // The first fault in file order is the one reported.
+  const std::string h = "(def-module m\n(def-comp inv- u)\n";
+  EXPECT_EQ(fault(h + "(def-net u.in\n x.in)\n(foo"), "\"dir/t.nld\", line 4: x undefined\n");
+  EXPECT_EQ(fault(h + "(def-net u.in x.in\n ("), "\"dir/t.nld\", line 4: x undefined\n");
+  EXPECT_EQ(fault(h + "(def-net u.out u.in (x"), "");
+  EXPECT_EQ(fault(h + "(def-net u.in u.nout)\n(def-pin)"), err(4));
+  EXPECT_EQ(fault(h + "(def-net u.in)\n(def-comp inv- v)(def-net v.in w.in)\n"),
+            "\"dir/t.nld\", line 4: w undefined\n");
+  std::string many = h + "(def-net";
+  for (int k = 0; k < 80; ++k) many += (k == 50 ? "\n y.in" : " u.in");
+  EXPECT_EQ(fault(many + "\n(def-pin"), "\"dir/t.nld\", line 4: y undefined\n");
+}
+
 TEST(ReaderParse, LongNamesAndCounters) {
   std::string n4095(4095, 'k');
   Parsed p = parse("(def-module m (def-comp inv- " + n4095 + ") (def-net " + n4095 +

@@ -139,7 +139,6 @@ std::unique_ptr<PModule> parse_file(const std::string& path, bool pcd) {
   auto read_number = [&] {
     Tok k = lx.next(t);
     if (k == kName) {
-      std::string save = t;
       Tok k2 = lx.next(t);
       if (k2 == kDot) {
         expect_name("a number");
@@ -625,7 +624,6 @@ SimDesign Builder::build(const std::string& top_name) {
     }
     std::vector<std::pair<std::string, int>> inputs, outputs;
     for (auto& p : pins) (cell_output(lf.kind, p.first, lf.path) ? outputs : inputs).push_back(p);
-    for (auto& p : inputs) readers.push_back({p.second, lf.path + "." + p.first});
     auto input = [&](const char* pin) {
       for (auto& p : inputs)
         if (p.first == pin) return p.second;
@@ -637,6 +635,7 @@ SimDesign Builder::build(const std::string& top_name) {
       return -1;
     };
     if (is_register(lf.kind)) {
+      for (auto& p : inputs) readers.push_back({p.second, lf.path + "." + p.first});
       int q_out = output("out"), q_nout = output("nout"), q_scan = output("scan_out");
       for (auto& p : inputs) d.observed[lf.path + "." + p.first] = p.second;
       int q = add_var(lf.path, q_out, false);
@@ -652,6 +651,7 @@ SimDesign Builder::build(const std::string& top_name) {
       continue;
     }
     if (outputs.empty()) continue;  // drives nothing
+    for (auto& p : inputs) readers.push_back({p.second, lf.path + "." + p.first});
     const auto& [out_pin, out] = outputs.front();
     std::string dname = lf.path + "." + out_pin;
     in_nets.clear();
