@@ -1,5 +1,8 @@
 #include "netlist/netlist.h"
 
+#include <sys/mman.h>
+
+#include <algorithm>
 #include <cstdarg>
 #include <cstdlib>
 #include <new>
@@ -12,21 +15,34 @@ void fail(std::string message) { throw Fault{std::move(message)}; }
 // ---------------------------------------------------------------- arena
 
 namespace {
-constexpr std::size_t kBlockSize = std::size_t{1} << 20;
+// Blocks grow from 1 MiB to 64 MiB, so that small designs stay small and
+// large ones take few, huge-page backed blocks (far fewer page faults).
+constexpr std::size_t kFirstBlock = std::size_t{1} << 20;
+constexpr std::size_t kLargestBlock = std::size_t{64} << 20;
+
+// Fresh anonymous pages are zero, as every new record must be.
+char* map_block(std::size_t size) {
+  void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+  if (size >= (std::size_t{2} << 20)) ::madvise(p, size, MADV_HUGEPAGE);
+#endif
+  return static_cast<char*>(p);
 }
+}  // namespace
 
 Arena::~Arena() {
-  for (char* b : blocks_) std::free(b);
+  for (auto& [block, size] : blocks_) ::munmap(block, size);
 }
 
 void* Arena::allocate(std::size_t size, std::size_t align) {
   std::size_t pad = reinterpret_cast<std::uintptr_t>(cur_) & (align - 1);
   if (pad) pad = align - pad;
   if (cur_ == nullptr || pad + size > left_) {
-    std::size_t want = size + align > kBlockSize ? size + align : kBlockSize;
-    char* block = static_cast<char*>(std::calloc(1, want));
-    if (block == nullptr) throw std::bad_alloc();
-    blocks_.push_back(block);
+    std::size_t grow = blocks_.empty() ? kFirstBlock : std::min(blocks_.back().second * 2, kLargestBlock);
+    std::size_t want = size + align > grow ? size + align : grow;
+    char* block = map_block(want);
+    blocks_.emplace_back(block, want);
     cur_ = block;
     left_ = want;
     pad = reinterpret_cast<std::uintptr_t>(cur_) & (align - 1);

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zelk {
@@ -225,7 +226,7 @@ class Arena {
   std::size_t bytes_used() const { return used_; }
 
  private:
-  std::vector<char*> blocks_;
+  std::vector<std::pair<char*, std::size_t>> blocks_;
   char* cur_ = nullptr;
   std::size_t left_ = 0;
   std::size_t used_ = 0;

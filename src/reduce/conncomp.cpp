@@ -1,6 +1,8 @@
 // Connected components of the flat network, sub-components of one
 // component, and the global moves that dualise a whole sub-component.
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "flat/flat.h"
 #include "reduce/reduce.h"

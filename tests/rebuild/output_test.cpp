@@ -204,7 +204,6 @@ TEST(RebuildOutput, RegisterOutputsServeEachOther) {
 }
 
 TEST(RebuildOutput, DeleteLinkAndClassTables) {
-  Design d;
   Instance i{};
   Link a{}, b{}, c{};
   a.inst = b.inst = c.inst = &i;
