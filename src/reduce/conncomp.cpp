@@ -213,28 +213,20 @@ namespace {
 
 bool tried_head(int cls, bool with_eor) { return is_gate(cls) && (with_eor || !is_exor(cls)); }
 
-// The first sub-component whose flip lowers the whole inverter count.
-Instance* first_paying_inv(const Design& d, bool with_eor) {
-  const int ref = count_inv(d, d.top);
+// The first sub-component whose flip pays.  Every candidate is undone
+// before the next is tried, so each starts from the counts taken before the
+// walk, and its own touched nets measure it against them exactly.
+Instance* first_paying(const Design& d, bool with_eor, bool weight_rule, Recount how) {
+  TouchedNets nets;
   for (Instance* x = d.start_sub_comp; x; x = x->sub_comp_next) {
     if (!tried_head(x->cls, with_eor)) continue;
-    rev_sub_comp_tmp(x);
-    if (count_inv(d, d.top) < ref) return x;
-    rev_sub_comp_tmp(x);
-  }
-  return nullptr;
-}
-
-// The same under the weight-phase rule; both references stay those taken
-// before the walk.
-Instance* first_paying_wt(const Design& d, bool with_eor) {
-  const int ref_inv = count_inv(d, d.top);
-  const long ref_wt = count_wt(d);
-  for (Instance* x = d.start_sub_comp; x; x = x->sub_comp_next) {
-    if (!tried_head(x->cls, with_eor)) continue;
-    rev_sub_comp_tmp(x);
-    int gain = ref_inv - count_inv(d, d.top);
-    if (gain > 0 || (gain == 0 && count_wt(d) < ref_wt)) return x;
+    if (how == Recount::kTouched) {
+      nets.clear();
+      for (const Instance* m = x->sub_comp; m; m = m->sub_member)
+        if (is_gate(m->cls)) nets.add_gate(m);
+      nets.finish(d);
+    }
+    if (flip_pays(d, how, weight_rule, nets, [x] { rev_sub_comp_tmp(x); })) return x;
     rev_sub_comp_tmp(x);
   }
   return nullptr;
@@ -242,16 +234,22 @@ Instance* first_paying_wt(const Design& d, bool with_eor) {
 
 }  // namespace
 
-Instance* rev_sub_comp_inv(const Design& d) { return first_paying_inv(d, true); }
-Instance* rev_sub_comp_wt(const Design& d) { return first_paying_wt(d, true); }
-Instance* rev_sub_comp_inv_eor_enor(const Design& d) { return first_paying_inv(d, false); }
-Instance* rev_sub_comp_wt_eor_enor(const Design& d) { return first_paying_wt(d, false); }
+Instance* rev_sub_comp_inv(const Design& d, Recount how) {
+  return first_paying(d, true, false, how);
+}
+Instance* rev_sub_comp_wt(const Design& d, Recount how) { return first_paying(d, true, true, how); }
+Instance* rev_sub_comp_inv_eor_enor(const Design& d, Recount how) {
+  return first_paying(d, false, false, how);
+}
+Instance* rev_sub_comp_wt_eor_enor(const Design& d, Recount how) {
+  return first_paying(d, false, true, how);
+}
 
 // ---------------------------------------------------------------- global moves
 
 int Reducer::red_inv_global(Instance* h) {
   plus_factor(h);
-  Instance* x = rev_sub_comp_inv(d_);
+  Instance* x = rev_sub_comp_inv(d_, how_);
   if (!x) return 0;
   sub_comp_dual(x);
   if (absorb_after_moves()) eor_enor_and_or_nand_nor(h);
@@ -260,7 +258,7 @@ int Reducer::red_inv_global(Instance* h) {
 
 int Reducer::red_wt_global(Instance* h) {
   plus_factor(h);
-  Instance* x = rev_sub_comp_wt(d_);
+  Instance* x = rev_sub_comp_wt(d_, how_);
   if (!x) return 0;
   sub_comp_dual(x);
   if (absorb_after_moves()) eor_enor_and_or_nand_nor(h);
@@ -269,7 +267,7 @@ int Reducer::red_wt_global(Instance* h) {
 
 int Reducer::red_inv_global_eor_enor(Instance* h) {
   plus_factor_eor_enor(h);
-  Instance* x = rev_sub_comp_inv_eor_enor(d_);
+  Instance* x = rev_sub_comp_inv_eor_enor(d_, how_);
   if (!x) return 0;
   sub_comp_dual(x);
   eor_enor_and_or_nand_nor(h);
@@ -278,7 +276,7 @@ int Reducer::red_inv_global_eor_enor(Instance* h) {
 
 int Reducer::red_wt_global_eor_enor(Instance* h) {
   plus_factor_eor_enor(h);
-  Instance* x = rev_sub_comp_wt_eor_enor(d_);
+  Instance* x = rev_sub_comp_wt_eor_enor(d_, how_);
   if (!x) return 0;
   sub_comp_dual(x);
   eor_enor_and_or_nand_nor(h);

@@ -28,30 +28,14 @@ void conn_comp_dual(Instance* h) {
     if (is_gate(m->cls)) toggle(m->dual);
 }
 
-namespace {
-
-bool is_ts_buf_output(const Link* u) { return u->inst->cls == kTsBuf && u->pin_type == kwTristate; }
-
 // A terminal that drives or shares the bus without a polarity of its own (a
 // bidirect pin, another cell's tristate terminal, an input pin driving it)
 // would not follow an inversion of the bus.
-bool bus_can_flip(const Net* bus) {
+bool reduce_detail::bus_can_flip(const Net* bus) {
   for (const Link* u = bus->links; u; u = u->next)
     if (u->cut == 0 && u->weight == 0 && !is_ts_buf_output(u)) return false;
   return true;
 }
-
-Link* data_input(const Instance* buf) {
-  Link* first = buf->link;
-  Link* t = first;
-  do {
-    if (same(t->pin_name, "in")) return t;
-    t = t->inst_next;
-  } while (t && t != first);
-  return nullptr;
-}
-
-}  // namespace
 
 void rev_ts_bufs(Instance* t) {
   Link* out = first_terminal_of_type(t, kwTristate);

@@ -12,8 +12,8 @@ namespace zelk {
 
 using namespace reduce_detail;
 
-void red_inv(Design& d) {
-  Reducer r(d);
+void red_inv(Design& d, Recount how) {
+  Reducer r(d, how);
   r.run();
 }
 
@@ -65,7 +65,7 @@ int Reducer::red_wt2(Instance* h) {
 
 int Reducer::red_inv_local(Instance* h) {
   int changed = 0;
-  if (diff_inv_conn_comp(d_, h)) {
+  if (diff_inv_conn_comp(d_, h, how_)) {
     conn_comp_dual(h);
     if (absorb_after_moves()) eor_enor_and_or_nand_nor(h);
     changed = 1;
@@ -77,7 +77,7 @@ int Reducer::red_inv_local(Instance* h) {
 
 int Reducer::red_wt_local(Instance* h) {
   int changed = 0;
-  if (diff_wt_conn_comp(d_, h)) {
+  if (diff_wt_conn_comp(d_, h, how_)) {
     conn_comp_dual(h);
     if (absorb_after_moves()) eor_enor_and_or_nand_nor(h);
     changed = 1;
@@ -105,7 +105,7 @@ int Reducer::red_inv_node(Instance* h) {
         changed = 1;
       }
     } else if (g->cls == kTsBuf) {
-      if (diff_inv_ts(d_, g)) {
+      if (diff_inv_ts(d_, g, how_)) {
         if (absorb_after_moves()) eor_enor_and_or_nand_nor_instance(d_, g);
         changed = 1;
       }
@@ -124,7 +124,7 @@ int Reducer::red_wt_node(Instance* h) {
         changed = 1;
       }
     } else if (g->cls == kTsBuf) {
-      if (diff_wt_ts(d_, g)) {
+      if (diff_wt_ts(d_, g, how_)) {
         if (absorb_after_moves()) eor_enor_and_or_nand_nor_instance(d_, g);
         changed = 1;
       }
@@ -207,40 +207,52 @@ int diff_wt(const Design& d, Instance* g) {
   return 0;
 }
 
-int diff_inv_ts(const Design& d, Instance* t) {
-  int before = count_inv(d, d.top);
-  rev_ts_bufs(t);
-  if (count_inv(d, d.top) < before) return 1;
-  rev_ts_bufs(t);
-  return 0;
-}
-
-int diff_wt_ts(const Design& d, Instance* t) {
-  int inv_before = count_inv(d, d.top);
-  long wt_before = count_wt(d);
-  rev_ts_bufs(t);
-  int inv_gain = inv_before - count_inv(d, d.top);
-  if (inv_gain > 0) return 1;
-  if (inv_gain == 0 && count_wt(d) < wt_before) return 1;
+int diff_inv_ts(const Design& d, Instance* t, Recount how) {
+  TouchedNets nets;
+  if (how == Recount::kTouched) {
+    nets.add_bus(t);
+    nets.finish(d);
+  }
+  if (flip_pays(d, how, false, nets, [t] { rev_ts_bufs(t); })) return 1;
   rev_ts_bufs(t);
   return 0;
 }
 
-int diff_inv_conn_comp(const Design& d, Instance* h) {
-  int before = count_inv(d, d.top);
-  rev_instance_all(h);
-  if (count_inv(d, d.top) < before) return 1;
+int diff_wt_ts(const Design& d, Instance* t, Recount how) {
+  TouchedNets nets;
+  if (how == Recount::kTouched) {
+    nets.add_bus(t);
+    nets.finish(d);
+  }
+  if (flip_pays(d, how, true, nets, [t] { rev_ts_bufs(t); })) return 1;
+  rev_ts_bufs(t);
+  return 0;
+}
+
+namespace {
+
+TouchedNets component_nets(const Design& d, const Instance* h, Recount how) {
+  TouchedNets nets;
+  if (how == Recount::kTouched) {
+    for (const Instance* m = h; m; m = m->comp_member)
+      if (is_gate(m->cls)) nets.add_gate(m);
+    nets.finish(d);
+  }
+  return nets;
+}
+
+}  // namespace
+
+int diff_inv_conn_comp(const Design& d, Instance* h, Recount how) {
+  TouchedNets nets = component_nets(d, h, how);
+  if (flip_pays(d, how, false, nets, [h] { rev_instance_all(h); })) return 1;
   rev_instance_all(h);
   return 0;
 }
 
-int diff_wt_conn_comp(const Design& d, Instance* h) {
-  int inv_before = count_inv(d, d.top);
-  long wt_before = count_wt(d);
-  rev_instance_all(h);
-  int inv_gain = inv_before - count_inv(d, d.top);
-  if (inv_gain > 0) return 1;
-  if (inv_gain == 0 && count_wt(d) < wt_before) return 1;
+int diff_wt_conn_comp(const Design& d, Instance* h, Recount how) {
+  TouchedNets nets = component_nets(d, h, how);
+  if (flip_pays(d, how, true, nets, [h] { rev_instance_all(h); })) return 1;
   rev_instance_all(h);
   return 0;
 }
@@ -266,6 +278,50 @@ int diff_wt_neg(const Design& d, Instance* g) {
   if (wt_pays(inv_before - count_inv_net(d, n), wt_before - count_wt_net(d, n))) return 1;
   negate_net(n);
   return 0;
+}
+
+// ---------------------------------------------------------------- touched nets
+
+void TouchedNets::add_gate(const Instance* g) {
+  for_each_terminal(g, [this](Link* t) {
+    if (t->net) nets_.push_back(t->net);
+  });
+}
+
+void TouchedNets::add_bus(const Instance* t) {
+  Link* out = first_terminal_of_type(t, kwTristate);
+  if (!out || !out->net) return;
+  nets_.push_back(out->net);
+  for (Link* u = out->net->links; u; u = u->next) {
+    if (!is_ts_buf_output(u)) continue;
+    if (Link* in = data_input(u->inst); in && in->net) nets_.push_back(in->net);
+  }
+}
+
+void TouchedNets::finish(const Design& d) {
+  std::sort(nets_.begin(), nets_.end(), std::less<Net*>());
+  nets_.erase(std::unique(nets_.begin(), nets_.end()), nets_.end());
+  const Module* top = d.top;
+  nets_.erase(std::remove_if(nets_.begin(), nets_.end(),
+                             [top](const Net* n) {
+                               return !(n->type == kNetSignal || n->type == kNetTristate) ||
+                                      !module_has_net(top, n);
+                             }),
+              nets_.end());
+}
+
+int TouchedNets::inv(const Design& d) const {
+  // Only an open top module counts its nets (count_inv by state).
+  if (d.top->state != kStateOpen) return 0;
+  int k = 0;
+  for (const Net* n : nets_) k += count_inv_net(d, n);
+  return k;
+}
+
+long TouchedNets::wt(const Design& d) const {
+  long k = 0;
+  for (const Net* n : nets_) k += count_wt_net(d, n);
+  return k;
 }
 
 }  // namespace zelk

@@ -9,9 +9,15 @@
 
 namespace zelk {
 
+// How a tentative flip of a component, sub-component or tristate bus is
+// measured: on the nets it touches, or by recounting the whole flat
+// network.  Both give the same answers; the whole recount is quadratic on
+// large designs and is kept as the plain reference to check against.
+enum class Recount { kTouched, kWhole };
+
 // Runs the whole reduction on the flat network of d.top (after flat()).
 // Changes only terminal weights and the dual / negate marks of gates.
-void red_inv(Design& d);
+void red_inv(Design& d, Recount how = Recount::kTouched);
 
 // ---------------------------------------------------------------- flips
 // Each flip changes weights only and is its own inverse.
@@ -33,14 +39,15 @@ void rev_ts_bufs(Instance* t);
 // returns 0.  The _inv forms need the inverter count to fall; the _wt forms
 // also accept an equal inverter count with a lower weight count.
 
-int diff_inv(const Design& d, Instance* g);      // one gate, nets around it
+int diff_inv(const Design& d, Instance* g);  // one gate, nets around it
 int diff_wt(const Design& d, Instance* g);
-int diff_inv_ts(const Design& d, Instance* t);   // tristate bus, whole network
-int diff_wt_ts(const Design& d, Instance* t);
+// A tristate bus, a whole component: measured as `how` says.
+int diff_inv_ts(const Design& d, Instance* t, Recount how = Recount::kTouched);
+int diff_wt_ts(const Design& d, Instance* t, Recount how = Recount::kTouched);
 int diff_inv_neg(const Design& d, Instance* g);  // negate the output net
 int diff_wt_neg(const Design& d, Instance* g);
-int diff_inv_conn_comp(const Design& d, Instance* h);  // whole component
-int diff_wt_conn_comp(const Design& d, Instance* h);
+int diff_inv_conn_comp(const Design& d, Instance* h, Recount how = Recount::kTouched);
+int diff_wt_conn_comp(const Design& d, Instance* h, Recount how = Recount::kTouched);
 
 // ---------------------------------------------------------------- sub-components
 
@@ -50,10 +57,10 @@ void rev_sub_comp_tmp(Instance* x);
 void sub_comp_dual(Instance* x);
 // The first sub-component of d.start_sub_comp whose flip pays, left
 // flipped; null when none pays.  The _eor_enor forms skip exclusive-or heads.
-Instance* rev_sub_comp_inv(const Design& d);
-Instance* rev_sub_comp_wt(const Design& d);
-Instance* rev_sub_comp_inv_eor_enor(const Design& d);
-Instance* rev_sub_comp_wt_eor_enor(const Design& d);
+Instance* rev_sub_comp_inv(const Design& d, Recount how = Recount::kTouched);
+Instance* rev_sub_comp_wt(const Design& d, Recount how = Recount::kTouched);
+Instance* rev_sub_comp_inv_eor_enor(const Design& d, Recount how = Recount::kTouched);
+Instance* rev_sub_comp_wt_eor_enor(const Design& d, Recount how = Recount::kTouched);
 
 // ---------------------------------------------------------------- exclusive-or absorption
 
@@ -76,7 +83,7 @@ void eor_enor_and_or_nand_nor_instance(const Design& d, Instance* g);
 // time.
 class Reducer {
  public:
-  explicit Reducer(Design& d) : d_(d) {}
+  explicit Reducer(Design& d, Recount how = Recount::kTouched) : d_(d), how_(how) {}
 
   // All of the reduction (red_inv).
   void run();
@@ -117,6 +124,7 @@ class Reducer {
   bool absorb_after_moves() const { return d_.eor_enor_exist == 1 || d_.all == 1; }
 
   Design& d_;
+  Recount how_;
   std::unordered_map<const Instance*, uint32_t> head_index_;
   std::vector<uint32_t> net_first_;  // per component: start in comp_nets_
   std::vector<Net*> comp_nets_;
