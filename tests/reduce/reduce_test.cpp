@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -793,6 +794,217 @@ TEST(ReduceComponents, GroupingMatchesPlainWalk) {
     red_inv(d);
     EXPECT_LE(inv(d), before);
   }
+}
+
+}  // namespace
+}  // namespace zelk
+
+namespace zelk {
+namespace {
+
+// ------------------------------------------------------------------ touched-net measure
+// Moves measured on the nets they touch must decide exactly as moves
+// measured by recounting the whole network.
+
+// Everything the reduction leaves behind: each weight in net and terminal
+// order, each gate's marks in component order, and the final counts.
+struct Outcome {
+  std::vector<int> weights;
+  std::vector<int> marks;
+  int inv = 0;
+  long wt = 0;
+};
+
+Outcome outcome(const Design& d) {
+  Outcome o;
+  for (Net* n = d.top->nets; n; n = n->next)
+    for (Link* t = n->links; t; t = t->next) o.weights.push_back(t->weight);
+  for (Instance* c = d.top->comps; c; c = c->next) o.marks.push_back(c->dual * 2 + c->negate);
+  o.inv = count_inv(d, d.top);
+  o.wt = count_wt(d);
+  return o;
+}
+
+// Empty when equal, else where the two first differ.
+std::string first_difference(const std::vector<int>& a, const std::vector<int>& b) {
+  if (a.size() != b.size()) return "sizes " + std::to_string(a.size()) + " / " + std::to_string(b.size());
+  for (size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i])
+      return "at " + std::to_string(i) + ": " + std::to_string(a[i]) + " / " + std::to_string(b[i]);
+  return "";
+}
+
+// Runs the reduction both ways on two loads of one design; returns the
+// inverter count before the run.
+int expect_same_as_whole_recount(const std::map<std::string, std::string>& files,
+                                 const std::string& top, int all, const std::string& what) {
+  Loaded fast = load_flat(files, top, all);
+  Loaded whole = load_flat(files, top, all);
+  int before = count_inv(*fast.design, fast.design->top);
+  red_inv(*fast.design);
+  red_inv(*whole.design, Recount::kWhole);
+  Outcome a = outcome(*fast.design);
+  Outcome b = outcome(*whole.design);
+  EXPECT_EQ(first_difference(a.weights, b.weights), "") << what << " weights";
+  EXPECT_EQ(first_difference(a.marks, b.marks), "") << what << " dual/negate";
+  EXPECT_EQ(a.inv, b.inv) << what;
+  EXPECT_EQ(a.wt, b.wt) << what;
+  EXPECT_LE(a.inv, before) << what;
+  return before;
+}
+
+// A random network of gates and tristate buses between top pins: each bus
+// has two or three ts_buf- drivers fed (sometimes through inverters) from
+// earlier signals, some buses also hold a bidirect pin, and later gates
+// read the buses directly or through inverters.
+std::string random_bus_design(unsigned seed) {
+  unsigned state = seed * 7919u + 17u;
+  auto rnd = [&state](unsigned n) {
+    state = state * 1103515245u + 12345u;
+    return (state >> 16) % n;
+  };
+  const char* kCells[] = {"and--2", "or--2", "nand--2", "nor--2", "eor--2", "aoi--21", "ninv-"};
+  std::string pins, comps;
+  std::vector<std::string> drivers;
+  std::vector<std::vector<std::string>> sinks;
+  int inv = 0;
+  auto feed = [&](const std::string& sink) {
+    size_t from = rnd(static_cast<unsigned>(drivers.size()));
+    if (rnd(3) == 0) {
+      std::string iname = "n" + std::to_string(inv++);
+      comps += " (def-comp inv- " + iname + ")";
+      sinks[from].push_back(iname + ".in");
+      drivers.push_back(iname + ".nout");
+      sinks.push_back({sink});
+    } else {
+      sinks[from].push_back(sink);
+    }
+  };
+  for (int i = 0; i < 5; ++i) {
+    pins += " (def-pin i" + std::to_string(i) + " type input)";
+    drivers.push_back("i" + std::to_string(i));
+    sinks.emplace_back();
+  }
+  for (int g = 0; g < 60; ++g) {
+    const std::string name = "g" + std::to_string(g);
+    if (rnd(6) == 0) {
+      // A bus of two or three buffers.
+      std::string bus;
+      int k = 2 + static_cast<int>(rnd(2));
+      comps += " (def-comp ts_buf-";
+      for (int j = 0; j < k; ++j) comps += " " + name + "_" + std::to_string(j);
+      comps += ")";
+      for (int j = 0; j < k; ++j) {
+        std::string b = name + "_" + std::to_string(j);
+        feed(b + ".in");
+        feed(b + ".nenb");
+        bus += (j ? " " : "") + b + ".out";
+      }
+      drivers.push_back(bus);
+      sinks.emplace_back();
+      if (rnd(4) == 0) {
+        pins += " (def-pin io" + std::to_string(g) + " type bidirect)";
+        sinks.back().push_back("io" + std::to_string(g));
+      }
+      continue;
+    }
+    const std::string cell = kCells[rnd(7)];
+    comps += " (def-comp " + cell + " " + name + ")";
+    if (cell == "ninv-") {
+      feed(name + ".in");
+    } else {
+      int n_in = cell == "aoi--21" ? 3 : 2;
+      for (int k = 1; k <= n_in; ++k) feed(name + ".in" + std::to_string(k));
+    }
+    bool inverting = cell[0] == 'n' && cell != "ninv-";
+    inverting = inverting || cell == "aoi--21";
+    drivers.push_back(name + (inverting ? ".nout" : ".out"));
+    sinks.emplace_back();
+  }
+  for (int o = 0; o < 4; ++o) {
+    pins += " (def-pin o" + std::to_string(o) + " type output)";
+    feed("o" + std::to_string(o));
+  }
+  std::string s = "(def-module top" + pins + "\n" + comps;
+  for (size_t i = 0; i < drivers.size(); ++i) {
+    if (sinks[i].empty()) continue;
+    s += "\n (def-net " + drivers[i];
+    for (auto& k : sinks[i]) s += " " + k;
+    s += ")";
+  }
+  return s + ")\n";
+}
+
+TEST(ReduceTouched, RandomDesignsDecideAsWholeRecount) {
+  for (unsigned seed = 1; seed <= 12; ++seed)
+    for (int all : {0, 1}) {
+      std::string what = "seed " + std::to_string(seed) + " -a " + std::to_string(all);
+      expect_same_as_whole_recount(random_design(seed), "top", all, "gates " + what);
+      expect_same_as_whole_recount({{"top.nld", random_bus_design(seed)}}, "top", all,
+                                   "buses " + what);
+    }
+}
+
+TEST(ReduceTouched, SingleMovesDecideAsWholeRecount) {
+  // Each bus and component trial on its own, from the same state.
+  for (unsigned seed = 1; seed <= 6; ++seed) {
+    Loaded a = load_flat({{"top.nld", random_bus_design(seed)}}, "top", 1);
+    Loaded b = load_flat({{"top.nld", random_bus_design(seed)}}, "top", 1);
+    Design& da = *a.design;
+    Design& db = *b.design;
+    Reducer ra(da);
+    Reducer rb(db, Recount::kWhole);
+    ra.conn_comp();
+    rb.conn_comp();
+    for (Instance *x = da.top->comps, *y = db.top->comps; x && y; x = x->next, y = y->next) {
+      ASSERT_STREQ(x->name, y->name);
+      if (x->cls == kTsBuf) {
+        EXPECT_EQ(diff_inv_ts(da, x), diff_inv_ts(db, y, Recount::kWhole)) << x->name;
+        EXPECT_EQ(diff_wt_ts(da, x), diff_wt_ts(db, y, Recount::kWhole)) << x->name;
+      }
+    }
+    for (Instance *h = da.top->conn_comps, *k = db.top->conn_comps; h && k;
+         h = h->comp_next, k = k->comp_next) {
+      EXPECT_EQ(diff_wt_conn_comp(da, h), diff_wt_conn_comp(db, k, Recount::kWhole));
+      EXPECT_EQ(diff_inv_conn_comp(da, h), diff_inv_conn_comp(db, k, Recount::kWhole));
+      ra.plus_factor(h);
+      rb.plus_factor(k);
+      Instance* x = rev_sub_comp_wt(da);
+      Instance* y = rev_sub_comp_wt(db, Recount::kWhole);
+      EXPECT_EQ(std::string(x ? x->name : "-"), std::string(y ? y->name : "-")) << "seed " << seed;
+    }
+    EXPECT_EQ(first_difference(outcome(da).weights, outcome(db).weights), "") << "seed " << seed;
+  }
+}
+
+// Names of the directories in `path`, sorted.
+std::vector<std::string> subdirs(const std::string& path) {
+  std::vector<std::string> v;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(path, ec))
+    if (e.is_directory()) v.push_back(e.path().filename().string());
+  std::sort(v.begin(), v.end());
+  return v;
+}
+
+TEST(ReduceTouched, SharedDesignsDecideAsWholeRecount) {
+  std::string root = test::shared_designs_dir();
+  if (root.empty()) GTEST_SKIP() << "no shared designs";
+  int tried = 0;
+  for (const char* suite : {"iscas85", "iscas89", "epfl"}) {
+    for (const std::string& name : subdirs(root + "/" + suite)) {
+      std::string path = root + "/" + suite + "/" + name + "/" + name + ".nld";
+      if (!test::file_exists(path)) continue;
+      std::string text = test::read_file(path);
+      // Up to about 20000 cells: the whole recount is quadratic.
+      if (text.size() > 1150000) continue;
+      for (int all : {0, 1})
+        expect_same_as_whole_recount({{name + ".nld", text}}, name, all,
+                                     name + " -a " + std::to_string(all));
+      ++tried;
+    }
+  }
+  EXPECT_GT(tried, 0);
 }
 
 }  // namespace
