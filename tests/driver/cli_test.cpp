@@ -7,13 +7,6 @@
 namespace zelk::test {
 namespace {
 
-const char kBanner[] =
-    "\n"
-    "***************************************************************\n"
-    "*   zelk  -  fewer inverters in hierarchical gate netlists    *\n"
-    "*   polarity moves, De Morgan duals, rebuilt module hierarchy *\n"
-    "***************************************************************\n"
-    "\n";
 
 const char kUsage[] =
     "usage:\n"

@@ -486,7 +486,9 @@ TEST(RebuildHierarchy, FlatOutputIsACompleteDesign) {
     for (const Net* n = top->nets; n; n = n->next)
       for (const Link* l = n->links; l; l = l->next) {
         EXPECT_NE(l->inst->cls, kUser);
-        if (l->inst->cls == kPin) EXPECT_EQ(l->inst->module, top);
+        if (l->inst->cls == kPin) {
+          EXPECT_EQ(l->inst->module, top);
+        }
       }
   }
 }

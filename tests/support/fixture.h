@@ -11,6 +11,15 @@
 
 namespace zelk::test {
 
+// The banner every run starts with.
+inline constexpr char kBanner[] =
+    "\n"
+    "***************************************************************\n"
+    "*   zelk  -  fewer inverters in hierarchical gate netlists    *\n"
+    "*   polarity moves, De Morgan duals, rebuilt module hierarchy *\n"
+    "***************************************************************\n"
+    "\n";
+
 // A fresh directory under the system temp dir, removed with its contents
 // when the object goes away.
 class TempDir {
