@@ -2,6 +2,11 @@
 // exit status and the files in the write directory.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <map>
+
 #include "support/fixture.h"
 
 namespace zelk::test {
@@ -137,6 +142,71 @@ TEST(WholeRun, BundledExampleLosesInverters) {
   EXPECT_EQ(res.err.find("\t4 ---> 4"), std::string::npos);
   EXPECT_EQ(list_dir(out.path()),
             (std::vector<std::string>{"half-1.nld", "half-2.nld", "keep.nld", "top.nld"}));
+}
+
+}  // namespace
+}  // namespace zelk::test
+
+namespace zelk::test {
+namespace {
+
+// Bad input ends the run with its message and status 1, and nothing is
+// written into the write directory.
+TEST(WholeRun, BadInputEndsCleanly) {
+  struct Case {
+    std::map<std::string, std::string> files;
+    std::string message;  // the last line of the log
+  };
+  const std::string half = "(def-module top (def-pin a type input) (def-comp inv- i)\n"
+                           "(def-net a i.in";
+  const std::vector<Case> cases = {
+      {{{"top.nld", half}}, "\"OPT/top.nld\", line 2: error\n"},  // truncated
+      {{{"top.nld", "(def-module top\r\n(def-pin a type input))\r\n"}},
+       "\"OPT/top.nld\", line 3: error\n"},  // carriage returns are name bytes
+      {{{"top.nld", "(def-module top (def-comp and--2 g) (def-net g.in1 g.nout)\n"
+                    "(def-comp inv- i) (def-net i.in i.out))\n"}},
+       ""},  // a pin the cell does not have
+      {{{"top.nld", "(def-module top (def-comp inv- i) (def-comp top t)\n"
+                    "(def-net i.in t.a))\n"}},
+       ""},  // a module instantiating itself
+      {{{"top.nld", "(def-module top (def-comp inv- i) (def-comp other t) (def-net i.in t.a))\n"},
+        {"other.nld", "(def-module renamed (def-pin a type input) (def-comp other u)\n"
+                      "(def-net a u.a))\n"}},
+       ""},  // through a file whose module name differs from the file name
+      {{{"sub.nld", "(def-module sub)\n"}}, "Could not find \"top.nld\"\n"},
+  };
+  for (const Case& c : cases) {
+    Workspace r;
+    for (auto& [name, text] : c.files) write_file(r.opt + "/" + name, text);
+    RunResult res = r.go("top");
+    EXPECT_EQ(res.status, 1);
+    std::string want = c.message;
+    for (size_t p; (p = want.find("OPT")) != std::string::npos;) want.replace(p, 3, r.opt);
+    size_t last = res.err.rfind('\n', res.err.size() >= 2 ? res.err.size() - 2 : 0);
+    std::string tail = res.err.substr(last == std::string::npos ? 0 : last + 1);
+    if (want.empty())  // no message: the log ends with a progress line
+      EXPECT_TRUE(tail.rfind("\tRead ", 0) == 0 || tail == "Start to read NLD/PCD files\n")
+          << res.err;
+    else
+      EXPECT_EQ(tail, want) << res.err;
+    EXPECT_TRUE(list_dir(r.out).empty());
+  }
+}
+
+// A file that cannot be opened is passed over like a missing one.
+TEST(WholeRun, UnreadableFileIsNotFound) {
+  Workspace r;
+  std::string second = r.dir.mkdir("second");
+  write_file(r.opt + "/top.nld", "(def-module top (def-pin a type input))\n");
+  write_file(second + "/top.nld", "(def-module top (def-pin b type input))\n");
+  ::chmod((r.opt + "/top.nld").c_str(), 0);
+  if (FILE* f = std::fopen((r.opt + "/top.nld").c_str(), "r")) {
+    std::fclose(f);
+    GTEST_SKIP() << "permissions do not apply to this user";
+  }
+  RunResult res = run_zelk({"top", r.opt, second, "-w", r.out});
+  EXPECT_EQ(res.status, 0) << res.err;
+  EXPECT_NE(res.err.find("\tRead " + second + "/top.nld\n"), std::string::npos);
 }
 
 }  // namespace
