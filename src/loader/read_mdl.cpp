@@ -241,10 +241,13 @@ const CopyPlan& Loader::plan_for(const Module* src) {
 }
 
 // A copy of one module's own contents (not of the modules below it).
+// Names are shared with the source rather than duplicated: strings are never
+// changed in place (a renamed record gets a new string), and a design of
+// 10^5 copies would otherwise hold 10^5 copies of every name.
 Module* Loader::copy_module(const Module* src) {
   const CopyPlan& plan = plan_for(src);
   Module* m = d_.new_module();
-  m->name = d_.strsave(src->name);
+  m->name = src->name;
   m->state = src->state;
 
   std::vector<Instance*>& pins = pins_;
@@ -255,7 +258,7 @@ Module* Loader::copy_module(const Module* src) {
   for (const Instance* p = src->pins; p; p = p->next) {
     Instance* q = d_.make<Instance>();
     q->cls = kPin;
-    q->name = d_.strsave(p->name);
+    q->name = p->name;
     q->type = p->type;
     q->note = p->note;
     q->module = m;
@@ -267,9 +270,9 @@ Module* Loader::copy_module(const Module* src) {
   for (const Instance* c = src->comps; c; c = c->next) {
     Instance* q = d_.make<Instance>();
     q->cls = c->cls;
-    q->name = d_.strsave(c->name);
+    q->name = c->name;
     q->fan_in = c->fan_in;
-    if (c->cls == kUser) q->class_name = d_.strsave(c->class_name);
+    if (c->cls == kUser) q->class_name = c->class_name;
     q->module = m;
     if (c->cls == kInv) ++d_.first_inv_num;
     *comp_tail = q;
@@ -293,7 +296,7 @@ Module* Loader::copy_module(const Module* src) {
         x->pin_name = inst->name;
       } else {
         inst = comps[static_cast<std::size_t>(target)];
-        x->pin_name = d_.strsave(l->pin_name);
+        x->pin_name = l->pin_name;
       }
       x->inst = inst;
       x->pin_type = l->pin_type;

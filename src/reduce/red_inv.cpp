@@ -65,7 +65,7 @@ int Reducer::red_wt2(Instance* h) {
 
 int Reducer::red_inv_local(Instance* h) {
   int changed = 0;
-  if (diff_inv_conn_comp(d_, h, how_)) {
+  if (conn_comp_flip(h, false)) {
     conn_comp_dual(h);
     if (absorb_after_moves()) eor_enor_and_or_nand_nor(h);
     changed = 1;
@@ -77,7 +77,7 @@ int Reducer::red_inv_local(Instance* h) {
 
 int Reducer::red_wt_local(Instance* h) {
   int changed = 0;
-  if (diff_wt_conn_comp(d_, h, how_)) {
+  if (conn_comp_flip(h, true)) {
     conn_comp_dual(h);
     if (absorb_after_moves()) eor_enor_and_or_nand_nor(h);
     changed = 1;
@@ -242,6 +242,22 @@ TouchedNets component_nets(const Design& d, const Instance* h, Recount how) {
 }
 
 }  // namespace
+
+int Reducer::conn_comp_flip(Instance* h, bool weight_rule) {
+  if (how_ == Recount::kWhole)
+    return weight_rule ? diff_wt_conn_comp(d_, h, how_) : diff_inv_conn_comp(d_, h, how_);
+  TouchedNets nets;
+  if (touched_for_ == h) {
+    nets.swap(touched_);
+  } else {
+    nets = component_nets(d_, h, how_);
+    touched_for_ = h;
+  }
+  const bool pays = flip_pays(d_, how_, weight_rule, nets, [h] { rev_instance_all(h); });
+  if (!pays) rev_instance_all(h);
+  nets.swap(touched_);
+  return pays ? 1 : 0;
+}
 
 int diff_inv_conn_comp(const Design& d, Instance* h, Recount how) {
   TouchedNets nets = component_nets(d, h, how);

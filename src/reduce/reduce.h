@@ -121,6 +121,10 @@ class Reducer {
   };
   NetSpan nets_of(const Instance* h) const;
   void build_sub_comps(Instance* h, bool with_eor);
+  // diff_inv_conn_comp / diff_wt_conn_comp on h; the nets a component
+  // flip touches are gathered once per component, as membership and
+  // connections never change during the reduction.
+  int conn_comp_flip(Instance* h, bool weight_rule);
   bool absorb_after_moves() const { return d_.eor_enor_exist == 1 || d_.all == 1; }
 
   Design& d_;
@@ -128,6 +132,8 @@ class Reducer {
   std::unordered_map<const Instance*, uint32_t> head_index_;
   std::vector<uint32_t> net_first_;  // per component: start in comp_nets_
   std::vector<Net*> comp_nets_;
+  const Instance* touched_for_ = nullptr;  // component whose flip nets are held
+  std::vector<Net*> touched_;
 };
 
 }  // namespace zelk

@@ -85,6 +85,8 @@ class TouchedNets {
   // Keeps each counted net once; call after the adds, before the sums.
   void finish(const Design& d);
   void clear() { nets_.clear(); }
+  // Exchanges the held nets with v (to keep a finished set for reuse).
+  void swap(std::vector<Net*>& v) { nets_.swap(v); }
 
   // The inverter count of these nets, as count_inv(top) counts them.
   int inv(const Design& d) const;
