@@ -154,7 +154,7 @@ inline Kind ts_buf_kind() {
 // ---------------------------------------------------------------- one module
 
 // What one generated module holds, in the order the generator places it.
-struct ModuleSpec {
+struct ModulePlan {
   std::string name;
   std::string comment;
   int inputs = 4;
@@ -175,14 +175,14 @@ struct Built {
 
 class ModuleWriter {
  public:
-  ModuleWriter(const ModuleSpec& spec, Rng& rng) : spec_(spec), rng_(rng) {}
+  ModuleWriter(const ModulePlan& plan, Rng& rng) : plan_(plan), rng_(rng) {}
 
   Built build(const std::string& path) {
     place();
     write(path);
     Built b;
-    b.kind.name = spec_.name;
-    for (int i = 0; i < spec_.inputs; ++i) b.kind.ins.push_back(in_name(i));
+    b.kind.name = plan_.name;
+    for (int i = 0; i < plan_.inputs; ++i) b.kind.ins.push_back(in_name(i));
     for (std::size_t i = 0; i < out_sig_.size(); ++i) b.kind.outs.push_back(out_name(i));
     b.kind.clocked = clocked_;
     b.kind.prefix = 'I';
@@ -240,7 +240,7 @@ class ModuleWriter {
     }
     std::size_t n = reads_.size();
     if (rng_.permille() < 850) {
-      std::size_t w = std::min<std::size_t>(n, static_cast<std::size_t>(spec_.locality));
+      std::size_t w = std::min<std::size_t>(n, static_cast<std::size_t>(plan_.locality));
       return static_cast<int>(n - 1 - rng_.below(w));
     }
     return static_cast<int>(rng_.below(n));
@@ -291,7 +291,7 @@ class ModuleWriter {
     std::vector<std::size_t> outs;
     for (int d = 0; d < drivers; ++d) {
       std::size_t from = conn_.size();
-      cells_.push_back(Cell{spec_.ts_buf, number_for(spec_.ts_buf), static_cast<uint32_t>(from)});
+      cells_.push_back(Cell{plan_.ts_buf, number_for(plan_.ts_buf), static_cast<uint32_t>(from)});
       conn_.push_back(pick(from, from));      // "in"
       conn_.push_back(pick(from, from + 1));  // "nenb"
       outs.push_back(conn_.size());
@@ -302,27 +302,27 @@ class ModuleWriter {
   }
 
   void place() {
-    for (int i = 0; i < spec_.inputs; ++i) new_signal();
-    for (const Kind* k : spec_.consts) add_cell(k, true);
+    for (int i = 0; i < plan_.inputs; ++i) new_signal();
+    for (const Kind* k : plan_.consts) add_cell(k, true);
     std::size_t first_reg = cells_.size();
-    for (const Kind* k : spec_.regs) add_cell(k, false);
+    for (const Kind* k : plan_.regs) add_cell(k, false);
     std::size_t bus = 0;
-    for (std::size_t i = 0; i < spec_.logic.size(); ++i) {
-      for (; bus < spec_.bus_after.size() && static_cast<std::size_t>(spec_.bus_after[bus]) == i;
+    for (std::size_t i = 0; i < plan_.logic.size(); ++i) {
+      for (; bus < plan_.bus_after.size() && static_cast<std::size_t>(plan_.bus_after[bus]) == i;
            ++bus)
         add_bus();
-      add_cell(spec_.logic[i], true);
+      add_cell(plan_.logic[i], true);
     }
     // Register inputs last: they may read any signal, loops go through them.
-    for (std::size_t r = first_reg; r < first_reg + spec_.regs.size(); ++r) {
+    for (std::size_t r = first_reg; r < first_reg + plan_.regs.size(); ++r) {
       Cell& c = cells_[r];
       conn_[c.conn] = pick(c.conn, c.conn);
     }
     // Outputs: every gate output nobody reads, newest first, then recent
     // signals until the requested count is reached.
-    for (std::size_t s = reads_.size(); s-- > static_cast<std::size_t>(spec_.inputs);)
+    for (std::size_t s = reads_.size(); s-- > static_cast<std::size_t>(plan_.inputs);)
       if (reads_[s] == 0) out_sig_.push_back(static_cast<int>(s));
-    while (out_sig_.size() < static_cast<std::size_t>(spec_.outputs)) {
+    while (out_sig_.size() < static_cast<std::size_t>(plan_.outputs)) {
       std::size_t n = reads_.size();
       out_sig_.push_back(static_cast<int>(n - 1 - rng_.below(std::min<std::size_t>(n, 64))));
     }
@@ -351,9 +351,9 @@ class ModuleWriter {
   void write(const std::string& path) {
     file_ = std::fopen(path.c_str(), "w");
     if (!file_) throw std::runtime_error("cannot open " + path);
-    put("; " + spec_.name + ": " + spec_.comment + "\n");
-    put("(def-module " + spec_.name + "\n");
-    for (int i = 0; i < spec_.inputs; ++i) put("  (def-pin " + in_name(i) + " type input)\n");
+    put("; " + plan_.name + ": " + plan_.comment + "\n");
+    put("(def-module " + plan_.name + "\n");
+    for (int i = 0; i < plan_.inputs; ++i) put("  (def-pin " + in_name(i) + " type input)\n");
     for (std::size_t i = 0; i < out_sig_.size(); ++i)
       put("  (def-pin " + out_name(i) + " type output)\n");
     if (clocked_) put("  (def-pin m_clock type input)\n");
@@ -426,7 +426,7 @@ class ModuleWriter {
       bool has_out = out_slot[s] >= 0;
       if (nr[s + 1] == nr[s] && !has_out) continue;  // read by nobody
       put("  (def-net");
-      if (s < static_cast<std::size_t>(spec_.inputs)) put(" " + in_name(static_cast<int>(s)));
+      if (s < static_cast<std::size_t>(plan_.inputs)) put(" " + in_name(static_cast<int>(s)));
       for (uint32_t i = nd[s]; i < nd[s + 1]; ++i) put(" "), put_term(drv[i]);
       for (uint32_t i = nr[s]; i < nr[s + 1]; ++i) put(" "), put_term(rd[i]);
       if (has_out)
@@ -451,7 +451,7 @@ class ModuleWriter {
     if (std::fclose(file_) != 0) throw std::runtime_error("write failed: " + path);
   }
 
-  const ModuleSpec& spec_;
+  const ModulePlan& plan_;
   Rng& rng_;
   std::vector<Cell> cells_;
   std::vector<int> conn_;
@@ -503,15 +503,15 @@ struct Summary {
 
 namespace detail {
 
-// Fills spec.logic with `n` cells drawn from the mix.
-inline void draw_logic(ModuleSpec& spec, const std::vector<Weighted>& mix, long n, Rng& rng) {
+// Fills plan.logic with `n` cells drawn from the mix.
+inline void draw_logic(ModulePlan& plan, const std::vector<Weighted>& mix, long n, Rng& rng) {
   int total = 0;
   for (const Weighted& w : mix) total += w.weight;
   for (long i = 0; i < n; ++i) {
     int r = static_cast<int>(rng.below(static_cast<uint64_t>(total)));
     for (const Weighted& w : mix) {
       if (r < w.weight) {
-        spec.logic.push_back(&w.kind);
+        plan.logic.push_back(&w.kind);
         break;
       }
       r -= w.weight;
@@ -519,11 +519,11 @@ inline void draw_logic(ModuleSpec& spec, const std::vector<Weighted>& mix, long 
   }
 }
 
-// Puts `count` instances of `k` at random places among spec.logic.
-inline void scatter(ModuleSpec& spec, const Kind* k, long count, Rng& rng) {
+// Puts `count` instances of `k` at random places among plan.logic.
+inline void scatter(ModulePlan& plan, const Kind* k, long count, Rng& rng) {
   for (long i = 0; i < count; ++i) {
-    std::size_t at = static_cast<std::size_t>(rng.below(spec.logic.size() + 1));
-    spec.logic.insert(spec.logic.begin() + static_cast<long>(at), k);
+    std::size_t at = static_cast<std::size_t>(rng.below(plan.logic.size() + 1));
+    plan.logic.insert(plan.logic.begin() + static_cast<long>(at), k);
   }
 }
 
@@ -545,7 +545,7 @@ inline Summary generate(const Options& opt) {
   Kind reg = reg_kind(), high = const_kind(true), low = const_kind(false), ts = ts_buf_kind();
   std::string made = "synthetic gate-level design, seed " + std::to_string(opt.seed);
 
-  ModuleSpec top;
+  ModulePlan top;
   top.name = opt.top;
   top.comment = made;
   top.ts_buf = &ts;
@@ -555,7 +555,7 @@ inline Summary generate(const Options& opt) {
   std::vector<Kind> sub;  // generated module kinds, kept alive
   sub.reserve(4);
   if (opt.fixed > 0) {
-    ModuleSpec f;
+    ModulePlan f;
     f.name = "fixblk";
     f.comment = "fixed block, " + made;
     f.inputs = 3;
@@ -599,7 +599,7 @@ inline Summary generate(const Options& opt) {
     detail::draw_logic(top, mix, logic, rng);
   } else {
     // Leaf: a handful of gates with inverters between them.
-    ModuleSpec leaf;
+    ModulePlan leaf;
     leaf.name = "leaf";
     leaf.comment = "leaf module, " + made;
     leaf.inputs = 4;
@@ -617,7 +617,7 @@ inline Summary generate(const Options& opt) {
     long per_top = opt.copies;
     if (opt.mid > 0) {
       long per_mid = std::max(1L, opt.copies / opt.mid);
-      ModuleSpec mid;
+      ModulePlan mid;
       mid.name = "mid";
       mid.comment = "middle module, " + made;
       mid.inputs = 8;

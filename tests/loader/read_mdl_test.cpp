@@ -208,12 +208,12 @@ TEST(LoaderTest, DuplicateNamesInCopies) {
       " (def-comp inv- g) (def-comp ninv- g) (def-comp dup2 h h)\n"
       " (def-net a g.in) (def-net g.out a))\n";
   const char* dup2 = "(def-module dup2 (def-pin p type input))\n";
-  Env e(Files{{"opt/top.nld", "(def-module top (def-comp dup d1 d2 d3))\n"},
+  Env e(Files{{"opt/top.nld", "(def-module top (def-comp dup u1 u2 u3))\n"},
          {"opt/dup.nld", dup},
          {"opt/dup2.nld", dup2}});
   ASSERT_EQ(e.load("top"), "ok");
   auto ms = modules(e.d);
-  // top, dup(d3, read), dup(d2), dup(d1), then two dup2 per dup copy
+  // top, dup(u3, read), dup(u2), dup(u1), then two dup2 per dup copy
   ASSERT_EQ(ms.size(), 10u);
   EXPECT_EQ(dump(ms[1]).substr(0, dump(ms[1]).find(" pinlink")),
             dump(ms[2]).substr(0, dump(ms[2]).find(" pinlink")));
