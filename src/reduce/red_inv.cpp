@@ -159,12 +159,15 @@ int Reducer::red_wt_neg(Instance* h) {
 
 namespace {
 
-// The nets around g, each once however many of g's terminals it holds, so
-// that a move is measured by its true change.
+bool counts_in_whole(const Net* n) { return n->type == kNetSignal || n->type == kNetTristate; }
+
+// The nets around g that the whole counts measure (signal and tristate
+// nets), each once however many of g's terminals it holds, so that a move is
+// measured by exactly the change it makes to the whole counts.
 std::vector<Net*> nets_around(const Instance* g) {
   std::vector<Net*> nets;
   for_each_terminal(g, [&nets](Link* t) {
-    if (t->net) nets.push_back(t->net);
+    if (t->net && counts_in_whole(t->net)) nets.push_back(t->net);
   });
   std::sort(nets.begin(), nets.end(), std::less<Net*>());
   nets.erase(std::unique(nets.begin(), nets.end()), nets.end());
@@ -275,7 +278,7 @@ int diff_wt_conn_comp(const Design& d, Instance* h, Recount how) {
 
 int diff_inv_neg(const Design& d, Instance* g) {
   Link* out = first_terminal_of_type(g, kwOutput);
-  if (!out || !out->net) return 0;
+  if (!out || !out->net || !counts_in_whole(out->net)) return 0;
   Net* n = out->net;
   int before = count_inv_net(d, n);
   negate_net(n);
@@ -286,7 +289,7 @@ int diff_inv_neg(const Design& d, Instance* g) {
 
 int diff_wt_neg(const Design& d, Instance* g) {
   Link* out = first_terminal_of_type(g, kwOutput);
-  if (!out || !out->net) return 0;
+  if (!out || !out->net || !counts_in_whole(out->net)) return 0;
   Net* n = out->net;
   int inv_before = count_inv_net(d, n);
   long wt_before = count_wt_net(d, n);
