@@ -28,9 +28,24 @@ bool is_signal_or_tristate(const Net* n) {
 
 bool is_register(int16_t cls) { return cls >= kReg1 && cls <= kSregSet; }
 
-void negate(Net* n) {
-  for (Link* t = n->links; t; t = t->next) t->weight = static_cast<int16_t>(-t->weight);
+// A terminal that reads the net although typing gave it no weight: a
+// bidirect terminal anywhere, or a global pin of a module.
+bool reads_without_weight(const Link* t) {
+  if (t->weight != 0 || t->cut != 0) return false;
+  int16_t pt = t->pin_type;
+  return pt == kwBidirect || pt == kwBidirectConnected || (pt == kwGlobal && t->inst->cls == kPin);
 }
+
+// Negation at a folded inverter or boundary.  A terminal that reads the net
+// without a weight needs the inverted signal from now on, and carries it as
+// an input does.
+void negate_folded(Net* n) {
+  for (Link* t = n->links; t; t = t->next)
+    t->weight = reads_without_weight(t) ? int16_t{-1} : static_cast<int16_t>(-t->weight);
+}
+
+bool is_input_type(int16_t pt) { return pt == kwInput || pt == kwInputConnected; }
+bool is_output_type(int16_t pt) { return pt == kwOutput || pt == kwOutputConnected; }
 
 }  // namespace
 
@@ -154,33 +169,36 @@ Link* merge_net(Design&, Link* l0, Link* l1, Module* m) {
   Link* s = l0->next;
   delete_node(l0);
   delete_node(l1);
+  // The weights of l0 and l1 as they were when they left their nets decide;
+  // negating one side never reaches them.
+  const int16_t w0 = l0->weight;
+  const int16_t w1 = l1->weight;
+  const int16_t pt = l0->pin_type;
   switch (l0->inst->cls) {
     case kInv:
       // The output side is negated when the inverter's input is plain.
-      if (l0->pin_type == kwOutput) {
-        if (l1->weight == 1) negate(a);
-      } else if (l0->weight == 1) {
-        negate(b);
+      if (pt == kwOutput) {
+        if (w1 == 1) negate_folded(a);
+      } else if (w0 == 1) {
+        negate_folded(b);
       }
       break;
-    case kPin:  // l0 inside the copy, l1 the instance terminal outside
+    case kPin:  // l0 inside the copy (net a), l1 the instance terminal outside (net b)
+    case kUser: {  // l0 the instance terminal outside (net a), l1 inside the copy (net b)
       l0->partner = l1;
       l1->partner = l0;
-      if (l0->pin_type == kwInput || l0->pin_type == kwInputConnected) {
-        if (l1->weight == -1) negate(a);
-      } else if (l0->pin_type == kwOutput || l0->pin_type == kwOutputConnected) {
-        if (l0->weight == -1) negate(b);
-      }
+      Net* inside = l0->inst->cls == kPin ? a : b;
+      Net* outside = l0->inst->cls == kPin ? b : a;
+      int16_t w_in = l0->inst->cls == kPin ? w0 : w1;
+      int16_t w_out = l0->inst->cls == kPin ? w1 : w0;
+      // Input pins carry an inversion inward, output pins outward; a pin of
+      // any other type may carry it either way, so both rules apply.
+      bool inward = !is_output_type(pt);
+      bool outward = !is_input_type(pt);
+      if (inward && w_out == -1) negate_folded(inside);
+      if (outward && w_in == -1) negate_folded(outside);
       break;
-    case kUser:  // l0 the instance terminal outside, l1 inside the copy
-      l0->partner = l1;
-      l1->partner = l0;
-      if (l0->pin_type == kwInput || l0->pin_type == kwInputConnected) {
-        if (l0->weight == -1) negate(b);
-      } else if (l0->pin_type == kwOutput || l0->pin_type == kwOutputConnected) {
-        if (l1->weight == -1) negate(a);
-      }
-      break;
+    }
     default:
       break;
   }
@@ -190,18 +208,55 @@ Link* merge_net(Design&, Link* l0, Link* l1, Module* m) {
   return s ? s : first_b;
 }
 
+namespace {
+
+// A terminal through which a component drives its net.
+bool component_drives(const Link* u) { return u->inst->cls != kPin && is_output_type(u->pin_type); }
+
+long count_component_drivers(const Net* n) {
+  long k = 0;
+  for (const Link* u = n->links; u; u = u->next) k += component_drives(u) ? 1 : 0;
+  return k;
+}
+
+}  // namespace
+
 void join_net(Design& d, FlatIndex& ix, Net* n) {
   Module* top = d.top;
+  // Terminals of n through which a component drives it, kept up to date
+  // across the joins so that no global pin has to walk the net.
+  long drivers = count_component_drivers(n);
+  auto join = [&](Link* t, Link* c) {
+    if (component_drives(t)) --drivers;
+    if (c->net == n) {
+      if (component_drives(c)) --drivers;
+    } else {
+      drivers += count_component_drivers(c->net) - (component_drives(c) ? 1 : 0);
+    }
+    return merge_net(d, t, c, top);
+  };
   Link* t = n->links;
   while (t) {
     Instance* in = t->inst;
     if (in->cls == kPin) {
-      if (in->module == top || t->pin_type == kwGlobal) {
+      if (in->module == top) {
+        t = t->next;
+        continue;
+      }
+      if (t->pin_type == kwGlobal) {
+        // A copy that drives its own global pin feeds a parent net that
+        // nothing else types; that net joins.  Otherwise the pin stands for
+        // the global signal of its name and stays apart.
+        Link* c = drivers > 0 ? ix.find_node(t) : nullptr;
+        if (c && c->net && c->net->type == kNetNone) {
+          t = join(t, c);
+          continue;
+        }
         t = t->next;
         continue;
       }
       if (Link* c = ix.find_node(t)) {
-        t = merge_net(d, t, c, top);
+        t = join(t, c);
         continue;
       }
       // No counterpart outside: the pin stays an open end of the flat net.
@@ -211,7 +266,7 @@ void join_net(Design& d, FlatIndex& ix, Net* n) {
       t = t->next;
     } else if (in->cls == kUser && is_open(in->def)) {
       if (Link* c = ix.find_node(t)) {
-        t = merge_net(d, t, c, top);
+        t = join(t, c);
         continue;
       }
       Instance* p = ix.pin(in->def, t->pin_name);
@@ -316,7 +371,8 @@ void net_type_set_wt_ctr_source(Net* n) {
           }
           break;
         case kwUnusedConnected:
-          n->type = kNetUnused;
+          // An unused pin never outweighs a terminal that types the net.
+          if (n->type == kNetNone) n->type = kNetUnused;
           t->weight = 0;
           break;
         default:

@@ -256,6 +256,9 @@ struct Design {
 
   Module* top = nullptr;              // module list, top module first
   Instance* start_sub_comp = nullptr; // heads of the current sub-components
+  // The high- and low- cells that the rebuild made, in the order made; their
+  // names may clash with a component that keeps its name.
+  std::vector<Instance*> new_constants;
   std::string file_name;              // path of the file being read or last tried
 
   FILE* log = stderr;                 // every message of the run goes here

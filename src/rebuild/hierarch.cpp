@@ -2,9 +2,11 @@
 // remaining inversions get inverters, and every flat net is cut into one
 // piece per copy with ports at the boundaries.  Flat output keeps the flat
 // network in the top module and makes it a complete design of its own.
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "flat/flat.h"
@@ -102,6 +104,90 @@ void use_marks(Design& d) {
   }
 }
 
+// A pin of a copy that a written net of its parent still names is written
+// too (for example a clock pin on no net inside, whose parent net stays as
+// it was), so that the parent's terminal has a pin to meet.
+void keep_named_pins(Design& d) {
+  FlatIndex ix;
+  for (Module* m = d.top; m; m = m->next) {
+    if (m->state != kStateOpen) continue;
+    for (Net* n = m->nets; n; n = n->next)
+      for (Link* t = n->links; t; t = t->next) {
+        if (t->pin_name == nullptr || !is_open_copy_instance(t->inst)) continue;
+        Instance* p = ix.pin(t->inst->def, t->pin_name);
+        if (p && p->use == 0) p->use = 2;
+      }
+  }
+}
+
+// A copy that holds a library cell in use, directly or through copies
+// below it, is written even when no port reaches it: a black box may be a
+// pad, a test or a spare cell.
+void keep_black_boxes(Design& d) {
+  std::vector<Module*> copies;
+  for (Module* m = d.top->next; m; m = m->next)
+    if (m->state == kStateOpen) copies.push_back(m);
+  std::unordered_set<const Instance*> listed;  // instances of copies in their parents' comps
+  for (Module* m = d.top; m; m = m->next)
+    if (m->state == kStateOpen)
+      for (Instance* i = m->comps; i; i = i->next)
+        if (is_open_copy_instance(i)) listed.insert(i);
+  std::unordered_set<const Module*> kept;
+  for (std::size_t k = copies.size(); k-- > 0;) {
+    Module* m = copies[k];
+    bool keep = false;
+    for (Instance* i = m->comps; i && !keep; i = i->next)
+      keep = i->cls == kUser && i->use == 1 && i->def != nullptr &&
+             (i->def->state == kStateCell || kept.count(i->def) != 0);
+    if (!keep) continue;
+    kept.insert(m);
+    if (m->inst && listed.count(m->inst) != 0) m->inst->use = 1;
+  }
+}
+
+// A constant cell that the rebuild made is named "high-" or "low-"; when a
+// component of its module that keeps its name is called the same, the new
+// cell takes the first free "high-1", "high-2", ...
+void rename_new_constants(Design& d, Module* m, const std::unordered_set<const Instance*>& made) {
+  bool any = false;
+  for (Instance* i = m->comps; i && !any; i = i->next) any = i->use == 1 && made.count(i) != 0;
+  if (!any) return;
+  std::unordered_map<std::string_view, int> keeping;  // names of used 410..425 components
+  std::unordered_map<std::string_view, int> all;      // every name of comps
+  for (Instance* i = m->comps; i; i = i->next) {
+    if (i->name == nullptr) continue;
+    ++all[i->name];
+    if (i->use == 1 && i->cls >= kReg1 && i->cls <= kUser) ++keeping[i->name];
+  }
+  for (Instance* i = m->comps; i; i = i->next) {
+    if (i->use != 1 || made.count(i) == 0 || i->name == nullptr) continue;
+    auto f = keeping.find(i->name);
+    if (f == keeping.end() || f->second < 2) continue;  // only itself
+    std::string base = i->name;
+    for (long k = 1;; ++k) {
+      std::string candidate = base + std::to_string(k);
+      auto g = all.find(candidate);
+      if (g != all.end() && g->second > 0) continue;
+      --f->second;
+      --all[i->name];
+      i->name = d.strsave(candidate.c_str());
+      ++keeping[i->name];
+      ++all[i->name];
+      break;
+    }
+  }
+}
+
+void rename_new_constants(Design& d, bool every_copy) {
+  if (d.new_constants.empty()) return;
+  std::unordered_set<const Instance*> made(d.new_constants.begin(), d.new_constants.end());
+  for (Module* m = d.top; m; m = m->next) {
+    if (m->state != kStateOpen) continue;
+    rename_new_constants(d, m, made);
+    if (!every_copy) break;
+  }
+}
+
 void hierarchy_tree(Design& d) {
   Module* top = d.top;
   deliver_inst(d);
@@ -129,6 +215,9 @@ void hierarchy_tree(Design& d) {
   }
 
   use_marks(d);
+  keep_named_pins(d);
+  keep_black_boxes(d);
+  rename_new_constants(d, true);
   class_name(d);
   for (Module* m = top; m; m = m->next) {
     if (m->state != kStateOpen) continue;
@@ -184,10 +273,22 @@ void keep_global(Design& d, FlatIndex& ix, Link* t) {
     l->inst_next = l;
     p->link = l;
     net_push_back(net, l);
-  } else if (Net* other = p->link->net; other != nullptr && other != net) {
-    net_append_all(net, other);
-    if (module_has_net(top, other)) delete_net(other, top);
+    return;
   }
+  Link* pl = p->link;
+  Net* other = pl->net;
+  bool listed = other != nullptr && net_contains(pl);
+  if (listed && other == net) return;
+  if (listed && module_has_net(top, other)) {
+    net_append_all(net, other);
+    delete_net(other, top);
+    return;
+  }
+  // The pin's terminal left its net when constants were joined or an
+  // emptied supply net was dropped: it comes over by itself.
+  if (listed) delete_node(pl);
+  pl->next = nullptr;
+  net_push_back(net, pl);
 }
 
 // Terminals on pins of copies and on instances of opened copies have no
@@ -213,34 +314,83 @@ void drop_boundary_terminals(Design& d, FlatIndex& ix) {
   }
 }
 
+// The longest name that the reader takes back.
+constexpr std::size_t kMaxName = 4095;
+
 // Components that keep their names get the path of copies they came from:
-// register R1 of copy u2 inside copy u1 becomes "u1/u2/R1".
+// register R1 of copy u2 inside copy u1 becomes "u1/u2/R1".  A path name too
+// long to be read back keeps its last bytes behind a "~k/" mark that makes
+// it unique.
 void hierarchical_names(Design& d) {
   Module* top = d.top;
-  std::unordered_map<const Module*, std::string> prefix;
+  // Per copy: the length of its path prefix ("u1/u2/") and its last bytes,
+  // enough for any shortened name, so that deep hierarchies stay linear.
+  struct Prefix {
+    std::size_t length = 0;
+    std::string tail;
+  };
+  std::unordered_map<const Module*, Prefix> prefix;
   std::vector<Module*> path;
-  auto prefix_of = [&](Module* m) -> const std::string& {
+  auto prefix_of = [&](Module* m) -> const Prefix& {
     path.clear();
     Module* a = m;
     while (a != top && a != nullptr && prefix.find(a) == prefix.end()) {
       path.push_back(a);
       a = a->parent;
     }
-    std::string base = (a == top || a == nullptr) ? std::string() : prefix[a];
+    Prefix base = (a == top || a == nullptr) ? Prefix() : prefix[a];
     for (std::size_t k = path.size(); k-- > 0;) {
       Module* c = path[k];
-      base += c->inst_name ? c->inst_name : "";
-      base += '/';
+      const char* part = c->inst_name ? c->inst_name : "";
+      base.length += std::strlen(part) + 1;
+      base.tail += part;
+      base.tail += '/';
+      if (base.tail.size() > kMaxName + 1) base.tail.erase(0, base.tail.size() - (kMaxName + 1));
       prefix[c] = base;
     }
     return prefix[m];
   };
+
+  // Names of the top module's components, counted, made only when a long
+  // name needs a free mark.
+  std::unordered_map<std::string, int> taken;
+  bool counting = false;
+  auto start_counting = [&] {
+    for (Instance* i = top->comps; i; i = i->next)
+      if (i->name) ++taken[i->name];
+    counting = true;
+  };
+  auto rename = [&](Instance* i, const std::string& name) {
+    if (counting) {
+      if (i->name) --taken[i->name];
+      ++taken[name];
+    }
+    i->name = d.strsave(name.c_str());
+  };
+
   for (Instance* i = top->comps; i; i = i->next) {
     bool keeps_name = (i->cls >= kReg1 && i->cls <= kBgate) || i->cls == kUser;
     if (!keeps_name || i->module == top || i->module == nullptr) continue;
-    std::string name = prefix_of(i->module);
-    name += i->name ? i->name : "";
-    i->name = d.strsave(name.c_str());
+    const Prefix& p = prefix_of(i->module);
+    const char* own = i->name ? i->name : "";
+    std::string name = p.tail + own;
+    if (p.length + std::strlen(own) <= kMaxName) {
+      rename(i, name);
+      continue;
+    }
+    if (!counting) start_counting();
+    for (long k = 1;; ++k) {
+      std::string candidate(1, '~');
+      candidate += std::to_string(k);
+      candidate += '/';
+      std::size_t keep = kMaxName - candidate.size();
+      candidate.append(name, name.size() - keep, keep);
+      auto f = taken.find(candidate);
+      if (f == taken.end() || f->second == 0) {
+        rename(i, candidate);
+        break;
+      }
+    }
   }
 }
 
@@ -286,6 +436,7 @@ void hierarchy_flat(Design& d) {
   for (Instance* i = top->comps; i; i = i->next) i->use = 0;
   for (Net* n = top->nets; n; n = n->next)
     for (Link* l = n->links; l; l = l->next) l->inst->use = 1;
+  rename_new_constants(d, false);
   make_comp(d, top);
   inst_name(d, top);
 }

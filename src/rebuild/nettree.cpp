@@ -179,25 +179,6 @@ void NetTrees::pin_type_check(HierNode* tree, int net_type) {
   }
 }
 
-Instance* NetTrees::instance_f(const char* name, Module* m) {
-  std::size_t id = static_cast<std::size_t>(m->id);
-  if (id >= comp_index_.size()) comp_index_.resize(id + 1);
-  std::unique_ptr<NameIndex>& index = comp_index_[id];
-  if (index == nullptr) {
-    index = std::make_unique<NameIndex>();
-    for (Instance* i = m->comps; i; i = i->next)
-      if (i->name) index->emplace(i->name, i);  // keeps the first of a name
-  }
-  auto it = index->find(name);
-  return it == index->end() ? nullptr : it->second;
-}
-
-void NetTrees::comp_pushed_front(Instance* inst) {
-  std::size_t id = static_cast<std::size_t>(inst->module->id);
-  if (inst->name == nullptr || id >= comp_index_.size() || comp_index_[id] == nullptr) return;
-  (*comp_index_[id])[inst->name] = inst;
-}
-
 void NetTrees::make_link(HierNode* tree) {
   if (tree == nullptr) return;
   // Ports add terminals, never nodes: the order stays valid.
@@ -207,7 +188,8 @@ void NetTrees::make_link(HierNode* tree) {
 
 void NetTrees::make_new_link(HierNode* parent_node, HierNode* child_node) {
   Module* inner = child_node->module;
-  Instance* i = instance_f(inner->inst_name, parent_node->module);
+  // The copy's own instance, whatever else of its parent shares its name.
+  Instance* i = inner->inst;
   if (i == nullptr) fail();
 
   Instance* q = d_.make<Instance>();
@@ -261,7 +243,7 @@ void NetTrees::high_low_nethier2(HierNode* node, int cls) {
   c->module = m;
   c->next = m->comps;
   m->comps = c;
-  comp_pushed_front(c);
+  d_.new_constants.push_back(c);
   Link* l = d_.make<Link>();
   l->inst = c;
   l->pin_name = cls == kHigh ? kNameOut : kNameNout;

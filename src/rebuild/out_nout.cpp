@@ -190,6 +190,7 @@ void high_low(Design& d) {
     c->module = d.top;
     c->next = d.top->comps;
     d.top->comps = c;
+    d.new_constants.push_back(c);
     return new_single_link(d, c, pin, kwOutput);
   };
   exchange(

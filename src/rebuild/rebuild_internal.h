@@ -73,11 +73,6 @@ class NetTrees {
   void vdd_vss_nethier(HierNode* tree, int cls);
   void deliver_net(HierNode* tree, int net_type);
 
-  // The first component of m's comps named `name` (as a walk of the list
-  // would find it), or null.
-  Instance* instance_f(const char* name, Module* m);
-  // Records that `inst` was just pushed onto the front of its module's comps.
-  void comp_pushed_front(Instance* inst);
 
   // Pre-order of a tree: the node, then its children's subtrees in order.
   const std::vector<HierNode*>& preorder(HierNode* tree);
@@ -94,9 +89,6 @@ class NetTrees {
   std::vector<uint32_t> stamp_;
   uint32_t gen_ = 0;
   std::vector<HierNode*> order_;
-  // by Module::id: name -> first component of that name in comps order
-  using NameIndex = std::unordered_map<std::string_view, Instance*>;
-  std::vector<std::unique_ptr<NameIndex>> comp_index_;
 };
 
 // ---------------------------------------------------------------- hierarchy
