@@ -6,6 +6,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "netlist/classes.h"
 #include "flat/flat.h"
 
 namespace zelk {
@@ -15,18 +16,7 @@ namespace {
 // Lists up to this length are walked; longer ones are looked up in a map.
 constexpr int kShortList = 8;
 
-bool is_control_pin_name(const char* name) {
-  return same(name, "m_clock") || same(name, "s_clock") || same(name, "b_clock") ||
-         same(name, "scan_clock") || same(name, "p_reset");
-}
-
 bool is_open(const Module* m) { return m != nullptr && m->state == kStateOpen; }
-
-bool is_signal_or_tristate(const Net* n) {
-  return n->type == kNetTristate || n->type == kNetSignal;
-}
-
-bool is_register(int16_t cls) { return cls >= kReg1 && cls <= kSregSet; }
 
 // A terminal that reads the net although typing gave it no weight: a
 // bidirect terminal anywhere, or a global pin of a module.
@@ -44,8 +34,6 @@ void negate_folded(Net* n) {
     t->weight = reads_without_weight(t) ? int16_t{-1} : static_cast<int16_t>(-t->weight);
 }
 
-bool is_input_type(int16_t pt) { return pt == kwInput || pt == kwInputConnected; }
-bool is_output_type(int16_t pt) { return pt == kwOutput || pt == kwOutputConnected; }
 
 }  // namespace
 
@@ -541,20 +529,11 @@ int constant_kind(const Link* source) {
 }  // namespace
 
 void find_source(Net* n) {
-  for (Link* t = n->links; t; t = t->next) {
-    int16_t pt = t->pin_type;
-    bool drives;
-    if (t->inst->cls == kPin)
-      drives = pt == kwBidirect || pt == kwBidirectConnected || pt == kwGlobal ||
-               pt == kwInput || pt == kwInputConnected;
-    else
-      drives = pt == kwBidirect || pt == kwBidirectConnected || pt == kwOutput ||
-               pt == kwOutputConnected || pt == kwTristate || pt == kwTristateConnected;
-    if (drives) {
+  for (Link* t = n->links; t; t = t->next)
+    if (drives(t)) {
       n->source = t;
       return;
     }
-  }
 }
 
 void flat(Design& d) {

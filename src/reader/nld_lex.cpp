@@ -1,5 +1,4 @@
-// The byte source, the token reader of NLD and PCD files, and the keyword
-// and cell tables with their lookups.
+// The byte source and the token reader of NLD and PCD files.
 #include <cstring>
 
 #include "reader/reader.h"
@@ -114,85 +113,6 @@ int Lexer::comment() {
     }
     if (c < 0) return -1;
   }
-}
-
-// ---------------------------------------------------------------- tables
-
-namespace {
-
-struct Row {
-  const char* text;
-  int16_t code;
-};
-
-// Both tables are in strict byte order of their texts (binary search).
-constexpr Row kKeywords[] = {
-    {"area", kwArea},
-    {"bidirect", kwBidirect},
-    {"bidirect_connected", kwBidirectConnected},
-    {"cell_name", kwCellName},
-    {"clock", kwClock},
-    {"def-comp", kwDefComp},
-    {"def-module", kwDefModule},
-    {"def-net", kwDefNet},
-    {"def-pin", kwDefPin},
-    {"gates", kwGates},
-    {"global", kwGlobal},
-    {"input", kwInput},
-    {"input-connected", kwInputConnected},
-    {"load", kwLoad},
-    {"note", kwNote},
-    {"output", kwOutput},
-    {"output-connected", kwOutputConnected},
-    {"power", kwPower},
-    {"scan_enb", kwScanEnb},
-    {"scan_in", kwScanIn},
-    {"scan_out", kwScanOut},
-    {"static", kwStatic},
-    {"tristate", kwTristate},
-    {"tristate_connected", kwTristateConnected},
-    {"type", kwType},
-    {"undefined", kwUndefined},
-    {"unused", kwUnused},
-    {"unused-connected", kwUnusedConnected},
-};
-
-constexpr Row kCells[] = {
-    {"and-", kAnd},         {"aoi-", kAoi},         {"bgate--2", kBgate},
-    {"enor-", kEnor},       {"eor-", kEor},         {"high-", kHigh},
-    {"inv-", kInv},         {"low-", kLow},         {"nand-", kNand},
-    {"ninv-", kNinv},       {"nor-", kNor},         {"oai-", kOai},
-    {"or-", kOr},           {"reg---1", kRegSet},   {"reg--1", kRegSR},
-    {"reg-1", kReg1},       {"regr-1", kRegr1},     {"regs-1", kRegs1},
-    {"sreg---1", kSregSet}, {"sreg--1", kSregSR},   {"sreg-1", kSreg1},
-    {"srgr-1", kSrgr1},     {"srgs-1", kSrgs1},     {"ts_buf-", kTsBuf},
-};
-
-constexpr int kKeywordRows = sizeof kKeywords / sizeof kKeywords[0];
-constexpr int kCellRows = sizeof kCells / sizeof kCells[0];
-
-}  // namespace
-
-int screen(const char* text, int selector) {
-  const Row* rows = selector == kKeywordTable ? kKeywords : kCells;
-  int low = 0;
-  int high = (selector == kKeywordTable ? kKeywordRows : kCellRows) - 1;
-  while (low <= high) {
-    int mid = low + (high - low) / 2;
-    int cmp = std::strcmp(rows[mid].text, text);
-    if (cmp == 0) return rows[mid].code;
-    if (cmp < 0) low = mid + 1;
-    else high = mid - 1;
-  }
-  return kUser;
-}
-
-const char* inv_screen(int code, int selector) {
-  const Row* rows = selector == kKeywordTable ? kKeywords : kCells;
-  int n = selector == kKeywordTable ? kKeywordRows : kCellRows;
-  for (int i = 0; i < n; ++i)
-    if (rows[i].code == code) return rows[i].text;
-  return nullptr;
 }
 
 }  // namespace zelk

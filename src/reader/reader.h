@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "netlist/classes.h"
 #include "netlist/netlist.h"
 
 namespace zelk {
@@ -68,12 +69,6 @@ class Lexer {
 // d.eor_enor_exist and d.reg_exist.  Throws Fault on any error.
 Module* nld_par(Design& d, Source& in);
 Module* pcd_par(Design& d, Source& in);
-
-// Table lookups: selector kKeywordTable (300) or any other value for the
-// cell table.  screen returns the code, or 425 when no row matches;
-// inv_screen returns the text of the row with that code, or null.
-int screen(const char* text, int selector);
-const char* inv_screen(int code, int selector);
 
 // Class code of a class name; *fan_in receives the number after "--" (0 if
 // none).  Throws Fault (no message) for a number the class does not allow.

@@ -9,6 +9,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "netlist/classes.h"
 #include "flat/flat.h"
 #include "rebuild/naming.h"
 #include "rebuild/rebuild.h"
@@ -17,8 +18,6 @@
 namespace zelk {
 
 namespace {
-
-bool is_register(int cls) { return cls >= kReg1 && cls <= kSregSet; }
 
 bool is_open_copy_instance(const Instance* i) {
   return i->cls == kUser && i->def != nullptr && i->def->state == kStateOpen;
@@ -369,8 +368,7 @@ void hierarchical_names(Design& d) {
   };
 
   for (Instance* i = top->comps; i; i = i->next) {
-    bool keeps_name = (i->cls >= kReg1 && i->cls <= kBgate) || i->cls == kUser;
-    if (!keeps_name || i->module == top || i->module == nullptr) continue;
+    if (!(keeps_name(i->cls) || i->cls == kUser) || i->module == top || i->module == nullptr) continue;
     const Prefix& p = prefix_of(i->module);
     const char* own = i->name ? i->name : "";
     std::string name = p.tail + own;

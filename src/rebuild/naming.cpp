@@ -5,6 +5,7 @@
 // Every series only moves forward and checks its candidates against hash
 // sets built once per call, so naming stays linear in the size of the
 // design even for many copies of one module or a million gates.
+#include "netlist/classes.h"
 #include "rebuild/naming.h"
 
 #include <iterator>
@@ -76,7 +77,6 @@ bool is_tree_class(int cls) {
   return (cls >= kAnd && cls <= kNor) || cls == kAoi || cls == kOai;
 }
 
-bool keeps_name(int cls) { return cls >= kReg1 && cls <= kBgate; }
 
 // Names a new gate or pin must not take in module m: the written pins, the
 // instances of user modules and the components that keep their names

@@ -3,20 +3,12 @@
 // local constants instead of ports, and one net piece per copy.
 #include <algorithm>
 
+#include "netlist/classes.h"
 #include "rebuild/rebuild_internal.h"
 
 namespace zelk {
 
 namespace {
-
-bool drives(const Link* l) {
-  int pt = l->pin_type;
-  if (l->inst->cls == kPin)
-    return pt == kwBidirect || pt == kwBidirectConnected || pt == kwGlobal || pt == kwInput ||
-           pt == kwInputConnected;
-  return pt == kwBidirect || pt == kwBidirectConnected || pt == kwOutput ||
-         pt == kwOutputConnected || pt == kwTristate || pt == kwTristateConnected;
-}
 
 void push_link(Link** head, Link* l) {
   l->next = *head;

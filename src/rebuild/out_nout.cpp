@@ -2,6 +2,7 @@
 // netlist changes on the flat network of the top module.
 #include <functional>
 
+#include "netlist/classes.h"
 #include "rebuild/rebuild.h"
 #include "rebuild/rebuild_internal.h"
 
@@ -9,7 +10,6 @@ namespace zelk {
 
 namespace {
 
-bool is_register(int cls) { return cls >= kReg1 && cls <= kSregSet; }
 
 // A terminal of its own ring.
 Link* new_single_link(Design& d, Instance* inst, const char* pin_name, int16_t pin_type) {
@@ -102,30 +102,6 @@ Net* find_driven_net(Design& d, Pred pred) {
 }
 
 }  // namespace
-
-int dual_class(const Instance* inst) {
-  switch (inst->cls) {
-    case kAnd: return kOr;
-    case kNand: return kNor;
-    case kOr: return kAnd;
-    case kNor: return kNand;
-    case kEor: return kEnor;
-    case kEnor: return kEor;
-    case kAoi: return kOai;
-    case kOai: return kAoi;
-    default: return 0;
-  }
-}
-
-int negate_class(const Instance* inst) {
-  switch (inst->cls) {
-    case kAnd: return kNand;
-    case kNand: return kAnd;
-    case kOr: return kNor;
-    case kNor: return kOr;
-    default: return 0;
-  }
-}
 
 void delete_link(Link* t) {
   Instance* i = t->inst;
@@ -275,8 +251,8 @@ void output(Design& d) {
       if (is_register(i->cls)) reg_out(d, i);
   }
   for (Instance* i = d.top->comps; i; i = i->next) {
-    if (i->dual == 1) i->cls = static_cast<int16_t>(dual_class(i));
-    if (i->negate == 1) i->cls = static_cast<int16_t>(negate_class(i));
+    if (i->dual == 1) i->cls = static_cast<int16_t>(dual_class(i->cls));
+    if (i->negate == 1) i->cls = static_cast<int16_t>(negate_class(i->cls));
   }
 }
 

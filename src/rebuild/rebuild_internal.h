@@ -29,8 +29,6 @@ void vdd_vss(Design& d);
 void reg_out(Design& d, Instance* reg);
 // Takes terminal t out of its instance's ring of terminals.
 void delete_link(Link* t);
-int dual_class(const Instance* inst);
-int negate_class(const Instance* inst);
 
 // ---------------------------------------------------------------- net trees
 

@@ -216,15 +216,6 @@ TEST(RebuildOutput, DeleteLinkAndClassTables) {
   EXPECT_EQ(c.inst_next, &b);
   EXPECT_EQ(b.inst_next, &c);
 
-  Instance g{};
-  const int16_t classes[] = {kAnd, kNand, kOr, kNor, kEor, kEnor, kAoi, kOai, kReg1};
-  const int duals[] = {kOr, kNor, kAnd, kNand, kEnor, kEor, kOai, kAoi, 0};
-  const int negs[] = {kNand, kAnd, kNor, kOr, 0, 0, 0, 0, 0};
-  for (int k = 0; k < 9; ++k) {
-    g.cls = classes[k];
-    EXPECT_EQ(dual_class(&g), duals[k]);
-    EXPECT_EQ(negate_class(&g), negs[k]);
-  }
 }
 
 }  // namespace
