@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "netlist/classes.h"
-#include "flat/flat.h"
+#include "netlist/boundary.h"
 #include "rebuild/naming.h"
 #include "rebuild/rebuild.h"
 #include "rebuild/rebuild_internal.h"
