@@ -25,10 +25,6 @@ namespace {
 // A series that reaches this number without a free name ends the run.
 constexpr long kNameLimit = 10000000;
 
-// Name series forms.
-constexpr int kFormModule = 10;  // base "-" k
-constexpr int kFormGate = 11;    // base k (the cell name already ends in "-")
-constexpr int kFormPin = 424;    // base k
 
 void reverse(char* text, int length) {
   for (int i = 0, j = length - 1; i < j; ++i, --j) {
@@ -53,11 +49,11 @@ int itoa(long k, char* buf) {
 
 // The candidate text of a series, built into a reused buffer so that
 // rejected candidates cost no allocation.
-void candidate(std::string& out, std::string_view base, long k, int form) {
+void candidate(std::string& out, std::string_view base, long k, NameForm form) {
   char digits[24];
   int n = itoa(k, digits);
   out.assign(base);
-  if (form == kFormModule) out.push_back('-');
+  if (form == NameForm::kModule) out.push_back('-');
   out.append(digits, static_cast<std::size_t>(n));
 }
 
@@ -167,7 +163,7 @@ void inst_name_tree(Design& d, CompGroup* root, const NameSet& taken) {
     for (Instance* i = g->first; i; i = i->next) {
       for (;; ++k) {
         if (k >= kNameLimit) fail();
-        candidate(buf, base_view, k, kFormGate);
+        candidate(buf, base_view, k, NameForm::kGate);
         if (!taken.count(buf)) break;
       }
       i->name = d.strsave(buf.c_str());
@@ -197,7 +193,7 @@ long module_series_number(const char* name, std::string_view base, long limit) {
 
 }  // namespace
 
-const char* make_name(Design& d, const char* base, long k, int form) {
+const char* make_name(Design& d, const char* base, long k, NameForm form) {
   std::string buf;
   candidate(buf, base ? base : "", k, form);
   return d.strsave(buf.c_str());
@@ -293,7 +289,7 @@ void class_name(Design& d) {
       bool advancing = true;
       for (long k = hint; !chosen; ++k) {
         if (k >= kNameLimit) fail();
-        candidate(buf, base, k, kFormModule);
+        candidate(buf, base, k, NameForm::kModule);
         if (blocked_elsewhere(buf)) {
           if (advancing) hint = k + 1;
           continue;
@@ -302,7 +298,7 @@ void class_name(Design& d) {
         if (own.count(buf)) continue;
         chosen = k;
       }
-      m->name = make_name(d, base.c_str(), chosen, kFormModule);
+      m->name = make_name(d, base.c_str(), chosen, NameForm::kModule);
       if (m->inst_name) {
         --inst_pending[m->inst_name];
         ++inst_done[m->inst_name];
@@ -346,7 +342,7 @@ void pin_name(Design& d, Module* m) {
     }
     for (;; ++*k) {
       if (*k >= kNameLimit) fail();
-      candidate(buf, base, *k, kFormPin);
+      candidate(buf, base, *k, NameForm::kPin);
       if (!taken.count(buf)) break;
     }
     p->name = d.strsave(buf.c_str());

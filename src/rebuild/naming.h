@@ -12,7 +12,13 @@ void inst_name(Design& d, Module* m);       // names gates (classes 400..409)
 void pin_name(Design& d, Module* m);        // names new pins (name == null)
 void other_pin_name(Design& d, Module* m);  // outside terminals take pin names
 
-// base + ("-" when form is 10) + decimal k.
-const char* make_name(Design& d, const char* base, long k, int form);
+// The three forms of a generated name.
+enum class NameForm {
+  kModule,  // base "-" k: module copies ("adder-2")
+  kGate,    // base k: gates, whose cell name already ends in "-" ("nand-3")
+  kPin,     // base k: new port pins ("out12")
+};
+
+const char* make_name(Design& d, const char* base, long k, NameForm form);
 
 }  // namespace zelk

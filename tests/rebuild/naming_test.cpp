@@ -97,12 +97,12 @@ using Names = std::vector<std::string>;
 
 TEST(Naming, MakeNameForms) {
   Design d;
-  EXPECT_STREQ(make_name(d, "adder", 2, 10), "adder-2");
-  EXPECT_STREQ(make_name(d, "nand-", 3, 11), "nand-3");
-  EXPECT_STREQ(make_name(d, "out", 12, 424), "out12");
-  EXPECT_STREQ(make_name(d, "in", 10, 424), "in10");
-  EXPECT_STREQ(make_name(d, "m", 9999999, 10), "m-9999999");
-  EXPECT_STREQ(make_name(d, "x", 1000000, 11), "x1000000");
+  EXPECT_STREQ(make_name(d, "adder", 2, NameForm::kModule), "adder-2");
+  EXPECT_STREQ(make_name(d, "nand-", 3, NameForm::kGate), "nand-3");
+  EXPECT_STREQ(make_name(d, "out", 12, NameForm::kPin), "out12");
+  EXPECT_STREQ(make_name(d, "in", 10, NameForm::kPin), "in10");
+  EXPECT_STREQ(make_name(d, "m", 9999999, NameForm::kModule), "m-9999999");
+  EXPECT_STREQ(make_name(d, "x", 1000000, NameForm::kGate), "x1000000");
 }
 
 TEST(Naming, GroupsByKindAndNamesGates) {
