@@ -304,7 +304,8 @@ SimDesign Builder::build(const Design& design) {
   }
 
   // Nets read but driven by nothing are free inputs, named by their
-  // smallest reader.
+  // smallest reader; what they reach is compared, but not the nets
+  // themselves (an undriven net and an open pin are alike).
   owner = -1;
   {
     std::map<int, std::string> undriven;
@@ -314,6 +315,7 @@ SimDesign Builder::build(const Design& design) {
       if (!fresh && name < it->second) it->second = name;
     }
     for (auto& [net, name] : undriven) add_var("?undriven:" + name, net);
+    std::erase_if(d.observed, [&](const auto& o) { return undriven.count(o.second) > 0; });
   }
 
   // Buses: several drivers, at least one of them tri-state.
@@ -519,10 +521,11 @@ std::string compare(const SimDesign& a, const SimDesign& b, int rounds) {
     return m;
   };
   std::map<std::string, int> va = names(a), vb = names(b);
+  auto undriven = [](const std::string& name) { return name.rfind("?undriven:", 0) == 0; };
   for (const auto& [name, net] : va)
-    if (!vb.count(name)) return "free input " + name + " only in the first design";
+    if (!vb.count(name) && !undriven(name)) return "free input " + name + " only in the first design";
   for (const auto& [name, net] : vb)
-    if (!va.count(name)) return "free input " + name + " only in the second design";
+    if (!va.count(name) && !undriven(name)) return "free input " + name + " only in the second design";
   for (const auto& [name, net] : a.observed)
     if (!b.observed.count(name)) return "observed point " + name + " only in the first design";
   for (const auto& [name, net] : b.observed)
