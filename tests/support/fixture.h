@@ -1,5 +1,5 @@
-// Shared test helpers: temporary directories, designs written as NLD text,
-// in-process loading and runs of the built zelk binary.
+// Shared test helpers: temporary directories, designs loaded in-process
+// from NLD text, and runs of zelk (the built binary, or in-process).
 #pragma once
 
 #include <map>
@@ -10,15 +10,6 @@
 #include "netlist/netlist.h"
 
 namespace zelk::test {
-
-// The banner every run starts with.
-inline constexpr char kBanner[] =
-    "\n"
-    "***************************************************************\n"
-    "*   zelk  -  fewer inverters in hierarchical gate netlists    *\n"
-    "*   polarity moves, De Morgan duals, rebuilt module hierarchy *\n"
-    "***************************************************************\n"
-    "\n";
 
 // A fresh directory under the system temp dir, removed with its contents
 // when the object goes away.

@@ -22,10 +22,17 @@ bool output_like(int type) {
          tristate_like(type);
 }
 bool is_register(int cls) { return cls >= kReg1 && cls <= kSregSet; }
-// The reader admits only the pins a built-in cell has; its outputs are
-// these three.
-bool cell_output(const std::string& pin) {
-  return pin == "out" || pin == "nout" || pin == "scan_out";
+// The output pins of the built-in cells (the reader admits no pin a cell
+// does not have; "nout" is an input of an and gate).
+bool cell_output(int cls, const std::string& pin) {
+  switch (cls) {
+    case kAnd: case kOr: case kNinv: case kEor: case kHigh: case kTsBuf:
+      return pin == "out";
+    case kNand: case kNor: case kAoi: case kOai: case kInv: case kEnor: case kLow: case kBgate:
+      return pin == "nout";
+    default:  // registers
+      return pin == "out" || pin == "nout" || pin == "scan_out";
+  }
 }
 
 // Number at the end of a pin name ("in12" -> 12), -1 when there is none.
@@ -232,7 +239,7 @@ SimDesign Builder::build(const Design& design) {
     ++d.cells;
     if (cls == kInv) ++d.inverters;
     Terms inputs, outputs;
-    for (auto& p : pins) (cell_output(p.first) ? outputs : inputs).push_back(p);
+    for (auto& p : pins) (cell_output(cls, p.first) ? outputs : inputs).push_back(p);
     auto input = [&](const char* pin) {
       for (auto& p : inputs)
         if (p.first == pin) return p.second;
