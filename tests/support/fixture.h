@@ -38,11 +38,10 @@ std::vector<std::string> list_dir(const std::string& path);
 
 // A design loaded in-process from NLD/PCD texts.  `files` maps file names
 // (for example "top.nld", "cell.pcd") to their text; they are written into
-// one optimisation directory `opt`.  Messages of the run go to `log`.
+// one optimisation directory `opt`; the messages of loading are dropped.
 struct Loaded {
   std::unique_ptr<TempDir> dir;
   std::unique_ptr<Design> design;
-  std::string log;  // messages written while loading
 };
 // Throws Fault like the loader does.
 Loaded load_text(const std::map<std::string, std::string>& files, const std::string& top,

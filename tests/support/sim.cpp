@@ -360,62 +360,39 @@ SimDesign Builder::build(const Design& design) {
     ops.back().count = static_cast<int>(pairs.size()) / 2;
   }
 
-  // Levelise: each net has at most one live op writing it.
+  // Evaluation order: each op after the ops writing its inputs, by an
+  // explicit depth-first walk (an op met again while open closes a loop).
   std::vector<int> producer(d.num_nets, -1);
   for (size_t i = 0; i < ops.size(); ++i) {
     if (ops[i].kind == SimOp::kDead) continue;
     if (producer[ops[i].out] >= 0) fail("net written twice");
     producer[ops[i].out] = static_cast<int>(i);
   }
-  auto inputs_of = [&](const SimOp& op) {
-    int n = op.kind == SimOp::kBus ? 2 * op.count : op.count;
-    return std::pair<int, int>(op.first, op.first + n);
-  };
-  std::vector<int> indeg(ops.size(), 0);
-  std::vector<int> fan_start(d.num_nets + 1, 0);
-  for (const SimOp& op : ops) {
-    if (op.kind == SimOp::kDead) continue;
-    auto [b, e] = inputs_of(op);
-    for (int k = b; k < e; ++k) ++fan_start[ins[k] + 1];
-  }
-  for (int n = 0; n < d.num_nets; ++n) fan_start[n + 1] += fan_start[n];
-  std::vector<int> fan(fan_start.back());
-  {
-    std::vector<int> fill(fan_start.begin(), fan_start.end() - 1);
-    for (size_t i = 0; i < ops.size(); ++i) {
-      if (ops[i].kind == SimOp::kDead) continue;
-      auto [b, e] = inputs_of(ops[i]);
-      for (int k = b; k < e; ++k) {
-        fan[fill[ins[k]]++] = static_cast<int>(i);
-        if (producer[ins[k]] >= 0) ++indeg[i];
+  auto span = [](const SimOp& op) { return op.kind == SimOp::kBus ? 2 * op.count : op.count; };
+  std::vector<char> state(ops.size(), 0);  // 0 new, 1 open, 2 placed
+  std::vector<std::pair<int, int>> stack;   // op, its next input
+  for (size_t root = 0; root < ops.size(); ++root) {
+    if (ops[root].kind == SimOp::kDead || state[root]) continue;
+    state[root] = 1;
+    stack.push_back({static_cast<int>(root), 0});
+    while (!stack.empty()) {
+      const SimOp& op = ops[stack.back().first];
+      if (stack.back().second < span(op)) {
+        int p = producer[ins[op.first + stack.back().second++]];
+        if (p < 0 || state[p] == 2) continue;
+        if (state[p] == 1)
+          fail("combinational loop through " + (owners[p] >= 0 ? leaves_[owners[p]].path : "a bus"));
+        state[p] = 1;
+        stack.push_back({p, 0});
+        continue;
       }
+      state[stack.back().first] = 2;
+      SimOp placed = op;
+      placed.first = static_cast<int>(d.op_inputs.size());
+      d.op_inputs.insert(d.op_inputs.end(), ins.begin() + op.first, ins.begin() + op.first + span(op));
+      d.ops.push_back(placed);
+      stack.pop_back();
     }
-  }
-  std::vector<int> order;
-  size_t live = 0;
-  for (size_t i = 0; i < ops.size(); ++i) {
-    if (ops[i].kind == SimOp::kDead) continue;
-    ++live;
-    if (indeg[i] == 0) order.push_back(static_cast<int>(i));
-  }
-  for (size_t h = 0; h < order.size(); ++h) {
-    int net = ops[order[h]].out;
-    for (int k = fan_start[net]; k < fan_start[net + 1]; ++k)
-      if (--indeg[fan[k]] == 0) order.push_back(fan[k]);
-  }
-  if (order.size() != live) {
-    for (size_t i = 0; i < ops.size(); ++i)
-      if (ops[i].kind != SimOp::kDead && indeg[i] > 0)
-        fail("combinational loop through " +
-             (owners[i] >= 0 ? leaves_[owners[i]].path : std::string("a bus")));
-  }
-  d.ops.reserve(order.size());
-  for (int i : order) {
-    SimOp op = ops[i];
-    auto [b, e] = inputs_of(op);
-    op.first = static_cast<int>(d.op_inputs.size());
-    d.op_inputs.insert(d.op_inputs.end(), ins.begin() + b, ins.begin() + e);
-    d.ops.push_back(op);
   }
   return d;
 }
