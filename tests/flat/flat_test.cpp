@@ -1,5 +1,5 @@
-// Flattening faults, and the boundary index against the list walks it
-// replaces.  What flattening makes of a design is in the golden cases.
+// The boundary index against the list walks it replaces.  What flattening
+// makes of a design, and its faults, are in the golden cases.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -11,26 +11,7 @@ namespace zelk {
 namespace {
 
 using test::find_pin;
-using test::load_flat;
 using test::load_text;
-
-TEST(Flat, Faults) {
-  // A top module without nets, then one without components.
-  EXPECT_THROW(load_flat({{"top.nld", "(def-module top (def-comp inv- n))\n"}}, "top"),
-               Fault);
-  EXPECT_THROW(load_flat({{"top.nld",
-                           "(def-module top (def-pin a type input)"
-                           " (def-pin b type output) (def-net a b))\n"}},
-                         "top"),
-               Fault);
-  // An instance terminal whose pin the module does not have.
-  EXPECT_THROW(load_flat({{"top.nld",
-                           "(def-module top (def-pin a type input) (def-comp s u1)"
-                           " (def-net a u1.zz))\n"},
-                          {"s.nld", "(def-module s (def-pin i type input))\n"}},
-                         "top"),
-               Fault);
-}
 
 TEST(Flat, IndexAnswersLikeTheWalk) {
   // Twelve pins make the look-ups leave the short walks for the maps.
