@@ -124,7 +124,7 @@ TEST(ReaderParse, FirstFaultInFileOrder) {
   EXPECT_EQ(fault(many + "\n(def-pin"), "\"dir/t.nld\", line 4: y undefined\n");
 }
 
-TEST(ReaderParse, LongNamesAndCounters) {
+TEST(ReaderParse, LongNames) {
   std::string n4095(4095, 'k');
   Parsed p = parse("(def-module m (def-comp inv- " + n4095 + ") (def-net " + n4095 +
                    ".in))\n");
@@ -132,20 +132,6 @@ TEST(ReaderParse, LongNamesAndCounters) {
   EXPECT_EQ(p.m->nets->links->inst, p.m->comps);
   EXPECT_EQ(fault("(def-module m\n(def-comp inv- " + n4095 + "k)\n"),
             "\"dir/t.nld\", line 2: name is too long\n");
-
-  // Flags are set by the class name alone; counters add up over files.
-  Parsed q = parse("(def-module m (def-comp eor--2) (def-comp bgate--2 b1) (def-comp inv--1 a b)"
-                   " (def-comp ninv--1 c))\n");
-  EXPECT_EQ(q.d->eor_enor_exist, 1);
-  EXPECT_EQ(q.d->reg_exist, 0);
-  EXPECT_EQ(q.d->first_inv_num, 2);
-  EXPECT_EQ(q.m->comps->next->next->fan_in, 1);
-  q.d->file_name = "second.nld";
-  std::string more = "(def-module n (def-comp regr-1) (def-comp inv- z))\n";
-  Source in(more.data(), more.size());
-  nld_par(*q.d, in);
-  EXPECT_EQ(q.d->reg_exist, 1);
-  EXPECT_EQ(q.d->first_inv_num, 3);
 }
 
 TEST(ReaderParse, PcdAttributesAndSkippedForms) {
