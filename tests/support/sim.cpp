@@ -218,7 +218,6 @@ SimDesign Builder::build(const Design& design) {
         fail(lf.path + "." + pin + " is on two nets");
     }
     if (lf.box) {
-      ++d.black_boxes;
       std::unordered_set<std::string> seen;
       for (const Instance* p = lf.box->pins; p; p = p->next) {
         if (!seen.insert(p->name).second) continue;
@@ -499,32 +498,27 @@ std::vector<uint64_t> simulate(const SimDesign& d, int round) {
 }
 
 std::string compare(const SimDesign& a, const SimDesign& b, int rounds) {
-  auto names = [](const SimDesign& d) {
-    std::map<std::string, int> m;
-    for (const auto& [name, net] : d.vars) m.emplace(name, net);
-    return m;
+  // Free inputs of undriven nets are named by a reader that may be renamed.
+  std::map<std::string, int> va(a.vars.begin(), a.vars.end()), vb(b.vars.begin(), b.vars.end());
+  auto only = [](const auto& x, const auto& y, const char* what, const char* which) {
+    for (const auto& [name, net] : x)
+      if (!y.count(name) && name.rfind("?undriven:", 0) != 0)
+        return std::string(what) + " " + name + " only in the " + which + " design";
+    return std::string();
   };
-  std::map<std::string, int> va = names(a), vb = names(b);
-  auto undriven = [](const std::string& name) { return name.rfind("?undriven:", 0) == 0; };
-  for (const auto& [name, net] : va)
-    if (!vb.count(name) && !undriven(name)) return "free input " + name + " only in the first design";
-  for (const auto& [name, net] : vb)
-    if (!va.count(name) && !undriven(name)) return "free input " + name + " only in the second design";
-  for (const auto& [name, net] : a.observed)
-    if (!b.observed.count(name)) return "observed point " + name + " only in the first design";
-  for (const auto& [name, net] : b.observed)
-    if (!a.observed.count(name)) return "observed point " + name + " only in the second design";
+  for (std::string m : {only(va, vb, "free input", "first"), only(vb, va, "free input", "second"),
+                        only(a.observed, b.observed, "observed point", "first"),
+                        only(b.observed, a.observed, "observed point", "second")})
+    if (!m.empty()) return m;
   for (int r = 0; r < rounds; ++r) {
     std::vector<uint64_t> wa = simulate(a, r), wb = simulate(b, r);
     for (const auto& [name, net] : a.observed) {
       uint64_t x = wa[net], y = wb[b.observed.at(name)];
       if (x == y) continue;
       int bit = __builtin_ctzll(x ^ y);
-      std::string msg = "observed point " + name + " differs (round " + std::to_string(r) +
-                        ", vector " + std::to_string(bit) + ": " +
-                        std::to_string((x >> bit) & 1) + " vs " + std::to_string((y >> bit) & 1) +
-                        ")";
-      return msg;
+      return "observed point " + name + " differs (round " + std::to_string(r) + ", vector " +
+             std::to_string(bit) + ": " + std::to_string((x >> bit) & 1) + " vs " +
+             std::to_string((y >> bit) & 1) + ")";
     }
   }
   return "";
@@ -534,15 +528,13 @@ std::string check_equivalent(const std::string& top_a, const std::vector<std::st
                              const std::string& top_b, const std::vector<std::string>& dirs_b,
                              int rounds) {
   SimDesign a, b;
+  const char* which = "first";
   try {
     a = load_sim(top_a, dirs_a);
-  } catch (const SimError& e) {
-    return std::string("error: first design: ") + e.what();
-  }
-  try {
+    which = "second";
     b = load_sim(top_b, dirs_b);
   } catch (const SimError& e) {
-    return std::string("error: second design: ") + e.what();
+    return std::string("error: ") + which + " design: " + e.what();
   }
   return compare(a, b, rounds);
 }

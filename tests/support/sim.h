@@ -51,7 +51,6 @@ struct SimDesign {
   std::map<std::string, int> observed;            // observed points: name, net
   long cells = 0;                                 // built-in cell instances
   long inverters = 0;                             // "inv-" cells
-  long black_boxes = 0;                           // PCD cell instances
 };
 
 // Loads the design under `top` from `dirs` (searched as zelk searches its
