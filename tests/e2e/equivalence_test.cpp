@@ -51,7 +51,8 @@ std::vector<Bench> benches() {
       list.push_back({e.path().string(), name, ""});
       for (const char* small : {"c17", "c432", "s27", "s344", "cavlc", "i2c"})
         if (name == small)
-          for (const char* flags : {"-a", "-f", "-a -f"}) list.push_back({e.path().string(), name, flags});
+          for (const char* flags : {"-a", "-f", "-a -f"})
+            list.push_back({e.path().string(), name, flags});
     }
   std::sort(list.begin(), list.end(),
             [](const Bench& a, const Bench& b) { return a.name + a.flags < b.name + b.flags; });

@@ -222,7 +222,8 @@ SimDesign Builder::build(const Design& design) {
       for (const Instance* p = lf.box->pins; p; p = p->next) {
         if (!seen.insert(p->name).second) continue;
         std::string name = lf.path + "." + p->name;
-        auto a = std::find_if(pins.begin(), pins.end(), [&](auto& x) { return x.first == p->name; });
+        auto a = std::find_if(pins.begin(), pins.end(),
+                              [&](auto& x) { return x.first == p->name; });
         int net = a == pins.end() ? -1 : a->second;
         if (output_like(p->type)) {
           add_var(name, net);
@@ -300,7 +301,8 @@ SimDesign Builder::build(const Design& design) {
         for (auto& p : sorted) in_nets.push_back(p.second);
         add_op(cls == kAoi ? SimOp::kAoi : SimOp::kOai, out, in_nets);
         ops.back().ngroups = static_cast<uint8_t>(ds.size());
-        for (size_t g = 0; g < ds.size(); ++g) ops.back().groups[g] = static_cast<uint8_t>(ds[g] - '0');
+        for (size_t g = 0; g < ds.size(); ++g)
+          ops.back().groups[g] = static_cast<uint8_t>(ds[g] - '0');
         break;
       }
       default:
@@ -380,7 +382,8 @@ SimDesign Builder::build(const Design& design) {
         int p = producer[ins[op.first + stack.back().second++]];
         if (p < 0 || state[p] == 2) continue;
         if (state[p] == 1)
-          fail("combinational loop through " + (owners[p] >= 0 ? leaves_[owners[p]].path : "a bus"));
+          fail("combinational loop through " +
+               (owners[p] >= 0 ? leaves_[owners[p]].path : "a bus"));
         state[p] = 1;
         stack.push_back({p, 0});
         continue;
@@ -388,7 +391,8 @@ SimDesign Builder::build(const Design& design) {
       state[stack.back().first] = 2;
       SimOp placed = op;
       placed.first = static_cast<int>(d.op_inputs.size());
-      d.op_inputs.insert(d.op_inputs.end(), ins.begin() + op.first, ins.begin() + op.first + span(op));
+      auto from = ins.begin() + op.first;
+      d.op_inputs.insert(d.op_inputs.end(), from, from + span(op));
       d.ops.push_back(placed);
       stack.pop_back();
     }
