@@ -209,8 +209,9 @@ SimDesign Builder::build(const Design& design) {
     owner = static_cast<int>(&lf - leaves_.data());
     // Terminals by pin name; a pin named twice joins its nets.
     Terms pins;
-    for (const auto& [pin, node] : lf.terms) {
-      int net = net_of(node);
+    for (const auto& term : lf.terms) {
+      const std::string& pin = term.first;
+      int net = net_of(term.second);
       auto it = std::find_if(pins.begin(), pins.end(), [&](auto& p) { return p.first == pin; });
       if (it == pins.end())
         pins.push_back({pin, net});
