@@ -234,6 +234,9 @@ SimDesign Builder::build(const Design& design) {
           readers.push_back({net, name});
         }
       }
+      for (const auto& term : pins)
+        if (!seen.count(term.first))
+          fail(lf.path + ": " + lf.box->name + " has no pin " + term.first);
       continue;
     }
     int cls = lf.inst->cls;
