@@ -1,6 +1,8 @@
-// Loading: file search order, breadth-first expansion with one module copy
-// per instance, loop checks, terminal rings and terminal counts.
+// Loading: file search order and module states, loop checks and terminal
+// counts.  Messages, copies and their order are in the golden cases.
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <map>
@@ -59,182 +61,6 @@ std::vector<Module*> modules(const Design& d) {
   return v;
 }
 
-template <class T>
-int index_of(T* head, const T* x) {
-  int i = 0;
-  for (T* p = head; p; p = p->next, ++i)
-    if (p == x) return i;
-  return -1;
-}
-
-// Text of a module's contents with every reference given by list position,
-// so that a copy and its source print alike.
-std::string dump(const Module* m) {
-  std::string s = std::string(m->name) + " state " + std::to_string(m->state) + "\n";
-  for (Instance* p = m->pins; p; p = p->next)
-    s += " pin " + std::string(p->name) + " " + std::to_string(p->type) + " " +
-         std::to_string(p->note) + "\n";
-  for (Instance* c = m->comps; c; c = c->next)
-    s += " comp " + std::to_string(c->cls) + " " + std::to_string(c->fan_in) + " " + c->name +
-         (c->class_name ? std::string(" ") + c->class_name : std::string()) + "\n";
-  // every terminal numbered in net list order
-  std::map<const Link*, int> num;
-  for (Net* n = m->nets; n; n = n->next)
-    for (Link* l = n->links; l; l = l->next) num.emplace(l, static_cast<int>(num.size()));
-  for (Net* n = m->nets; n; n = n->next) {
-    s += " net";
-    for (Link* l = n->links; l; l = l->next) {
-      bool pin = l->inst->cls == kPin;
-      int at = pin ? index_of(m->pins, l->inst) : index_of(m->comps, l->inst);
-      s += std::string(" ") + (pin ? "p" : "c") + std::to_string(at) + "." + l->pin_name + ":" +
-           std::to_string(l->pin_type) + ">" + std::to_string(num.at(l->inst_next));
-    }
-    s += "\n";
-  }
-  for (Instance* p = m->pins; p; p = p->next)
-    s += " pinlink " + (p->link ? std::to_string(num.at(p->link)) : std::string("-"));
-  for (Instance* c = m->comps; c; c = c->next)
-    s += " complink " + (c->link ? std::to_string(num.at(c->link)) : std::string("-"));
-  return s + "\n";
-}
-
-const char* kTop =
-    "(def-module top\n"
-    " (def-pin a type input)\n"
-    " (def-pin z type output)\n"
-    " (def-comp mid u1 u2)\n"
-    " (def-comp leaf l0)\n"
-    " (def-net a u1.a)\n"
-    " (def-net u1.z u2.a)\n"
-    " (def-net u2.z l0.a)\n"
-    " (def-net l0.z z))\n";
-const char* kMid =
-    "(def-module mid\n"
-    " (def-pin a type input)\n"
-    " (def-pin z type output note clock)\n"
-    " (def-comp inv- i1 i2)\n"
-    " (def-comp leaf x)\n"
-    " (def-comp and--2 g)\n"
-    " (def-net a i1.in g.p)\n"
-    " (def-net i1.nout i2.in g.q)\n"
-    " (def-net i2.nout x.a)\n"
-    " (def-net x.z g.out z))\n";
-const char* kLeaf =
-    "(def-module leaf (def-pin a type input) (def-pin z type output)\n"
-    " (def-comp ninv- b) (def-net a b.in) (def-net b.out z))\n";
-
-TEST(LoaderTest, BreadthFirstOneCopyPerInstance) {
-  Env e(Files{{"opt/top.nld", kTop}, {"opt/mid.nld", kMid}, {"opt/leaf.nld", kLeaf}});
-  ASSERT_EQ(e.load("top"), "ok");
-  // each file read once, in the order first met
-  EXPECT_EQ(e.log, "\tRead " + e.path("opt/top.nld") + "\n\tRead " + e.path("opt/leaf.nld") +
-                       "\n\tRead " + e.path("opt/mid.nld") + "\n");
-  auto ms = modules(e.d);
-  ASSERT_EQ(ms.size(), 6u);
-  // comps of top are l0, u2, u1 (reverse of the file); then each mid's leaf
-  const char* names[] = {"top", "leaf", "mid", "mid", "leaf", "leaf"};
-  const char* insts[] = {"top", "l0", "u2", "u1", "x", "x"};
-  int depths[] = {0, 1, 1, 1, 2, 2};
-  for (std::size_t i = 0; i < ms.size(); ++i) {
-    EXPECT_STREQ(ms[i]->name, names[i]) << i;
-    EXPECT_STREQ(ms[i]->inst_name, insts[i]) << i;
-    EXPECT_EQ(ms[i]->depth, depths[i]) << i;
-    EXPECT_EQ(ms[i]->state, kStateOpen) << i;
-    EXPECT_TRUE(check_lists(ms[i])) << i;
-  }
-  Module* top = ms[0];
-  EXPECT_EQ(top->inst_name, top->name);
-  EXPECT_EQ(top->parent, nullptr);
-  EXPECT_EQ(top->inst, nullptr);
-  for (std::size_t i = 1; i < ms.size(); ++i) {
-    Instance* c = ms[i]->inst;
-    ASSERT_NE(c, nullptr);
-    EXPECT_EQ(c->def, ms[i]);
-    EXPECT_EQ(ms[i]->parent, c->module);
-    EXPECT_EQ(ms[i]->inst_name, c->name);  // shared, not a copy
-  }
-  EXPECT_EQ(ms[4]->parent, ms[2]);
-  EXPECT_EQ(ms[5]->parent, ms[3]);
-  // two inverters per copy of mid
-  EXPECT_EQ(e.d.first_inv_num, 4);
-  // a copy is the read module again, rings and link fields included
-  // (the parser's link is the first terminal, the copy's the last)
-  EXPECT_NE(ms[2], ms[3]);
-  std::string src = dump(ms[2]), cpy = dump(ms[3]);
-  auto cut = [](const std::string& s) { return s.substr(0, s.find(" pinlink")); };
-  EXPECT_EQ(cut(src), cut(cpy));
-  EXPECT_EQ(cut(dump(ms[1])), cut(dump(ms[4])));
-  for (Net* n = ms[3]->nets; n; n = n->next)
-    for (Link* l = n->links; l; l = l->next) {
-      EXPECT_EQ(l->inst->module, ms[3]);
-      if (l->inst->cls == kPin) {
-        EXPECT_EQ(l->pin_name, l->inst->name);
-      }
-    }
-  // the copy's link: last terminal in copy order
-  Instance* g = test::find_comp(ms[3], "g");
-  ASSERT_NE(g, nullptr);
-  EXPECT_STREQ(g->link->pin_name, "p");
-  EXPECT_EQ(g->link->net->next, nullptr);
-}
-
-TEST(LoaderTest, RingOrderAndPinRings) {
-  Env e(Files{{"opt/top.nld",
-          "(def-module top (def-pin a type input) (def-pin b type input)\n"
-          " (def-pin c type input) (def-pin z type output)\n"
-          " (def-comp and--3 g)\n"
-          " (def-net g.out z) (def-net c g.c) (def-net b g.b) (def-net a g.a))\n"}});
-  ASSERT_EQ(e.load("top"), "ok");
-  Module* top = e.d.top;
-  // terminals in net list order: g.a a | g.b b | g.c c | z g.out
-  Link* ga = top->nets->links;
-  ASSERT_STREQ(ga->pin_name, "a");
-  ASSERT_EQ(ga->inst->cls, kAnd);
-  std::string ring;
-  Link* t = ga;
-  do {
-    ring += std::string(t->pin_name) + " ";
-    t = t->inst_next;
-  } while (t != ga);
-  EXPECT_EQ(ring, "a out c b ");
-  for (Instance* p = top->pins; p; p = p->next) EXPECT_EQ(p->link->inst_next, p->link);
-}
-
-TEST(LoaderTest, DuplicateNamesInCopies) {
-  // duplicate pins and components: the parser and the copy both take the
-  // first of a name in list order (the one defined last)
-  const char* dup =
-      "(def-module dup (def-pin a type input) (def-pin a type output)\n"
-      " (def-comp inv- g) (def-comp ninv- g) (def-comp dup2 h h)\n"
-      " (def-net a g.in) (def-net g.out a))\n";
-  const char* dup2 = "(def-module dup2 (def-pin p type input))\n";
-  Env e(Files{{"opt/top.nld", "(def-module top (def-comp dup u1 u2 u3))\n"},
-         {"opt/dup.nld", dup},
-         {"opt/dup2.nld", dup2}});
-  ASSERT_EQ(e.load("top"), "ok");
-  auto ms = modules(e.d);
-  // top, dup(u3, read), dup(u2), dup(u1), then two dup2 per dup copy
-  ASSERT_EQ(ms.size(), 10u);
-  EXPECT_EQ(dump(ms[1]).substr(0, dump(ms[1]).find(" pinlink")),
-            dump(ms[2]).substr(0, dump(ms[2]).find(" pinlink")));
-  EXPECT_EQ(dump(ms[2]), dump(ms[3]));
-  for (int i = 1; i <= 3; ++i) {
-    Module* m = ms[static_cast<std::size_t>(i)];
-    // g (ninv-, first in list) has both terminals; the inverter none
-    EXPECT_EQ(m->comps->next->next->cls, kNinv);
-    ASSERT_NE(m->comps->next->next->link, nullptr);
-    EXPECT_EQ(m->comps->next->next->link->inst_next->inst_next, m->comps->next->next->link);
-    EXPECT_EQ(m->comps->next->next->next->link, nullptr);
-    EXPECT_EQ(m->pins->type, kwOutput);
-    EXPECT_NE(m->pins->link, nullptr);
-    EXPECT_EQ(m->pins->next->link, nullptr);
-  }
-  // the copies count their unconnected inverter too
-  EXPECT_EQ(e.d.first_inv_num, 3);
-  ASSERT_NE(e.log.find("dup2.nld"), std::string::npos);
-  EXPECT_EQ(e.log.find("dup2.nld"), e.log.rfind("dup2.nld"));  // read once
-}
-
 TEST(LoaderTest, FileSearchOrderAndStates) {
   const char* top =
       "(def-module top (def-comp cell c1) (def-comp fixed f1 f2) (def-comp open o1))\n";
@@ -269,57 +95,41 @@ TEST(LoaderTest, FileSearchOrderAndStates) {
                        e.path("ro/cell.pcd") + "\n");
 }
 
-TEST(LoaderTest, FilesNotFound) {
-  {
-    Env e(Files{{"ro/top.nld", "(def-module top)\n"}}, {"opt"}, {"ro"});
-    EXPECT_EQ(e.load("top"), "Could not find \"top.nld\"\n");
-    EXPECT_EQ(e.d.file_name, e.path("opt/top.nld"));
+// A file that cannot be opened is passed over like a missing one.
+TEST(LoaderTest, UnreadableFileIsNotFound) {
+  Env e(Files{{"opt/top.nld", "(def-module top (def-pin a type input))\n"},
+              {"opt2/top.nld", "(def-module top (def-pin b type input))\n"}},
+        {"opt", "opt2"});
+  ::chmod(e.path("opt/top.nld").c_str(), 0);
+  if (FILE* f = std::fopen(e.path("opt/top.nld").c_str(), "r")) {
+    std::fclose(f);
+    GTEST_SKIP() << "permissions do not apply to this user";
   }
-  {
-    Env e(Files{{"opt/top.nld", "(def-module top (def-comp gone g))\n"}}, {"opt"}, {"ro"});
-    EXPECT_EQ(e.load("top"), "Could not find \"gone.pcd/nld\"\n");
-    EXPECT_EQ(e.d.file_name, e.path("ro/gone.nld"));  // the last path tried
-  }
-  {
-    // a directory named like the file opens and reads as an empty file
-    Env e(Files{});
-    e.dir.mkdir("opt/top.nld");
-    EXPECT_EQ(e.load("top"), "\"" + e.path("opt/top.nld") + "\", line 1: error\n");
-  }
+  EXPECT_EQ(e.load("top"), "ok");
+  EXPECT_EQ(e.log, "\tRead " + e.path("opt2/top.nld") + "\n");
 }
 
 TEST(LoaderTest, InstantiationLoops) {
-  // self
-  EXPECT_EQ(Env(Files{{"opt/top.nld", "(def-module top (def-comp a x))\n"},
-                 {"opt/a.nld", "(def-module a (def-comp a y))\n"}})
-                .load("top"),
-            "");
-  // mutual
-  EXPECT_EQ(Env(Files{{"opt/top.nld", "(def-module top (def-comp a x))\n"},
-                 {"opt/a.nld", "(def-module a (def-comp b y))\n"},
-                 {"opt/b.nld", "(def-module b (def-comp a z))\n"}})
-                .load("top"),
-            "");
-  // the top module's name, deeper down
-  EXPECT_EQ(Env(Files{{"opt/top.nld", "(def-module top (def-comp a x))\n"},
-                 {"opt/a.nld", "(def-module a (def-comp top y))\n"}})
-                .load("top"),
-            "");
-  // the top file's def-module name differs from the name it was loaded by
-  EXPECT_EQ(Env(Files{{"opt/t.nld", "(def-module top (def-comp a x))\n"},
-                 {"opt/a.nld", "(def-module a (def-comp t y))\n"}})
-                .load("t"),
-            "");
-  // a file whose def-module name is not its file name, using its own cell
-  EXPECT_EQ(Env(Files{{"opt/top.nld", "(def-module top (def-comp w x))\n"},
-                 {"opt/w.nld", "(def-module wx (def-comp w y))\n"}})
-                .load("top"),
-            "");
-  EXPECT_EQ(Env(Files{{"opt/top.nld", "(def-module top (def-comp w x))\n"},
-                 {"opt/w.nld", "(def-module wx (def-comp v y))\n"},
-                 {"opt/v.nld", "(def-module vx (def-comp w y))\n"}})
-                .load("top"),
-            "");
+  // A module instantiated inside itself stops the run without a message.
+  const std::vector<std::pair<std::string, Files>> loops = {
+      {"top", {{"opt/top.nld", "(def-module top (def-comp a x))"},  // self
+               {"opt/a.nld", "(def-module a (def-comp a y))"}}},
+      {"top", {{"opt/top.nld", "(def-module top (def-comp a x))"},  // mutual
+               {"opt/a.nld", "(def-module a (def-comp b y))"},
+               {"opt/b.nld", "(def-module b (def-comp a z))"}}},
+      {"top", {{"opt/top.nld", "(def-module top (def-comp a x))"},  // the top, deeper down
+               {"opt/a.nld", "(def-module a (def-comp top y))"}}},
+      // by the name the top file was loaded through, not its def-module name
+      {"t", {{"opt/t.nld", "(def-module top (def-comp a x))"},
+             {"opt/a.nld", "(def-module a (def-comp t y))"}}},
+      // files whose def-module names are not their file names
+      {"top", {{"opt/top.nld", "(def-module top (def-comp w x))"},
+               {"opt/w.nld", "(def-module wx (def-comp w y))"}}},
+      {"top", {{"opt/top.nld", "(def-module top (def-comp w x))"},
+               {"opt/w.nld", "(def-module wx (def-comp v y))"},
+               {"opt/v.nld", "(def-module vx (def-comp w y))"}}},
+  };
+  for (const auto& [top, files] : loops) EXPECT_EQ(Env(files).load(top), "");
 
   // siblings and one module at several depths are fine; a file named
   // otherwise than its module is read again for every instance
@@ -378,14 +188,6 @@ TEST(LoaderTest, TerminalCounts) {
             "j appears 3 times in def-net\n");
   EXPECT_EQ(counts("(def-comp inv- i j) (def-net a j.in j.in j.in i.in i.in i.in)"),
             "i appears 3 times in def-net\n");
-}
-
-TEST(LoaderTest, TerminalCountInLowerModuleQuotesItsFile) {
-  Env e(Files{{"opt/top.nld", "(def-module top (def-comp sub s))\n"},
-         {"ro/sub.nld", "(def-module sub (def-pin a type input) (def-comp inv- i)\n"
-                        " (def-net a i.in i.in i.nout))\n"}},
-        {"opt"}, {"ro"});
-  EXPECT_EQ(e.load("top"), "\"" + e.path("ro/sub.nld") + "\", i appears 3 times in def-net\n");
 }
 
 }  // namespace

@@ -71,7 +71,7 @@ TEST(ReaderLexer, NameLimitsAndBadBytes) {
   EXPECT_EQ(tokens(std::string(";\0\n)", 4)), (V{")", "lines 2"}));
 }
 
-TEST(ReaderSource, FileReadsAcrossBuffersAndDirectoryReadsEmpty) {
+TEST(ReaderSource, FileReadsAcrossBuffers) {
   test::TempDir dir;
   std::string text;
   for (int i = 0; text.size() < (std::size_t{3} << 20) + 17; ++i)
@@ -88,51 +88,6 @@ TEST(ReaderSource, FileReadsAcrossBuffersAndDirectoryReadsEmpty) {
   EXPECT_EQ(in.get(), 'x');
   EXPECT_EQ(in.get(), -1);
   std::fclose(f);
-
-  FILE* dirf = std::fopen(dir.path().c_str(), "r");
-  if (dirf != nullptr) {
-    Source din(dirf);
-    EXPECT_EQ(din.get(), -1);
-    EXPECT_EQ(din.get(), -1);
-    std::fclose(dirf);
-  }
-}
-
-TEST(ReaderTables, ScreenAndInvScreen) {
-  EXPECT_EQ(screen("def-net", kKeywordTable), kwDefNet);
-  EXPECT_EQ(screen("def_net", kKeywordTable), kUser);
-  EXPECT_EQ(inv_screen(kwDefNet, kKeywordTable), std::string("def-net"));
-  EXPECT_EQ(inv_screen(999, kKeywordTable), nullptr);
-  EXPECT_EQ(inv_screen(kAnd, kKeywordTable), nullptr);
-  EXPECT_EQ(screen("DEF-PIN", kKeywordTable), kUser);
-  EXPECT_EQ(screen("", kKeywordTable), kUser);
-  EXPECT_EQ(screen("reg--1", kCellTable), kRegSR);
-  EXPECT_EQ(screen("and-", 12345), kAnd);  // any selector but 300: cells
-  EXPECT_EQ(screen("and-", kKeywordTable), kUser);
-  EXPECT_EQ(inv_screen(kSregSet, kCellTable), std::string("sreg---1"));
-  EXPECT_EQ(inv_screen(kPin, kCellTable), nullptr);
-
-  // Every row is found by its text and gives back its text.
-  const char* words[] = {"area", "bidirect", "bidirect_connected", "cell_name", "clock",
-                         "def-comp", "def-module", "def-net", "def-pin", "gates", "global",
-                         "input", "input-connected", "load", "note", "output",
-                         "output-connected", "power", "scan_enb", "scan_in", "scan_out",
-                         "static", "tristate", "tristate_connected", "type", "undefined",
-                         "unused", "unused-connected"};
-  const int codes[] = {277, 257, 258, 278, 259, 260, 261, 262, 263, 279, 264, 265, 266, 281,
-                       267, 268, 269, 280, 282, 283, 284, 270, 271, 272, 273, 274, 275, 276};
-  for (int i = 0; i < 28; ++i) {
-    EXPECT_EQ(screen(words[i], kKeywordTable), codes[i]) << words[i];
-    EXPECT_STREQ(inv_screen(codes[i], kKeywordTable), words[i]);
-  }
-  const char* cells[] = {"inv-", "ninv-", "and-", "nand-", "or-", "nor-", "eor-", "enor-",
-                         "aoi-", "oai-", "reg-1", "regr-1", "regs-1", "reg--1", "reg---1",
-                         "sreg-1", "srgr-1", "srgs-1", "sreg--1", "sreg---1", "high-", "low-",
-                         "ts_buf-", "bgate--2"};
-  for (int i = 0; i < 24; ++i) {
-    EXPECT_EQ(screen(cells[i], kCellTable), 400 + i) << cells[i];
-    EXPECT_STREQ(inv_screen(400 + i, kCellTable), cells[i]);
-  }
 }
 
 }  // namespace

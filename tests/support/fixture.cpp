@@ -1,13 +1,11 @@
 #include "support/fixture.h"
 
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -23,10 +21,8 @@ namespace zelk::test {
 
 TempDir::TempDir() {
   std::string tmpl = (fs::temp_directory_path() / "zelk-test-XXXXXX").string();
-  std::vector<char> buf(tmpl.begin(), tmpl.end());
-  buf.push_back('\0');
-  if (::mkdtemp(buf.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = buf.data();
+  if (::mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = tmpl;
 }
 
 TempDir::~TempDir() {
@@ -39,15 +35,13 @@ TempDir::~TempDir() {
 }
 
 void TempDir::write(const std::string& name, const std::string& text) const {
-  std::string p = *this / name;
-  fs::create_directories(fs::path(p).parent_path());
-  write_file(p, text);
+  fs::create_directories(fs::path(*this / name).parent_path());
+  write_file(*this / name, text);
 }
 
 std::string TempDir::mkdir(const std::string& name) const {
-  std::string p = *this / name;
-  fs::create_directories(p);
-  return p;
+  fs::create_directories(*this / name);
+  return *this / name;
 }
 
 std::string read_file(const std::string& path) {
@@ -58,13 +52,12 @@ std::string read_file(const std::string& path) {
 }
 
 void write_file(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
 bool file_exists(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0;
+  std::error_code ec;
+  return fs::exists(path, ec);
 }
 
 std::vector<std::string> list_dir(const std::string& path) {
@@ -75,56 +68,27 @@ std::vector<std::string> list_dir(const std::string& path) {
   return names;
 }
 
-namespace {
-
-// Captures what is written to a FILE* into a string.
-class LogCapture {
- public:
-  LogCapture() : file_(std::tmpfile()) {}
-  ~LogCapture() {
-    if (file_) std::fclose(file_);
-  }
-  FILE* file() const { return file_; }
-  std::string text() const {
-    std::fflush(file_);
-    long size = std::ftell(file_);
-    std::string s(static_cast<std::size_t>(size), '\0');
-    std::rewind(file_);
-    std::size_t got = std::fread(s.data(), 1, s.size(), file_);
-    s.resize(got);
-    std::fseek(file_, 0, SEEK_END);
-    return s;
-  }
-
- private:
-  FILE* file_;
-};
-
-}  // namespace
-
 Loaded load_text(const std::map<std::string, std::string>& files, const std::string& top,
                  int all) {
-  Loaded r;
-  r.dir = std::make_unique<TempDir>();
-  std::string opt = r.dir->mkdir("opt");
+  Loaded r{std::make_unique<TempDir>(), std::make_unique<Design>()};
   for (auto& [name, text] : files) r.dir->write("opt/" + name, text);
-  r.design = std::make_unique<Design>();
   Design& d = *r.design;
   d.top_name = top;
-  d.opt_dir.push_back(opt);
+  d.opt_dir.push_back(r.dir->mkdir("opt"));
   d.write_dir = r.dir->mkdir("out");
   d.has_write_dir = true;
   d.all = all;
-  LogCapture log;
-  d.log = log.file();
+  FILE* log = std::tmpfile();
+  d.log = log;
   try {
     read_module(d, top);
   } catch (...) {
     d.log = stderr;
+    std::fclose(log);
     throw;
   }
-  r.log = log.text();
   d.log = stderr;
+  std::fclose(log);
   return r;
 }
 
@@ -148,13 +112,11 @@ Instance* find_pin(const Module* m, const std::string& name) {
 }
 
 Link* find_term(const Instance* inst, const std::string& pin) {
-  Link* start = inst->link;
-  if (!start) return nullptr;
-  Link* t = start;
+  Link* t = inst->link;
   do {
-    if (t->pin_name && pin == t->pin_name) return t;
-    t = t->inst_next;
-  } while (t && t != start);
+    if (t && t->pin_name && pin == t->pin_name) return t;
+    t = t ? t->inst_next : nullptr;
+  } while (t && t != inst->link);
   return nullptr;
 }
 
@@ -166,18 +128,15 @@ Module* find_module(const Design& d, const std::string& name) {
 
 RunResult run_zelk(const std::vector<std::string>& args, const std::string& cwd) {
   TempDir io;
-  std::string err_path = io / "stderr";
-  std::string out_path = io / "stdout";
   pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
     if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) _exit(127);
-    if (!std::freopen(err_path.c_str(), "w", stderr)) _exit(127);
-    if (!std::freopen(out_path.c_str(), "w", stdout)) _exit(127);
-    std::vector<char*> argv;
-    std::string prog = ZELK_BINARY;
-    argv.push_back(prog.data());
+    if (!std::freopen((io / "stderr").c_str(), "w", stderr)) _exit(127);
+    if (!std::freopen((io / "stdout").c_str(), "w", stdout)) _exit(127);
     std::vector<std::string> copy = args;
+    std::string prog = ZELK_BINARY;
+    std::vector<char*> argv{prog.data()};
     for (auto& a : copy) argv.push_back(a.data());
     argv.push_back(nullptr);
     ::execv(prog.c_str(), argv.data());
@@ -185,20 +144,19 @@ RunResult run_zelk(const std::vector<std::string>& args, const std::string& cwd)
   }
   int wstatus = 0;
   ::waitpid(pid, &wstatus, 0);
-  RunResult r;
-  r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-  r.err = read_file(err_path);
-  r.out = read_file(out_path);
-  return r;
+  return {WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus),
+          read_file(io / "stderr"), read_file(io / "stdout")};
 }
 
 RunResult run_inproc(const std::vector<std::string>& args) {
   std::vector<const char*> argv{"zelk"};
   for (auto& a : args) argv.push_back(a.c_str());
-  LogCapture log;
+  TempDir io;
+  FILE* log = std::fopen((io / "log").c_str(), "w");
   RunResult r;
-  r.status = run(static_cast<int>(argv.size()), argv.data(), log.file());
-  r.err = log.text();
+  r.status = run(static_cast<int>(argv.size()), argv.data(), log);
+  std::fclose(log);
+  r.err = read_file(io / "log");
   return r;
 }
 

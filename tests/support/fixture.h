@@ -1,5 +1,5 @@
-// Shared test helpers: temporary directories, designs written as NLD text,
-// in-process loading and runs of the built zelk binary.
+// Shared test helpers: temporary directories, designs loaded in-process
+// from NLD text, and runs of zelk (the built binary, or in-process).
 #pragma once
 
 #include <map>
@@ -10,15 +10,6 @@
 #include "netlist/netlist.h"
 
 namespace zelk::test {
-
-// The banner every run starts with.
-inline constexpr char kBanner[] =
-    "\n"
-    "***************************************************************\n"
-    "*   zelk  -  fewer inverters in hierarchical gate netlists    *\n"
-    "*   polarity moves, De Morgan duals, rebuilt module hierarchy *\n"
-    "***************************************************************\n"
-    "\n";
 
 // A fresh directory under the system temp dir, removed with its contents
 // when the object goes away.
@@ -47,11 +38,10 @@ std::vector<std::string> list_dir(const std::string& path);
 
 // A design loaded in-process from NLD/PCD texts.  `files` maps file names
 // (for example "top.nld", "cell.pcd") to their text; they are written into
-// one optimisation directory `opt`.  Messages of the run go to `log`.
+// one optimisation directory `opt`; the messages of loading are dropped.
 struct Loaded {
   std::unique_ptr<TempDir> dir;
   std::unique_ptr<Design> design;
-  std::string log;  // messages written while loading
 };
 // Throws Fault like the loader does.
 Loaded load_text(const std::map<std::string, std::string>& files, const std::string& top,
