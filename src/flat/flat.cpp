@@ -31,7 +31,7 @@ void merge_net_h_l(Module* top, Net* keep, Net* other) {
 
 void use_check(const Design& d, Module* m) {
   for (Instance* p = m->pins; p; p = p->next)
-    p->use = (m == d.top || p->link != nullptr) ? 1 : 0;
+    p->pin_use = (m == d.top || p->link != nullptr) ? kPinConnected : kPinUnconnected;
 
   bool any_linked = false;
   for (Instance* c = m->comps; c; c = c->next)

@@ -244,7 +244,7 @@ void join_net(Design& d, FlatIndex& ix, Net* n) {
         continue;
       }
       // No counterpart outside: the pin stays an open end of the flat net.
-      in->use = 2;
+      in->pin_use = kPinOpenEnd;
       t->cut = 1;
       t->weight = 0;
       t = t->next;
@@ -254,8 +254,8 @@ void join_net(Design& d, FlatIndex& ix, Net* n) {
         continue;
       }
       Instance* p = ix.pin(in->def, t->pin_name);
-      if (p == nullptr || p->use == 1) fail();
-      p->use = 2;
+      if (p == nullptr || p->pin_use == kPinConnected) fail();
+      p->pin_use = kPinOpenEnd;
       t->cut = 1;
       t->weight = 0;
       t = t->next;

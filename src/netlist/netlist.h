@@ -97,6 +97,13 @@ enum : int16_t {
   kNetSignal = 291,
 };
 
+// How a module pin is used (Instance::pin_use).
+enum : int16_t {
+  kPinUnconnected = 0,  // no terminal inside the module: not written (top pins excepted)
+  kPinConnected = 1,    // a terminal inside, or a pin of the top module
+  kPinOpenEnd = 2,      // a boundary terminal that flattening left open: written
+};
+
 // Module states (Module::state).
 enum : int16_t {
   kStateCell = 301,   // primitive cell read from a PCD file
@@ -139,7 +146,9 @@ struct Instance {
   int16_t note;             // pins: note keyword code, 0 if none
   int16_t dual;             // 1: replaced by the dual class at output
   int16_t negate;           // 1: replaced by the negated class at output
-  int16_t use;
+  int16_t pin_use;          // pins: PinUse
+  int16_t written;          // components: 1 when the rebuilt module writes it (on one
+                            // of its nets, or a copy holding a cell in use)
   const char* class_name;   // class 425 only: the user module's name
   const char* name;         // instance name or pin name
   Instance* next;           // next in the owning list (pins, comps, expanded)

@@ -91,15 +91,21 @@ void distribute(Design& d, NetTrees& trees, Net* net) {
   trees.deliver_net(ti, kNetSignal);
 }
 
+// An instance on a net of its module is written: a component, or a pin.
+void mark_written(Instance* i) {
+  if (i->cls == kPin) i->pin_use = kPinConnected;
+  else i->written = 1;
+}
+
 void use_marks(Design& d) {
   for (Module* m = d.top; m; m = m->next) {
     if (m->state != kStateOpen) continue;
     if (m != d.top)
       for (Instance* p = m->pins; p; p = p->next)
-        if (p->use == 1) p->use = 0;
-    for (Instance* i = m->comps; i; i = i->next) i->use = 0;
+        if (p->pin_use == kPinConnected) p->pin_use = kPinUnconnected;
+    for (Instance* i = m->comps; i; i = i->next) i->written = 0;
     for (Net* n = m->nets; n; n = n->next)
-      for (Link* l = n->links; l; l = l->next) l->inst->use = 1;
+      for (Link* l = n->links; l; l = l->next) mark_written(l->inst);
   }
 }
 
@@ -114,7 +120,7 @@ void keep_named_pins(Design& d) {
       for (Link* t = n->links; t; t = t->next) {
         if (t->pin_name == nullptr || !is_open_copy_instance(t->inst)) continue;
         Instance* p = ix.pin(t->inst->def, t->pin_name);
-        if (p && p->use == 0) p->use = 2;
+        if (p && p->pin_use == kPinUnconnected) p->pin_use = kPinOpenEnd;
       }
   }
 }
@@ -136,11 +142,11 @@ void keep_black_boxes(Design& d) {
     Module* m = copies[k];
     bool keep = false;
     for (Instance* i = m->comps; i && !keep; i = i->next)
-      keep = i->cls == kUser && i->use == 1 && i->def != nullptr &&
+      keep = i->cls == kUser && i->written == 1 && i->def != nullptr &&
              (i->def->state == kStateCell || kept.count(i->def) != 0);
     if (!keep) continue;
     kept.insert(m);
-    if (m->inst && listed.count(m->inst) != 0) m->inst->use = 1;
+    if (m->inst && listed.count(m->inst) != 0) m->inst->written = 1;
   }
 }
 
@@ -149,17 +155,17 @@ void keep_black_boxes(Design& d) {
 // cell takes the first free "high-1", "high-2", ...
 void rename_new_constants(Design& d, Module* m, const std::unordered_set<const Instance*>& made) {
   bool any = false;
-  for (Instance* i = m->comps; i && !any; i = i->next) any = i->use == 1 && made.count(i) != 0;
+  for (Instance* i = m->comps; i && !any; i = i->next) any = i->written == 1 && made.count(i) != 0;
   if (!any) return;
   std::unordered_map<std::string_view, int> keeping;  // names of used 410..425 components
   std::unordered_map<std::string_view, int> all;      // every name of comps
   for (Instance* i = m->comps; i; i = i->next) {
     if (i->name == nullptr) continue;
     ++all[i->name];
-    if (i->use == 1 && i->cls >= kReg1 && i->cls <= kUser) ++keeping[i->name];
+    if (i->written == 1 && i->cls >= kReg1 && i->cls <= kUser) ++keeping[i->name];
   }
   for (Instance* i = m->comps; i; i = i->next) {
-    if (i->use != 1 || made.count(i) == 0 || i->name == nullptr) continue;
+    if (i->written != 1 || made.count(i) == 0 || i->name == nullptr) continue;
     auto f = keeping.find(i->name);
     if (f == keeping.end() || f->second < 2) continue;  // only itself
     std::string base = i->name;
@@ -431,9 +437,9 @@ void hierarchy_flat(Design& d) {
   drop_boundary_terminals(d, ix);
   hierarchical_names(d);
 
-  for (Instance* i = top->comps; i; i = i->next) i->use = 0;
+  for (Instance* i = top->comps; i; i = i->next) i->written = 0;
   for (Net* n = top->nets; n; n = n->next)
-    for (Link* l = n->links; l; l = l->next) l->inst->use = 1;
+    for (Link* l = n->links; l; l = l->next) mark_written(l->inst);
   rename_new_constants(d, false);
   make_comp(d, top);
   inst_name(d, top);

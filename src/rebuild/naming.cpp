@@ -82,7 +82,7 @@ NameSet taken_names(const Module* m, bool all_pins) {
   NameSet taken;
   for (const Instance* p = m->pins; p; p = p->next) {
     if (!p->name) continue;
-    if (all_pins || p->use == 1 || p->use == 2) taken.insert(p->name);
+    if (all_pins || p->pin_use != kPinUnconnected) taken.insert(p->name);
   }
   for (const CompGroup* g = m->comp_groups; g; g = g->next) {
     if (!g->first) continue;
@@ -209,7 +209,7 @@ void make_comp(Design& d, Module* m) {
   for (Instance* i = m->comps; i; i = next) {
     next = i->next;
     i->next = nullptr;
-    if (i->use != 1) continue;
+    if (i->written != 1) continue;
     CompGroup* g = nullptr;
     if (i->cls == kUser) {
       // An opened copy gets a name of its own, so it always starts a group.
@@ -244,7 +244,7 @@ void class_name(Design& d) {
   Module* top = d.top;
   if (!top) return;
   auto renamed = [](const Module* m) {
-    return m->state == kStateOpen && m->inst && m->inst->use == 1;
+    return m->state == kStateOpen && m->inst && m->inst->written == 1;
   };
   // Module names that block a candidate: every module before the one being
   // named, and the modules after it that keep their names (not opened).

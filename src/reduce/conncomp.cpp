@@ -115,11 +115,11 @@ void Reducer::conn_comp() {
 
   Grouping g(kComponent);
   for (Instance* p = top->pins; p; p = p->next)
-    if (p->use == 1) g.add(p, top->conn_comps);
+    if (p->pin_use == kPinConnected) g.add(p, top->conn_comps);
   for (Module* m = top->next; m; m = m->next) {
     if (m->state != kStateOpen) continue;
     for (Instance* p = m->pins; p; p = p->next)
-      if (p->use == 2 || p->type == kwGlobal) g.add(p, top->conn_comps);
+      if (p->pin_use == kPinOpenEnd || p->type == kwGlobal) g.add(p, top->conn_comps);
   }
   for (Instance* c = top->comps; c; c = c->next)
     if (c->cls != kInv) g.add(c, top->conn_comps);

@@ -109,7 +109,7 @@ void print_nld2(FILE* f, const Module* m, bool is_top) {
   put(f, m->name);
   put(f, "\n");
   for (const Instance* p = m->pins; p; p = p->next) {
-    if (!is_top && p->use == 0) continue;
+    if (!is_top && p->pin_use == kPinUnconnected) continue;
     put(f, "\t(def-pin\t");
     put(f, p->name);
     put(f, "\ttype ");
@@ -158,7 +158,7 @@ void print_nld(Design& d) {
   if (d.h_or_f == 4) {
     for (Module* m = top->next; m; m = m->next) {
       if (m->state == kStateOpen) {
-        if (m->inst && m->inst->use == 1) {
+        if (m->inst && m->inst->written == 1) {
           write_module(d, m, buffer);
           // Rebuilt names are unique; listing them keeps a copy from ever
           // overwriting a file written in this pass.
@@ -179,7 +179,7 @@ void print_nld(Design& d) {
       const Instance* c = m->inst;
       if (!c || !c->class_name || m->state == kStateOpen) continue;
       bool below_fixed = m->parent && m->parent->state == kStateFixed;
-      if (c->use != 1 && !below_fixed) continue;
+      if (c->written != 1 && !below_fixed) continue;
       if (written.write_or_not(c->class_name)) continue;
       copy_file2(d, c->class_name, c->def ? c->def->state : m->state);
       written.add(c->class_name);

@@ -261,8 +261,8 @@ TEST(ReduceComponents, PinsHeadCutTerminalsPassOverInvertersExcluded) {
   ASSERT_NE(s, nullptr);
   Instance* sy = find_pin(s, "y");
   Instance* sb = find_pin(s, "b");
-  ASSERT_EQ(sy->use, 2);
-  ASSERT_EQ(sb->use, 2);
+  ASSERT_EQ(sy->pin_use, kPinOpenEnd);
+  ASSERT_EQ(sb->pin_use, kPinOpenEnd);
   Reducer r(d);
   r.conn_comp();
 
@@ -634,11 +634,11 @@ void reference_conn_comp(Design& d) {
     top->conn_comps = x;
   };
   for (Instance* p = top->pins; p; p = p->next)
-    if (p->use == 1) add(p);
+    if (p->pin_use == kPinConnected) add(p);
   for (Module* m = top->next; m; m = m->next)
     if (m->state == kStateOpen)
       for (Instance* p = m->pins; p; p = p->next)
-        if (p->use == 2 || p->type == kwGlobal) add(p);
+        if (p->pin_use == kPinOpenEnd || p->type == kwGlobal) add(p);
   for (Instance* c = top->comps; c; c = c->next)
     if (c->cls != kInv) add(c);
   for (Net* n = top->nets; n; n = n->next) {
