@@ -1,0 +1,248 @@
+// An NLD design as structural Verilog: one module per distinct module name,
+// built-in cells as instances of the cell library's modules, library cells
+// as black boxes.
+
+#include <algorithm>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "reader/reader.h"
+#include "verilog/verilog.h"
+
+namespace zelk {
+
+namespace {
+
+const char* const kKeywords[] = {
+    "always", "and", "assign", "automatic", "begin", "buf", "bufif0", "bufif1", "case",
+    "casex", "casez", "cell", "cmos", "config", "deassign", "default", "defparam", "design",
+    "disable", "edge", "else", "end", "endcase", "endconfig", "endfunction", "endgenerate",
+    "endmodule", "endprimitive", "endspecify", "endtable", "endtask", "event", "for", "force",
+    "forever", "fork", "function", "generate", "genvar", "highz0", "highz1", "if", "ifnone",
+    "incdir", "include", "initial", "inout", "input", "instance", "integer", "join", "large",
+    "liblist", "library", "localparam", "macromodule", "medium", "module", "nand", "negedge",
+    "nmos", "nor", "noshowcancelled", "not", "notif0", "notif1", "or", "output", "parameter",
+    "pmos", "posedge", "primitive", "pull0", "pull1", "pulldown", "pullup", "pulsestyle_onevent",
+    "pulsestyle_ondetect", "rcmos", "real", "realtime", "reg", "release", "repeat", "rnmos",
+    "rpmos", "rtran", "rtranif0", "rtranif1", "scalared", "showcancelled", "signed", "small",
+    "specify", "specparam", "strong0", "strong1", "supply0", "supply1", "table", "task", "time",
+    "tran", "tranif0", "tranif1", "tri", "tri0", "tri1", "triand", "trior", "trireg", "unsigned",
+    "use", "uwire", "vectored", "wait", "wand", "weak0", "weak1", "while", "wire", "wor",
+    "xnor", "xor", "logic", "bit", "byte", "int"};
+
+bool is_keyword(const std::string& s) {
+  static const std::unordered_set<std::string_view> set(std::begin(kKeywords),
+                                                        std::end(kKeywords));
+  return set.count(s) != 0;
+}
+
+// Port direction word of an NLD pin type.
+const char* direction(int type) {
+  switch (type) {
+    case kwOutput:
+    case kwOutputConnected:
+    case kwScanOut:
+      return "output";
+    case kwTristate:
+    case kwTristateConnected:
+    case kwBidirect:
+    case kwBidirectConnected:
+      return "inout";
+    default:
+      return "input";
+  }
+}
+
+// The pin type the reading direction gives a port of that direction when no
+// attribute says otherwise; other types are written as an attribute.
+int default_type(const char* dir) {
+  std::string_view v = dir;
+  return v == "output" ? kwOutput : v == "inout" ? kwTristate : kwInput;
+}
+
+struct ModuleWriter {
+  std::string& out;
+  std::unordered_set<long long>* extra_gates;
+
+  std::string net_name(const Net* n, std::unordered_map<const Net*, std::string>& names) {
+    auto it = names.find(n);
+    return it == names.end() ? std::string() : it->second;
+  }
+
+  void ports(const Module* m, const char* name, std::vector<const Instance*>& pins) {
+    for (const Instance* p = m->pins; p; p = p->next) pins.push_back(p);
+    // The pin list holds the file order reversed.
+    std::vector<const Instance*> ordered(pins.rbegin(), pins.rend());
+    pins.swap(ordered);
+    out += "module " + verilog_name(name) + "(";
+    for (std::size_t i = 0; i < pins.size(); ++i)
+      out += (i ? ", " : "") + verilog_name(pins[i]->name);
+    out += ");\n";
+    for (const Instance* p : pins) {
+      const char* dir = direction(p->type);
+      if (p->type != default_type(dir)) {
+        const char* word = inv_screen(p->type, kKeywordTable);
+        if (word) out += std::string("  (* zelk_type = \"") + word + "\" *)\n";
+      }
+      out += std::string("  ") + dir + " " + verilog_name(p->name) + ";\n";
+    }
+  }
+
+  void black_box(const Module* m, const char* name) {
+    std::vector<const Instance*> pins;
+    out += "(* blackbox *)\n";
+    ports(m, name, pins);
+    out += "endmodule\n\n";
+  }
+
+  std::string cell_name(const Instance* c, int inputs) {
+    if (c->cls == kUser) return c->class_name;
+    std::string base = inv_screen(c->cls, kCellTable);
+    int n = c->fan_in;
+    switch (c->cls) {
+      case kAnd:
+      case kNand:
+      case kOr:
+      case kNor:
+        if (n == 0) n = inputs;  // a bare gate name: its inputs give the fan-in
+        if (n < 1) fail("cannot write " + std::string(c->name) + ": gate without inputs\n");
+        if (n < kLibraryMinFanIn || n > kLibraryMaxFanIn)
+          extra_gates->insert(static_cast<long long>(c->cls) * 100000 + n);
+        return base + "-" + std::to_string(n);
+      case kEor:
+      case kEnor:
+        return base + "-2";
+      case kAoi:
+      case kOai:
+        if (n == 0) fail("cannot write " + std::string(c->name) + ": " + base + " without fan-in\n");
+        return base + "-" + std::to_string(n);
+      default:
+        return base;
+    }
+  }
+
+  void body(const Module* m, const char* name) {
+    std::vector<const Instance*> pins;
+    ports(m, name, pins);
+    // Net names: a net with a module pin takes the first pin's name, the
+    // others are written as assigns; any other net is named after its first
+    // terminal, "instance.pin", which no pin or instance name can be since
+    // NLD names hold no ".".
+    std::unordered_map<const Net*, std::string> names;
+    std::vector<const Net*> nets;
+    for (const Net* n = m->nets; n; n = n->next) nets.push_back(n);
+    std::string assigns;
+    for (const Instance* p : pins) {
+      if (!p->link || !p->link->net) continue;
+      auto [it, fresh] = names.try_emplace(p->link->net, verilog_name(p->name));
+      if (!fresh) assigns += "  assign " + verilog_name(p->name) + " = " + it->second + ";\n";
+    }
+    for (const Net* n : nets) {
+      if (!n->links || names.count(n)) continue;
+      const Link* l = n->links;
+      std::string nm = verilog_name(std::string(l->inst->name) + "." + (l->pin_name ? l->pin_name : ""));
+      names.emplace(n, nm);
+      out += "  wire " + nm + ";\n";
+    }
+    out += assigns;
+    std::vector<const Instance*> comps;
+    for (const Instance* c = m->comps; c; c = c->next) comps.push_back(c);
+    std::unordered_map<std::string_view, const Net*> seen;
+    for (auto it = comps.rbegin(); it != comps.rend(); ++it) {
+      const Instance* c = *it;
+      std::vector<const Link*> terms;
+      if (c->link) {
+        const Link* l = c->link;
+        do {
+          terms.push_back(l);
+          l = l->inst_next;
+        } while (l && l != c->link);
+      }
+      // Gates whose inputs may carry any names get in1..inN.
+      bool any_names = c->cls == kAnd || c->cls == kNand || c->cls == kOr || c->cls == kNor ||
+                       c->cls == kAoi || c->cls == kOai;
+      const char* out_pin = (c->cls == kAnd || c->cls == kOr) ? "out" : "nout";
+      int inputs = 0;
+      for (const Link* l : terms)
+        if (!same(l->pin_name, out_pin)) ++inputs;
+      std::string cell = cell_name(c, inputs);
+      std::vector<std::string> pin_names;
+      bool standard = true;
+      std::unordered_set<std::string_view> used;
+      for (const Link* l : terms) {
+        std::string_view p = l->pin_name ? l->pin_name : "";
+        pin_names.emplace_back(p);
+        if (any_names && p != out_pin) {
+          bool ok = p.size() > 2 && p.substr(0, 2) == "in" && p[2] != '0';
+          for (char ch : p.substr(2)) ok = ok && ch >= '0' && ch <= '9';
+          if (!ok || !used.insert(p).second) standard = false;
+        }
+      }
+      if (any_names && !standard) {
+        int k = 0;
+        for (std::size_t i = 0; i < terms.size(); ++i)
+          if (pin_names[i] != out_pin) pin_names[i] = "in" + std::to_string(++k);
+      }
+      out += "  " + verilog_name(cell) + " " + verilog_name(c->name) + "(";
+      seen.clear();
+      bool first = true;
+      for (std::size_t i = 0; i < terms.size(); ++i) {
+        const Net* n = terms[i]->net;
+        auto [it2, fresh] = seen.try_emplace(pin_names[i], n);
+        if (!fresh) {
+          if (it2->second != n)
+            fail("cannot write " + std::string(c->name) + ": pin " + pin_names[i] +
+                 " is on two nets\n");
+          continue;
+        }
+        out += (first ? "" : ", ") + std::string(".") + verilog_name(pin_names[i]) + "(" +
+               (n ? net_name(n, names) : "") + ")";
+        first = false;
+      }
+      out += ");\n";
+    }
+    out += "endmodule\n\n";
+  }
+};
+
+}  // namespace
+
+std::string verilog_name(const std::string& name) {
+  bool simple = !name.empty() && !(name[0] >= '0' && name[0] <= '9') && name[0] != '$';
+  for (unsigned char ch : name) {
+    if (ch < 33 || ch > 126)
+      fail("name \"" + name + "\" holds a byte that Verilog names cannot hold\n");
+    if (!((ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') ||
+          ch == '_' || ch == '$'))
+      simple = false;
+  }
+  if (name.empty()) fail("empty name\n");
+  if (simple && !is_keyword(name)) return name;
+  return "\\" + name + " ";
+}
+
+std::string write_verilog(const Design& d) {
+  std::string out;
+  std::unordered_set<long long> extra;
+  ModuleWriter w{out, &extra};
+  out += "// Written by zelk-verilog from the NLD design " + d.top_name +
+         ".\n// Built-in cells are the modules of share/zelk_cells.v.\n\n";
+  std::unordered_set<std::string_view> done;
+  for (const Module* m = d.top; m; m = m->next) {
+    // Instances name the module by the name they were loaded through, which
+    // may differ from the file's own def-module name.
+    const char* name = m->inst ? m->inst->class_name : d.top_name.c_str();
+    if (!done.insert(name).second) continue;
+    if (m->state == kStateCell) w.black_box(m, name);
+    else w.body(m, name);
+  }
+  std::vector<long long> sorted(extra.begin(), extra.end());
+  std::sort(sorted.begin(), sorted.end());
+  for (long long v : sorted) out += gate_model(static_cast<int>(v / 100000), static_cast<int>(v % 100000));
+  return out;
+}
+
+}  // namespace zelk
