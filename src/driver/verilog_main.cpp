@@ -1,6 +1,6 @@
 // zelk-verilog: NLD designs to structural Verilog and back.
 //
-//   zelk-verilog out <top> <dir> ... [-r <dir> ...] -o <file.v>
+//   zelk-verilog out [-proof] <top> <dir> ... [-r <dir> ...] -o <file.v>
 //   zelk-verilog in <file.v> ... -w <dir>
 //   zelk-verilog cells [-proof] -o <file.v>
 
@@ -18,7 +18,7 @@ namespace {
 void usage() {
   std::fputs(
       "usage:\n"
-      "        zelk-verilog out <top_module_name> <nld_or_pcd_dir> ...\n"
+      "        zelk-verilog out [-proof] <top_module_name> <nld_or_pcd_dir> ...\n"
       "                     [-r <nld_or_pcd_dir> ...] -o <file.v>\n"
       "        zelk-verilog in <file.v> ... -w <write_dir>\n"
       "        zelk-verilog cells [-proof] -o <file.v>\n",
@@ -46,8 +46,11 @@ int run_out(int argc, char** argv) {
   std::string out;
   bool have_out = false;
   std::vector<std::string>* dirs = &d.opt_dir;
+  bool assigns = false;
   for (int i = 2; i < argc; ++i) {
-    if (std::strcmp(argv[i], "-o") == 0 && i + 1 < argc) {
+    if (std::strcmp(argv[i], "-proof") == 0) {
+      assigns = true;
+    } else if (std::strcmp(argv[i], "-o") == 0 && i + 1 < argc) {
       out = argv[++i];
       have_out = true;
     } else if (std::strcmp(argv[i], "-r") == 0) {
@@ -63,7 +66,7 @@ int run_out(int argc, char** argv) {
     return 1;
   }
   zelk::read_module(d, d.top_name);
-  std::string text = zelk::write_verilog(d);
+  std::string text = zelk::write_verilog(d, assigns);
   if (quiet) std::fclose(quiet);
   d.log = stderr;
   write_whole(out, text);

@@ -26,8 +26,12 @@ constexpr int kLibraryMaxFanIn = 16;
 
 // Writes the loaded design d (read_module done) as one Verilog text: one
 // module per distinct module name, the top module first.  Throws Fault for a
-// name or a connection Verilog cannot hold.
-std::string write_verilog(const Design& d);
+// name or a connection Verilog cannot hold.  With `gates_as_assigns` every
+// gate and constant is written as an assign of its output net (the form the
+// prover reads fast); registers, tristate drivers and cells stay instances,
+// and a "/" in their names is written as "." (the separator of a flattened
+// hierarchy), so that flat and hierarchical designs name them alike.
+std::string write_verilog(const Design& d, bool gates_as_assigns = false);
 
 // A Verilog name for an NLD name: the name itself when it is a simple
 // identifier and no keyword, otherwise an escaped identifier.  Throws Fault

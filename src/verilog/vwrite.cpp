@@ -66,6 +66,66 @@ int default_type(const char* dir) {
 struct ModuleWriter {
   std::string& out;
   std::unordered_set<long long>* extra_gates;
+  bool gates_as_assigns;
+
+  // A gate as one assign of its output net: the same function as the cell
+  // library's module, without one module instance per gate.  Unconnected
+  // inputs read 0.
+  bool gate_assign(const Instance* c, const std::vector<const Link*>& terms,
+                   const std::vector<std::string>& pin_names,
+                   std::unordered_map<const Net*, std::string>& names) {
+    int cls = c->cls;
+    if (cls != kInv && cls != kNinv && (cls < kAnd || cls > kOai) && cls != kHigh &&
+        cls != kLow && cls != kBgate)
+      return false;
+    const char* out_pin =
+        (cls == kNinv || cls == kAnd || cls == kOr || cls == kEor || cls == kHigh) ? "out" : "nout";
+    std::unordered_map<std::string, std::string> at;
+    for (std::size_t i = 0; i < terms.size(); ++i)
+      if (terms[i]->net) at.emplace(pin_names[i], net_name(terms[i]->net, names));
+    auto in = [&](const std::string& p) {
+      auto it = at.find(p);
+      return it == at.end() ? std::string("1'b0") : it->second;
+    };
+    auto target = at.find(out_pin);
+    if (target == at.end()) return true;  // drives nothing
+    std::string e;
+    int inputs = static_cast<int>(at.size()) - 1;
+    auto chain = [&](int n, const char* op) {
+      std::string r;
+      for (int i = 1; i <= n; ++i) r += (i > 1 ? op : "") + in("in" + std::to_string(i));
+      return r;
+    };
+    switch (cls) {
+      case kInv: e = "~" + in("in"); break;
+      case kNinv: e = in("in"); break;
+      case kHigh: e = "1'b1"; break;
+      case kLow: e = "1'b0"; break;
+      case kBgate: e = "~(" + in("enb") + " & " + in("clock") + ")"; break;
+      case kEor: e = in("in1") + " ^ " + in("in2"); break;
+      case kEnor: e = "~(" + in("in1") + " ^ " + in("in2") + ")"; break;
+      case kAnd: case kNand: case kOr: case kNor: {
+        int n = c->fan_in ? c->fan_in : inputs;
+        e = "(" + chain(n, (cls == kAnd || cls == kNand) ? " & " : " | ") + ")";
+        if (cls == kNand || cls == kNor) e = "~" + e;
+        break;
+      }
+      default: {  // aoi, oai: groups in the order of the digits
+        bool aoi = cls == kAoi;
+        std::string digits = std::to_string(c->fan_in);
+        int k = 0;
+        for (std::size_t g = 0; g < digits.size(); ++g) {
+          std::string grp;
+          for (int i = 0; i < digits[g] - '0'; ++i)
+            grp += (i ? (aoi ? " & " : " | ") : "") + in("in" + std::to_string(++k));
+          e += (g ? (aoi ? " | " : " & ") : "") + ("(" + grp + ")");
+        }
+        e = "~(" + e + ")";
+      }
+    }
+    out += "  assign " + target->second + " = " + e + ";\n";
+    return true;
+  }
 
   std::string net_name(const Net* n, std::unordered_map<const Net*, std::string>& names) {
     auto it = names.find(n);
@@ -186,7 +246,12 @@ struct ModuleWriter {
         for (std::size_t i = 0; i < terms.size(); ++i)
           if (pin_names[i] != out_pin) pin_names[i] = "in" + std::to_string(++k);
       }
-      out += "  " + verilog_name(cell) + " " + verilog_name(c->name) + "(";
+      if (gates_as_assigns && gate_assign(c, terms, pin_names, names)) continue;
+      std::string iname = c->name;
+      // The prover's form: a flat output's path "u1/u2/R1" is written as the
+      // name a flattened hierarchy gives the same register, "u1.u2.R1".
+      if (gates_as_assigns) std::replace(iname.begin(), iname.end(), '/', '.');
+      out += "  " + verilog_name(cell) + " " + verilog_name(iname) + "(";
       seen.clear();
       bool first = true;
       for (std::size_t i = 0; i < terms.size(); ++i) {
@@ -224,10 +289,10 @@ std::string verilog_name(const std::string& name) {
   return "\\" + name + " ";
 }
 
-std::string write_verilog(const Design& d) {
+std::string write_verilog(const Design& d, bool gates_as_assigns) {
   std::string out;
   std::unordered_set<long long> extra;
-  ModuleWriter w{out, &extra};
+  ModuleWriter w{out, &extra, gates_as_assigns};
   out += "// Written by zelk-verilog from the NLD design " + d.top_name +
          ".\n// Built-in cells are the modules of share/zelk_cells.v.\n\n";
   std::unordered_set<std::string_view> done;
