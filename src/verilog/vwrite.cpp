@@ -127,9 +127,16 @@ struct ModuleWriter {
     return true;
   }
 
-  std::string net_name(const Net* n, std::unordered_map<const Net*, std::string>& names) {
-    auto it = names.find(n);
-    return it == names.end() ? std::string() : it->second;
+  // Only nets with a module pin are in `names` (a small table); any other
+  // net is named after its first terminal, found without a lookup.
+  static std::string net_name(const Net* n, std::unordered_map<const Net*, std::string>& names) {
+    if (!names.empty()) {
+      auto it = names.find(n);
+      if (it != names.end()) return it->second;
+    }
+    const Link* l = n->links;
+    return l ? verilog_name(std::string(l->inst->name) + "." + (l->pin_name ? l->pin_name : ""))
+             : std::string();
   }
 
   void ports(const Module* m, const char* name, std::vector<const Instance*>& pins) {
@@ -202,10 +209,7 @@ struct ModuleWriter {
     }
     for (const Net* n : nets) {
       if (!n->links || names.count(n)) continue;
-      const Link* l = n->links;
-      std::string nm = verilog_name(std::string(l->inst->name) + "." + (l->pin_name ? l->pin_name : ""));
-      names.emplace(n, nm);
-      out += "  wire " + nm + ";\n";
+      out += "  wire " + net_name(n, names) + ";\n";
     }
     out += assigns;
     std::vector<const Instance*> comps;
