@@ -33,7 +33,7 @@ const char* const kKeywords[] = {
     "use", "uwire", "vectored", "wait", "wand", "weak0", "weak1", "while", "wire", "wor",
     "xnor", "xor", "logic", "bit", "byte", "int"};
 
-bool is_keyword(const std::string& s) {
+bool is_keyword(std::string_view s) {
   static const std::unordered_set<std::string_view> set(std::begin(kKeywords),
                                                         std::end(kKeywords));
   return set.count(s) != 0;
@@ -61,6 +61,26 @@ const char* direction(int type) {
 int default_type(const char* dir) {
   std::string_view v = dir;
   return v == "output" ? kwOutput : v == "inout" ? kwTristate : kwInput;
+}
+
+// Appends the Verilog form of an NLD name (see verilog_name).
+void append_name(std::string& out, std::string_view name) {
+  bool simple = !name.empty() && !(name[0] >= '0' && name[0] <= '9') && name[0] != '$';
+  for (unsigned char ch : name) {
+    if (ch < 33 || ch > 126)
+      fail("name \"" + std::string(name) + "\" holds a byte that Verilog names cannot hold\n");
+    if (!((ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') ||
+          ch == '_' || ch == '$'))
+      simple = false;
+  }
+  if (name.empty()) fail("empty name\n");
+  if (simple && !is_keyword(name)) {
+    out += name;
+  } else {
+    out += '\\';
+    out += name;
+    out += ' ';
+  }
 }
 
 struct ModuleWriter {
@@ -130,13 +150,32 @@ struct ModuleWriter {
   // Only nets with a module pin are in `names` (a small table); any other
   // net is named after its first terminal, found without a lookup.
   static std::string net_name(const Net* n, std::unordered_map<const Net*, std::string>& names) {
+    std::string s;
+    append_net(s, n, names);
+    return s;
+  }
+  static void append_net(std::string& out, const Net* n,
+                         std::unordered_map<const Net*, std::string>& names) {
     if (!names.empty()) {
       auto it = names.find(n);
-      if (it != names.end()) return it->second;
+      if (it != names.end()) {
+        out += it->second;
+        return;
+      }
     }
     const Link* l = n->links;
-    return l ? verilog_name(std::string(l->inst->name) + "." + (l->pin_name ? l->pin_name : ""))
-             : std::string();
+    if (!l) return;
+    out += '\\';
+    std::size_t at = out.size();
+    out += l->inst->name;
+    out += '.';
+    if (l->pin_name) out += l->pin_name;
+    // Always escaped (it holds a "."); checked like any name.
+    std::string_view whole(out.data() + at, out.size() - at);
+    for (unsigned char ch : whole)
+      if (ch < 33 || ch > 126)
+        fail("name \"" + std::string(whole) + "\" holds a byte that Verilog names cannot hold\n");
+    out += ' ';
   }
 
   void ports(const Module* m, const char* name, std::vector<const Instance*>& pins) {
@@ -214,10 +253,13 @@ struct ModuleWriter {
     out += assigns;
     std::vector<const Instance*> comps;
     for (const Instance* c = m->comps; c; c = c->next) comps.push_back(c);
-    std::unordered_map<std::string_view, const Net*> seen;
+    // Scratch reused for every instance: the writer must stay linear and
+    // light on a million cells.
+    std::vector<const Link*> terms;
+    std::vector<std::string> pin_names;
     for (auto it = comps.rbegin(); it != comps.rend(); ++it) {
       const Instance* c = *it;
-      std::vector<const Link*> terms;
+      terms.clear();
       if (c->link) {
         const Link* l = c->link;
         do {
@@ -233,16 +275,16 @@ struct ModuleWriter {
       for (const Link* l : terms)
         if (!same(l->pin_name, out_pin)) ++inputs;
       std::string cell = cell_name(c, inputs);
-      std::vector<std::string> pin_names;
+      pin_names.resize(terms.size());
       bool standard = true;
-      std::unordered_set<std::string_view> used;
-      for (const Link* l : terms) {
-        std::string_view p = l->pin_name ? l->pin_name : "";
-        pin_names.emplace_back(p);
+      for (std::size_t i = 0; i < terms.size(); ++i) {
+        std::string_view p = terms[i]->pin_name ? terms[i]->pin_name : "";
+        pin_names[i].assign(p);
         if (any_names && p != out_pin) {
           bool ok = p.size() > 2 && p.substr(0, 2) == "in" && p[2] != '0';
           for (char ch : p.substr(2)) ok = ok && ch >= '0' && ch <= '9';
-          if (!ok || !used.insert(p).second) standard = false;
+          for (std::size_t k = 0; ok && k < i; ++k) ok = pin_names[k] != p;
+          if (!ok) standard = false;
         }
       }
       if (any_names && !standard) {
@@ -255,20 +297,40 @@ struct ModuleWriter {
       // The prover's form: a flat output's path "u1/u2/R1" is written as the
       // name a flattened hierarchy gives the same register, "u1.u2.R1".
       if (gates_as_assigns) std::replace(iname.begin(), iname.end(), '/', '.');
-      out += "  " + verilog_name(cell) + " " + verilog_name(iname) + "(";
-      seen.clear();
+      out += "  ";
+      append_name(out, cell);
+      out += ' ';
+      append_name(out, iname);
+      out += '(';
       bool first = true;
+      // A pin met twice must be on one net; cells have few pins, so the
+      // earlier ones are searched directly (a map for large instances).
+      std::unordered_map<std::string_view, const Net*> seen;
       for (std::size_t i = 0; i < terms.size(); ++i) {
         const Net* n = terms[i]->net;
-        auto [it2, fresh] = seen.try_emplace(pin_names[i], n);
-        if (!fresh) {
-          if (it2->second != n)
+        bool again = false;
+        if (terms.size() <= 16) {
+          for (std::size_t k = 0; k < i && !again; ++k)
+            if (pin_names[k] == pin_names[i]) {
+              again = true;
+              if (terms[k]->net != n)
+                fail("cannot write " + std::string(c->name) + ": pin " + pin_names[i] +
+                     " is on two nets\n");
+            }
+        } else {
+          auto [it2, fresh] = seen.try_emplace(pin_names[i], n);
+          again = !fresh;
+          if (again && it2->second != n)
             fail("cannot write " + std::string(c->name) + ": pin " + pin_names[i] +
                  " is on two nets\n");
-          continue;
         }
-        out += (first ? "" : ", ") + std::string(".") + verilog_name(pin_names[i]) + "(" +
-               (n ? net_name(n, names) : "") + ")";
+        if (again) continue;
+        if (!first) out += ", ";
+        out += '.';
+        append_name(out, pin_names[i]);
+        out += '(';
+        if (n) append_net(out, n, names);
+        out += ')';
         first = false;
       }
       out += ");\n";
@@ -280,17 +342,9 @@ struct ModuleWriter {
 }  // namespace
 
 std::string verilog_name(const std::string& name) {
-  bool simple = !name.empty() && !(name[0] >= '0' && name[0] <= '9') && name[0] != '$';
-  for (unsigned char ch : name) {
-    if (ch < 33 || ch > 126)
-      fail("name \"" + name + "\" holds a byte that Verilog names cannot hold\n");
-    if (!((ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') ||
-          ch == '_' || ch == '$'))
-      simple = false;
-  }
-  if (name.empty()) fail("empty name\n");
-  if (simple && !is_keyword(name)) return name;
-  return "\\" + name + " ";
+  std::string out;
+  append_name(out, name);
+  return out;
 }
 
 std::string write_verilog(const Design& d, bool gates_as_assigns) {
