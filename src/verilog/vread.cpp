@@ -29,6 +29,7 @@ enum Tok { tEnd, tId, tNum, tPunct, tAttr };
 struct Token {
   Tok kind = tEnd;
   std::string text;  // identifier (unescaped), number text, punctuation, attribute body
+  std::string_view view;  // identifiers: the same text inside the file's text
   int line = 0;
   bool escaped = false;  // an escaped identifier is never a keyword
 };
@@ -39,7 +40,8 @@ struct Token {
 
 class VLexer {
  public:
-  VLexer(std::string file, std::string text) : file_(std::move(file)), s_(std::move(text)) {}
+  // `text` must outlive the lexer and every module read from it.
+  VLexer(std::string file, std::string_view text) : file_(std::move(file)), s_(text) {}
 
   Token next() {
     skip();
@@ -52,14 +54,16 @@ class VLexer {
       while (p_ < s_.size() && !std::isspace(static_cast<unsigned char>(s_[p_]))) ++p_;
       t.kind = tId;
       t.escaped = true;
-      t.text = s_.substr(b, p_ - b);
+      t.view = s_.substr(b, p_ - b);
+      t.text = t.view;
     } else if (std::isalpha(static_cast<unsigned char>(c)) || c == '_' || c == '$') {
       std::size_t b = p_;
       while (p_ < s_.size() && (std::isalnum(static_cast<unsigned char>(s_[p_])) ||
                                 s_[p_] == '_' || s_[p_] == '$'))
         ++p_;
       t.kind = tId;
-      t.text = s_.substr(b, p_ - b);
+      t.view = s_.substr(b, p_ - b);
+      t.text = t.view;
     } else if (std::isdigit(static_cast<unsigned char>(c)) || c == '\'') {
       std::size_t b = p_;
       while (p_ < s_.size() && (std::isalnum(static_cast<unsigned char>(s_[p_])) ||
@@ -112,7 +116,7 @@ class VLexer {
   }
 
   std::string file_;
-  std::string s_;
+  std::string_view s_;
   std::size_t p_ = 0;
   int line_ = 1;
 };
@@ -123,6 +127,7 @@ constexpr int kConst0 = -1, kConst1 = -2, kFloat = -3;
 enum Dir { dNone, dIn, dOut, dInout };
 
 struct Decl {
+  std::string_view name;  // inside the file's text
   int msb = 0, lsb = 0;
   bool vector = false;
   int base = 0;  // id of bit lsb..msb in order of index
@@ -143,6 +148,12 @@ struct Inst {
   std::vector<Conn> conns;
 };
 
+// The name of bit `i` (counted from the low index) of a declared net.
+std::string bit_name(const Decl& d, int i) {
+  if (!d.vector) return std::string(d.name);
+  return std::string(d.name) + "[" + std::to_string(std::min(d.msb, d.lsb) + i) + "]";
+}
+
 struct Assign {
   std::vector<int> lhs, rhs;
   int line;
@@ -153,15 +164,15 @@ struct VModule {
   int line = 0;
   bool blackbox = false;
   std::vector<std::string> ports;  // port order
-  std::unordered_map<std::string, Decl> decls;
-  std::vector<std::string> bit_names;
+  std::unordered_map<std::string_view, Decl> decls;
+  int bit_count = 0;
   std::vector<Inst> insts;
   std::vector<Assign> assigns;
 };
 
 class Parser {
  public:
-  Parser(const std::string& file, std::string text) : file_(file), lx_(file, std::move(text)) {
+  Parser(const std::string& file, std::string_view text) : file_(file), lx_(file, text) {
     adv();
   }
 
@@ -186,6 +197,12 @@ class Parser {
   std::string found() const {
     if (tok_.kind == tEnd) return " at end of file";
     return ", found \"" + tok_.text.substr(0, 40) + "\"";
+  }
+  std::string_view ident_view() {
+    if (tok_.kind != tId) err("expected a name" + found());
+    std::string_view v = tok_.view;
+    adv();
+    return v;
   }
   std::string ident() {
     if (tok_.kind != tId) err("expected a name" + found());
@@ -270,25 +287,23 @@ class Parser {
   }
 
   // Declares name in m (ports are declared again by "wire": same range).
-  void declare(VModule& m, const std::string& name, Decl d, int line) {
+  void declare(VModule& m, std::string_view name, Decl d, int line) {
     auto it = m.decls.find(name);
     if (it != m.decls.end()) {
       Decl& o = it->second;
       if (o.vector != d.vector || o.msb != d.msb || o.lsb != d.lsb)
-        fault_at(file_, line, "\"" + name + "\" declared again with another width");
+        fault_at(file_, line, "\"" + std::string(name) + "\" declared again with another width");
       if (d.dir != dNone) {
-        if (o.dir != dNone) fault_at(file_, line, "port \"" + name + "\" declared twice");
+        if (o.dir != dNone) fault_at(file_, line, "port \"" + std::string(name) + "\" declared twice");
         o.dir = d.dir;
         o.type_attr = d.type_attr;
       }
       return;
     }
-    int w = std::abs(d.msb - d.lsb) + 1;
-    d.base = static_cast<int>(m.bit_names.size());
+    d.name = name;
+    d.base = m.bit_count;
     d.line = line;
-    int lo = std::min(d.msb, d.lsb);
-    for (int i = 0; i < w; ++i)
-      m.bit_names.push_back(d.vector ? name + "[" + std::to_string(lo + i) + "]" : name);
+    m.bit_count += std::abs(d.msb - d.lsb) + 1;
     m.decls.emplace(name, d);
   }
 
@@ -302,11 +317,11 @@ class Parser {
     range(d);
     for (;;) {
       int line = tok_.line;
-      std::string n = ident();
+      std::string_view n = ident_view();
       if (is_p('=')) err("a declaration with a value is outside the structural subset");
       if (is_p('[')) err("arrays are outside the structural subset");
       declare(m, n, d, line);
-      if (ansi) m.ports.push_back(n);
+      if (ansi) m.ports.emplace_back(n);
       if (!is_p(',')) break;
       adv();
       if (ansi && (is_id("input") || is_id("output") || is_id("inout") || tok_.kind == tAttr)) break;
@@ -452,9 +467,9 @@ class Parser {
     if (tok_.kind == tNum) return constant();
     if (tok_.kind != tId) err("assign with an expression is outside the structural subset");
     int line = tok_.line;
-    std::string n = ident();
+    std::string_view n = ident_view();
     auto it = m.decls.find(n);
-    if (it == m.decls.end()) fault_at(file_, line, "undeclared net \"" + n + "\"");
+    if (it == m.decls.end()) fault_at(file_, line, "undeclared net \"" + std::string(n) + "\"");
     const Decl& d = it->second;
     int lo = std::min(d.msb, d.lsb), hi = std::max(d.msb, d.lsb);
     int from = d.msb, to = d.lsb;
@@ -467,7 +482,7 @@ class Parser {
       }
       expect(']');
       if (!d.vector || std::min(from, to) < lo || std::max(from, to) > hi)
-        fault_at(file_, line, "bit select outside the range of \"" + n + "\"");
+        fault_at(file_, line, "bit select outside the range of \"" + std::string(n) + "\"");
     }
     int step = from >= to ? -1 : 1;
     for (int i = from;; i += step) {
@@ -707,7 +722,7 @@ class Converter {
                            : d.dir == dIn       ? "input"
                            : d.dir == dOut      ? "output"
                                                 : "bidirect";
-        s += "  (def-pin " + nld_name(m.bit_names[static_cast<std::size_t>(d.base + i)], false) +
+        s += "  (def-pin " + nld_name(bit_name(d, i), false) +
              " type " + word + ")\n";
       }
     }
@@ -725,11 +740,11 @@ class Converter {
     const Decl& d = it->second;
     int w = std::abs(d.msb - d.lsb) + 1;
     for (int i = w - 1; i >= 0; --i)
-      pins.push_back({nld_name(def.bit_names[static_cast<std::size_t>(d.base + i)], false), d.dir});
+      pins.push_back({nld_name(bit_name(d, i), false), d.dir});
   }
 
   std::string nld(VModule& m) {
-    int bits = static_cast<int>(m.bit_names.size());
+    int bits = m.bit_count;
     Unions u;
     // Bits, then one node per constant value of this module.
     u.parent.resize(static_cast<std::size_t>(bits) + 2);
@@ -870,7 +885,7 @@ class Converter {
         int b = d.base + i;
         pin_bits.emplace_back(&d, b);
         Dir drive = d.dir == dIn ? dOut : d.dir == dInout ? dInout : dIn;
-        pin_terms.push_back({nld_name(m.bit_names[static_cast<std::size_t>(b)], false), b, drive, d.line});
+        pin_terms.push_back({nld_name(bit_name(d, i), false), b, drive, d.line});
       }
     }
     // Drivers: one per net unless a tristate driver is on it.
@@ -983,8 +998,12 @@ std::string slurp(const std::string& path) {
 void read_verilog(const std::vector<std::string>& files, const std::string& dir,
                   std::vector<std::string>* names) {
   std::vector<std::unique_ptr<VModule>> mods;
+  // The modules point into the texts: they stay until the end.
+  std::vector<std::string> texts;
+  texts.reserve(files.size());
   for (const std::string& f : files) {
-    Parser p(f, slurp(f));
+    texts.push_back(slurp(f));
+    Parser p(f, texts.back());
     p.parse(mods);
   }
   std::vector<std::pair<std::string, std::string>> out;
