@@ -526,11 +526,6 @@ class Parser {
 
 // ---------------------------------------------------------------- cells
 
-struct Pin {
-  std::string name;
-  Dir dir;
-};
-
 // One NLD cell of a translated instance: its class name and, per pin, the
 // connection it takes: a port of the Verilog cell (>= 0 index into the
 // cell's port letters) or a helper net made inside the translation (< 0).
@@ -657,8 +652,13 @@ struct Unions {
   void join(int a, int b) { parent[static_cast<std::size_t>(find(a))] = find(b); }
 };
 
+// One terminal: pin `pin` of component `comp` (an index into the module's
+// component names), or the module pin `pin` (comp < 0).  The pin text is
+// stable storage (the cell tables, the parsed connections, or the
+// converter's pin names).
 struct Term {
-  std::string member;  // "inst.pin" or "pin"
+  int comp;
+  std::string_view pin;
   int bit;
   Dir dir;             // dOut drives, dInout drives as tristate
   int line;
@@ -732,16 +732,22 @@ class Converter {
 
   // Pins of an instantiated cell: the declared module's ports, bit by bit,
   // most significant first within a port.
-  void module_pins(const VModule& def, const std::string& port, std::vector<Pin>& pins,
-                   bool* found) {
+  // Made once per port of a module and kept, so that terminals can point
+  // at them.
+  const std::vector<std::string>* module_pins(const VModule& def, const std::string& port,
+                                              Dir* dir) {
     auto it = def.decls.find(port);
-    *found = it != def.decls.end() && it->second.dir != dNone;
-    if (!*found) return;
+    if (it == def.decls.end() || it->second.dir == dNone) return nullptr;
     const Decl& d = it->second;
-    int w = std::abs(d.msb - d.lsb) + 1;
-    for (int i = w - 1; i >= 0; --i)
-      pins.push_back({nld_name(bit_name(d, i), false), d.dir});
+    *dir = d.dir;
+    auto [c, fresh] = pin_cache_.try_emplace(&d);
+    if (fresh) {
+      int w = std::abs(d.msb - d.lsb) + 1;
+      for (int i = w - 1; i >= 0; --i) c->second.push_back(nld_name(bit_name(d, i), false));
+    }
+    return &c->second;
   }
+  std::unordered_map<const Decl*, std::vector<std::string>> pin_cache_;
 
   std::string nld(VModule& m) {
     int bits = m.bit_count;
@@ -761,13 +767,27 @@ class Converter {
       }
 
     std::vector<Term> terms;
-    std::vector<std::string> comps;  // "(def-comp cell name)" lines
-    std::unordered_set<std::string> inst_names;
-    auto add_comp = [&](const std::string& cell, const std::string& name, int line) {
+    std::string comps;  // "(def-comp cell name)" lines
+    // Component names; the set points into them, so they never move.
+    std::vector<std::string> names;
+    names.reserve(m.insts.size() * 4 + 2);  // at most four cells per Yosys cell
+    std::unordered_set<std::string_view> inst_names;
+    inst_names.reserve(m.insts.size() + 2);
+    auto add_comp = [&](std::string_view cell, std::string name, int line) {
       if (name.size() >= kNameLimit) fault_at(m.file, line, "instance name too long");
-      if (!inst_names.insert(name).second)
-        fault_at(m.file, line, "instance name \"" + name + "\" used twice");
-      comps.push_back("  (def-comp " + cell + " " + name + ")\n");
+      names.push_back(std::move(name));
+      if (!inst_names.insert(names.back()).second)
+        fault_at(m.file, line, "instance name \"" + names.back() + "\" used twice");
+      comps += "  (def-comp ";
+      comps += cell;
+      comps += ' ';
+      comps += names.back();
+      comps += ")\n";
+      return static_cast<int>(names.size()) - 1;
+    };
+    auto member = [&](const Term& t) {
+      return t.comp < 0 ? std::string(t.pin)
+                        : names[static_cast<std::size_t>(t.comp)] + "." + std::string(t.pin);
     };
     int helper_nets = 0;
     std::vector<int> helper_base;  // per instance: id of its helper -1
@@ -798,8 +818,8 @@ class Converter {
         int most = 0;
         for (std::size_t k = 0; k < cm.parts.size(); ++k) {
           const Part& part = cm.parts[k];
-          std::string pname = cm.parts.size() == 1 ? iname : iname + "~" + std::to_string(k + 1);
-          add_comp(part.cell, pname, in.line);
+          int comp = add_comp(part.cell, cm.parts.size() == 1 ? iname : iname + "~" + std::to_string(k + 1),
+                              in.line);
           int16_t f = 0;
           int pcls = class_f(part.cell.c_str(), kCellTable, &f);
           for (auto& [pin, src] : part.pins) {
@@ -814,7 +834,7 @@ class Converter {
               if (b.empty() || b[0] == kFloat) continue;
               bit = node(b[0]);
             }
-            terms.push_back({pname + "." + pin, bit, dir, in.line});
+            terms.push_back({comp, pin, bit, dir, in.line});
           }
         }
         helper_nets += most;
@@ -823,7 +843,7 @@ class Converter {
         continue;
       }
       if (cls != kUser) {
-        add_comp(in.type, iname, in.line);
+        int comp = add_comp(in.type, iname, in.line);
         for (const Conn& c : in.conns) {
           int t = 0;
           bool bad = false;
@@ -837,27 +857,27 @@ class Converter {
             fault_at(m.file, c.line, "pin \"" + c.port + "\" of \"" + in.name + "\" is one bit wide");
           if (c.bits.empty() || c.bits[0] == kFloat) continue;
           Dir dir = t == kwTristate ? dInout : t == kwOutput ? dOut : dIn;
-          terms.push_back({iname + "." + nld_name(c.port, false), node(c.bits[0]), dir, c.line});
+          // A pin name the cell has needs no encoding.
+          terms.push_back({comp, c.port, node(c.bits[0]), dir, c.line});
         }
         continue;
       }
       auto def = by_name_.find(in.type);
       if (def == by_name_.end())
         fault_at(m.file, in.line, "unknown cell \"" + in.type + "\" with no port directions");
-      add_comp(nld_name(in.type, false), iname, in.line);
+      int comp = add_comp(nld_name(in.type, false), iname, in.line);
       for (const Conn& c : in.conns) {
-        std::vector<Pin> pins;
-        bool found = false;
-        module_pins(*def->second, c.port, pins, &found);
-        if (!found)
+        Dir dir = dNone;
+        const std::vector<std::string>* pins = module_pins(*def->second, c.port, &dir);
+        if (!pins)
           fault_at(m.file, c.line, "module \"" + in.type + "\" has no port \"" + c.port + "\"");
-        if (pins.size() != c.bits.size() && !c.bits.empty())
+        if (pins->size() != c.bits.size() && !c.bits.empty())
           fault_at(m.file, c.line, "port \"" + c.port + "\" of \"" + in.name + "\" is " +
-                                       std::to_string(pins.size()) + " bits wide, connected to " +
+                                       std::to_string(pins->size()) + " bits wide, connected to " +
                                        std::to_string(c.bits.size()));
         for (std::size_t i = 0; i < c.bits.size(); ++i) {
           if (c.bits[i] == kFloat) continue;
-          terms.push_back({iname + "." + pins[i].name, node(c.bits[i]), pins[i].dir, c.line});
+          terms.push_back({comp, (*pins)[i], node(c.bits[i]), dir, c.line});
         }
       }
     }
@@ -869,8 +889,8 @@ class Converter {
       if (!used) continue;
       std::string base = v ? "high-" : "low-", name = base;
       for (int k = 1; inst_names.count(name); ++k) name = base + std::to_string(k);
-      add_comp(base, name, m.line);
-      terms.push_back({name + (v ? ".out" : ".nout"), v ? c1 : c0, dOut,
+      int comp = add_comp(base, name, m.line);
+      terms.push_back({comp, v ? "out" : "nout", v ? c1 : c0, dOut,
                        const_line[static_cast<std::size_t>(v)] ? const_line[static_cast<std::size_t>(v)] : m.line});
     }
 
@@ -880,12 +900,13 @@ class Converter {
     std::vector<std::pair<const Decl*, int>> pin_bits;
     for (const std::string& p : m.ports) {
       const Decl& d = port_decl(m, p);
-      int w = std::abs(d.msb - d.lsb) + 1;
-      for (int i = w - 1; i >= 0; --i) {
-        int b = d.base + i;
+      Dir dir = dNone;
+      const std::vector<std::string>& pn = *module_pins(m, p, &dir);
+      for (std::size_t k = 0; k < pn.size(); ++k) {
+        int b = d.base + static_cast<int>(pn.size() - 1 - k);
         pin_bits.emplace_back(&d, b);
         Dir drive = d.dir == dIn ? dOut : d.dir == dInout ? dInout : dIn;
-        pin_terms.push_back({nld_name(bit_name(d, i), false), b, drive, d.line});
+        pin_terms.push_back({-1, pn[k], b, drive, d.line});
       }
     }
     // Drivers: one per net unless a tristate driver is on it.
@@ -906,41 +927,60 @@ class Converter {
       if (t.dir == dOut && drivers[static_cast<std::size_t>(r)] > 1 && !tristate[static_cast<std::size_t>(r)]) {
         // Report at the second driver met in file order.
         if (seen[static_cast<std::size_t>(r)]++)
-          fault_at(m.file, t.line, "net of \"" + t.member + "\" has more than one driver");
+          fault_at(m.file, t.line, "net of \"" + member(t) + "\" has more than one driver");
       }
     }
     for (const Term& t : pin_terms) {
       int r = u.find(t.bit);
       if (t.dir == dOut && drivers[static_cast<std::size_t>(r)] > 1 && !tristate[static_cast<std::size_t>(r)])
-        fault_at(m.file, t.line, "input \"" + t.member + "\" is driven inside the module");
+        fault_at(m.file, t.line, "input \"" + member(t) + "\" is driven inside the module");
     }
     for (std::size_t i = 0; i < pin_terms.size(); ++i) {
       const Decl& d = *pin_bits[i].first;
-      pins_text += "  (def-pin " + pin_terms[i].member + " type " +
+      pins_text += "  (def-pin " + std::string(pin_terms[i].pin) + " type " +
                    type_word(d, tristate[static_cast<std::size_t>(u.find(pin_terms[i].bit))] != 0) + ")\n";
     }
 
-    // Nets: grouped by root, in order of first appearance (pins first).
-    std::vector<std::vector<const Term*>> groups;
-    std::vector<int> group_of(nodes, -1);
-    auto place = [&](const Term& t) {
-      int r = u.find(t.bit);
-      int& g = group_of[static_cast<std::size_t>(r)];
-      if (g < 0) {
-        g = static_cast<int>(groups.size());
-        groups.emplace_back();
-      }
-      groups[static_cast<std::size_t>(g)].push_back(&t);
+    // Nets: grouped by root, in order of first appearance (pins first),
+    // by a counting sort over one flat array.
+    std::size_t total = pin_terms.size() + terms.size();
+    auto term_at = [&](std::size_t i) -> const Term& {
+      return i < pin_terms.size() ? pin_terms[i] : terms[i - pin_terms.size()];
     };
-    for (const Term& t : pin_terms) place(t);
-    for (const Term& t : terms) place(t);
+    std::vector<int> group_of(nodes, -1), gid(total), start;
+    for (std::size_t i = 0; i < total; ++i) {
+      int& g = group_of[static_cast<std::size_t>(u.find(term_at(i).bit))];
+      if (g < 0) {
+        g = static_cast<int>(start.size());
+        start.push_back(0);
+      }
+      gid[i] = g;
+      ++start[static_cast<std::size_t>(g)];
+    }
+    std::vector<int> size(start);
+    int run = 0;
+    for (int& v : start) {
+      int c = v;
+      v = run;
+      run += c;
+    }
+    std::vector<int> order(total), fill(start);
+    for (std::size_t i = 0; i < total; ++i)
+      order[static_cast<std::size_t>(fill[static_cast<std::size_t>(gid[i])]++)] = static_cast<int>(i);
 
-    std::string s = "(def-module " + nld_name(m.name, false) + "\n" + pins_text;
-    for (const std::string& c : comps) s += c;
-    for (auto& g : groups) {
-      if (g.size() < 2) continue;  // a lone terminal joins nothing
+    std::string s = "(def-module " + nld_name(m.name, false) + "\n" + pins_text + comps;
+    for (std::size_t g = 0; g < start.size(); ++g) {
+      if (size[g] < 2) continue;  // a lone terminal joins nothing
       s += "  (def-net";
-      for (const Term* t : g) s += " " + t->member;
+      for (int k = start[g]; k < start[g] + size[g]; ++k) {
+        const Term& t = term_at(static_cast<std::size_t>(order[static_cast<std::size_t>(k)]));
+        s += ' ';
+        if (t.comp >= 0) {
+          s += names[static_cast<std::size_t>(t.comp)];
+          s += '.';
+        }
+        s += t.pin;
+      }
       s += ")\n";
     }
     s.pop_back();
