@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstdlib>
 #include <cstdio>
 #include <memory>
@@ -159,12 +160,61 @@ struct Assign {
   int line;
 };
 
+// Names to declarations: open addressing over one array of (hash, index)
+// words, the names themselves kept by the declarations.  A million nets are
+// looked up with one probe into the array and one name comparison.
+class DeclTable {
+ public:
+  Decl* find(std::string_view name) {
+    if (slots_.empty()) return nullptr;
+    uint32_t h = hash(name);
+    for (std::size_t i = h & mask_;; i = (i + 1) & mask_) {
+      uint64_t v = slots_[i];
+      if (v == 0) return nullptr;
+      if (static_cast<uint32_t>(v >> 32) == h) {
+        Decl& d = decls_[static_cast<std::size_t>(static_cast<uint32_t>(v) - 1)];
+        if (d.name == name) return &d;
+      }
+    }
+  }
+  const Decl* find(std::string_view name) const { return const_cast<DeclTable*>(this)->find(name); }
+  // Adds d (its name absent).
+  void add(const Decl& d) {
+    if ((decls_.size() + 1) * 2 > slots_.size()) grow();
+    decls_.push_back(d);
+    place(hash(d.name), static_cast<uint32_t>(decls_.size()));
+  }
+
+ private:
+  static uint32_t hash(std::string_view s) {
+    uint64_t h = 1469598103934665603ull;
+    for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
+    return static_cast<uint32_t>(h ^ (h >> 32));
+  }
+  void place(uint32_t h, uint32_t index) {
+    std::size_t i = h & mask_;
+    while (slots_[i] != 0) i = (i + 1) & mask_;
+    slots_[i] = (static_cast<uint64_t>(h) << 32) | index;
+  }
+  void grow() {
+    std::vector<uint64_t> old;
+    old.swap(slots_);
+    slots_.assign(old.empty() ? 64 : old.size() * 2, 0);
+    mask_ = slots_.size() - 1;
+    for (uint64_t v : old)
+      if (v != 0) place(static_cast<uint32_t>(v >> 32), static_cast<uint32_t>(v));
+  }
+  std::vector<Decl> decls_;
+  std::vector<uint64_t> slots_;
+  std::size_t mask_ = 0;
+};
+
 struct VModule {
   std::string name, file;
   int line = 0;
   bool blackbox = false;
   std::vector<std::string> ports;  // port order
-  std::unordered_map<std::string_view, Decl> decls;
+  DeclTable decls;
   int bit_count = 0;
   std::vector<Inst> insts;
   std::vector<Assign> assigns;
@@ -288,9 +338,8 @@ class Parser {
 
   // Declares name in m (ports are declared again by "wire": same range).
   void declare(VModule& m, std::string_view name, Decl d, int line) {
-    auto it = m.decls.find(name);
-    if (it != m.decls.end()) {
-      Decl& o = it->second;
+    if (Decl* found = m.decls.find(name)) {
+      Decl& o = *found;
       if (o.vector != d.vector || o.msb != d.msb || o.lsb != d.lsb)
         fault_at(file_, line, "\"" + std::string(name) + "\" declared again with another width");
       if (d.dir != dNone) {
@@ -304,7 +353,7 @@ class Parser {
     d.base = m.bit_count;
     d.line = line;
     m.bit_count += std::abs(d.msb - d.lsb) + 1;
-    m.decls.emplace(name, d);
+    m.decls.add(d);
   }
 
   void decl_list(VModule& m, Dir dir, const std::string& type_attr, bool ansi) {
@@ -468,9 +517,9 @@ class Parser {
     if (tok_.kind != tId) err("assign with an expression is outside the structural subset");
     int line = tok_.line;
     std::string_view n = ident_view();
-    auto it = m.decls.find(n);
-    if (it == m.decls.end()) fault_at(file_, line, "undeclared net \"" + std::string(n) + "\"");
-    const Decl& d = it->second;
+    const Decl* found = m.decls.find(n);
+    if (!found) fault_at(file_, line, "undeclared net \"" + std::string(n) + "\"");
+    const Decl& d = *found;
     int lo = std::min(d.msb, d.lsb), hi = std::max(d.msb, d.lsb);
     int from = d.msb, to = d.lsb;
     if (is_p('[')) {
@@ -699,10 +748,10 @@ class Converter {
   }
 
   const Decl& port_decl(const VModule& m, const std::string& p) {
-    auto it = m.decls.find(p);
-    if (it == m.decls.end() || it->second.dir == dNone)
+    const Decl* d = m.decls.find(p);
+    if (!d || d->dir == dNone)
       fault_at(m.file, m.line, "port \"" + p + "\" of module \"" + m.name + "\" has no direction");
-    return it->second;
+    return *d;
   }
 
   static const char* type_word(const Decl& d, bool tristate_net) {
@@ -736,9 +785,9 @@ class Converter {
   // at them.
   const std::vector<std::string>* module_pins(const VModule& def, const std::string& port,
                                               Dir* dir) {
-    auto it = def.decls.find(port);
-    if (it == def.decls.end() || it->second.dir == dNone) return nullptr;
-    const Decl& d = it->second;
+    const Decl* found = def.decls.find(port);
+    if (!found || found->dir == dNone) return nullptr;
+    const Decl& d = *found;
     *dir = d.dir;
     auto [c, fresh] = pin_cache_.try_emplace(&d);
     if (fresh) {
