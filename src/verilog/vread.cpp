@@ -220,6 +220,17 @@ struct VModule {
   std::vector<Assign> assigns;
 };
 
+// Built-in cells (the cell library may be read along) and the proof
+// library's state boxes are never converted.
+bool library_module(const std::string& name) {
+  int16_t fan = 0;
+  try {
+    if (class_f(name.c_str(), kCellTable, &fan) != kUser) return true;
+  } catch (const Fault&) {
+  }
+  return name.rfind("zelk_state_", 0) == 0 || name.rfind("$_", 0) == 0;
+}
+
 class Parser {
  public:
   Parser(const std::string& file, std::string_view text) : file_(file), lx_(file, text) {
@@ -398,6 +409,13 @@ class Parser {
     adv();
     m->name = ident();
     attr(attrs, "blackbox", &m->blackbox);
+    if (library_module(m->name)) {
+      // The models of the built-in cells are behavioural; they are skipped.
+      while (tok_.kind != tEnd && !is_id("endmodule")) adv();
+      if (tok_.kind == tEnd) err("missing endmodule");
+      adv();
+      return m;
+    }
     if (is_p('#')) err("parameters are outside the structural subset");
     if (is_p('(')) {
       adv();
@@ -547,7 +565,12 @@ class Parser {
     adv();
     std::size_t q = t.find('\'');
     if (q == std::string::npos) fault_at(file_, line, "unsized constant \"" + t + "\"");
-    int width = q ? std::stoi(t.substr(0, q)) : 32;
+    int width = q ? 0 : 32;
+    for (std::size_t i = 0; i < q; ++i) {
+      if (!std::isdigit(static_cast<unsigned char>(t[i])) || width > 100000)
+        fault_at(file_, line, "constant \"" + t + "\" is outside the structural subset");
+      width = width * 10 + (t[i] - '0');
+    }
     char base = static_cast<char>(std::tolower(static_cast<unsigned char>(q + 1 < t.size() ? t[q + 1] : 'x')));
     if (base == 's') fault_at(file_, line, "signed constant \"" + t + "\"");
     int per = base == 'b' ? 1 : base == 'o' ? 3 : base == 'h' ? 4 : 0;
@@ -725,7 +748,7 @@ class Converter {
   void run(std::vector<std::pair<std::string, std::string>>& files) {
     check_cycles();
     for (auto& m : mods_) {
-      if (skipped(m->name)) continue;
+      if (library_module(m->name)) continue;
       std::string file = nld_name(m->name, true);
       if (file.size() >= kNameLimit) fault_at(m->file, m->line, "module name too long");
       if (is_box(*m)) files.emplace_back(file + ".pcd", pcd(*m));
@@ -734,15 +757,6 @@ class Converter {
   }
 
  private:
-  // Built-in cells and the proof library's state boxes are never written.
-  static bool skipped(const std::string& name) {
-    int16_t fan = 0;
-    try {
-      if (class_f(name.c_str(), kCellTable, &fan) != kUser) return true;
-    } catch (const Fault&) {
-    }
-    return name.rfind("zelk_state_", 0) == 0 || name.rfind("$_", 0) == 0;
-  }
   static bool is_box(const VModule& m) {
     return m.blackbox || (m.insts.empty() && m.assigns.empty() && !m.ports.empty());
   }
