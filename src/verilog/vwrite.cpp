@@ -178,29 +178,49 @@ struct ModuleWriter {
     out += ' ';
   }
 
-  void ports(const Module* m, const char* name, std::vector<const Instance*>& pins) {
+  // The prover's form takes the supply pins "VDD" and "VSS" (inputs) for the
+  // constants they are to zelk: their nets are 1 and 0.  The top module
+  // loses them as ports (a run may add one); a copy keeps the port under
+  // another name, unread.
+  const char* supply(const Instance* p) const {
+    if (!gates_as_assigns || std::string_view(direction(p->type)) != "input") return nullptr;
+    return same(p->name, "VDD") ? "1'b1" : same(p->name, "VSS") ? "1'b0" : nullptr;
+  }
+  std::string port_name(const Instance* p) const {
+    return verilog_name(supply(p) ? std::string(p->name) + ".supply" : std::string(p->name));
+  }
+
+  void ports(const Module* m, const char* name, std::vector<const Instance*>& pins, bool top) {
     for (const Instance* p = m->pins; p; p = p->next) pins.push_back(p);
     // The pin list holds the file order reversed.
     std::vector<const Instance*> ordered(pins.rbegin(), pins.rend());
     pins.swap(ordered);
     out += "module " + verilog_name(name) + "(";
-    for (std::size_t i = 0; i < pins.size(); ++i)
-      out += (i ? ", " : "") + verilog_name(pins[i]->name);
+    bool first = true;
+    for (const Instance* p : pins) {
+      if (top && supply(p)) continue;
+      out += (first ? "" : ", ") + port_name(p);
+      first = false;
+    }
     out += ");\n";
     for (const Instance* p : pins) {
+      if (top && supply(p)) continue;
       const char* dir = direction(p->type);
       if (p->type != default_type(dir)) {
         const char* word = inv_screen(p->type, kKeywordTable);
         if (word) out += std::string("  (* zelk_type = \"") + word + "\" *)\n";
       }
-      out += std::string("  ") + dir + " " + verilog_name(p->name) + ";\n";
+      out += std::string("  ") + dir + " " + port_name(p) + ";\n";
     }
   }
 
   void black_box(const Module* m, const char* name) {
     std::vector<const Instance*> pins;
     out += "(* blackbox *)\n";
-    ports(m, name, pins);
+    bool proof = gates_as_assigns;
+    gates_as_assigns = false;  // a cell's pins are its own, supplies too
+    ports(m, name, pins, false);
+    gates_as_assigns = proof;
     out += "endmodule\n\n";
   }
 
@@ -230,9 +250,9 @@ struct ModuleWriter {
     }
   }
 
-  void body(const Module* m, const char* name) {
+  void body(const Module* m, const char* name, bool top) {
     std::vector<const Instance*> pins;
-    ports(m, name, pins);
+    ports(m, name, pins, top);
     // Net names: a net with a module pin takes the first pin's name, the
     // others are written as assigns; any other net is named after its first
     // terminal, "instance.pin", which no pin or instance name can be since
@@ -244,7 +264,12 @@ struct ModuleWriter {
     for (const Instance* p : pins) {
       if (!p->link || !p->link->net) continue;
       auto [it, fresh] = names.try_emplace(p->link->net, verilog_name(p->name));
-      if (!fresh) assigns += "  assign " + verilog_name(p->name) + " = " + it->second + ";\n";
+      if (supply(p)) {
+        if (fresh) out += "  wire " + it->second + ";\n";
+        assigns += "  assign " + it->second + " = " + supply(p) + ";\n";
+      } else if (!fresh) {
+        assigns += "  assign " + verilog_name(p->name) + " = " + it->second + ";\n";
+      }
     }
     for (const Net* n : nets) {
       if (!n->links || names.count(n)) continue;
@@ -360,7 +385,7 @@ std::string write_verilog(const Design& d, bool gates_as_assigns) {
     const char* name = m->inst ? m->inst->class_name : d.top_name.c_str();
     if (!done.insert(name).second) continue;
     if (m->state == kStateCell) w.black_box(m, name);
-    else w.body(m, name);
+    else w.body(m, name, m == d.top);
   }
   std::vector<long long> sorted(extra.begin(), extra.end());
   std::sort(sorted.begin(), sorted.end());
