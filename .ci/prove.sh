@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# Proves zelk's results with Yosys and ABC: the bundled example, Verilog
+# designs taken through Yosys into NLD, and (when ../shared/designs is
+# present) every benchmark design, hierarchical (-a) and flat (-a -f); and
+# round trips NLD -> Verilog -> Yosys -> NLD proved equal to the start.
+# Run from anywhere; prints one line per proof and the total time.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+if [ "${1:-}" = "--job" ]; then
+  shift
+  export ZELK=$root/build-prove/zelk ZELK_VERILOG=$root/build-prove/zelk-verilog
+  work=$(mktemp -d "${TMPDIR:-/tmp}/zelk-ci.XXXXXX")
+  trap 'rm -rf "$work"' EXIT
+  kind=$1 label=$2 top=$3
+  shift 3
+  case $kind in
+    zelk)  # <flags...> -- <dirs...>: run zelk, prove its output
+      flags=()
+      while [ "$1" != "--" ]; do flags+=("$1"); shift; done
+      shift
+      mkdir "$work/out"
+      out=$(scripts/prove --run "${flags[@]}" "$top" "$@" -w "$work/out")
+      ;;
+    synth)  # <file.v>: Yosys -> NLD, then zelk -a and zelk -a -f, proved
+      scripts/synth-to-nld "$top" "$work/nld" "$1" >/dev/null 2>"$work/err" ||
+        { echo "FAIL $label: $(tail -1 "$work/err")"; exit 1; }
+      mkdir "$work/h" "$work/f"
+      out=$(scripts/prove --run -a "$top" "$work/nld" -w "$work/h") &&
+        out="$out; $(scripts/prove --run -a -f "$top" "$work/nld" -w "$work/f")"
+      ;;
+    round)  # <dirs...> [-r <dirs...>]: NLD -> Verilog -> Yosys -> NLD
+      "$ZELK_VERILOG" out "$top" "$@" -o "$work/a.v" 2>"$work/err" &&
+        yosys -q -p "read_verilog -lib share/zelk_cells.v; read_verilog $work/a.v
+          hierarchy -check -top \\$top; write_verilog $work/b.v
+          write_verilog -blackboxes $work/c.v" >"$work/err" 2>&1 &&
+        mkdir "$work/rt" "$work/z" &&
+        "$ZELK_VERILOG" in "$work/b.v" "$work/c.v" -w "$work/rt" >/dev/null 2>"$work/err" &&
+        "$ZELK" "$top" "$work/rt" -w "$work/z" >"$work/err" 2>&1 ||
+        { echo "FAIL $label: $(grep -v '^\s*$' "$work/err" | tail -1)"; exit 1; }
+      out=$(scripts/prove "$top" "$@" -w "$work/rt")
+      ;;
+  esac
+  status=$?
+  if [ $status = 0 ]; then echo "ok   $label: $out"; else echo "FAIL $label: $out"; fi
+  exit $status
+fi
+
+start=$(date +%s)
+have_tools() { command -v yosys >/dev/null && { command -v berkeley-abc || command -v yosys-abc; } >/dev/null; }
+if ! have_tools; then
+  apt-get install -y yosys berkeley-abc >/dev/null 2>&1 ||
+    { apt-get update >/dev/null 2>&1 && apt-get install -y yosys berkeley-abc >/dev/null 2>&1; }
+fi
+have_tools || { echo "prove: yosys and berkeley-abc could not be installed"; exit 1; }
+
+cmake -S . -B build-prove -G Ninja -DZELK_TESTS=OFF -DZELK_BENCH=OFF >/dev/null &&
+  cmake --build build-prove -j2 --target zelk zelk-verilog >/dev/null ||
+  { echo "prove: build failed"; exit 1; }
+
+jobs=$(mktemp)
+trap 'rm -f "$jobs"' EXIT
+{
+  ex="examples/design -r examples/lib"
+  echo "zelk example top -- $ex"
+  echo "zelk example-a top -a -- $ex"
+  echo "zelk example-f top -f -- $ex"
+  echo "round example-roundtrip top $ex"
+  for v in tests/verilog/designs/*.v; do
+    n=$(basename "$v" .v)
+    echo "synth verilog-$n $n $v"
+  done
+  if [ -d ../shared/designs ]; then
+    for d in ../shared/designs/*/*/; do
+      n=$(basename "$d")
+      [ -f "$d/$n.nld" ] || continue
+      echo "zelk $n-a $n -a -- $d"
+      echo "zelk $n-a-f $n -a -f -- $d"
+      echo "round $n-roundtrip $n $d"
+    done
+  fi
+} >"$jobs"
+
+log=$(mktemp)
+# The biggest designs first, so that two workers finish together.
+sort -t' ' -k2,2 "$jobs" | awk '{print ($3=="hyp"?0:1) "\t" $0}' | sort -s -k1,1 | cut -f2- |
+  xargs -P 2 -L 1 "$0" --job | tee "$log"
+total=$(grep -c . "$log")
+failed=$(grep -c '^FAIL' "$log")
+rm -f "$log"
+echo "prove: $((total - failed)) of $total proved in $(( $(date +%s) - start )) s"
+[ "$failed" = 0 ]

@@ -1,0 +1,126 @@
+// zelk-verilog: NLD designs to structural Verilog and back.
+//
+//   zelk-verilog out [-proof] <top> <dir> ... [-r <dir> ...] -o <file.v>
+//   zelk-verilog in <file.v> ... -w <dir>
+//   zelk-verilog cells [-proof] -o <file.v>
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "loader/loader.h"
+#include "verilog/verilog.h"
+
+namespace {
+
+void usage() {
+  std::fputs(
+      "usage:\n"
+      "        zelk-verilog out [-proof] <top_module_name> <nld_or_pcd_dir> ...\n"
+      "                     [-r <nld_or_pcd_dir> ...] -o <file.v>\n"
+      "        zelk-verilog in <file.v> ... -w <write_dir>\n"
+      "        zelk-verilog cells [-proof] -o <file.v>\n",
+      stderr);
+}
+
+// Writes text to path through a temporary in the same directory, renamed
+// only when complete.
+void write_whole(const std::string& path, const std::string& text) {
+  std::string tmp = path + ".zelk-tmp";
+  FILE* f = std::fopen(tmp.c_str(), "wb");
+  if (!f) zelk::fail("Could not open " + path + "\n");
+  bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  ok = (std::fclose(f) == 0) && ok;
+  if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
+    std::remove(tmp.c_str());
+    zelk::fail("Could not write " + path + "\n");
+  }
+}
+
+int run_out(int argc, char** argv) {
+  zelk::Design d;
+  FILE* quiet = std::fopen("/dev/null", "w");
+  d.log = quiet ? quiet : stderr;
+  std::string out;
+  bool have_out = false;
+  std::vector<std::string>* dirs = &d.opt_dir;
+  bool assigns = false;
+  for (int i = 2; i < argc; ++i) {
+    if (std::strcmp(argv[i], "-proof") == 0) {
+      assigns = true;
+    } else if (std::strcmp(argv[i], "-o") == 0 && i + 1 < argc) {
+      out = argv[++i];
+      have_out = true;
+    } else if (std::strcmp(argv[i], "-r") == 0) {
+      dirs = &d.read_dir;
+    } else if (d.top_name.empty()) {
+      d.top_name = argv[i];
+    } else {
+      dirs->emplace_back(argv[i]);
+    }
+  }
+  if (d.top_name.empty() || d.opt_dir.empty() || !have_out) {
+    usage();
+    return 1;
+  }
+  zelk::read_module(d, d.top_name);
+  std::string text = zelk::write_verilog(d, assigns);
+  if (quiet) std::fclose(quiet);
+  d.log = stderr;
+  write_whole(out, text);
+  return 0;
+}
+
+int run_in(int argc, char** argv) {
+  std::vector<std::string> files;
+  std::string dir;
+  for (int i = 2; i < argc; ++i) {
+    if (std::strcmp(argv[i], "-w") == 0 && i + 1 < argc) dir = argv[++i];
+    else files.emplace_back(argv[i]);
+  }
+  if (files.empty() || dir.empty()) {
+    usage();
+    return 1;
+  }
+  std::vector<std::string> written;
+  zelk::read_verilog(files, dir, &written);
+  for (const std::string& w : written) std::fprintf(stderr, "\tWrote %s\n", w.c_str());
+  return 0;
+}
+
+int run_cells(int argc, char** argv) {
+  bool proof = false;
+  std::string out;
+  for (int i = 2; i < argc; ++i) {
+    if (std::strcmp(argv[i], "-proof") == 0) proof = true;
+    else if (std::strcmp(argv[i], "-o") == 0 && i + 1 < argc) out = argv[++i];
+    else {
+      usage();
+      return 1;
+    }
+  }
+  std::string text = zelk::cell_library(proof);
+  if (out.empty() || out == "-") std::fputs(text.c_str(), stdout);
+  else write_whole(out, text);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    if (argc >= 2 && std::strcmp(argv[1], "out") == 0) return run_out(argc, argv);
+    if (argc >= 2 && std::strcmp(argv[1], "in") == 0) return run_in(argc, argv);
+    if (argc >= 2 && std::strcmp(argv[1], "cells") == 0) return run_cells(argc, argv);
+    usage();
+    return 1;
+  } catch (const zelk::Fault& f) {
+    std::fputs(f.message.empty() ? "zelk-verilog: error\n" : f.message.c_str(), stderr);
+    return 1;
+  } catch (const std::bad_alloc&) {
+    std::fputs("memory full\n", stderr);
+    return 1;
+  }
+}
