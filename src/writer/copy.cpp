@@ -19,8 +19,6 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
-constexpr std::size_t kCopyBuffer = std::size_t{1} << 18;
-
 // True when both paths name one existing file (same device and inode).
 bool same_file(const std::string& a, const std::string& b) {
   std::error_code ec;
@@ -53,11 +51,7 @@ void copy_one(Design& d, OutputSet& out, const std::string& name, const char* ex
   std::string target = f_name(name, d.write_dir, ext);
   if (*source_dir != d.write_dir && !same_file(source_path, target)) {
     out.begin(target);
-    std::vector<char> buffer(kCopyBuffer);
-    std::size_t got;
-    // A source that cannot be read on (a directory) ends like an empty one.
-    while ((got = std::fread(buffer.data(), 1, buffer.size(), source.get())) > 0)
-      out.write(buffer.data(), got);
+    out.copy_from(source.get());
     out.end();
   }
   source.reset();

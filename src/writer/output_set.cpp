@@ -21,6 +21,7 @@ void OutputSet::discard() {
   }
   for (const Entry& e : pending_) std::remove(e.temp.c_str());
   pending_.clear();
+  targets_.clear();
 }
 
 void OutputSet::fail_write(const std::string& target) {
@@ -82,6 +83,15 @@ void OutputSet::put_int(int value) {
   write(digits, static_cast<std::size_t>(n));
 }
 
+void OutputSet::copy_from(FILE* source) {
+  for (;;) {
+    if (used_ == buffer_.size()) drain();
+    std::size_t got = std::fread(buffer_.data() + used_, 1, buffer_.size() - used_, source);
+    if (got == 0) break;
+    used_ += got;
+  }
+}
+
 void OutputSet::end() {
   drain();
   if (std::fflush(file_) != 0 || injected(Failure::kFlush)) fail_write(current_.target);
@@ -93,10 +103,12 @@ void OutputSet::end() {
   }
   // A target written twice in one run keeps its last text, as a file
   // overwritten in place would.
-  for (auto it = pending_.begin(); it != pending_.end(); ++it) {
-    if (it->target == current_.target) {
-      pending_.erase(it);
-      break;
+  if (!targets_.insert(current_.target).second) {
+    for (auto it = pending_.begin(); it != pending_.end(); ++it) {
+      if (it->target == current_.target) {
+        pending_.erase(it);
+        break;
+      }
     }
   }
   pending_.push_back(std::move(current_));
@@ -113,6 +125,7 @@ void OutputSet::commit() {
     }
   }
   pending_.clear();
+  targets_.clear();
 }
 
 }  // namespace zelk

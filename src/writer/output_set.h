@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace zelk {
@@ -48,6 +49,9 @@ class OutputSet {
     buffer_[used_++] = c;
   }
   void put_int(int value);
+  // Writes every byte `source` still holds.  A source that cannot be read on
+  // (a directory) ends like an empty one.
+  void copy_from(FILE* source);
   // Completes the current file: the last write, the flush and the close.
   // Throws "Could not write <target>\n" (and removes every temporary) on
   // failure.
@@ -80,6 +84,7 @@ class OutputSet {
   std::size_t used_ = 0;
   Failure failure_;
   std::vector<Entry> pending_;  // complete temporaries, in the order written
+  std::unordered_set<std::string> targets_;  // their targets
   FILE* file_ = nullptr;        // the file being written
   Entry current_;
   int index_ = -1;              // number of the current file in the set
