@@ -186,7 +186,8 @@ struct FailingWrite {
       fs::copy_file(test::source_dir() + "/examples/" + f, d + "/" + fs::path(f).filename().string());
   }
   // Runs the whole design through `pass`, writing with `failure`; returns the fault.
-  std::string write(WriteFailure failure, bool rewrite, std::size_t buffer = 64) {
+  std::string write(WriteFailure failure, bool rewrite, std::size_t buffer = 64,
+                    bool commit = true) {
     Design des;
     des.top_name = "top";
     des.opt_dir = {d};
@@ -205,7 +206,7 @@ struct FailingWrite {
       OutputSet out(buffer, failure);
       if (rewrite) print_nld(des, out);
       else copy_file(des, out);
-      out.commit();
+      if (commit) out.commit();
     } catch (const Fault& f) {
       fault = f.message;
     }
@@ -239,6 +240,12 @@ TEST(Hostile, InjectedWriteFailuresLeaveTheDirectoryAsItWas) {
     for (const auto& [path, text] : snapshot(w.dir.path()))
       EXPECT_EQ(path.find(OutputSet::kSuffix), std::string::npos) << path;
   }
+  // A set given up before its commit (a fault later in the run) leaves
+  // nothing either.
+  FailingWrite given_up;
+  auto before = snapshot(given_up.dir.path());
+  EXPECT_EQ(given_up.write({}, true, 64, false), "none");
+  EXPECT_EQ(snapshot(given_up.dir.path()), before);
   // Without a failure the same runs succeed, with nothing left over.
   FailingWrite w;
   EXPECT_EQ(w.write({}, true, 1), "none");
