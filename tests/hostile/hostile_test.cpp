@@ -84,6 +84,12 @@ TEST(Hostile, DeepHierarchyLoadsRunsAndWrites) {
     ASSERT_EQ(r.status, 0) << flag << r.err.substr(r.err.size() > 500 ? r.err.size() - 500 : 0);
     EXPECT_NE(r.err.find("\t2 ---> 0\n"), std::string::npos) << flag;
   }
+  // The bottom level instantiates a module far above it: status 1, no message.
+  std::string last = "l" + std::to_string(levels - 1);
+  dir.write("d/" + last + ".nld", "(def-module " + last + " (def-comp l5 u))\n");
+  test::RunResult r = run(dir, "l0");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.err.ends_with("\tRead " + (dir / "d") + "/" + last + ".nld\n"));
 }
 
 TEST(Hostile, ManyPinsAndManyFiles) {
