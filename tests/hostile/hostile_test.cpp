@@ -71,13 +71,14 @@ TEST(Hostile, DeepHierarchyLoadsRunsAndWrites) {
     dir.write("d/l" + std::to_string(i) + ".nld",
               "(def-module l" + std::to_string(i) +
                   " (def-pin a type input) (def-pin b type input) (def-pin y type output)"
-                  " (def-comp l" + std::to_string(i + 1) + " u) (def-comp and--2 g)"
-                  " (def-net a u.a) (def-net b g.in1 u.b) (def-net u.y g.in2) (def-net g.out y))\n");
+                  " (def-comp l" + std::to_string(i + 1) + " u)"
+                  " (def-net a u.a) (def-net b u.b) (def-net u.y y))\n");
   dir.write("d/l" + std::to_string(levels - 1) + ".nld",
             "(def-module l" + std::to_string(levels - 1) +
                 " (def-pin a type input) (def-pin b type input) (def-pin y type output)"
-                " (def-comp inv- i j)"
-                " (def-net a i.in) (def-net i.nout j.in) (def-net j.nout y))\n");
+                " (def-comp inv- i j) (def-comp and--2 g)"
+                " (def-net a i.in) (def-net i.nout j.in) (def-net j.nout g.in1) (def-net b g.in2)"
+                " (def-net g.out y))\n");
   dir.mkdir("out");
   for (const char* flag : {"", "-f"}) {
     test::RunResult r = run(dir, "l0", *flag ? std::vector<std::string>{flag} : std::vector<std::string>{});
