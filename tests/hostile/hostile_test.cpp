@@ -117,7 +117,7 @@ TEST(Hostile, ManyPinsAndManyFiles) {
   ASSERT_EQ(r.status, 0);
   EXPECT_NE(r.err.find("\t" + std::to_string(n) + " ---> 0\n"), std::string::npos);
 
-  // 10^5 module files under one top module, copied one by one.
+  // Module files under one top module, each copied on its own.
   TempDir wide;
   std::string top = "(def-module top (def-pin a type input)";
   for (int i = 0; i < files; ++i) {
