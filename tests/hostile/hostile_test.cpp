@@ -276,13 +276,16 @@ TEST(Hostile, FullFileSystem) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("Could not write " + (dir / "out/top.nld") + "\n"), std::string::npos);
   EXPECT_EQ(test::list_dir(dir / "out"), std::vector<std::string>{"old.nld"});
-  // A 64 KiB file system as the write directory (needs the right to mount).
+  // A small file system that holds the design and is its write directory:
+  // the rewritten file does not fit beside it (mounting needs root).
   std::string mnt = dir.mkdir("small");
-  if (std::system(("mount -t tmpfs -o size=64k tmpfs " + mnt + " 2>/dev/null").c_str()) != 0)
+  std::size_t size = fs::file_size(dir / "d/top.nld") + 64 * 1024;
+  if (std::system(("mount -t tmpfs -o size=" + std::to_string(size) + " tmpfs " + mnt +
+                   " 2>/dev/null").c_str()) != 0)
     GTEST_SKIP() << "cannot mount a small tmpfs here (needs root); /dev/full case only";
-  test::write_file(mnt + "/top.nld", "the user's own file\n");
+  fs::copy_file(dir / "d/top.nld", mnt + "/top.nld");
   auto before = snapshot(mnt);
-  r = test::run_inproc({"top", dir / "d", "-w", mnt, "-f"});
+  r = test::run_inproc({"top", mnt, "-w", mnt, "-f"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("Could not write " + mnt + "/top.nld\n"), std::string::npos);
   EXPECT_EQ(snapshot(mnt), before);
