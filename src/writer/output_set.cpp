@@ -8,6 +8,11 @@
 
 namespace zelk {
 
+namespace {
+// The longest file name (one path component) of the usual file systems.
+constexpr std::size_t kMaxFileName = 255;
+}  // namespace
+
 OutputSet::OutputSet(std::size_t buffer_size, Failure failure)
     : buffer_(buffer_size ? buffer_size : 1), failure_(failure) {}
 
@@ -36,6 +41,12 @@ void OutputSet::begin(const std::string& target) {
   std::error_code ec;
   if (std::filesystem::is_directory(target, ec)) fail("Could not open " + target + "\n");
   current_ = Entry{target, target + kSuffix};
+  // A file name near the system's limit leaves no room for the suffix; its
+  // temporary gets a short name of its own, with the same ending.
+  std::size_t slash = target.rfind('/');
+  std::size_t base = slash == std::string::npos ? 0 : slash + 1;
+  if (target.size() - base + std::strlen(kSuffix) > kMaxFileName)
+    current_.temp = target.substr(0, base) + ".zelk-" + std::to_string(index_ + 1) + kSuffix;
   file_ = std::fopen(current_.temp.c_str(), "w");
   if (!file_) fail("Could not open " + target + "\n");
   // The set buffers itself, so that each write reaches the system at once

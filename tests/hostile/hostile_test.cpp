@@ -179,6 +179,13 @@ TEST(Hostile, NameLengthLimits) {
               std::string::npos)
         << where << r.err.substr(r.err.size() - 200);
   }
+  // A module file name of 255 bytes leaves no room for the temporary's ending.
+  TempDir dir;
+  const std::string top(251, 't');
+  dir.write("d/" + top + ".nld", design(top, "a", "i"));
+  dir.mkdir("out");
+  EXPECT_EQ(run(dir, top).status, 0);
+  EXPECT_EQ(test::list_dir(dir / "out"), std::vector<std::string>{top + ".nld"});
 }
 
 // The example design with its fixed module in the optimisation directory,
