@@ -42,21 +42,26 @@ struct Dirs {
   std::string root, opt, ro, out, cells;
 };
 
+// Made once and never destroyed, so that the removal at exit can use it.
 const Dirs& dirs() {
-  static const Dirs d = [] {
+  static const Dirs* d = [] {
     std::string tmpl = (fs::temp_directory_path() / "zelk-fuzz-XXXXXX").string();
     std::vector<char> buf(tmpl.begin(), tmpl.end());
     buf.push_back('\0');
     if (::mkdtemp(buf.data()) == nullptr) abort();
-    Dirs r;
-    r.root = buf.data();
-    r.opt = r.root + "/opt";
-    r.ro = r.root + "/ro";
-    r.out = r.root + "/out";
-    r.cells = r.root + "/cells";
+    Dirs* r = new Dirs;
+    r->root = buf.data();
+    r->opt = r->root + "/opt";
+    r->ro = r->root + "/ro";
+    r->out = r->root + "/out";
+    r->cells = r->root + "/cells";
+    std::atexit([] {
+      std::error_code ec;
+      fs::remove_all(dirs().root, ec);
+    });
     return r;
   }();
-  return d;
+  return *d;
 }
 
 void fresh(const std::string& dir) {
