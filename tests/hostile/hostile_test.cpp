@@ -4,7 +4,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -188,9 +187,9 @@ TEST(Hostile, NameLengthLimits) {
   EXPECT_EQ(test::list_dir(dir / "out"), std::vector<std::string>{top + ".nld"});
 }
 
-// The example design with its fixed module in the optimisation directory,
-// which is also the write directory: a failed write must leave the user's
-// files as they were.
+// The example design, all in one optimisation directory.  A rewrite writes
+// into that directory, so a failed write must leave the user's files as they
+// were; a copy writes into a directory of its own that holds an older result.
 struct FailingWrite {
   TempDir dir;
   std::string d = dir.mkdir("d");
@@ -199,7 +198,7 @@ struct FailingWrite {
     for (const char* f : {"design/top.nld", "design/half.nld", "lib/keep.nld", "lib/buf.pcd"})
       fs::copy_file(test::source_dir() + "/examples/" + f, d + "/" + fs::path(f).filename().string());
   }
-  // Runs the whole design through `pass`, writing with `failure`; returns the fault.
+  // Rewrites (or copies) the design, writing with `failure`; returns the fault.
   std::string write(WriteFailure failure, bool rewrite, std::size_t buffer = 64,
                     bool commit = true) {
     Design des;
