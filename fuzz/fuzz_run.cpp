@@ -14,6 +14,10 @@
 // A file name is up to 64 bytes of letters, digits, '_' and '-' with the
 // extension "nld" or "pcd"; a chunk under any other header is dropped.
 //
+// With ZELK_FUZZ_EQUIV=1 a rewritten design must also compute the function
+// of its input (by the simulation checker of the tests), where that checker
+// can take the input.
+//
 // Findings (abort): a crash, a sanitizer report, a leak, a run that does not
 // end; a temporary left in the write directory; a failed run that left files
 // behind; a written design that cannot be read back, or whose inverter count
@@ -33,6 +37,7 @@
 #include "loader/loader.h"
 #include "netlist/netlist.h"
 #include "reader/reader.h"
+#include "support/sim.h"
 
 namespace fs = std::filesystem;
 
@@ -233,5 +238,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (back.first_inv_num != expected)
     finding("the written design has another inverter count",
             log + "read back: " + std::to_string(back.first_inv_num));
+
+  static const bool equiv = getenv("ZELK_FUZZ_EQUIV") != nullptr;
+  if (equiv && rewritten) {
+    std::string diff = zelk::test::check_equivalent(args[0], {d.opt, d.ro}, top, {d.out, d.cells});
+    if (diff.rfind("error: first design", 0) != 0 && !diff.empty())
+      finding("the written design computes another function", log + diff);
+  }
   return 0;
 }
