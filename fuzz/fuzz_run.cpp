@@ -241,8 +241,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   static const bool equiv = getenv("ZELK_FUZZ_EQUIV") != nullptr;
   if (equiv && rewritten) {
+    // The checker gives every undriven net a free value of its own, which a
+    // rewrite need not keep: such inputs are not compared.
+    zelk::test::SimDesign a;
+    try {
+      a = zelk::test::load_sim(args[0], {d.opt, d.ro});
+    } catch (const zelk::test::SimError&) {
+      return 0;
+    }
+    for (const auto& [name, net] : a.vars)
+      if (name.rfind("?undriven", 0) == 0) return 0;
     std::string diff = zelk::test::check_equivalent(args[0], {d.opt, d.ro}, top, {d.out, d.cells});
-    if (diff.rfind("error: first design", 0) != 0 && !diff.empty())
+    // A component on no net is a free value nothing observes; the rewrite
+    // drops it, and the checker reports that before any value.
+    bool dropped = diff.starts_with("free input ") && diff.ends_with(" only in the first design");
+    if (!diff.empty() && !dropped)
       finding("the written design computes another function", log + diff);
   }
   return 0;
