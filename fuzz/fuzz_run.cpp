@@ -4,7 +4,9 @@
 //
 // Input format (text, so that mutations of the seeds stay readable):
 //
-//   af                 first line: the options; 'a' gives -a, 'f' gives -f
+//   af                 first line: the options; 'a' gives -a, 'f' gives -f;
+//                      'l' and digits cap the size of every file the run
+//                      writes (a full disk: the run must fail whole)
 //   --- top.nld        a header line starts each file: "--- " and its name;
 //   (def-module top    the first NLD file is the top module
 //   ...
@@ -22,8 +24,10 @@
 // end; a temporary left in the write directory; a failed run that left files
 // behind; a written design that cannot be read back, or whose inverter count
 // differs from the count the run reported as written.
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -150,6 +154,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (options.size() > 16) return 0;
   bool all = options.find('a') != std::string_view::npos;
   bool flat = options.find('f') != std::string_view::npos;
+  long cap = -1;
+  if (std::size_t l = options.find('l'); l != std::string_view::npos)
+    cap = atol(std::string(options.substr(l + 1)).c_str()) % (1 << 20);
 
   fresh(d.opt);
   fresh(d.ro);
@@ -191,7 +198,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (all) args.push_back("-a");
   if (flat) args.push_back("-f");
   std::string log;
-  int status = run_zelk(args, &log);
+  int status;
+  if (cap < 0) {
+    status = run_zelk(args, &log);
+  } else {
+    // Writes past the cap fail (EFBIG) instead of raising a signal.
+    static const bool ignored = signal(SIGXFSZ, SIG_IGN) != SIG_ERR;
+    (void)ignored;
+    rlimit old{}, capped{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    capped = old;
+    capped.rlim_cur = static_cast<rlim_t>(cap);
+    setrlimit(RLIMIT_FSIZE, &capped);
+    status = run_zelk(args, &log);
+    setrlimit(RLIMIT_FSIZE, &old);
+  }
   // ZELK_FUZZ_SHOW=1 prints each run's messages (to look at one input).
   static const bool show = getenv("ZELK_FUZZ_SHOW") != nullptr;
   if (show) fprintf(stderr, "status %d\n%s", status, log.c_str());
