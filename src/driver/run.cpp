@@ -88,6 +88,14 @@ void report_count(const Design& d, int count) {
   else d.sayf("There are %d inverters\n", count);
 }
 
+// One output pass: every file into a temporary, then all renamed into
+// place, so that the write directory never holds a partial result.
+void write_all(Design& d, void (*pass)(Design&, OutputSet&)) {
+  OutputSet out;
+  pass(d, out);
+  out.commit();
+}
+
 // The run sequence after a valid command line.  Returns the exit status.
 int run_design(Design& d) {
   d.say("Start to read NLD/PCD files\n");
@@ -98,7 +106,7 @@ int run_design(Design& d) {
   if (d.first_inv_num == 0) {
     d.say("There are 0 inverters\n");
     d.say("Start to write NLD/PCD files\n");
-    copy_file(d);
+    write_all(d, copy_file);
     d.say("Done\n");
   } else {
     report_count(d, d.first_inv_num);
@@ -115,12 +123,12 @@ int run_design(Design& d) {
       output(d);
       hierarchy(d);
       d.say("Start to write NLD files\n");
-      print_nld(d);
+      write_all(d, print_nld);
       d.say("Done\n");
     } else {
       d.say("Could not reduce the number of inverters\n");
       d.say("Start to write NLD/PCD files\n");
-      copy_file(d);
+      write_all(d, copy_file);
       d.say("Done\n");
     }
   }

@@ -1,6 +1,8 @@
 // Loading a design: the top module's file, then level by level the file or
 // a copy of every instantiated user module, so that each instance of the
 // instance tree owns a module copy of its own.
+#include <algorithm>
+#include <bit>
 #include <climits>
 #include <cstdio>
 #include <memory>
@@ -92,6 +94,106 @@ int terminal_limit(const Instance* c) {
   }
 }
 
+// The names on the path from the top module down to each module copy, for
+// the loop check: one persistent set of name numbers per module copy that
+// instantiates user modules.  A set is a 32-way trie over the bits of the
+// number; adding a name copies only the few nodes on its way down, so a copy's
+// set costs a few words more than its parent's and a test a few steps,
+// whatever the depth of the hierarchy and however many siblings share the
+// parent's set.
+class PathSets {
+ public:
+  struct Set {
+    const uint64_t* root = nullptr;  // word 0: present slots; then the children
+    int levels = 1;                  // numbers below 32^levels fit
+  };
+
+  bool contains(Set s, uint32_t key) const {
+    if (static_cast<uint64_t>(key) >> (kBits * s.levels) != 0) return false;
+    const uint64_t* node = s.root;
+    for (int level = s.levels; node; --level) {
+      uint32_t slot = key >> (kBits * (level - 1)) & kMask;
+      uint64_t bits = node[0];
+      if ((bits >> slot & 1) == 0) return false;
+      if (level == 1) return true;
+      node = child(node, rank(bits, slot));
+    }
+    return false;
+  }
+
+  Set insert(Set s, uint32_t key) {
+    if (contains(s, key)) return s;
+    while (static_cast<uint64_t>(key) >> (kBits * s.levels) != 0) {
+      if (s.root) {
+        uint64_t* up = alloc(2);
+        up[0] = 1;
+        up[1] = reinterpret_cast<uint64_t>(s.root);
+        s.root = up;
+      }
+      ++s.levels;
+    }
+    s.root = insert(s.root, s.levels, key);
+    return s;
+  }
+
+ private:
+  static constexpr int kBits = 5;
+  static constexpr uint32_t kMask = 31;
+
+  static int rank(uint64_t bits, uint32_t slot) {
+    return std::popcount(bits & ((uint64_t{1} << slot) - 1));
+  }
+  static const uint64_t* child(const uint64_t* node, int i) {
+    return reinterpret_cast<const uint64_t*>(node[1 + i]);
+  }
+
+  // The node that holds everything `node` holds, and key.  Levels are few
+  // (at most seven), so the recursion is shallow.
+  const uint64_t* insert(const uint64_t* node, int level, uint32_t key) {
+    uint32_t slot = key >> (kBits * (level - 1)) & kMask;
+    uint64_t bits = node ? node[0] : 0;
+    if (level == 1) {
+      uint64_t* leaf = alloc(1);
+      leaf[0] = bits | uint64_t{1} << slot;
+      return leaf;
+    }
+    int count = std::popcount(bits);
+    int pos = rank(bits, slot);
+    bool present = (bits >> slot & 1) != 0;
+    const uint64_t* below = insert(present ? child(node, pos) : nullptr, level - 1, key);
+    uint64_t* copy = alloc(1 + count + (present ? 0 : 1));
+    copy[0] = bits | uint64_t{1} << slot;
+    int from = 0;
+    for (int i = 0; i < count + (present ? 0 : 1); ++i) {
+      if (i == pos) {
+        copy[1 + i] = reinterpret_cast<uint64_t>(below);
+        if (present) ++from;
+      } else {
+        copy[1 + i] = node[1 + from++];
+      }
+    }
+    return copy;
+  }
+
+  uint64_t* alloc(std::size_t words) {
+    if (left_ < words) {
+      std::size_t size = std::max<std::size_t>(words, kBlockWords);
+      blocks_.push_back(std::make_unique<uint64_t[]>(size));
+      next_ = blocks_.back().get();
+      left_ = size;
+    }
+    uint64_t* p = next_;
+    next_ += words;
+    left_ -= words;
+    return p;
+  }
+
+  static constexpr std::size_t kBlockWords = std::size_t{1} << 16;
+  std::vector<std::unique_ptr<uint64_t[]>> blocks_;
+  uint64_t* next_ = nullptr;
+  std::size_t left_ = 0;
+};
+
 class Loader {
  public:
   explicit Loader(Design& d) : d_(d) {}
@@ -100,6 +202,8 @@ class Loader {
 
  private:
   Module* read_module2(const char* name);
+  uint32_t number(const char* name);
+  void enter_path(Module* m);
   void check_loop(const Instance* c, const Module* m) const;
   Module* original(const char* class_name) const;
   void append(Module* m);
@@ -113,6 +217,12 @@ class Loader {
   // Module name -> first module of that name in the list.
   std::unordered_map<std::string_view, Module*> first_by_name_;
   std::unordered_map<const Module*, CopyPlan> plans_;
+  // Loop check: a number per distinct module or cell name, and for each
+  // module copy that instantiates user modules (by Module::id) the set of the
+  // names on its path.
+  std::unordered_map<std::string_view, uint32_t> numbers_;
+  PathSets path_sets_;
+  std::vector<PathSets::Set> path_of_;
 
   // Scratch of find_link and copy_module, kept across calls.
   std::vector<Link*> saved_links_;
@@ -153,8 +263,11 @@ void Loader::load(const std::string& name) {
   // Breadth first: copies appended while walking are visited in turn.
   for (Module* m = d_.top; m; m = m->next) {
     if (m->state == kStateCell) continue;
+    bool entered = false;
     for (Instance* c = m->comps; c; c = c->next) {
       if (c->cls != kUser) continue;
+      if (!entered) enter_path(m);
+      entered = true;
       check_loop(c, m);
       Module* o = original(c->class_name);
       Module* made = o ? copy_module(o) : read_module2(c->class_name);
@@ -169,15 +282,31 @@ void Loader::load(const std::string& name) {
   }
 }
 
+uint32_t Loader::number(const char* name) {
+  auto [it, fresh] =
+      numbers_.try_emplace(std::string_view(name), static_cast<uint32_t>(numbers_.size()));
+  return it->second;
+}
+
+// Makes m's path set: its parent's, with m's own name and the cell name it
+// was loaded through.  Its parent instantiates m, so the parent's set exists.
+void Loader::enter_path(Module* m) {
+  std::size_t id = static_cast<std::size_t>(m->id);
+  if (path_of_.size() <= id) path_of_.resize(std::max<std::size_t>(id + 1, 2 * path_of_.size()));
+  PathSets::Set s = m->parent ? path_of_[static_cast<std::size_t>(m->parent->id)] : PathSets::Set{};
+  s = path_sets_.insert(s, number(m->name ? m->name : ""));
+  s = path_sets_.insert(s, number(m->parent ? m->inst->class_name : top_cell_.c_str()));
+  path_of_[id] = s;
+}
+
 // An instance of m, or of a module above it, inside m would expand forever.
 // Modules are compared by name and by the cell name they were loaded
 // through, since a file's def-module name may differ from its file name.
 void Loader::check_loop(const Instance* c, const Module* m) const {
-  for (const Module* x = m; x; x = x->parent) {
-    if (same(c->class_name, x->name)) fail();
-    const char* cell = x->parent ? x->inst->class_name : top_cell_.c_str();
-    if (same(c->class_name, cell)) fail();
-  }
+  if (!c->class_name) return;
+  auto it = numbers_.find(std::string_view(c->class_name));
+  if (it != numbers_.end() && path_sets_.contains(path_of_[static_cast<std::size_t>(m->id)], it->second))
+    fail();
 }
 
 Module* Loader::read_module2(const char* name) {

@@ -19,8 +19,6 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
-constexpr std::size_t kCopyBuffer = std::size_t{1} << 18;
-
 // True when both paths name one existing file (same device and inode).
 bool same_file(const std::string& a, const std::string& b) {
   std::error_code ec;
@@ -32,7 +30,7 @@ bool same_file(const std::string& a, const std::string& b) {
 // holds it, into the write directory.  A target that is the source itself
 // (same directory string, or another path to the same file) is left alone,
 // so the input is never truncated; it is announced all the same.
-void copy_one(Design& d, const std::string& name, const char* ext,
+void copy_one(Design& d, OutputSet& out, const std::string& name, const char* ext,
               std::initializer_list<const std::vector<std::string>*> lists) {
   FilePtr source;
   const std::string* source_dir = nullptr;
@@ -52,12 +50,9 @@ void copy_one(Design& d, const std::string& name, const char* ext,
 
   std::string target = f_name(name, d.write_dir, ext);
   if (*source_dir != d.write_dir && !same_file(source_path, target)) {
-    FilePtr out(std::fopen(target.c_str(), "w"));
-    if (!out) print_could_not_open(target);
-    std::vector<char> buffer(kCopyBuffer);
-    std::size_t got;
-    while ((got = std::fread(buffer.data(), 1, buffer.size(), source.get())) > 0)
-      std::fwrite(buffer.data(), 1, got, out.get());
+    out.begin(target);
+    out.copy_from(source.get());
+    out.end();
   }
   source.reset();
   print_wrote(d, target);
@@ -71,23 +66,29 @@ void print_wrote(const Design& d, const std::string& path) {
 
 void print_could_not_open(const std::string& path) { fail("Could not open " + path + "\n"); }
 
-void copy_file2(Design& d, const char* name, int state) {
+void copy_file2(Design& d, OutputSet& out, const char* name, int state) {
   const char* ext;
   if (state == kStateCell) ext = "pcd";
   else if (state == kStateOpen || state == kStateFixed) ext = "nld";
   else return;
-  copy_one(d, name, ext, {&d.opt_dir, &d.read_dir});
+  copy_one(d, out, name, ext, {&d.opt_dir, &d.read_dir});
 }
 
-void copy_file(Design& d) {
+void copy_file(Design& d, OutputSet& out) {
   Module* top = d.top;
-  copy_one(d, top->name, "nld", {&d.opt_dir});
+  copy_one(d, out, top->name, "nld", {&d.opt_dir});
   NameList done(top->name);
   for (Module* m = top->next; m; m = m->next) {
     if (m->state == kStateCell || done.write_or_not(m->name)) continue;
-    copy_file2(d, m->name, m->state);
+    copy_file2(d, out, m->name, m->state);
     done.add(m->name);
   }
+}
+
+void copy_file(Design& d) {
+  OutputSet out;
+  copy_file(d, out);
+  out.commit();
 }
 
 }  // namespace zelk

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "netlist/netlist.h"
+#include "writer/output_set.h"
 
 namespace zelk {
 
@@ -29,9 +30,10 @@ void print_wrote(const Design& d, const std::string& path);
 // Throws the fault "Could not open %s\n".
 [[noreturn]] void print_could_not_open(const std::string& path);
 
-// Copies the input file of module `name`: state 301 its PCD file, 310 and
-// 311 its NLD file (any other state: nothing).  Searches the optimisation,
-// then the read-only directories.  Never truncates its own source.
-void copy_file2(Design& d, const char* name, int state);
+// Copies the input file of module `name` into a temporary of `out`: state
+// 301 its PCD file, 310 and 311 its NLD file (any other state: nothing).
+// Searches the optimisation, then the read-only directories.  Never
+// truncates its own source.
+void copy_file2(Design& d, OutputSet& out, const char* name, int state);
 
 }  // namespace zelk

@@ -98,15 +98,22 @@ TEST(CopyTest, WholeDesignByteExact) {
 
   // a cell's file is copied by copy_file2 only; an unknown state copies nothing
   ASSERT_EQ(e.run([&] {
-    copy_file2(e.d, "cell", kStateCell);
-    copy_file2(e.d, "top", 0);
+    OutputSet out;
+    copy_file2(e.d, out, "cell", kStateCell);
+    copy_file2(e.d, out, "top", 0);
+    out.commit();
   }),
             "ok");
   EXPECT_EQ(e.log, "\tWrote " + e.path("out/cell.pcd") + "\n");
   EXPECT_EQ(read_file(e.path("out/cell.pcd")), "cell\n");
   // an existing target is truncated
   e.dir.write("out/fix.nld", "a much longer text than the source holds\n");
-  ASSERT_EQ(e.run([&] { copy_file2(e.d, "fix", kStateFixed); }), "ok");
+  ASSERT_EQ(e.run([&] {
+    OutputSet out;
+    copy_file2(e.d, out, "fix", kStateFixed);
+    out.commit();
+  }),
+            "ok");
   EXPECT_EQ(read_file(e.path("out/fix.nld")), "fixed\n");
 }
 

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Builds the fuzzer of the whole run (clang, libFuzzer, AddressSanitizer,
+# UndefinedBehaviorSanitizer) and runs it for a bounded time from the seed
+# corpus.  Any crash, hang (an input running over the per-input timeout),
+# sanitizer report, leak or read-back finding ends the script with a nonzero
+# status; the input that caused it is kept in build-fuzz/artifacts/.
+#
+#   .ci/fuzz.sh [seconds]        default 60
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds="${1:-60}"
+
+CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DZELK_FUZZ=ON -DZELK_TESTS=OFF -DZELK_BENCH=OFF
+cmake --build build-fuzz --target zelk_fuzz
+
+# The seeds stay as they are; what the run learns goes to a work corpus.
+work=build-fuzz/corpus
+mkdir -p "$work" build-fuzz/artifacts
+cp fuzz/corpus/* "$work"/
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ./build-fuzz/zelk_fuzz "$work" -dict=fuzz/nld.dict -max_total_time="$seconds" \
+  -timeout=10 -rss_limit_mb=4096 -max_len=16384 -print_final_stats=1 \
+  -artifact_prefix=build-fuzz/artifacts/
+echo "fuzzing: ${seconds} s without a finding"
