@@ -108,10 +108,9 @@ bool name_ok(std::string_view name, std::string_view* stem, std::string_view* ex
 // not checked by reading it back.
 bool renamed(std::string_view body, std::string_view stem, bool pcd) {
   zelk::Design scratch;
-  scratch.file_name = "scratch";
   zelk::Source src(body.data(), body.size());
   try {
-    zelk::Module* m = pcd ? zelk::pcd_par(scratch, src) : zelk::nld_par(scratch, src);
+    zelk::Module* m = pcd ? zelk::pcd_par(scratch, src, "scratch") : zelk::nld_par(scratch, src, "scratch");
     return m && m->name && stem != m->name;
   } catch (const zelk::Fault&) {
     return false;

@@ -32,19 +32,14 @@ Module* parse_file(Design& d, FILE* file, const std::string& path, Kind kind) {
   {
     FilePtr guard(file);
     Source in(file);
-    m = kind == Kind::Pcd ? pcd_par(d, in) : nld_par(d, in);
+    m = kind == Kind::Pcd ? pcd_par(d, in, path) : nld_par(d, in, path);
   }
   if (m == nullptr) fail();
   d.sayf("\tRead %s\n", path.c_str());
   return m;
 }
 
-// Tries `path` for reading; the path is recorded first, so that messages
-// quote the file being tried.
-FILE* try_open(Design& d, const std::string& path) {
-  d.file_name = path;
-  return std::fopen(path.c_str(), "r");
-}
+FILE* try_open(const std::string& path) { return std::fopen(path.c_str(), "r"); }
 
 // How to rebuild one module's nets in a copy: for each terminal, in net
 // list order, the index of the pin (or component) of the first element of
@@ -212,6 +207,7 @@ class Loader {
   void find_link(Module* m);
 
   Design& d_;
+  std::string last_read_;  // the file read last: a copy never fails the terminal count
   std::string top_cell_;  // the cell name the top module was loaded through
   Module* tail_ = nullptr;
   // Module name -> first module of that name in the list.
@@ -249,10 +245,11 @@ void Loader::load(const std::string& name) {
   std::string path;
   for (const std::string& dir : d_.opt_dir) {
     path = f_name(name, dir, "nld");
-    if ((f = try_open(d_, path)) != nullptr) break;
+    if ((f = try_open(path)) != nullptr) break;
   }
   if (f == nullptr) fail("Could not find \"" + name + ".nld\"\n");
   Module* top = parse_file(d_, f, path, Kind::Nld);
+  last_read_ = path;
   top->state = kStateOpen;
   top->inst_name = top->name;
   top->parent = nullptr;
@@ -327,8 +324,9 @@ Module* Loader::read_module2(const char* name) {
   for (const Step& s : steps) {
     for (const std::string& dir : *s.dirs) {
       std::string path = f_name(name, dir, s.ext);
-      if (FILE* f = try_open(d_, path)) {
+      if (FILE* f = try_open(path)) {
         Module* m = parse_file(d_, f, path, s.kind);
+        last_read_ = path;
         m->state = s.state;
         return m;
       }
@@ -403,7 +401,6 @@ Module* Loader::copy_module(const Module* src) {
     q->fan_in = c->fan_in;
     if (c->cls == kUser) q->class_name = c->class_name;
     q->module = m;
-    if (c->cls == kInv) ++d_.first_inv_num;
     *comp_tail = q;
     comp_tail = &q->next;
     comps.push_back(q);
@@ -472,7 +469,7 @@ void Loader::find_link(Module* m) {
     for (Link* t = first->inst_next; t != first; t = t->inst_next) ++count;
     const Instance* c = first->inst;
     if (count > terminal_limit(c))
-      fail("\"" + d_.file_name + "\", " + c->name + " appears " + std::to_string(count) +
+      fail("\"" + last_read_ + "\", " + c->name + " appears " + std::to_string(count) +
            " times in def-net\n");
   }
 }
@@ -482,6 +479,10 @@ void Loader::find_link(Module* m) {
 void read_module(Design& d, const std::string& name) {
   Loader loader(d);
   loader.load(name);
+  // Every instance of every module copy holds its own inverters.
+  for (const Module* m = d.top; m; m = m->next)
+    for (const Instance* c = m->comps; c; c = c->next)
+      if (c->cls == kInv) ++d.first_inv_num;
 }
 
 }  // namespace zelk

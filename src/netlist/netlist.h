@@ -268,7 +268,6 @@ struct Design {
   // The high- and low- cells that the rebuild made, in the order made; their
   // names may clash with a component that keeps its name.
   std::vector<Instance*> new_constants;
-  std::string file_name;              // path of the file being read or last tried
 
   FILE* log = stderr;                 // every message of the run goes here
 

@@ -33,7 +33,7 @@ bool Source::refill() {
 // ---------------------------------------------------------------- lexer
 
 void Lexer::fault(const std::string& what, int line) const {
-  fail("\"" + d_.file_name + "\", line " + std::to_string(line) + ": " + what + "\n");
+  fail("\"" + file_name_ + "\", line " + std::to_string(line) + ": " + what + "\n");
 }
 
 void Lexer::fault(const std::string& what) const { fault(what, lineno); }

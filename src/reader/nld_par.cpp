@@ -108,7 +108,8 @@ class NameTable {
 // so the first fault in file order is the one reported.
 class Parser {
  public:
-  Parser(Design& d, Source& in, bool pcd) : d_(d), lx_(d, in), pcd_(pcd) {
+  Parser(Design& d, Source& in, const std::string& file_name, bool pcd)
+      : d_(d), lx_(file_name, in), pcd_(pcd) {
     new_comps_.reserve(kBatch);
     members_.reserve(kBatch);
   }
@@ -287,7 +288,6 @@ void Parser::def_comp(Module* m) {
     c->module = m;
     c->next = m->comps;
     m->comps = c;
-    if (cls == kInv) ++d_.first_inv_num;
     new_comps_.push_back(NewComp{c, lx_.len, hash_name(lx_.buf, lx_.len)});
     if (new_comps_.size() == kBatch) enter_comps();
   }
@@ -392,9 +392,13 @@ int Parser::read_digit() {
 
 }  // namespace
 
-Module* nld_par(Design& d, Source& in) { return Parser(d, in, false).run(); }
+Module* nld_par(Design& d, Source& in, const std::string& file_name) {
+  return Parser(d, in, file_name, false).run();
+}
 
-Module* pcd_par(Design& d, Source& in) { return Parser(d, in, true).run(); }
+Module* pcd_par(Design& d, Source& in, const std::string& file_name) {
+  return Parser(d, in, file_name, true).run();
+}
 
 // ---------------------------------------------------------------- classes
 

@@ -44,7 +44,8 @@ class Source {
 // current line number.  One per file read.
 class Lexer {
  public:
-  Lexer(const Design& d, Source& in) : d_(d), in_(in) {}
+  // `file_name` is quoted by the messages; it must outlive the lexer.
+  Lexer(const std::string& file_name, Source& in) : file_name_(file_name), in_(in) {}
   // Next token: kTokOpen, kTokClose, kTokDot, kTokName (text in buf, length
   // in len) or kTokEof.  buf is empty after any other token.
   int lex();
@@ -60,15 +61,15 @@ class Lexer {
  private:
   int lex_name();
   int comment();
-  const Design& d_;
+  const std::string& file_name_;
   Source& in_;
 };
 
-// Parses one whole NLD (PCD) file.  d.file_name must name it (messages
-// quote it).  Counts "inv-" instances into d.first_inv_num and sets
-// d.eor_enor_exist and d.reg_exist.  Throws Fault on any error.
-Module* nld_par(Design& d, Source& in);
-Module* pcd_par(Design& d, Source& in);
+// Parses one whole NLD (PCD) file, read from `in`; `file_name` names it in
+// the messages.  Sets d.eor_enor_exist and d.reg_exist.  Throws Fault on any
+// error.
+Module* nld_par(Design& d, Source& in, const std::string& file_name);
+Module* pcd_par(Design& d, Source& in, const std::string& file_name);
 
 // Class code of a class name; *fan_in receives the number after "--" (0 if
 // none).  Throws Fault (no message) for a number the class does not allow.

@@ -14,9 +14,9 @@ namespace {
 // the last entry is the line count at the end.
 std::vector<std::string> tokens(const std::string& text) {
   Design d;
-  d.file_name = "t.nld";
+  const std::string file_name = "t.nld";
   Source in(text.data(), text.size());
-  Lexer lx(d, in);
+  Lexer lx(file_name, in);
   std::vector<std::string> out;
   for (;;) {
     int t = lx.lex();

@@ -16,9 +16,8 @@ struct Parsed {
 
 Parsed parse(const std::string& text, bool pcd = false) {
   Parsed p;
-  p.d->file_name = pcd ? "lib/c.pcd" : "dir/t.nld";
   Source in(text.data(), text.size());
-  p.m = pcd ? pcd_par(*p.d, in) : nld_par(*p.d, in);
+  p.m = pcd ? pcd_par(*p.d, in, "lib/c.pcd") : nld_par(*p.d, in, "dir/t.nld");
   return p;
 }
 
