@@ -4,7 +4,6 @@
 #include <utility>
 #include <vector>
 
-#include "flat/flat.h"
 #include "reduce/reduce.h"
 #include "reduce/reduce_internal.h"
 
@@ -14,17 +13,15 @@ using namespace reduce_detail;
 
 namespace {
 
-// Components and sub-components are the same kind of grouping over three
-// Instance links: the head of the group, the next head of the list of
-// groups, and the next member of the group.
+// Components are a grouping over three Instance links: the head of the
+// group, the next head of the list of groups, and the next member of the
+// group.
 struct Links {
   Instance* Instance::*head;
   Instance* Instance::*next_head;
   Instance* Instance::*member;
 };
 constexpr Links kComponent{&Instance::comp, &Instance::comp_next, &Instance::comp_member};
-constexpr Links kSubComponent{&Instance::sub_comp, &Instance::sub_comp_next,
-                              &Instance::sub_member};
 
 // Builds groups by successive merges.  The result is exactly that of moving
 // the absorbed group's members over one by one (list of heads, member
@@ -137,6 +134,20 @@ void Reducer::conn_comp() {
   }
   g.finish(top->conn_comps);
 
+  // Members are numbered in component order, so that each component holds
+  // one range of numbers starting at its head.
+  members_.clear();
+  comp_end_.clear();
+  for (Instance* h = top->conn_comps; h; h = h->comp_next) {
+    const std::size_t first = members_.size();
+    for (Instance* m = h; m; m = m->comp_member) {
+      m->id = static_cast<int32_t>(members_.size());
+      members_.push_back(m);
+    }
+    comp_end_.insert(comp_end_.end(), members_.size() - first, static_cast<uint32_t>(members_.size()));
+  }
+  if (book_) book_->start(d_);
+
   // Per component, the nets it drives in net-list order: the absorption and
   // the sub-components visit these, and membership never changes later.
   head_index_.clear();
@@ -154,6 +165,10 @@ void Reducer::conn_comp() {
   std::vector<uint32_t> fill(net_first_.begin(), net_first_.end() - 1);
   for (Net* n = top->nets; n; n = n->next)
     if (const Instance* h = driven_from(n)) comp_nets_[fill[head_index_.at(h)]++] = n;
+  sub_parent_.assign(members_.size(), 0);
+  sub_next_.assign(members_.size(), 0);
+  sub_tail_.assign(members_.size(), 0);
+  sub_of_ = nullptr;
 }
 
 Reducer::NetSpan Reducer::nets_of(const Instance* h) const {
@@ -177,110 +192,126 @@ bool joins_sub_comp(int cls, bool with_eor) {
 
 }  // namespace
 
-void Reducer::build_sub_comps(Instance* h, bool with_eor) {
-  d_.start_sub_comp = nullptr;
-  Grouping g(kSubComponent);
-  for (Instance* m = h; m; m = m->comp_member) g.add(m, d_.start_sub_comp);
+namespace {
+constexpr uint32_t kNone = UINT32_MAX;
+}  // namespace
 
+// Sub-components over member numbers.  The merges are those of a list of
+// groups built by moving the absorbed group's members over (the survivor is
+// the source's group, or the one headed by a module pin); while building,
+// sub_parent_ is a union-find parent whose root is the group's head.  The
+// list of heads itself is never kept: all members are pushed, in member
+// order, onto its front, and absorbed heads dropped, so it runs over the
+// surviving heads in the reverse of member order.
+uint32_t Reducer::find(uint32_t x) {
+  uint32_t root = x;
+  while (sub_parent_[root] != root) root = sub_parent_[root];
+  while (x != root) {
+    uint32_t up = sub_parent_[x];
+    sub_parent_[x] = root;
+    x = up;
+  }
+  return root;
+}
+
+void Reducer::build_sub_comps(Instance* h, bool with_eor) {
+  const uint32_t first = static_cast<uint32_t>(h->id), end = comp_end_[first];
+  for (uint32_t i = first; i < end; ++i) {
+    sub_parent_[i] = i;
+    sub_next_[i] = kNone;
+    sub_tail_[i] = i;
+  }
+  sub_of_ = h;
+  auto merge = [this](uint32_t a, uint32_t b) {
+    uint32_t keep = find(a), gone = find(b);
+    if (keep == gone) return keep;
+    if (members_[gone]->cls == kPin && members_[keep]->cls != kPin) std::swap(keep, gone);
+    sub_next_[sub_tail_[keep]] = gone;
+    sub_tail_[keep] = sub_tail_[gone];
+    sub_parent_[gone] = keep;
+    return keep;
+  };
   for (Net* n : nets_of(h)) {
     if (n->type != kNetSignal) continue;
     Instance* s = n->source->inst;
     if (!joins_sub_comp(s->cls, with_eor)) continue;
-    Instance* current = g.find(s);
+    const uint32_t sid = static_cast<uint32_t>(s->id);
+    uint32_t current = find(sid);
     for (Link* t = n->links; t; t = t->next) {
       Instance* i = t->inst;
       if (t->weight != 1 || !joins_sub_comp(i->cls, with_eor) || i->comp != h) continue;
-      if (g.find(i) != current) current = g.merge(s, i);
+      if (find(static_cast<uint32_t>(i->id)) != current) current = merge(sid, static_cast<uint32_t>(i->id));
     }
   }
-  g.finish(d_.start_sub_comp);
 }
 
 void Reducer::plus_factor(Instance* h) { build_sub_comps(h, true); }
 void Reducer::plus_factor_eor_enor(Instance* h) { build_sub_comps(h, false); }
 
-void rev_sub_comp_tmp(Instance* x) {
-  for (Instance* m = x->sub_comp; m; m = m->sub_member)
-    if (is_gate(m->cls)) rev_instance(m);
+Instance* Reducer::sub_head(const Instance* x) { return members_[find(static_cast<uint32_t>(x->id))]; }
+
+void Reducer::rev_sub_comp_tmp(Instance* x) {
+  for (uint32_t m = find(static_cast<uint32_t>(x->id)); m != kNone; m = sub_next_[m])
+    if (is_gate(members_[m]->cls)) rev_instance(members_[m], book_);
 }
 
-void sub_comp_dual(Instance* x) {
-  for (Instance* m = x->sub_comp; m; m = m->sub_member)
-    if (is_gate(m->cls)) toggle(m->dual);
+void Reducer::sub_comp_dual(Instance* x) {
+  for (uint32_t m = find(static_cast<uint32_t>(x->id)); m != kNone; m = sub_next_[m])
+    if (is_gate(members_[m]->cls)) toggle(members_[m]->dual);
 }
 
 namespace {
 
 bool tried_head(int cls, bool with_eor) { return is_gate(cls) && (with_eor || !is_exor(cls)); }
 
+}  // namespace
+
 // The first sub-component whose flip pays.  Every candidate is undone
 // before the next is tried, so each starts from the counts taken before the
 // walk, and its own touched nets measure it against them exactly.
-Instance* first_paying(const Design& d, bool with_eor, bool weight_rule, Recount how) {
-  TouchedNets nets;
-  for (Instance* x = d.start_sub_comp; x; x = x->sub_comp_next) {
-    if (!tried_head(x->cls, with_eor)) continue;
-    if (how == Recount::kTouched) {
-      nets.clear();
-      for (const Instance* m = x->sub_comp; m; m = m->sub_member)
-        if (is_gate(m->cls)) nets.add_gate(m);
-      nets.finish(d);
+Instance* Reducer::first_paying(bool with_eor, bool weight_rule) {
+  const uint32_t first = static_cast<uint32_t>(sub_of_->id), end = comp_end_[first];
+  for (uint32_t x = end; x-- > first;) {
+    if (sub_parent_[x] != x || !tried_head(members_[x]->cls, with_eor)) continue;
+    Instance* head = members_[x];
+    if (fast()) {
+      nets_.clear();
+      book_->new_mark();
+      for (uint32_t m = x; m != kNone; m = sub_next_[m])
+        if (is_gate(members_[m]->cls))
+          for_each_terminal(members_[m], [&](Link* t) { book_->flip_terminal(t, nets_); });
+      if (gathered_pays(weight_rule, true)) {
+        rev_sub_comp_tmp(head);
+        return head;
+      }
+      continue;
     }
-    if (flip_pays(d, how, weight_rule, nets, [x] { rev_sub_comp_tmp(x); })) return x;
-    rev_sub_comp_tmp(x);
+    if (pays(weight_rule, [&] { rev_sub_comp_tmp(head); })) return head;
+    rev_sub_comp_tmp(head);
   }
   return nullptr;
 }
 
-}  // namespace
-
-Instance* rev_sub_comp_inv(const Design& d, Recount how) {
-  return first_paying(d, true, false, how);
-}
-Instance* rev_sub_comp_wt(const Design& d, Recount how) { return first_paying(d, true, true, how); }
-Instance* rev_sub_comp_inv_eor_enor(const Design& d, Recount how) {
-  return first_paying(d, false, false, how);
-}
-Instance* rev_sub_comp_wt_eor_enor(const Design& d, Recount how) {
-  return first_paying(d, false, true, how);
-}
+Instance* Reducer::rev_sub_comp_inv() { return first_paying(true, false); }
+Instance* Reducer::rev_sub_comp_wt() { return first_paying(true, true); }
+Instance* Reducer::rev_sub_comp_inv_eor_enor() { return first_paying(false, false); }
+Instance* Reducer::rev_sub_comp_wt_eor_enor() { return first_paying(false, true); }
 
 // ---------------------------------------------------------------- global moves
 
-int Reducer::red_inv_global(Instance* h) {
-  plus_factor(h);
-  Instance* x = rev_sub_comp_inv(d_, how_);
+int Reducer::global_move(Instance* h, bool with_eor, bool weight_rule) {
+  build_sub_comps(h, with_eor);
+  Instance* x = first_paying(with_eor, weight_rule);
   if (!x) return 0;
+  note(with_eor ? 'G' : 'X', x);
   sub_comp_dual(x);
-  if (absorb_after_moves()) eor_enor_and_or_nand_nor(h);
+  if (!with_eor || absorb_after_moves()) eor_enor_and_or_nand_nor(h);
   return 1;
 }
 
-int Reducer::red_wt_global(Instance* h) {
-  plus_factor(h);
-  Instance* x = rev_sub_comp_wt(d_, how_);
-  if (!x) return 0;
-  sub_comp_dual(x);
-  if (absorb_after_moves()) eor_enor_and_or_nand_nor(h);
-  return 1;
-}
-
-int Reducer::red_inv_global_eor_enor(Instance* h) {
-  plus_factor_eor_enor(h);
-  Instance* x = rev_sub_comp_inv_eor_enor(d_, how_);
-  if (!x) return 0;
-  sub_comp_dual(x);
-  eor_enor_and_or_nand_nor(h);
-  return 1;
-}
-
-int Reducer::red_wt_global_eor_enor(Instance* h) {
-  plus_factor_eor_enor(h);
-  Instance* x = rev_sub_comp_wt_eor_enor(d_, how_);
-  if (!x) return 0;
-  sub_comp_dual(x);
-  eor_enor_and_or_nand_nor(h);
-  return 1;
-}
+int Reducer::red_inv_global(Instance* h) { return global_move(h, true, false); }
+int Reducer::red_wt_global(Instance* h) { return global_move(h, true, true); }
+int Reducer::red_inv_global_eor_enor(Instance* h) { return global_move(h, false, false); }
+int Reducer::red_wt_global_eor_enor(Instance* h) { return global_move(h, false, true); }
 
 }  // namespace zelk

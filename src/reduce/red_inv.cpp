@@ -4,7 +4,6 @@
 #include <functional>
 #include <vector>
 
-#include "flat/flat.h"
 #include "reduce/reduce.h"
 #include "reduce/reduce_internal.h"
 
@@ -17,6 +16,12 @@ void red_inv(Design& d, Recount how) {
   r.run();
 }
 
+Reducer::Reducer(Design& d, Recount how) : d_(d), how_(how) {
+  if (fast()) book_ = new Book;
+}
+
+Reducer::~Reducer() { delete book_; }
+
 void Reducer::run() {
   conn_comp();
   for (Instance* c = d_.top->comps; c; c = c->next) {
@@ -24,8 +29,10 @@ void Reducer::run() {
     c->negate = 0;
   }
   if (absorb_after_moves())
-    for (Instance* h = d_.top->conn_comps; h; h = h->comp_next) eor_enor_and_or_nand_nor(h);
-  d_.start_sub_comp = nullptr;
+    for (Instance* h = d_.top->conn_comps; h; h = h->comp_next)
+      for (Net* n : nets_of(h)) eor_enor_and_or_nand_nor_net(d_, n, book_);
+  // Every net is now where absorbing it again changes nothing.
+  if (book_) book_->settle_all();
   for (Instance* h = d_.top->conn_comps; h; h = h->comp_next) {
     do {
       red_inv2(h);
@@ -63,27 +70,19 @@ int Reducer::red_wt2(Instance* h) {
 
 // ---------------------------------------------------------------- local moves
 
-int Reducer::red_inv_local(Instance* h) {
-  int changed = 0;
-  if (conn_comp_flip(h, false)) {
-    conn_comp_dual(h);
-    if (absorb_after_moves()) eor_enor_and_or_nand_nor(h);
-    changed = 1;
-  }
-  if (red_inv_node(h)) changed = 1;
-  if (d_.all == 1 && red_inv_neg(h)) changed = 1;
-  return changed;
-}
+int Reducer::red_inv_local(Instance* h) { return local(h, false); }
+int Reducer::red_wt_local(Instance* h) { return local(h, true); }
 
-int Reducer::red_wt_local(Instance* h) {
+int Reducer::local(Instance* h, bool weight_rule) {
   int changed = 0;
-  if (conn_comp_flip(h, true)) {
+  if (conn_comp_flip(h, weight_rule)) {
+    note('C', h);
     conn_comp_dual(h);
     if (absorb_after_moves()) eor_enor_and_or_nand_nor(h);
     changed = 1;
   }
-  if (red_wt_node(h)) changed = 1;
-  if (d_.all == 1 && red_wt_neg(h)) changed = 1;
+  if (node(h, weight_rule)) changed = 1;
+  if (d_.all == 1 && neg(h, weight_rule)) changed = 1;
   return changed;
 }
 
@@ -95,18 +94,23 @@ bool flips_alone(int cls) { return is_gate(cls) && !is_exor(cls); }
 
 }  // namespace
 
-int Reducer::red_inv_node(Instance* h) {
+int Reducer::red_inv_node(Instance* h) { return node(h, false); }
+int Reducer::red_wt_node(Instance* h) { return node(h, true); }
+
+int Reducer::node(Instance* h, bool weight_rule) {
   int changed = 0;
   for (Instance* g = h; g; g = g->comp_member) {
     if (flips_alone(g->cls)) {
-      if (diff_inv(d_, g)) {
+      if (gate_flip(g, weight_rule)) {
+        note('N', g);
         toggle(g->dual);
-        if (absorb_after_moves()) eor_enor_and_or_nand_nor_instance(d_, g);
+        if (absorb_after_moves()) absorb_instance(g);
         changed = 1;
       }
     } else if (g->cls == kTsBuf) {
-      if (diff_inv_ts(d_, g, how_)) {
-        if (absorb_after_moves()) eor_enor_and_or_nand_nor_instance(d_, g);
+      if (bus_flip(g, weight_rule)) {
+        note('T', g);
+        if (absorb_after_moves()) absorb_instance(g);
         changed = 1;
       }
     }
@@ -114,29 +118,14 @@ int Reducer::red_inv_node(Instance* h) {
   return changed;
 }
 
-int Reducer::red_wt_node(Instance* h) {
-  int changed = 0;
-  for (Instance* g = h; g; g = g->comp_member) {
-    if (flips_alone(g->cls)) {
-      if (diff_wt(d_, g)) {
-        toggle(g->dual);
-        if (absorb_after_moves()) eor_enor_and_or_nand_nor_instance(d_, g);
-        changed = 1;
-      }
-    } else if (g->cls == kTsBuf) {
-      if (diff_wt_ts(d_, g, how_)) {
-        if (absorb_after_moves()) eor_enor_and_or_nand_nor_instance(d_, g);
-        changed = 1;
-      }
-    }
-  }
-  return changed;
-}
+int Reducer::red_inv_neg(Instance* h) { return neg(h, false); }
+int Reducer::red_wt_neg(Instance* h) { return neg(h, true); }
 
-int Reducer::red_inv_neg(Instance* h) {
+int Reducer::neg(Instance* h, bool weight_rule) {
   int changed = 0;
   for (Instance* g = h; g; g = g->comp_member) {
-    if (is_and_or(g->cls) && diff_inv_neg(d_, g)) {
+    if (is_and_or(g->cls) && output_negation(g, weight_rule)) {
+      note('O', g);
       toggle(g->negate);
       changed = 1;
     }
@@ -144,22 +133,162 @@ int Reducer::red_inv_neg(Instance* h) {
   return changed;
 }
 
-int Reducer::red_wt_neg(Instance* h) {
-  int changed = 0;
-  for (Instance* g = h; g; g = g->comp_member) {
-    if (is_and_or(g->cls) && diff_wt_neg(d_, g)) {
-      toggle(g->negate);
-      changed = 1;
-    }
-  }
-  return changed;
-}
+void Reducer::absorb_instance(Instance* g) { eor_enor_and_or_nand_nor_instance(d_, g, book_); }
 
-// ---------------------------------------------------------------- diffs
+// ---------------------------------------------------------------- measured by tallies
 
 namespace {
 
-bool counts_in_whole(const Net* n) { return n->type == kNetSignal || n->type == kNetTristate; }
+// The weight-phase rule: fewer inverters, or as many and fewer weights.
+bool wt_pays(int inv_gain, long wt_gain) { return inv_gain > 0 || (inv_gain == 0 && wt_gain > 0); }
+
+// A flip measured by recounting the whole network; the flip stays made.
+template <class Flip>
+bool whole_pays(const Design& d, bool weight_rule, Flip flip) {
+  const int inv_before = count_inv(d, d.top);
+  const long wt_before = weight_rule ? count_wt(d) : 0;
+  flip();
+  const int gain = inv_before - count_inv(d, d.top);
+  return gain > 0 || (weight_rule && gain == 0 && count_wt(d) < wt_before);
+}
+
+
+}  // namespace
+
+// nets_ holds the counted nets of the top module that the flip can change,
+// each once.  The whole counts change only on these, so their sums before
+// and after the flip differ exactly as the whole counts would.
+bool Reducer::pays(bool weight_rule, const std::function<void()>& flip) {
+  if (!fast()) return whole_pays(d_, weight_rule, flip);
+  // Only an open top module counts its nets (count_inv by state).
+  const bool open = d_.top->state == kStateOpen;
+  auto inv = [&] {
+    int k = 0;
+    if (open)
+      for (const Net* n : nets_) k += book_->inv(n);
+    return k;
+  };
+  auto wt = [&] {
+    long k = 0;
+    for (const Net* n : nets_) k += book_->wt(n);
+    return k;
+  };
+  const int inv_before = inv();
+  const long wt_before = weight_rule ? wt() : 0;
+  flip();
+  const int gain = inv_before - inv();
+  return gain > 0 || (weight_rule && gain == 0 && wt() < wt_before);
+}
+
+namespace {
+
+// Adds the net of t to `nets` when it is a counted net of the top module not
+// yet gathered (new_mark() starts a gathering).
+void gather(Book& b, std::vector<Net*>& nets, const Link* t) {
+  Net* n = t->net;
+  if (n && n->id > 0 && counts_in_whole(n) && b.first_sight(n)) nets.push_back(n);
+}
+
+}  // namespace
+
+// Whether the flips gathered in the book over nets_ pay.  `whole`: measured
+// as the whole counts measure (an inverter count only for an open top).
+bool Reducer::gathered_pays(bool weight_rule, bool whole) const {
+  Book::Sums s = book_->sums(nets_);
+  if (whole && d_.top->state != kStateOpen) s.inv_before = s.inv_after = 0;
+  const int gain = s.inv_before - s.inv_after;
+  return gain > 0 || (weight_rule && gain == 0 && s.wt_after < s.wt_before);
+}
+
+// A gate flip measures the distinct signal and tristate nets around the
+// gate, whatever module lists them, and an open or closed top alike.
+bool Reducer::gate_flip(Instance* g, bool weight_rule) {
+  if (!fast()) return weight_rule ? diff_wt(d_, g) : diff_inv(d_, g);
+  bool unnumbered = false;  // a counted net the top module does not list (none, in practice)
+  for_each_terminal(g, [&](Link* t) {
+    if (t->net && counts_in_whole(t->net) && t->net->id <= 0) unnumbered = true;
+  });
+  if (unnumbered) return gate_flip_counted(g, weight_rule);
+  nets_.clear();
+  book_->new_mark();
+  for_each_terminal(g, [&](Link* t) { book_->flip_terminal(t, nets_); });
+  if (!gathered_pays(weight_rule, false)) return false;
+  rev_instance(g, book_);
+  return true;
+}
+
+// The same, recounting the nets the book does not hold.
+bool Reducer::gate_flip_counted(Instance* g, bool weight_rule) {
+  std::vector<Net*> nets;
+  for_each_terminal(g, [&](Link* t) {
+    Net* n = t->net;
+    if (n && counts_in_whole(n) && std::find(nets.begin(), nets.end(), n) == nets.end())
+      nets.push_back(n);
+  });
+  auto inv = [&] {
+    int s = 0;
+    for (const Net* n : nets) s += n->id > 0 ? book_->inv(n) : count_inv_net(d_, n);
+    return s;
+  };
+  auto wt = [&] {
+    long s = 0;
+    for (const Net* n : nets) s += n->id > 0 ? book_->wt(n) : count_wt_net(d_, n);
+    return s;
+  };
+  const int inv_before = inv();
+  const long wt_before = weight_rule ? wt() : 0;
+  rev_instance(g, book_);
+  const int gain = inv_before - inv();
+  if (gain > 0 || (weight_rule && gain == 0 && wt() < wt_before)) return true;
+  rev_instance(g, book_);
+  return false;
+}
+
+bool Reducer::bus_flip(Instance* t, bool weight_rule) {
+  if (!fast()) return weight_rule ? diff_wt_ts(d_, t) : diff_inv_ts(d_, t);
+  nets_.clear();
+  book_->new_mark();
+  if (Link* out = first_terminal_of_type(t, kwTristate); out && out->net) {
+    gather(*book_, nets_, out);
+    for (Link* u = out->net->links; u; u = u->next)
+      if (is_ts_buf_output(u))
+        if (Link* in = data_input(u->inst)) gather(*book_, nets_, in);
+  }
+  if (pays(weight_rule, [&] { rev_ts_bufs(t, book_); })) return true;
+  rev_ts_bufs(t, book_);
+  return false;
+}
+
+bool Reducer::output_negation(Instance* g, bool weight_rule) {
+  if (!fast()) return weight_rule ? diff_wt_neg(d_, g) : diff_inv_neg(d_, g);
+  Link* out = first_terminal_of_type(g, kwOutput);
+  if (!out || !out->net || !counts_in_whole(out->net)) return false;
+  Net* n = out->net;
+  auto inv = [&] { return n->id > 0 ? book_->inv(n) : count_inv_net(d_, n); };
+  auto wt = [&] { return n->id > 0 ? book_->wt(n) : count_wt_net(d_, n); };
+  const int inv_before = inv();
+  const long wt_before = wt();
+  negate_net(n, book_);
+  const int inv_gain = inv_before - inv();
+  if (weight_rule ? wt_pays(inv_gain, wt_before - wt()) : inv_gain > 0) return true;
+  negate_net(n, book_);
+  return false;
+}
+
+bool Reducer::conn_comp_flip(Instance* h, bool weight_rule) {
+  if (!fast()) return weight_rule ? diff_wt_conn_comp(d_, h) : diff_inv_conn_comp(d_, h);
+  nets_.clear();
+  book_->new_mark();
+  for (const Instance* m = h; m; m = m->comp_member)
+    if (is_gate(m->cls)) for_each_terminal(m, [&](Link* t) { book_->flip_terminal(t, nets_); });
+  if (!gathered_pays(weight_rule, true)) return false;
+  rev_instance_all(h, book_);
+  return true;
+}
+
+// ---------------------------------------------------------------- literal diffs
+
+namespace {
 
 // The nets around g that the whole counts measure (signal and tristate
 // nets), each once however many of g's terminals it holds, so that a move is
@@ -186,9 +315,6 @@ long wt_sum(const Design& d, const std::vector<Net*>& nets) {
   return sum;
 }
 
-// The weight-phase rule: fewer inverters, or as many and fewer weights.
-bool wt_pays(int inv_gain, long wt_gain) { return inv_gain > 0 || (inv_gain == 0 && wt_gain > 0); }
-
 }  // namespace
 
 int diff_inv(const Design& d, Instance* g) {
@@ -210,68 +336,26 @@ int diff_wt(const Design& d, Instance* g) {
   return 0;
 }
 
-int diff_inv_ts(const Design& d, Instance* t, Recount how) {
-  TouchedNets nets;
-  if (how == Recount::kTouched) {
-    nets.add_bus(t);
-    nets.finish(d);
-  }
-  if (flip_pays(d, how, false, nets, [t] { rev_ts_bufs(t); })) return 1;
+int diff_inv_ts(const Design& d, Instance* t) {
+  if (whole_pays(d, false, [t] { rev_ts_bufs(t); })) return 1;
   rev_ts_bufs(t);
   return 0;
 }
 
-int diff_wt_ts(const Design& d, Instance* t, Recount how) {
-  TouchedNets nets;
-  if (how == Recount::kTouched) {
-    nets.add_bus(t);
-    nets.finish(d);
-  }
-  if (flip_pays(d, how, true, nets, [t] { rev_ts_bufs(t); })) return 1;
+int diff_wt_ts(const Design& d, Instance* t) {
+  if (whole_pays(d, true, [t] { rev_ts_bufs(t); })) return 1;
   rev_ts_bufs(t);
   return 0;
 }
 
-namespace {
-
-TouchedNets component_nets(const Design& d, const Instance* h, Recount how) {
-  TouchedNets nets;
-  if (how == Recount::kTouched) {
-    for (const Instance* m = h; m; m = m->comp_member)
-      if (is_gate(m->cls)) nets.add_gate(m);
-    nets.finish(d);
-  }
-  return nets;
-}
-
-}  // namespace
-
-int Reducer::conn_comp_flip(Instance* h, bool weight_rule) {
-  if (how_ == Recount::kWhole)
-    return weight_rule ? diff_wt_conn_comp(d_, h, how_) : diff_inv_conn_comp(d_, h, how_);
-  TouchedNets nets;
-  if (touched_for_ == h) {
-    nets.swap(touched_);
-  } else {
-    nets = component_nets(d_, h, how_);
-    touched_for_ = h;
-  }
-  const bool pays = flip_pays(d_, how_, weight_rule, nets, [h] { rev_instance_all(h); });
-  if (!pays) rev_instance_all(h);
-  nets.swap(touched_);
-  return pays ? 1 : 0;
-}
-
-int diff_inv_conn_comp(const Design& d, Instance* h, Recount how) {
-  TouchedNets nets = component_nets(d, h, how);
-  if (flip_pays(d, how, false, nets, [h] { rev_instance_all(h); })) return 1;
+int diff_inv_conn_comp(const Design& d, Instance* h) {
+  if (whole_pays(d, false, [h] { rev_instance_all(h); })) return 1;
   rev_instance_all(h);
   return 0;
 }
 
-int diff_wt_conn_comp(const Design& d, Instance* h, Recount how) {
-  TouchedNets nets = component_nets(d, h, how);
-  if (flip_pays(d, how, true, nets, [h] { rev_instance_all(h); })) return 1;
+int diff_wt_conn_comp(const Design& d, Instance* h) {
+  if (whole_pays(d, true, [h] { rev_instance_all(h); })) return 1;
   rev_instance_all(h);
   return 0;
 }
@@ -281,9 +365,9 @@ int diff_inv_neg(const Design& d, Instance* g) {
   if (!out || !out->net || !counts_in_whole(out->net)) return 0;
   Net* n = out->net;
   int before = count_inv_net(d, n);
-  negate_net(n);
+  negate_net(n, nullptr);
   if (count_inv_net(d, n) < before) return 1;
-  negate_net(n);
+  negate_net(n, nullptr);
   return 0;
 }
 
@@ -293,54 +377,10 @@ int diff_wt_neg(const Design& d, Instance* g) {
   Net* n = out->net;
   int inv_before = count_inv_net(d, n);
   long wt_before = count_wt_net(d, n);
-  negate_net(n);
+  negate_net(n, nullptr);
   if (wt_pays(inv_before - count_inv_net(d, n), wt_before - count_wt_net(d, n))) return 1;
-  negate_net(n);
+  negate_net(n, nullptr);
   return 0;
-}
-
-// ---------------------------------------------------------------- touched nets
-
-void TouchedNets::add_gate(const Instance* g) {
-  for_each_terminal(g, [this](Link* t) {
-    if (t->net) nets_.push_back(t->net);
-  });
-}
-
-void TouchedNets::add_bus(const Instance* t) {
-  Link* out = first_terminal_of_type(t, kwTristate);
-  if (!out || !out->net) return;
-  nets_.push_back(out->net);
-  for (Link* u = out->net->links; u; u = u->next) {
-    if (!is_ts_buf_output(u)) continue;
-    if (Link* in = data_input(u->inst); in && in->net) nets_.push_back(in->net);
-  }
-}
-
-void TouchedNets::finish(const Design& d) {
-  std::sort(nets_.begin(), nets_.end(), std::less<Net*>());
-  nets_.erase(std::unique(nets_.begin(), nets_.end()), nets_.end());
-  const Module* top = d.top;
-  nets_.erase(std::remove_if(nets_.begin(), nets_.end(),
-                             [top](const Net* n) {
-                               return !(n->type == kNetSignal || n->type == kNetTristate) ||
-                                      !module_has_net(top, n);
-                             }),
-              nets_.end());
-}
-
-int TouchedNets::inv(const Design& d) const {
-  // Only an open top module counts its nets (count_inv by state).
-  if (d.top->state != kStateOpen) return 0;
-  int k = 0;
-  for (const Net* n : nets_) k += count_inv_net(d, n);
-  return k;
-}
-
-long TouchedNets::wt(const Design& d) const {
-  long k = 0;
-  for (const Net* n : nets_) k += count_wt_net(d, n);
-  return k;
 }
 
 }  // namespace zelk

@@ -1,9 +1,9 @@
 // Small helpers shared by the reduction's source files.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
-#include "flat/flat.h"
 #include "netlist/netlist.h"
 #include "reduce/reduce.h"
 
@@ -18,12 +18,20 @@ inline bool is_exor(const Link* t) { return is_exor(t->inst->cls); }
 inline bool is_register(int cls) { return cls >= kReg1 && cls <= kSregSet; }
 
 inline void toggle(int16_t& flag) { flag = flag ? 0 : 1; }
-inline void negate_weight(Link* t) { t->weight = static_cast<int16_t>(-t->weight); }
 
-// Every weight on the net changes sign (0 stays 0).
-inline void negate_net(Net* n) {
-  for (Link* u = n->links; u; u = u->next) negate_weight(u);
+// Exclusive-or inputs take either polarity by swapping eor and enor, so
+// their terminals never cost.
+inline bool counted(const Link* t) { return t->inst->cls != kEor && t->inst->cls != kEnor; }
+
+// The nets over which the whole counts sum: signal and tristate nets.
+inline bool counts_in_whole(const Net* n) {
+  return n->type == kNetSignal || n->type == kNetTristate;
 }
+
+// How the driver of a net can serve an inverted terminal: not at all
+// needed, with one polarity, or with either.
+enum class Rule : uint8_t { kNone, kNormal, kReversible };
+Rule rule_of(const Design& d, const Net* n);
 
 // Calls f on each terminal of inst, once around its ring from inst->link.
 template <class F>
@@ -70,48 +78,174 @@ inline Link* data_input(const Instance* buf) {
 // Whether the bus can be inverted with all its drivers (rev_ts_bufs).
 bool bus_can_flip(const Net* bus);
 
-// The counted nets (signal and tristate nets of the top module) that a
-// flip can change, each once.  The whole-network counts change only on
-// these, so a flip is measured by summing them before and after it: the
-// difference equals that of recounting the whole network.  Adding more
-// nets than the flip changes never alters the difference.
-class TouchedNets {
- public:
-  // The nets of every terminal of gate g (rev_instance).
-  void add_gate(const Instance* g);
-  // The bus of t and the nets of the data inputs of its buffers
-  // (rev_ts_bufs).
-  void add_bus(const Instance* t);
-  // Keeps each counted net once; call after the adds, before the sums.
-  void finish(const Design& d);
-  void clear() { nets_.clear(); }
-  // Exchanges the held nets with v (to keep a finished set for reuse).
-  void swap(std::vector<Net*>& v) { nets_.swap(v); }
+}  // namespace zelk::reduce_detail
 
-  // The inverter count of these nets, as count_inv(top) counts them.
-  int inv(const Design& d) const;
-  // Their weight count, as count_wt() counts them.
-  long wt(const Design& d) const;
+namespace zelk {
+
+// The reduction's running view of the costs: for every net of the top
+// module (numbered from 1 in list order by start()), the number of counted
+// terminals of weight +1 and -1 and the rule of its driver.  A net's
+// inverter and weight counts are functions of these, so a move is measured
+// without walking any net.  Every weight change made through the flips and
+// the absorption is reported here, which also keeps the list of nets whose
+// weights changed since the absorption last ran on them.
+class Book {
+ public:
+  // Numbers d.top's nets and takes their tallies.
+  void start(const Design& d);
+
+  // t's weight has just changed from `old`.
+  void changed(const Link* t, int old) {
+    Net* n = t->net;
+    if (!n || n->id <= 0) return;
+    Tally& k = tally_[static_cast<std::size_t>(n->id)];
+    if (reduce_detail::counted(t)) {
+      if (old == 1) --k.plus;
+      else if (old == -1) --k.minus;
+      if (t->weight == 1) ++k.plus;
+      else if (t->weight == -1) ++k.minus;
+    }
+    if (!k.pending) {
+      k.pending = 1;
+      pending_.push_back(n);
+    }
+  }
+
+  // count_inv_net and count_wt_net of a net whose driver has rule r and
+  // whose counted terminals hold `plus` weights +1 and `minus` weights -1.
+  static int inv_of(reduce_detail::Rule r, long plus, long minus) {
+    switch (r) {
+      case reduce_detail::Rule::kNormal: return minus > 0 ? 1 : 0;
+      case reduce_detail::Rule::kReversible: return minus > 0 && plus > 0 ? 1 : 0;
+      default: return 0;
+    }
+  }
+  static long wt_of(reduce_detail::Rule r, long plus, long minus) {
+    switch (r) {
+      case reduce_detail::Rule::kNormal: return minus;
+      case reduce_detail::Rule::kReversible: return minus < plus ? minus : plus;
+      default: return 0;
+    }
+  }
+  // count_inv_net and count_wt_net of a numbered net, from its tallies.
+  int inv(const Net* n) const {
+    const Tally& k = tally_[static_cast<std::size_t>(n->id)];
+    return inv_of(k.rule, k.plus, k.minus);
+  }
+  long wt(const Net* n) const {
+    const Tally& k = tally_[static_cast<std::size_t>(n->id)];
+    return wt_of(k.rule, k.plus, k.minus);
+  }
+
+  // The effect of flipping a set of gates (rev_instance on each), gathered
+  // without flipping: per net, whether the flips negate the whole net an odd
+  // number of times, and the counted +1 and -1 weights among the input
+  // terminals they negate one by one.  Between new_mark() and the sums,
+  // call flip_terminal for each terminal of each gate; `nets` receives each
+  // counted net of the top module once.
+  void flip_terminal(const Link* t, std::vector<Net*>& nets) {
+    Net* n = t->net;
+    if (!n || n->id <= 0 || !reduce_detail::counts_in_whole(n)) return;
+    const std::size_t i = static_cast<std::size_t>(n->id);
+    Effect& e = effect_[i];
+    if (seen_[i] != mark_) {
+      seen_[i] = mark_;
+      e = Effect{};
+      nets.push_back(n);
+    }
+    if (t->pin_type == kwInput) {
+      if (!reduce_detail::counted(t)) return;
+      if (t->weight == 1) ++e.plus;
+      else if (t->weight == -1) ++e.minus;
+    } else {
+      e.odd ^= 1;
+    }
+  }
+  // The inverter and weight counts of `nets` now and after the gathered
+  // flips.
+  struct Sums {
+    int inv_before = 0, inv_after = 0;
+    long wt_before = 0, wt_after = 0;
+  };
+  Sums sums(const std::vector<Net*>& nets) const {
+    Sums s;
+    for (const Net* n : nets) {
+      const std::size_t i = static_cast<std::size_t>(n->id);
+      const Tally& k = tally_[i];
+      const Effect& e = effect_[i];
+      long plus, minus;
+      if (e.odd) {  // every weight but those of the one-by-one inputs
+        plus = e.plus + (k.minus - e.minus);
+        minus = e.minus + (k.plus - e.plus);
+      } else {
+        plus = k.plus - e.plus + e.minus;
+        minus = k.minus - e.minus + e.plus;
+      }
+      s.inv_before += inv_of(k.rule, k.plus, k.minus);
+      s.inv_after += inv_of(k.rule, plus, minus);
+      s.wt_before += wt_of(k.rule, k.plus, k.minus);
+      s.wt_after += wt_of(k.rule, plus, minus);
+    }
+    return s;
+  }
+
+  // Marks for gathering each net once: true the first time n is seen since
+  // the last new_mark().
+  void new_mark() { ++mark_; }
+  bool first_sight(const Net* n) {
+    uint32_t& m = seen_[static_cast<std::size_t>(n->id)];
+    if (m == mark_) return false;
+    m = mark_;
+    return true;
+  }
+
+  // Nets whose weights changed since the absorption last ran on them.
+  std::vector<Net*>& pending() { return pending_; }
+  bool is_pending(const Net* n) const { return tally_[static_cast<std::size_t>(n->id)].pending; }
+  void settled(const Net* n) { tally_[static_cast<std::size_t>(n->id)].pending = 0; }
+  // Every net taken as absorbed (after a whole absorption pass).
+  void settle_all() {
+    for (Net* n : pending_) settled(n);
+    pending_.clear();
+  }
 
  private:
-  std::vector<Net*> nets_;
+  struct Tally {
+    int32_t plus = 0, minus = 0;
+    reduce_detail::Rule rule = reduce_detail::Rule::kNormal;
+    uint8_t pending = 0;
+  };
+  struct Effect {
+    int32_t plus = 0, minus = 0;
+    uint8_t odd = 0;
+  };
+  std::vector<Tally> tally_;
+  std::vector<Effect> effect_;
+  std::vector<uint32_t> seen_;
+  uint32_t mark_ = 0;
+  std::vector<Net*> pending_;
 };
 
-// Makes a tentative flip and tells whether it pays: the inverter count
-// falls, or (weight rule) stays equal while the weight count falls.  The
-// counts are those of the whole network, or of `nets`, which must hold the
-// counted nets the flip touches.  The flip stays made either way.
-template <class Flip>
-bool flip_pays(const Design& d, Recount how, bool weight_rule, const TouchedNets& nets,
-               Flip flip) {
-  auto inv = [&] { return how == Recount::kWhole ? count_inv(d, d.top) : nets.inv(d); };
-  auto wt = [&] { return how == Recount::kWhole ? count_wt(d) : nets.wt(d); };
-  const int inv_before = inv();
-  const long wt_before = weight_rule ? wt() : 0;
-  flip();
-  const int gain = inv_before - inv();
-  if (gain > 0) return true;
-  return weight_rule && gain == 0 && wt() < wt_before;
+namespace reduce_detail {
+
+inline void negate_weight(Link* t, Book* b) {
+  int old = t->weight;
+  if (old == 0) return;
+  t->weight = static_cast<int16_t>(-old);
+  if (b) b->changed(t, old);
 }
 
-}  // namespace zelk::reduce_detail
+inline void set_weight(Link* t, int w, Book* b) {
+  int old = t->weight;
+  if (old == w) return;
+  t->weight = static_cast<int16_t>(w);
+  if (b) b->changed(t, old);
+}
+
+// Every weight on the net changes sign (0 stays 0).
+inline void negate_net(Net* n, Book* b) {
+  for (Link* u = n->links; u; u = u->next) negate_weight(u, b);
+}
+
+}  // namespace reduce_detail
+}  // namespace zelk
