@@ -1,5 +1,6 @@
 // Connected components of the flat network, sub-components of one
 // component, and the global moves that dualise a whole sub-component.
+#include <algorithm>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -168,6 +169,10 @@ void Reducer::conn_comp() {
   sub_parent_.assign(members_.size(), 0);
   sub_next_.assign(members_.size(), 0);
   sub_tail_.assign(members_.size(), 0);
+  sub_head_.assign(members_.size(), 0);
+  is_head_.assign(members_.size(), 0);
+  rejected_.assign(members_.size(), 0);
+  in_rebuild_.assign(members_.size(), 0);
   sub_of_ = nullptr;
 }
 
@@ -193,16 +198,20 @@ bool joins_sub_comp(int cls, bool with_eor) {
 }  // namespace
 
 namespace {
+
 constexpr uint32_t kNone = UINT32_MAX;
+constexpr uint8_t kRejectedInv = 1, kRejectedWt = 2;
+
+bool tried_head(int cls, bool with_eor) { return is_gate(cls) && (with_eor || !is_exor(cls)); }
+
 }  // namespace
 
-// Sub-components over member numbers.  The merges are those of a list of
-// groups built by moving the absorbed group's members over (the survivor is
-// the source's group, or the one headed by a module pin); while building,
-// sub_parent_ is a union-find parent whose root is the group's head.  The
-// list of heads itself is never kept: all members are pushed, in member
-// order, onto its front, and absorbed heads dropped, so it runs over the
-// surviving heads in the reverse of member order.
+// Sub-components over member numbers.  A group is held as a chain of
+// members (sub_next_, sub_tail_ at its representative) under a union-find
+// representative (sub_parent_), with its head (sub_head_, kNone while not
+// known).  The list of sub-components is never kept: all members are pushed,
+// in member order, onto its front, and absorbed heads dropped, so it runs
+// over the heads in the reverse of member order (is_head_ marks them).
 uint32_t Reducer::find(uint32_t x) {
   uint32_t root = x;
   while (sub_parent_[root] != root) root = sub_parent_[root];
@@ -214,41 +223,156 @@ uint32_t Reducer::find(uint32_t x) {
   return root;
 }
 
+// Merges as the list of groups does: the source's group survives (or the
+// one headed by a module pin) and takes the other's members after its own;
+// the survivor is the representative, so that it is the head at the end.
+uint32_t Reducer::merge_keep(uint32_t a, uint32_t b) {
+  uint32_t keep = find(a), gone = find(b);
+  if (keep == gone) return keep;
+  if (members_[gone]->cls == kPin && members_[keep]->cls != kPin) std::swap(keep, gone);
+  sub_next_[sub_tail_[keep]] = gone;
+  sub_tail_[keep] = sub_tail_[gone];
+  sub_parent_[gone] = keep;
+  return keep;
+}
+
+void Reducer::reset_member(uint32_t i) {
+  sub_parent_[i] = i;
+  sub_next_[i] = kNone;
+  sub_tail_[i] = i;
+  sub_head_[i] = i;
+  is_head_[i] = 0;
+  rejected_[i] = 0;
+}
+
+// Joins the groups along the +1 connections of signal net n, in terminal
+// order, as the whole build does.
+void Reducer::join_along(const Net* n, Instance* h, bool with_eor) {
+  Instance* s = n->source->inst;
+  if (!joins_sub_comp(s->cls, with_eor)) return;
+  const uint32_t sid = static_cast<uint32_t>(s->id);
+  uint32_t current = find(sid);
+  for (Link* t = n->links; t; t = t->next) {
+    Instance* i = t->inst;
+    if (t->weight != 1 || !joins_sub_comp(i->cls, with_eor) || i->comp != h) continue;
+    if (find(static_cast<uint32_t>(i->id)) != current) current = merge_keep(sid, static_cast<uint32_t>(i->id));
+  }
+}
+
 void Reducer::build_sub_comps(Instance* h, bool with_eor) {
   const uint32_t first = static_cast<uint32_t>(h->id), end = comp_end_[first];
-  for (uint32_t i = first; i < end; ++i) {
-    sub_parent_[i] = i;
-    sub_next_[i] = kNone;
-    sub_tail_[i] = i;
-  }
+  for (uint32_t i = first; i < end; ++i) reset_member(i);
   sub_of_ = h;
-  auto merge = [this](uint32_t a, uint32_t b) {
-    uint32_t keep = find(a), gone = find(b);
-    if (keep == gone) return keep;
-    if (members_[gone]->cls == kPin && members_[keep]->cls != kPin) std::swap(keep, gone);
-    sub_next_[sub_tail_[keep]] = gone;
-    sub_tail_[keep] = sub_tail_[gone];
-    sub_parent_[gone] = keep;
-    return keep;
-  };
-  for (Net* n : nets_of(h)) {
-    if (n->type != kNetSignal) continue;
-    Instance* s = n->source->inst;
-    if (!joins_sub_comp(s->cls, with_eor)) continue;
-    const uint32_t sid = static_cast<uint32_t>(s->id);
-    uint32_t current = find(sid);
-    for (Link* t = n->links; t; t = t->next) {
-      Instance* i = t->inst;
-      if (t->weight != 1 || !joins_sub_comp(i->cls, with_eor) || i->comp != h) continue;
-      if (find(static_cast<uint32_t>(i->id)) != current) current = merge(sid, static_cast<uint32_t>(i->id));
+  sub_eor_ = with_eor;
+  unknown_.clear();
+  for (Net* n : nets_of(h))
+    if (n->type == kNetSignal) join_along(n, h, with_eor);
+  for (uint32_t i = first; i < end; ++i) {
+    const uint32_t r = find(i);
+    sub_head_[i] = r;
+    is_head_[i] = r == i;
+  }
+  if (book_) book_->clear_log();
+}
+
+// Rebuilds the groups of the members of the groups whose representatives are
+// in `reps`, as the whole build would: no connection leaves these members,
+// so their groups, and the order in which the whole build merges them, come
+// from their own nets in net-list order.
+void Reducer::rebuild_groups(const std::vector<uint32_t>& reps) {
+  Instance* h = sub_of_;
+  std::vector<uint32_t> members;
+  for (uint32_t r : reps) {
+    if (find(r) != r || in_rebuild_[r]) continue;
+    for (uint32_t m = r; m != kNone; m = sub_next_[m]) {
+      members.push_back(m);
+      in_rebuild_[m] = 1;
     }
   }
+  std::vector<Net*> nets;
+  book_->new_mark();
+  for (uint32_t m : members) {
+    reset_member(m);
+    if (!joins_sub_comp(members_[m]->cls, sub_eor_)) continue;
+    for_each_terminal(members_[m], [&](Link* t) {
+      Net* n = t->net;
+      if (n && n->type == kNetSignal && n->source == t && n->id > 0 && book_->first_sight(n))
+        nets.push_back(n);
+    });
+  }
+  std::sort(nets.begin(), nets.end(), [](const Net* a, const Net* b) { return a->id < b->id; });
+  for (const Net* n : nets) join_along(n, h, sub_eor_);
+  for (uint32_t m : members) {
+    const uint32_t r = find(m);
+    sub_head_[m] = r;
+    is_head_[m] = r == m;
+  }
+  for (uint32_t m : members) in_rebuild_[m] = 0;
+}
+
+// Brings the held groups of component h up to date with the weight changes
+// made since they were last brought up to date (the book's log): a +1
+// connection gained joins two groups at once (their head is then found only
+// when needed), one lost rebuilds its group; and every group with a gate on
+// a changed net is tried again.
+void Reducer::update_sub_comps() {
+  Instance* h = sub_of_;
+  std::vector<uint32_t> rebuild;
+  std::vector<Net*> changed;
+  book_->new_mark();
+  for (const Book::Change& c : book_->log()) {
+    const Link* t = c.t;
+    Net* n = t->net;
+    if (!n) continue;
+    if (n->id > 0 && book_->first_sight(n)) changed.push_back(n);
+    if ((c.old == 1) == (c.now == 1) || n->type != kNetSignal || !n->source) continue;
+    const Instance* s = n->source->inst;
+    const Instance* i = t->inst;
+    if (s->comp != h || i->comp != h || !joins_sub_comp(s->cls, sub_eor_) ||
+        !joins_sub_comp(i->cls, sub_eor_))
+      continue;
+    const uint32_t rs = find(static_cast<uint32_t>(s->id)), ri = find(static_cast<uint32_t>(i->id));
+    if (c.now != 1) {
+      rebuild.push_back(rs);
+      rebuild.push_back(ri);
+    } else {
+      // Joined at once; which head the whole build gives is left open.
+      uint32_t keep = rs, gone = ri;
+      if (keep != gone) {
+        if (sub_size(keep) < sub_size(gone)) std::swap(keep, gone);
+        sub_next_[sub_tail_[keep]] = gone;
+        sub_tail_[keep] = sub_tail_[gone];
+        sub_parent_[gone] = keep;
+        if (sub_head_[gone] != kNone) is_head_[sub_head_[gone]] = 0;
+      }
+      if (sub_head_[keep] != kNone) is_head_[sub_head_[keep]] = 0;
+      sub_head_[keep] = kNone;
+      rejected_[keep] = 0;
+      unknown_.push_back(keep);
+    }
+  }
+  book_->clear_log();
+  for (uint32_t& r : rebuild) r = find(r);
+  if (!rebuild.empty()) rebuild_groups(rebuild);
+  for (const Net* n : changed)
+    for (const Link* u = n->links; u; u = u->next)
+      if (u->inst->comp == h) rejected_[find(static_cast<uint32_t>(u->inst->id))] = 0;
+}
+
+uint32_t Reducer::sub_size(uint32_t r) {
+  // Sizes are not kept; the chain of a group that is being joined at once is
+  // short except for the one large group, so count up to a bound.
+  uint32_t k = 0;
+  for (uint32_t m = r; m != kNone && k < 64; m = sub_next_[m]) ++k;
+  return k;
 }
 
 void Reducer::plus_factor(Instance* h) { build_sub_comps(h, true); }
 void Reducer::plus_factor_eor_enor(Instance* h) { build_sub_comps(h, false); }
 
-Instance* Reducer::sub_head(const Instance* x) { return members_[find(static_cast<uint32_t>(x->id))]; }
+Instance* Reducer::sub_head(const Instance* x) {
+  return members_[sub_head_[find(static_cast<uint32_t>(x->id))]];
+}
 
 void Reducer::rev_sub_comp_tmp(Instance* x) {
   for (uint32_t m = find(static_cast<uint32_t>(x->id)); m != kNone; m = sub_next_[m])
@@ -260,33 +384,56 @@ void Reducer::sub_comp_dual(Instance* x) {
     if (is_gate(members_[m]->cls)) toggle(members_[m]->dual);
 }
 
-namespace {
-
-bool tried_head(int cls, bool with_eor) { return is_gate(cls) && (with_eor || !is_exor(cls)); }
-
-}  // namespace
+// Whether flipping the group of representative r pays, gathered without
+// flipping.
+bool Reducer::group_pays(uint32_t r, bool weight_rule) {
+  nets_.clear();
+  book_->new_mark();
+  for (uint32_t m = r; m != kNone; m = sub_next_[m])
+    if (is_gate(members_[m]->cls))
+      for_each_terminal(members_[m], [&](Link* t) { book_->flip_terminal(t, nets_); });
+  return gathered_pays(weight_rule, true);
+}
 
 // The first sub-component whose flip pays.  Every candidate is undone
-// before the next is tried, so each starts from the counts taken before the
-// walk, and its own touched nets measure it against them exactly.
+// before the next is tried, so whether one pays depends only on the weights
+// of the nets around its gates: a group found not to pay is not tried again
+// while those stay as they were.  The whole recount tries every group.
 Instance* Reducer::first_paying(bool with_eor, bool weight_rule) {
   const uint32_t first = static_cast<uint32_t>(sub_of_->id), end = comp_end_[first];
+  const uint8_t bit = weight_rule ? kRejectedWt : kRejectedInv;
+  // A paying wt-rule move is never refused by the inv rule, so a refusal by
+  // the wt rule holds for both.
+  const uint8_t refused = weight_rule ? kRejectedWt | kRejectedInv : kRejectedInv;
+  if (fast()) {
+    // Groups joined at once: their head (and so their place in the list)
+    // matters only when they pay.
+    std::vector<uint32_t> still;
+    for (uint32_t r : unknown_) {
+      if (find(r) != r || sub_head_[r] != kNone) continue;
+      if (!(rejected_[r] & bit) && group_pays(r, weight_rule)) {
+        rebuild_groups({r});
+      } else {
+        rejected_[r] |= refused;
+        still.push_back(r);
+      }
+    }
+    unknown_.swap(still);
+  }
   for (uint32_t x = end; x-- > first;) {
-    if (sub_parent_[x] != x || !tried_head(members_[x]->cls, with_eor)) continue;
+    if (!is_head_[x] || !tried_head(members_[x]->cls, with_eor)) continue;
     Instance* head = members_[x];
     if (fast()) {
-      nets_.clear();
-      book_->new_mark();
-      for (uint32_t m = x; m != kNone; m = sub_next_[m])
-        if (is_gate(members_[m]->cls))
-          for_each_terminal(members_[m], [&](Link* t) { book_->flip_terminal(t, nets_); });
-      if (gathered_pays(weight_rule, true)) {
+      const uint32_t r = find(x);
+      if (rejected_[r] & bit) continue;
+      if (group_pays(r, weight_rule)) {
         rev_sub_comp_tmp(head);
         return head;
       }
+      rejected_[r] |= refused;
       continue;
     }
-    if (pays(weight_rule, [&] { rev_sub_comp_tmp(head); })) return head;
+    if (whole_pays(d_, weight_rule, [&] { rev_sub_comp_tmp(head); })) return head;
     rev_sub_comp_tmp(head);
   }
   return nullptr;
@@ -300,7 +447,11 @@ Instance* Reducer::rev_sub_comp_wt_eor_enor() { return first_paying(false, true)
 // ---------------------------------------------------------------- global moves
 
 int Reducer::global_move(Instance* h, bool with_eor, bool weight_rule) {
-  build_sub_comps(h, with_eor);
+  if (fast() && sub_of_ == h && sub_eor_ == with_eor) {
+    update_sub_comps();
+  } else {
+    build_sub_comps(h, with_eor);
+  }
   Instance* x = first_paying(with_eor, weight_rule);
   if (!x) return 0;
   note(with_eor ? 'G' : 'X', x);

@@ -142,52 +142,7 @@ namespace {
 // The weight-phase rule: fewer inverters, or as many and fewer weights.
 bool wt_pays(int inv_gain, long wt_gain) { return inv_gain > 0 || (inv_gain == 0 && wt_gain > 0); }
 
-// A flip measured by recounting the whole network; the flip stays made.
-template <class Flip>
-bool whole_pays(const Design& d, bool weight_rule, Flip flip) {
-  const int inv_before = count_inv(d, d.top);
-  const long wt_before = weight_rule ? count_wt(d) : 0;
-  flip();
-  const int gain = inv_before - count_inv(d, d.top);
-  return gain > 0 || (weight_rule && gain == 0 && count_wt(d) < wt_before);
-}
 
-
-}  // namespace
-
-// nets_ holds the counted nets of the top module that the flip can change,
-// each once.  The whole counts change only on these, so their sums before
-// and after the flip differ exactly as the whole counts would.
-bool Reducer::pays(bool weight_rule, const std::function<void()>& flip) {
-  if (!fast()) return whole_pays(d_, weight_rule, flip);
-  // Only an open top module counts its nets (count_inv by state).
-  const bool open = d_.top->state == kStateOpen;
-  auto inv = [&] {
-    int k = 0;
-    if (open)
-      for (const Net* n : nets_) k += book_->inv(n);
-    return k;
-  };
-  auto wt = [&] {
-    long k = 0;
-    for (const Net* n : nets_) k += book_->wt(n);
-    return k;
-  };
-  const int inv_before = inv();
-  const long wt_before = weight_rule ? wt() : 0;
-  flip();
-  const int gain = inv_before - inv();
-  return gain > 0 || (weight_rule && gain == 0 && wt() < wt_before);
-}
-
-namespace {
-
-// Adds the net of t to `nets` when it is a counted net of the top module not
-// yet gathered (new_mark() starts a gathering).
-void gather(Book& b, std::vector<Net*>& nets, const Link* t) {
-  Net* n = t->net;
-  if (n && n->id > 0 && counts_in_whole(n) && b.first_sight(n)) nets.push_back(n);
-}
 
 }  // namespace
 
@@ -246,33 +201,42 @@ bool Reducer::gate_flip_counted(Instance* g, bool weight_rule) {
 
 bool Reducer::bus_flip(Instance* t, bool weight_rule) {
   if (!fast()) return weight_rule ? diff_wt_ts(d_, t) : diff_inv_ts(d_, t);
+  Link* out = first_terminal_of_type(t, kwTristate);
+  if (!out || !out->net || !bus_can_flip(out->net)) return false;  // nothing would change
   nets_.clear();
   book_->new_mark();
-  if (Link* out = first_terminal_of_type(t, kwTristate); out && out->net) {
-    gather(*book_, nets_, out);
-    for (Link* u = out->net->links; u; u = u->next)
-      if (is_ts_buf_output(u))
-        if (Link* in = data_input(u->inst)) gather(*book_, nets_, in);
+  for (Link* u = out->net->links; u; u = u->next) {
+    if (is_ts_buf_output(u)) {
+      if (Link* in = data_input(u->inst)) book_->flip_one(in, nets_);
+    } else {
+      book_->flip_one(u, nets_);
+    }
   }
-  if (pays(weight_rule, [&] { rev_ts_bufs(t, book_); })) return true;
+  if (!gathered_pays(weight_rule, true)) return false;
   rev_ts_bufs(t, book_);
-  return false;
+  return true;
 }
 
+// Measured on its own net, whatever module lists it.
 bool Reducer::output_negation(Instance* g, bool weight_rule) {
   if (!fast()) return weight_rule ? diff_wt_neg(d_, g) : diff_inv_neg(d_, g);
   Link* out = first_terminal_of_type(g, kwOutput);
   if (!out || !out->net || !counts_in_whole(out->net)) return false;
   Net* n = out->net;
-  auto inv = [&] { return n->id > 0 ? book_->inv(n) : count_inv_net(d_, n); };
-  auto wt = [&] { return n->id > 0 ? book_->wt(n) : count_wt_net(d_, n); };
-  const int inv_before = inv();
-  const long wt_before = wt();
+  if (n->id <= 0) {  // not listed by the top module (none, in practice)
+    const bool ok = weight_rule ? diff_wt_neg(d_, g) : diff_inv_neg(d_, g);
+    if (ok) {  // made without the book: redo it through the book
+      negate_net(n, nullptr);
+      negate_net(n, book_);
+    }
+    return ok;
+  }
+  nets_.clear();
+  book_->new_mark();
+  book_->flip_net(n, nets_);
+  if (!gathered_pays(weight_rule, false)) return false;
   negate_net(n, book_);
-  const int inv_gain = inv_before - inv();
-  if (weight_rule ? wt_pays(inv_gain, wt_before - wt()) : inv_gain > 0) return true;
-  negate_net(n, book_);
-  return false;
+  return true;
 }
 
 bool Reducer::conn_comp_flip(Instance* h, bool weight_rule) {

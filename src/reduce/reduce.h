@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <unordered_map>
 #include <vector>
 
@@ -155,6 +154,13 @@ class Reducer {
   };
   NetSpan nets_of(const Instance* h) const;
   void build_sub_comps(Instance* h, bool with_eor);
+  void update_sub_comps();
+  void rebuild_groups(const std::vector<uint32_t>& reps);
+  void join_along(const Net* n, Instance* h, bool with_eor);
+  uint32_t merge_keep(uint32_t a, uint32_t b);
+  void reset_member(uint32_t i);
+  uint32_t sub_size(uint32_t r);
+  bool group_pays(uint32_t r, bool weight_rule);
   uint32_t find(uint32_t x);
   Instance* first_paying(bool with_eor, bool weight_rule);
   int global_move(Instance* h, bool with_eor, bool weight_rule);
@@ -168,9 +174,6 @@ class Reducer {
   bool bus_flip(Instance* t, bool weight_rule);
   bool output_negation(Instance* g, bool weight_rule);
   bool conn_comp_flip(Instance* h, bool weight_rule);
-  // Whether the flip made by `flip` pays, measured on the nets held in
-  // nets_ (whole-count rule) or by recounting; the flip stays made.
-  bool pays(bool weight_rule, const std::function<void()>& flip);
   void absorb_instance(Instance* g);
   void note(char kind, const Instance* x) {
     if (log) log->push_back({kind, x->id});
@@ -188,8 +191,11 @@ class Reducer {
   std::vector<Net*> comp_nets_;
   // Sub-components of one component, over member ids: union-find parent
   // (the head at a root), next member and last member of a group.
-  std::vector<uint32_t> sub_parent_, sub_next_, sub_tail_;
-  const Instance* sub_of_ = nullptr;   // component whose sub-components are held
+  std::vector<uint32_t> sub_parent_, sub_next_, sub_tail_, sub_head_;
+  std::vector<uint8_t> is_head_, rejected_, in_rebuild_;
+  std::vector<uint32_t> unknown_;      // representatives of groups whose head is not known
+  Instance* sub_of_ = nullptr;         // component whose sub-components are held
+  bool sub_eor_ = false;               // ... built with exclusive-or cells
   std::vector<Net*> nets_;             // nets a tentative move touches
 };
 

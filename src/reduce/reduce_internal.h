@@ -78,6 +78,17 @@ inline Link* data_input(const Instance* buf) {
 // Whether the bus can be inverted with all its drivers (rev_ts_bufs).
 bool bus_can_flip(const Net* bus);
 
+// A flip measured by recounting the whole network: whether it pays.  The
+// flip stays made.
+template <class Flip>
+bool whole_pays(const Design& d, bool weight_rule, Flip flip) {
+  const int inv_before = count_inv(d, d.top);
+  const long wt_before = weight_rule ? count_wt(d) : 0;
+  flip();
+  const int gain = inv_before - count_inv(d, d.top);
+  return gain > 0 || (weight_rule && gain == 0 && count_wt(d) < wt_before);
+}
+
 }  // namespace zelk::reduce_detail
 
 namespace zelk {
@@ -109,7 +120,16 @@ class Book {
       k.pending = 1;
       pending_.push_back(n);
     }
+    log_.push_back({t, static_cast<int16_t>(old), t->weight});
   }
+
+  // Every weight change since the last clear_log(), in order.
+  struct Change {
+    const Link* t;
+    int16_t old, now;
+  };
+  const std::vector<Change>& log() const { return log_; }
+  void clear_log() { log_.clear(); }
 
   // count_inv_net and count_wt_net of a net whose driver has rule r and
   // whose counted terminals hold `plus` weights +1 and `minus` weights -1.
@@ -144,22 +164,19 @@ class Book {
   // call flip_terminal for each terminal of each gate; `nets` receives each
   // counted net of the top module once.
   void flip_terminal(const Link* t, std::vector<Net*>& nets) {
-    Net* n = t->net;
-    if (!n || n->id <= 0 || !reduce_detail::counts_in_whole(n)) return;
-    const std::size_t i = static_cast<std::size_t>(n->id);
-    Effect& e = effect_[i];
-    if (seen_[i] != mark_) {
-      seen_[i] = mark_;
-      e = Effect{};
-      nets.push_back(n);
-    }
-    if (t->pin_type == kwInput) {
-      if (!reduce_detail::counted(t)) return;
-      if (t->weight == 1) ++e.plus;
-      else if (t->weight == -1) ++e.minus;
-    } else {
-      e.odd ^= 1;
-    }
+    if (t->pin_type == kwInput) flip_one(t, nets);
+    else if (t->net) flip_net(t->net, nets);
+  }
+  // t's weight alone is negated.
+  void flip_one(const Link* t, std::vector<Net*>& nets) {
+    Effect* e = effect(t->net, nets);
+    if (!e || !reduce_detail::counted(t)) return;
+    if (t->weight == 1) ++e->plus;
+    else if (t->weight == -1) ++e->minus;
+  }
+  // Every weight on n is negated.
+  void flip_net(const Net* n, std::vector<Net*>& nets) {
+    if (Effect* e = effect(n, nets)) e->odd ^= 1;
   }
   // The inverter and weight counts of `nets` now and after the gathered
   // flips.
@@ -219,8 +236,20 @@ class Book {
     int32_t plus = 0, minus = 0;
     uint8_t odd = 0;
   };
+  Effect* effect(const Net* n, std::vector<Net*>& nets) {
+    if (!n || n->id <= 0 || !reduce_detail::counts_in_whole(n)) return nullptr;
+    const std::size_t i = static_cast<std::size_t>(n->id);
+    if (seen_[i] != mark_) {
+      seen_[i] = mark_;
+      effect_[i] = Effect{};
+      nets.push_back(const_cast<Net*>(n));
+    }
+    return &effect_[i];
+  }
+
   std::vector<Tally> tally_;
   std::vector<Effect> effect_;
+  std::vector<Change> log_;
   std::vector<uint32_t> seen_;
   uint32_t mark_ = 0;
   std::vector<Net*> pending_;
