@@ -169,8 +169,6 @@ void Reducer::conn_comp() {
   sub_parent_.assign(members_.size(), 0);
   sub_next_.assign(members_.size(), 0);
   sub_tail_.assign(members_.size(), 0);
-  sub_head_.assign(members_.size(), 0);
-  is_head_.assign(members_.size(), 0);
   rejected_.assign(members_.size(), 0);
   in_rebuild_.assign(members_.size(), 0);
   sub_of_ = nullptr;
@@ -207,11 +205,10 @@ bool tried_head(int cls, bool with_eor) { return is_gate(cls) && (with_eor || !i
 }  // namespace
 
 // Sub-components over member numbers.  A group is held as a chain of
-// members (sub_next_, sub_tail_ at its representative) under a union-find
-// representative (sub_parent_), with its head (sub_head_, kNone while not
-// known).  The list of sub-components is never kept: all members are pushed,
+// members (sub_next_, sub_tail_ at its head) under a union-find parent
+// (sub_parent_) whose root is the head.  The list of sub-components is never kept: all members are pushed,
 // in member order, onto its front, and absorbed heads dropped, so it runs
-// over the heads in the reverse of member order (is_head_ marks them).
+// over the heads in the reverse of member order.
 uint32_t Reducer::find(uint32_t x) {
   uint32_t root = x;
   while (sub_parent_[root] != root) root = sub_parent_[root];
@@ -224,8 +221,7 @@ uint32_t Reducer::find(uint32_t x) {
 }
 
 // Merges as the list of groups does: the source's group survives (or the
-// one headed by a module pin) and takes the other's members after its own;
-// the survivor is the representative, so that it is the head at the end.
+// one headed by a module pin) and takes the other's members after its own.
 uint32_t Reducer::merge_keep(uint32_t a, uint32_t b) {
   uint32_t keep = find(a), gone = find(b);
   if (keep == gone) return keep;
@@ -240,8 +236,6 @@ void Reducer::reset_member(uint32_t i) {
   sub_parent_[i] = i;
   sub_next_[i] = kNone;
   sub_tail_[i] = i;
-  sub_head_[i] = i;
-  is_head_[i] = 0;
   rejected_[i] = 0;
 }
 
@@ -264,14 +258,8 @@ void Reducer::build_sub_comps(Instance* h, bool with_eor) {
   for (uint32_t i = first; i < end; ++i) reset_member(i);
   sub_of_ = h;
   sub_eor_ = with_eor;
-  unknown_.clear();
   for (Net* n : nets_of(h))
     if (n->type == kNetSignal) join_along(n, h, with_eor);
-  for (uint32_t i = first; i < end; ++i) {
-    const uint32_t r = find(i);
-    sub_head_[i] = r;
-    is_head_[i] = r == i;
-  }
   if (book_) book_->clear_log();
 }
 
@@ -302,19 +290,13 @@ void Reducer::rebuild_groups(const std::vector<uint32_t>& reps) {
   }
   std::sort(nets.begin(), nets.end(), [](const Net* a, const Net* b) { return a->id < b->id; });
   for (const Net* n : nets) join_along(n, h, sub_eor_);
-  for (uint32_t m : members) {
-    const uint32_t r = find(m);
-    sub_head_[m] = r;
-    is_head_[m] = r == m;
-  }
   for (uint32_t m : members) in_rebuild_[m] = 0;
 }
 
 // Brings the held groups of component h up to date with the weight changes
-// made since they were last brought up to date (the book's log): a +1
-// connection gained joins two groups at once (their head is then found only
-// when needed), one lost rebuilds its group; and every group with a gate on
-// a changed net is tried again.
+// made since they were last brought up to date (the book's log): the groups
+// at both ends of a +1 connection gained or lost are rebuilt together, and
+// every group with a gate on a changed net is tried again.
 void Reducer::update_sub_comps() {
   Instance* h = sub_of_;
   std::vector<uint32_t> rebuild;
@@ -331,47 +313,21 @@ void Reducer::update_sub_comps() {
     if (s->comp != h || i->comp != h || !joins_sub_comp(s->cls, sub_eor_) ||
         !joins_sub_comp(i->cls, sub_eor_))
       continue;
-    const uint32_t rs = find(static_cast<uint32_t>(s->id)), ri = find(static_cast<uint32_t>(i->id));
-    if (c.now != 1) {
-      rebuild.push_back(rs);
-      rebuild.push_back(ri);
-    } else {
-      // Joined at once; which head the whole build gives is left open.
-      uint32_t keep = rs, gone = ri;
-      if (keep != gone) {
-        if (sub_size(keep) < sub_size(gone)) std::swap(keep, gone);
-        sub_next_[sub_tail_[keep]] = gone;
-        sub_tail_[keep] = sub_tail_[gone];
-        sub_parent_[gone] = keep;
-        if (sub_head_[gone] != kNone) is_head_[sub_head_[gone]] = 0;
-      }
-      if (sub_head_[keep] != kNone) is_head_[sub_head_[keep]] = 0;
-      sub_head_[keep] = kNone;
-      rejected_[keep] = 0;
-      unknown_.push_back(keep);
-    }
+    rebuild.push_back(find(static_cast<uint32_t>(s->id)));
+    rebuild.push_back(find(static_cast<uint32_t>(i->id)));
   }
   book_->clear_log();
-  for (uint32_t& r : rebuild) r = find(r);
   if (!rebuild.empty()) rebuild_groups(rebuild);
   for (const Net* n : changed)
     for (const Link* u = n->links; u; u = u->next)
       if (u->inst->comp == h) rejected_[find(static_cast<uint32_t>(u->inst->id))] = 0;
 }
 
-uint32_t Reducer::sub_size(uint32_t r) {
-  // Sizes are not kept; the chain of a group that is being joined at once is
-  // short except for the one large group, so count up to a bound.
-  uint32_t k = 0;
-  for (uint32_t m = r; m != kNone && k < 64; m = sub_next_[m]) ++k;
-  return k;
-}
-
 void Reducer::plus_factor(Instance* h) { build_sub_comps(h, true); }
 void Reducer::plus_factor_eor_enor(Instance* h) { build_sub_comps(h, false); }
 
 Instance* Reducer::sub_head(const Instance* x) {
-  return members_[sub_head_[find(static_cast<uint32_t>(x->id))]];
+  return members_[find(static_cast<uint32_t>(x->id))];
 }
 
 void Reducer::rev_sub_comp_tmp(Instance* x) {
@@ -405,32 +361,16 @@ Instance* Reducer::first_paying(bool with_eor, bool weight_rule) {
   // A paying wt-rule move is never refused by the inv rule, so a refusal by
   // the wt rule holds for both.
   const uint8_t refused = weight_rule ? kRejectedWt | kRejectedInv : kRejectedInv;
-  if (fast()) {
-    // Groups joined at once: their head (and so their place in the list)
-    // matters only when they pay.
-    std::vector<uint32_t> still;
-    for (uint32_t r : unknown_) {
-      if (find(r) != r || sub_head_[r] != kNone) continue;
-      if (!(rejected_[r] & bit) && group_pays(r, weight_rule)) {
-        rebuild_groups({r});
-      } else {
-        rejected_[r] |= refused;
-        still.push_back(r);
-      }
-    }
-    unknown_.swap(still);
-  }
   for (uint32_t x = end; x-- > first;) {
-    if (!is_head_[x] || !tried_head(members_[x]->cls, with_eor)) continue;
+    if (sub_parent_[x] != x || !tried_head(members_[x]->cls, with_eor)) continue;
     Instance* head = members_[x];
     if (fast()) {
-      const uint32_t r = find(x);
-      if (rejected_[r] & bit) continue;
-      if (group_pays(r, weight_rule)) {
+      if (rejected_[x] & bit) continue;
+      if (group_pays(x, weight_rule)) {
         rev_sub_comp_tmp(head);
         return head;
       }
-      rejected_[r] |= refused;
+      rejected_[x] |= refused;
       continue;
     }
     if (whole_pays(d_, weight_rule, [&] { rev_sub_comp_tmp(head); })) return head;
@@ -447,7 +387,7 @@ Instance* Reducer::rev_sub_comp_wt_eor_enor() { return first_paying(false, true)
 // ---------------------------------------------------------------- global moves
 
 int Reducer::global_move(Instance* h, bool with_eor, bool weight_rule) {
-  if (fast() && sub_of_ == h && sub_eor_ == with_eor) {
+  if (fast() && !fresh_groups && sub_of_ == h && sub_eor_ == with_eor) {
     update_sub_comps();
   } else {
     build_sub_comps(h, with_eor);

@@ -106,6 +106,10 @@ class Reducer {
   void run();
   // Every accepted move in order is appended here when set.
   std::vector<Move>* log = nullptr;
+  // Rebuild the sub-components on every global move and try every group
+  // (measured from the tallies all the same): the plain form of keeping
+  // them up to date, to check that against.
+  bool fresh_groups = false;
 
   // Builds the connected components into d.top->conn_comps, numbers their
   // members and the top module's nets, and records per component its signal
@@ -159,7 +163,6 @@ class Reducer {
   void join_along(const Net* n, Instance* h, bool with_eor);
   uint32_t merge_keep(uint32_t a, uint32_t b);
   void reset_member(uint32_t i);
-  uint32_t sub_size(uint32_t r);
   bool group_pays(uint32_t r, bool weight_rule);
   uint32_t find(uint32_t x);
   Instance* first_paying(bool with_eor, bool weight_rule);
@@ -191,9 +194,8 @@ class Reducer {
   std::vector<Net*> comp_nets_;
   // Sub-components of one component, over member ids: union-find parent
   // (the head at a root), next member and last member of a group.
-  std::vector<uint32_t> sub_parent_, sub_next_, sub_tail_, sub_head_;
-  std::vector<uint8_t> is_head_, rejected_, in_rebuild_;
-  std::vector<uint32_t> unknown_;      // representatives of groups whose head is not known
+  std::vector<uint32_t> sub_parent_, sub_next_, sub_tail_;
+  std::vector<uint8_t> rejected_, in_rebuild_;  // per head: refused by a rule; being rebuilt
   Instance* sub_of_ = nullptr;         // component whose sub-components are held
   bool sub_eor_ = false;               // ... built with exclusive-or cells
   std::vector<Net*> nets_;             // nets a tentative move touches

@@ -4,7 +4,7 @@
 #include <map>
 #include <string>
 
-#include "flat/flat.h"
+#include "reduce/reduce.h"
 #include "support/fixture.h"
 
 namespace zelk {

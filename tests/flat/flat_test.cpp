@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "flat/flat.h"
+#include "reduce/reduce.h"
 #include "loader/loader.h"
 #include "support/fixture.h"
 
