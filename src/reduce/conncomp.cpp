@@ -171,6 +171,10 @@ void Reducer::conn_comp() {
   sub_tail_.assign(members_.size(), 0);
   rejected_.assign(members_.size(), 0);
   in_rebuild_.assign(members_.size(), 0);
+  node_refused_.assign(members_.size(), 0);
+  neg_refused_.assign(members_.size(), 0);
+  if (book_) comp_effect_.assign(static_cast<std::size_t>(book_->nets()) + 1, CompEffect{});
+  work_ = nullptr;
   sub_of_ = nullptr;
 }
 
@@ -183,22 +187,10 @@ Reducer::NetSpan Reducer::nets_of(const Instance* h) const {
 
 // ---------------------------------------------------------------- sub-components
 
-namespace {
-
-// Cells that pass a signal on with a fixed polarity relation.
-bool joins_sub_comp(int cls, bool with_eor) {
-  if (cls == kNinv || cls == kAnd || cls == kNand || cls == kOr || cls == kNor || cls == kAoi ||
-      cls == kOai)
-    return true;
-  return with_eor && is_exor(cls);
-}
-
-}  // namespace
 
 namespace {
 
 constexpr uint32_t kNone = UINT32_MAX;
-constexpr uint8_t kRejectedInv = 1, kRejectedWt = 2;
 
 bool tried_head(int cls, bool with_eor) { return is_gate(cls) && (with_eor || !is_exor(cls)); }
 
@@ -254,13 +246,17 @@ void Reducer::join_along(const Net* n, Instance* h, bool with_eor) {
 }
 
 void Reducer::build_sub_comps(Instance* h, bool with_eor) {
+  if (fast()) {
+    enter(h);
+    take_changes();
+    rebuild_.clear();
+  }
   const uint32_t first = static_cast<uint32_t>(h->id), end = comp_end_[first];
   for (uint32_t i = first; i < end; ++i) reset_member(i);
   sub_of_ = h;
   sub_eor_ = with_eor;
   for (Net* n : nets_of(h))
     if (n->type == kNetSignal) join_along(n, h, with_eor);
-  if (book_) book_->clear_log();
 }
 
 // Rebuilds the groups of the members of the groups whose representatives are
@@ -293,34 +289,14 @@ void Reducer::rebuild_groups(const std::vector<uint32_t>& reps) {
   for (uint32_t m : members) in_rebuild_[m] = 0;
 }
 
-// Brings the held groups of component h up to date with the weight changes
-// made since they were last brought up to date (the book's log): the groups
-// at both ends of a +1 connection gained or lost are rebuilt together, and
+// Brings the held groups up to date with the weight changes made since they
+// were last brought up to date: the groups at both ends of a +1 connection
+// gained or lost are rebuilt together (take_changes() names them), and
 // every group with a gate on a changed net is tried again.
 void Reducer::update_sub_comps() {
-  Instance* h = sub_of_;
-  std::vector<uint32_t> rebuild;
-  std::vector<Net*> changed;
-  book_->new_mark();
-  for (const Book::Change& c : book_->log()) {
-    const Link* t = c.t;
-    Net* n = t->net;
-    if (!n) continue;
-    if (n->id > 0 && book_->first_sight(n)) changed.push_back(n);
-    if ((c.old == 1) == (c.now == 1) || n->type != kNetSignal || !n->source) continue;
-    const Instance* s = n->source->inst;
-    const Instance* i = t->inst;
-    if (s->comp != h || i->comp != h || !joins_sub_comp(s->cls, sub_eor_) ||
-        !joins_sub_comp(i->cls, sub_eor_))
-      continue;
-    rebuild.push_back(find(static_cast<uint32_t>(s->id)));
-    rebuild.push_back(find(static_cast<uint32_t>(i->id)));
-  }
-  book_->clear_log();
-  if (!rebuild.empty()) rebuild_groups(rebuild);
-  for (const Net* n : changed)
-    for (const Link* u = n->links; u; u = u->next)
-      if (u->inst->comp == h) rejected_[find(static_cast<uint32_t>(u->inst->id))] = 0;
+  take_changes();
+  if (!rebuild_.empty()) rebuild_groups(rebuild_);
+  rebuild_.clear();
 }
 
 void Reducer::plus_factor(Instance* h) { build_sub_comps(h, true); }
@@ -357,10 +333,7 @@ bool Reducer::group_pays(uint32_t r, bool weight_rule) {
 // while those stay as they were.  The whole recount tries every group.
 Instance* Reducer::first_paying(bool with_eor, bool weight_rule) {
   const uint32_t first = static_cast<uint32_t>(sub_of_->id), end = comp_end_[first];
-  const uint8_t bit = weight_rule ? kRejectedWt : kRejectedInv;
-  // A paying wt-rule move is never refused by the inv rule, so a refusal by
-  // the wt rule holds for both.
-  const uint8_t refused = weight_rule ? kRejectedWt | kRejectedInv : kRejectedInv;
+  const uint8_t bit = refused_bit(weight_rule), refused = refused_marks(weight_rule);
   for (uint32_t x = end; x-- > first;) {
     if (sub_parent_[x] != x || !tried_head(members_[x]->cls, with_eor)) continue;
     Instance* head = members_[x];

@@ -97,20 +97,32 @@ bool flips_alone(int cls) { return is_gate(cls) && !is_exor(cls); }
 int Reducer::red_inv_node(Instance* h) { return node(h, false); }
 int Reducer::red_wt_node(Instance* h) { return node(h, true); }
 
+// A gate whose nets are as they were when it was last refused is refused
+// again; the walk passes over it.
 int Reducer::node(Instance* h, bool weight_rule) {
+  if (fast()) {
+    enter(h);
+    take_changes();
+  }
+  const uint8_t bit = refused_bit(weight_rule), refused = refused_marks(weight_rule);
   int changed = 0;
   for (Instance* g = h; g; g = g->comp_member) {
     if (flips_alone(g->cls)) {
+      if (fast() && (node_refused_[static_cast<std::size_t>(g->id)] & bit)) continue;
       if (gate_flip(g, weight_rule)) {
         note('N', g);
         toggle(g->dual);
         if (absorb_after_moves()) absorb_instance(g);
+        if (fast()) take_changes();
         changed = 1;
+      } else if (fast() && measured_by_book_) {
+        node_refused_[static_cast<std::size_t>(g->id)] |= refused;
       }
     } else if (g->cls == kTsBuf) {
       if (bus_flip(g, weight_rule)) {
         note('T', g);
         if (absorb_after_moves()) absorb_instance(g);
+        if (fast()) take_changes();
         changed = 1;
       }
     }
@@ -122,12 +134,22 @@ int Reducer::red_inv_neg(Instance* h) { return neg(h, false); }
 int Reducer::red_wt_neg(Instance* h) { return neg(h, true); }
 
 int Reducer::neg(Instance* h, bool weight_rule) {
+  if (fast()) {
+    enter(h);
+    take_changes();
+  }
+  const uint8_t bit = refused_bit(weight_rule), refused = refused_marks(weight_rule);
   int changed = 0;
   for (Instance* g = h; g; g = g->comp_member) {
-    if (is_and_or(g->cls) && output_negation(g, weight_rule)) {
+    if (!is_and_or(g->cls)) continue;
+    if (fast() && (neg_refused_[static_cast<std::size_t>(g->id)] & bit)) continue;
+    if (output_negation(g, weight_rule)) {
       note('O', g);
       toggle(g->negate);
+      if (fast()) take_changes();
       changed = 1;
+    } else if (fast() && measured_by_book_) {
+      neg_refused_[static_cast<std::size_t>(g->id)] |= refused;
     }
   }
   return changed;
@@ -163,6 +185,7 @@ bool Reducer::gate_flip(Instance* g, bool weight_rule) {
   for_each_terminal(g, [&](Link* t) {
     if (t->net && counts_in_whole(t->net) && t->net->id <= 0) unnumbered = true;
   });
+  measured_by_book_ = !unnumbered;
   if (unnumbered) return gate_flip_counted(g, weight_rule);
   nets_.clear();
   book_->new_mark();
@@ -221,8 +244,10 @@ bool Reducer::bus_flip(Instance* t, bool weight_rule) {
 bool Reducer::output_negation(Instance* g, bool weight_rule) {
   if (!fast()) return weight_rule ? diff_wt_neg(d_, g) : diff_inv_neg(d_, g);
   Link* out = first_terminal_of_type(g, kwOutput);
+  measured_by_book_ = true;  // nothing to measure: refused while the net stays
   if (!out || !out->net || !counts_in_whole(out->net)) return false;
   Net* n = out->net;
+  measured_by_book_ = n->id > 0;
   if (n->id <= 0) {  // not listed by the top module (none, in practice)
     const bool ok = weight_rule ? diff_wt_neg(d_, g) : diff_inv_neg(d_, g);
     if (ok) {  // made without the book: redo it through the book
@@ -239,15 +264,107 @@ bool Reducer::output_negation(Instance* g, bool weight_rule) {
   return true;
 }
 
+// The effect of flipping the whole component is kept per net as the weights
+// change, so the trial reads two sums.
 bool Reducer::conn_comp_flip(Instance* h, bool weight_rule) {
   if (!fast()) return weight_rule ? diff_wt_conn_comp(d_, h) : diff_inv_conn_comp(d_, h);
-  nets_.clear();
-  book_->new_mark();
-  for (const Instance* m = h; m; m = m->comp_member)
-    if (is_gate(m->cls)) for_each_terminal(m, [&](Link* t) { book_->flip_terminal(t, nets_); });
-  if (!gathered_pays(weight_rule, true)) return false;
+  enter(h);
+  take_changes();
+  const long gain = d_.top->state == kStateOpen ? comp_gain_inv_ : 0;
+  if (!(gain > 0 || (weight_rule && gain == 0 && comp_gain_wt_ > 0))) return false;
   rev_instance_all(h, book_);
   return true;
+}
+
+// ---------------------------------------------------------------- change bookkeeping
+
+void Reducer::comp_effect_add(const Net* n, int sign) {
+  CompEffect& e = comp_effect_[static_cast<std::size_t>(n->id)];
+  if (sign < 0) {
+    comp_gain_inv_ -= e.gain_inv;
+    comp_gain_wt_ -= e.gain_wt;
+    return;
+  }
+  Book::Sums s;
+  book_->add_flip(s, n, e.plus, e.minus, e.odd);
+  e.gain_inv = static_cast<int16_t>(s.inv_before - s.inv_after);
+  e.gain_wt = static_cast<int32_t>(s.wt_before - s.wt_after);
+  comp_gain_inv_ += e.gain_inv;
+  comp_gain_wt_ += e.gain_wt;
+}
+
+void Reducer::enter(Instance* h) {
+  if (work_ == h) return;
+  work_ = h;
+  sub_of_ = nullptr;
+  book_->clear_log();
+  rebuild_.clear();
+  for (Net* n : comp_touched_) comp_effect_[static_cast<std::size_t>(n->id)] = CompEffect{};
+  comp_touched_.clear();
+  comp_gain_inv_ = comp_gain_wt_ = 0;
+  for (const Instance* m = h; m; m = m->comp_member) {
+    node_refused_[static_cast<std::size_t>(m->id)] = 0;
+    neg_refused_[static_cast<std::size_t>(m->id)] = 0;
+    if (!is_gate(m->cls)) continue;
+    for_each_terminal(m, [&](Link* t) {
+      Net* n = t->net;
+      if (!n || n->id <= 0 || !counts_in_whole(n)) return;
+      CompEffect& e = comp_effect_[static_cast<std::size_t>(n->id)];
+      if (!e.touched) {
+        e.touched = 1;
+        comp_touched_.push_back(n);
+      }
+      if (t->pin_type != kwInput) {
+        e.odd ^= 1;
+      } else if (counted(t)) {
+        if (t->weight == 1) ++e.plus;
+        else if (t->weight == -1) ++e.minus;
+      }
+    });
+  }
+  for (const Net* n : comp_touched_) comp_effect_add(n, 1);
+}
+
+void Reducer::take_changes() {
+  Instance* h = work_;
+  const bool groups = sub_of_ == h && h;
+  changed_.clear();
+  book_->new_mark();
+  for (const Book::Change& c : book_->log()) {
+    const Link* t = c.t;
+    Net* n = t->net;
+    if (!n || n->id <= 0) continue;
+    if (book_->first_sight(n)) {
+      changed_.push_back(n);
+      if (comp_effect_[static_cast<std::size_t>(n->id)].touched) comp_effect_add(n, -1);
+    }
+    const Instance* i = t->inst;
+    if (i->comp != h) continue;
+    if (is_gate(i->cls) && t->pin_type == kwInput && counted(t) && counts_in_whole(n)) {
+      CompEffect& e = comp_effect_[static_cast<std::size_t>(n->id)];
+      if (c.old == 1) --e.plus;
+      else if (c.old == -1) --e.minus;
+      if (c.now == 1) ++e.plus;
+      else if (c.now == -1) ++e.minus;
+    }
+    if (!groups || (c.old == 1) == (c.now == 1) || n->type != kNetSignal || !n->source) continue;
+    const Instance* s = n->source->inst;
+    if (s->comp != h || !joins_sub_comp(s->cls, sub_eor_) || !joins_sub_comp(i->cls, sub_eor_))
+      continue;
+    rebuild_.push_back(find(static_cast<uint32_t>(s->id)));
+    rebuild_.push_back(find(static_cast<uint32_t>(i->id)));
+  }
+  book_->clear_log();
+  for (const Net* n : changed_) {
+    if (comp_effect_[static_cast<std::size_t>(n->id)].touched) comp_effect_add(n, 1);
+    for (const Link* u = n->links; u; u = u->next) {
+      if (u->inst->comp != h) continue;
+      const std::size_t id = static_cast<std::size_t>(u->inst->id);
+      node_refused_[id] = 0;
+      neg_refused_[id] = 0;
+      if (groups) rejected_[find(static_cast<uint32_t>(id))] = 0;
+    }
+  }
 }
 
 // ---------------------------------------------------------------- literal diffs

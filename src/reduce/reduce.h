@@ -178,6 +178,13 @@ class Reducer {
   bool output_negation(Instance* g, bool weight_rule);
   bool conn_comp_flip(Instance* h, bool weight_rule);
   void absorb_instance(Instance* g);
+  // Fast measure: takes up component h (once) and the weight changes made
+  // since last taken, which set the per-net effects of flipping the whole
+  // component, and mark the gates and groups around changed nets to be tried
+  // again and the groups whose +1 connections changed to be rebuilt.
+  void enter(Instance* h);
+  void take_changes();
+  void comp_effect_add(const Net* n, int sign);
   void note(char kind, const Instance* x) {
     if (log) log->push_back({kind, x->id});
   }
@@ -199,6 +206,23 @@ class Reducer {
   Instance* sub_of_ = nullptr;         // component whose sub-components are held
   bool sub_eor_ = false;               // ... built with exclusive-or cells
   std::vector<Net*> nets_;             // nets a tentative move touches
+  bool measured_by_book_ = false;      // the last gate trial was measured from the tallies
+  Instance* work_ = nullptr;           // component taken up by enter()
+  std::vector<uint8_t> node_refused_, neg_refused_;  // per member: refused by a rule
+  std::vector<uint32_t> rebuild_;      // heads of groups to rebuild
+  std::vector<Net*> changed_;
+  // Per net, the effect of flipping every gate of the component taken up:
+  // its counted input terminals of weight +1 and -1, whether the whole net
+  // is negated an odd number of times, and what that flip would gain.
+  struct CompEffect {
+    int32_t plus = 0, minus = 0;
+    int32_t gain_wt = 0;
+    int16_t gain_inv = 0;
+    uint8_t odd = 0, touched = 0;
+  };
+  std::vector<CompEffect> comp_effect_;
+  std::vector<Net*> comp_touched_;
+  long comp_gain_inv_ = 0, comp_gain_wt_ = 0;
 };
 
 }  // namespace zelk

@@ -15,9 +15,25 @@ inline bool is_gate(int cls) { return cls >= kAnd && cls <= kOai; }
 inline bool is_and_or(int cls) { return cls >= kAnd && cls <= kNor; }
 inline bool is_exor(int cls) { return cls == kEor || cls == kEnor; }
 inline bool is_exor(const Link* t) { return is_exor(t->inst->cls); }
+// Cells that pass a signal on with a fixed polarity relation.
+inline bool joins_sub_comp(int cls, bool with_eor) {
+  if (cls == kNinv || cls == kAnd || cls == kNand || cls == kOr || cls == kNor || cls == kAoi ||
+      cls == kOai)
+    return true;
+  return with_eor && is_exor(cls);
+}
+
 inline bool is_register(int cls) { return cls >= kReg1 && cls <= kSregSet; }
 
 inline void toggle(int16_t& flag) { flag = flag ? 0 : 1; }
+
+// Marks of trials found not to pay, per rule.  A move that the weight rule
+// refuses, the inverter rule refuses too.
+constexpr uint8_t kRefusedInv = 1, kRefusedWt = 2;
+inline uint8_t refused_bit(bool weight_rule) { return weight_rule ? kRefusedWt : kRefusedInv; }
+inline uint8_t refused_marks(bool weight_rule) {
+  return weight_rule ? kRefusedWt | kRefusedInv : kRefusedInv;
+}
 
 // Exclusive-or inputs take either polarity by swapping eor and enor, so
 // their terminals never cost.
@@ -187,24 +203,32 @@ class Book {
   Sums sums(const std::vector<Net*>& nets) const {
     Sums s;
     for (const Net* n : nets) {
-      const std::size_t i = static_cast<std::size_t>(n->id);
-      const Tally& k = tally_[i];
-      const Effect& e = effect_[i];
-      long plus, minus;
-      if (e.odd) {  // every weight but those of the one-by-one inputs
-        plus = e.plus + (k.minus - e.minus);
-        minus = e.minus + (k.plus - e.plus);
-      } else {
-        plus = k.plus - e.plus + e.minus;
-        minus = k.minus - e.minus + e.plus;
-      }
-      s.inv_before += inv_of(k.rule, k.plus, k.minus);
-      s.inv_after += inv_of(k.rule, plus, minus);
-      s.wt_before += wt_of(k.rule, k.plus, k.minus);
-      s.wt_after += wt_of(k.rule, plus, minus);
+      const Effect& e = effect_[static_cast<std::size_t>(n->id)];
+      add_flip(s, n, e.plus, e.minus, e.odd);
     }
     return s;
   }
+  // Adds to s the counts of net n now and after flips that negate the whole
+  // net when `odd`, and one by one its counted terminals of which `plus`
+  // have weight +1 and `minus` weight -1.
+  void add_flip(Sums& s, const Net* n, long plus_flipped, long minus_flipped, bool odd) const {
+    const Tally& k = tally_[static_cast<std::size_t>(n->id)];
+    long plus, minus;
+    if (odd) {  // every weight but those negated one by one
+      plus = plus_flipped + (k.minus - minus_flipped);
+      minus = minus_flipped + (k.plus - plus_flipped);
+    } else {
+      plus = k.plus - plus_flipped + minus_flipped;
+      minus = k.minus - minus_flipped + plus_flipped;
+    }
+    s.inv_before += inv_of(k.rule, k.plus, k.minus);
+    s.inv_after += inv_of(k.rule, plus, minus);
+    s.wt_before += wt_of(k.rule, k.plus, k.minus);
+    s.wt_after += wt_of(k.rule, plus, minus);
+  }
+
+  // Number of numbered nets.
+  int32_t nets() const { return static_cast<int32_t>(tally_.size()) - 1; }
 
   // Marks for gathering each net once: true the first time n is seen since
   // the last new_mark().
