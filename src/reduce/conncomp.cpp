@@ -166,16 +166,12 @@ void Reducer::conn_comp() {
   std::vector<uint32_t> fill(net_first_.begin(), net_first_.end() - 1);
   for (Net* n = top->nets; n; n = n->next)
     if (const Instance* h = driven_from(n)) comp_nets_[fill[head_index_.at(h)]++] = n;
-  sub_parent_.assign(members_.size(), 0);
-  sub_next_.assign(members_.size(), 0);
-  sub_tail_.assign(members_.size(), 0);
-  rejected_.assign(members_.size(), 0);
+  for (Groups& g : groups_) g.of = nullptr;
   in_rebuild_.assign(members_.size(), 0);
   node_refused_.assign(members_.size(), 0);
   neg_refused_.assign(members_.size(), 0);
-  if (book_) comp_effect_.assign(static_cast<std::size_t>(book_->nets()) + 1, CompEffect{});
+  if (book_) comp_sum_.reset(static_cast<std::size_t>(book_->nets()));
   work_ = nullptr;
-  sub_of_ = nullptr;
 }
 
 Reducer::NetSpan Reducer::nets_of(const Instance* h) const {
@@ -187,26 +183,21 @@ Reducer::NetSpan Reducer::nets_of(const Instance* h) const {
 
 // ---------------------------------------------------------------- sub-components
 
-
 namespace {
-
-constexpr uint32_t kNone = UINT32_MAX;
 
 bool tried_head(int cls, bool with_eor) { return is_gate(cls) && (with_eor || !is_exor(cls)); }
 
+// Groups of at least this many members have their flip gain kept per net.
+constexpr uint32_t kBig = 256;
+
 }  // namespace
 
-// Sub-components over member numbers.  A group is held as a chain of
-// members (sub_next_, sub_tail_ at its head) under a union-find parent
-// (sub_parent_) whose root is the head.  The list of sub-components is never kept: all members are pushed,
-// in member order, onto its front, and absorbed heads dropped, so it runs
-// over the heads in the reverse of member order.
-uint32_t Reducer::find(uint32_t x) {
+uint32_t Reducer::find(Groups& g, uint32_t x) {
   uint32_t root = x;
-  while (sub_parent_[root] != root) root = sub_parent_[root];
+  while (g.parent[root] != root) root = g.parent[root];
   while (x != root) {
-    uint32_t up = sub_parent_[x];
-    sub_parent_[x] = root;
+    uint32_t up = g.parent[x];
+    g.parent[x] = root;
     x = up;
   }
   return root;
@@ -214,70 +205,123 @@ uint32_t Reducer::find(uint32_t x) {
 
 // Merges as the list of groups does: the source's group survives (or the
 // one headed by a module pin) and takes the other's members after its own.
-uint32_t Reducer::merge_keep(uint32_t a, uint32_t b) {
-  uint32_t keep = find(a), gone = find(b);
+// The list of groups is never kept: all members are pushed, in member order,
+// onto its front, and absorbed heads dropped, so it runs over the heads in
+// the reverse of member order.
+uint32_t Reducer::merge_keep(Groups& g, uint32_t a, uint32_t b) {
+  uint32_t keep = find(g, a), gone = find(g, b);
   if (keep == gone) return keep;
   if (members_[gone]->cls == kPin && members_[keep]->cls != kPin) std::swap(keep, gone);
-  sub_next_[sub_tail_[keep]] = gone;
-  sub_tail_[keep] = sub_tail_[gone];
-  sub_parent_[gone] = keep;
+  g.next[g.tail[keep]] = gone;
+  g.tail[keep] = g.tail[gone];
+  g.parent[gone] = keep;
+  g.size[keep] += g.size[gone];
   return keep;
-}
-
-void Reducer::reset_member(uint32_t i) {
-  sub_parent_[i] = i;
-  sub_next_[i] = kNone;
-  sub_tail_[i] = i;
-  rejected_[i] = 0;
 }
 
 // Joins the groups along the +1 connections of signal net n, in terminal
 // order, as the whole build does.
-void Reducer::join_along(const Net* n, Instance* h, bool with_eor) {
+void Reducer::join_along(Groups& g, const Net* n) {
   Instance* s = n->source->inst;
-  if (!joins_sub_comp(s->cls, with_eor)) return;
+  if (!joins_sub_comp(s->cls, g.with_eor)) return;
   const uint32_t sid = static_cast<uint32_t>(s->id);
-  uint32_t current = find(sid);
+  uint32_t current = find(g, sid);
   for (Link* t = n->links; t; t = t->next) {
     Instance* i = t->inst;
-    if (t->weight != 1 || !joins_sub_comp(i->cls, with_eor) || i->comp != h) continue;
-    if (find(static_cast<uint32_t>(i->id)) != current) current = merge_keep(sid, static_cast<uint32_t>(i->id));
+    if (t->weight != 1 || !joins_sub_comp(i->cls, g.with_eor) || i->comp != g.of) continue;
+    if (find(g, static_cast<uint32_t>(i->id)) != current)
+      current = merge_keep(g, sid, static_cast<uint32_t>(i->id));
   }
 }
+
+namespace {
+
+void reset_member(uint32_t i, std::vector<uint32_t>& parent, std::vector<uint32_t>& next,
+                  std::vector<uint32_t>& tail, std::vector<uint32_t>& head,
+                  std::vector<uint32_t>& size) {
+  parent[i] = i;
+  next[i] = UINT32_MAX;
+  tail[i] = i;
+  head[i] = i;
+  size[i] = 1;
+}
+
+}  // namespace
 
 void Reducer::build_sub_comps(Instance* h, bool with_eor) {
   if (fast()) {
     enter(h);
     take_changes();
-    rebuild_.clear();
+  }
+  Groups& g = groups(with_eor);
+  const std::size_t n = members_.size();
+  if (g.parent.size() != n) {
+    for (auto* v : {&g.parent, &g.next, &g.tail, &g.head, &g.size}) v->assign(n, 0);
+    for (auto* v : {&g.is_head, &g.rejected, &g.in_big}) v->assign(n, 0);
   }
   const uint32_t first = static_cast<uint32_t>(h->id), end = comp_end_[first];
-  for (uint32_t i = first; i < end; ++i) reset_member(i);
-  sub_of_ = h;
-  sub_eor_ = with_eor;
-  for (Net* n : nets_of(h))
-    if (n->type == kNetSignal) join_along(n, h, with_eor);
+  for (uint32_t i = first; i < end; ++i) {
+    reset_member(i, g.parent, g.next, g.tail, g.head, g.size);
+    g.rejected[i] = 0;
+    g.in_big[i] = 0;
+  }
+  g.of = h;
+  g.with_eor = with_eor;
+  last_groups_ = &g;
+  g.joins.clear();
+  g.rebuild.clear();
+  g.unknown.clear();
+  g.big = kNoHead;
+  for (Net* net : nets_of(h))
+    if (net->type == kNetSignal) join_along(g, net);
+  for (uint32_t i = first; i < end; ++i) g.is_head[i] = g.parent[i] == i;
+  if (fast()) keep_big(g);
 }
 
-// Rebuilds the groups of the members of the groups whose representatives are
-// in `reps`, as the whole build would: no connection leaves these members,
-// so their groups, and the order in which the whole build merges them, come
-// from their own nets in net-list order.
-void Reducer::rebuild_groups(const std::vector<uint32_t>& reps) {
-  Instance* h = sub_of_;
+// Keeps the flip gain of the largest group per net, when it is large.
+void Reducer::keep_big(Groups& g) {
+  if (g.big != kNoHead && find(g, g.big) == g.big && g.in_big[g.big]) return;
+  if (g.big != kNoHead)
+    for (uint32_t m = g.big; m != kNoHead; m = g.next[m]) g.in_big[m] = 0;
+  g.big = kNoHead;
+  const uint32_t first = static_cast<uint32_t>(g.of->id), end = comp_end_[first];
+  uint32_t best = kNoHead;
+  for (uint32_t i = first; i < end; ++i)
+    if (g.parent[i] == i && g.size[i] >= kBig && (best == kNoHead || g.size[i] > g.size[best]))
+      best = i;
+  if (best == kNoHead) return;
+  g.big = best;
+  g.big_sum.reset(static_cast<std::size_t>(book_->nets()));
+  for (uint32_t m = best; m != kNoHead; m = g.next[m]) {
+    g.in_big[m] = 1;
+    if (is_gate(members_[m]->cls)) g.big_sum.gate(members_[m], *book_, 1);
+  }
+}
+
+// Rebuilds the groups of the given roots as the whole build would: no +1
+// connection leaves their members, so their groups, and the order in which
+// the whole build merges them, come from their own nets in net-list order.
+void Reducer::rebuild_groups(Groups& g, const std::vector<uint32_t>& roots) {
   std::vector<uint32_t> members;
-  for (uint32_t r : reps) {
-    if (find(r) != r || in_rebuild_[r]) continue;
-    for (uint32_t m = r; m != kNone; m = sub_next_[m]) {
+  bool big_gone = false;
+  for (uint32_t r : roots) {
+    r = find(g, r);
+    if (in_rebuild_[r]) continue;
+    if (r == g.big) big_gone = true;
+    for (uint32_t m = r; m != kNoHead; m = g.next[m]) {
       members.push_back(m);
       in_rebuild_[m] = 1;
     }
   }
+  if (big_gone)
+    for (uint32_t m = g.big; m != kNoHead; m = g.next[m]) g.in_big[m] = 0;
   std::vector<Net*> nets;
   book_->new_mark();
   for (uint32_t m : members) {
-    reset_member(m);
-    if (!joins_sub_comp(members_[m]->cls, sub_eor_)) continue;
+    reset_member(m, g.parent, g.next, g.tail, g.head, g.size);
+    g.is_head[m] = 0;
+    g.rejected[m] = 0;
+    if (!joins_sub_comp(members_[m]->cls, g.with_eor)) continue;
     for_each_terminal(members_[m], [&](Link* t) {
       Net* n = t->net;
       if (n && n->type == kNetSignal && n->source == t && n->id > 0 && book_->first_sight(n))
@@ -285,45 +329,95 @@ void Reducer::rebuild_groups(const std::vector<uint32_t>& reps) {
     });
   }
   std::sort(nets.begin(), nets.end(), [](const Net* a, const Net* b) { return a->id < b->id; });
-  for (const Net* n : nets) join_along(n, h, sub_eor_);
-  for (uint32_t m : members) in_rebuild_[m] = 0;
+  for (const Net* n : nets) join_along(g, n);
+  for (uint32_t m : members) {
+    g.is_head[m] = g.parent[m] == m;
+    in_rebuild_[m] = 0;
+  }
+  if (big_gone) {
+    g.big = kNoHead;
+    keep_big(g);
+  }
 }
 
-// Brings the held groups up to date with the weight changes made since they
-// were last brought up to date: the groups at both ends of a +1 connection
-// gained or lost are rebuilt together (take_changes() names them), and
-// every group with a gate on a changed net is tried again.
-void Reducer::update_sub_comps() {
+// Brings the held groups up to date with the weight changes made since:
+// a +1 connection gained joins two groups at once (their head left open), one
+// lost rebuilds the groups at its ends.
+void Reducer::update_sub_comps(Groups& g) {
   take_changes();
-  if (!rebuild_.empty()) rebuild_groups(rebuild_);
-  rebuild_.clear();
+  for (std::size_t k = 0; k + 1 < g.joins.size(); k += 2) {
+    uint32_t keep = find(g, g.joins[k]), gone = find(g, g.joins[k + 1]);
+    if (keep != gone) {
+      if (g.size[keep] < g.size[gone]) std::swap(keep, gone);
+      if (gone == g.big) {  // the kept gain goes with the root
+        g.big = keep;
+        for (uint32_t m = keep; m != kNoHead; m = g.next[m]) {
+          g.in_big[m] = 1;
+          if (is_gate(members_[m]->cls)) g.big_sum.gate(members_[m], *book_, 1);
+        }
+      } else if (keep == g.big) {
+        for (uint32_t m = gone; m != kNoHead; m = g.next[m]) {
+          g.in_big[m] = 1;
+          if (is_gate(members_[m]->cls)) g.big_sum.gate(members_[m], *book_, 1);
+        }
+      }
+      g.next[g.tail[keep]] = gone;
+      g.tail[keep] = g.tail[gone];
+      g.parent[gone] = keep;
+      g.size[keep] += g.size[gone];
+      if (g.head[gone] != kNoHead) g.is_head[g.head[gone]] = 0;
+    }
+    // A connection inside a group can change its head as well.
+    if (g.head[keep] != kNoHead) g.is_head[g.head[keep]] = 0;
+    if (g.head[keep] != kNoHead) g.unknown.push_back(keep);
+    g.head[keep] = kNoHead;
+    g.rejected[keep] = 0;
+  }
+  g.joins.clear();
+  if (!g.rebuild.empty()) rebuild_groups(g, g.rebuild);
+  g.rebuild.clear();
 }
 
 void Reducer::plus_factor(Instance* h) { build_sub_comps(h, true); }
 void Reducer::plus_factor_eor_enor(Instance* h) { build_sub_comps(h, false); }
 
 Instance* Reducer::sub_head(const Instance* x) {
-  return members_[find(static_cast<uint32_t>(x->id))];
+  Groups& g = *last_groups_;
+  return members_[g.head[find(g, static_cast<uint32_t>(x->id))]];
 }
 
+namespace {
+
+template <class F>
+void for_each_gate(const std::vector<uint32_t>& next, const std::vector<Instance*>& members,
+                   uint32_t root, F f) {
+  for (uint32_t m = root; m != UINT32_MAX; m = next[m])
+    if (is_gate(members[m]->cls)) f(members[m]);
+}
+
+}  // namespace
+
 void Reducer::rev_sub_comp_tmp(Instance* x) {
-  for (uint32_t m = find(static_cast<uint32_t>(x->id)); m != kNone; m = sub_next_[m])
-    if (is_gate(members_[m]->cls)) rev_instance(members_[m], book_);
+  Groups& g = *last_groups_;
+  for_each_gate(g.next, members_, find(g, static_cast<uint32_t>(x->id)),
+                [this](Instance* m) { rev_instance(m, book_); });
 }
 
 void Reducer::sub_comp_dual(Instance* x) {
-  for (uint32_t m = find(static_cast<uint32_t>(x->id)); m != kNone; m = sub_next_[m])
-    if (is_gate(members_[m]->cls)) toggle(members_[m]->dual);
+  Groups& g = *last_groups_;
+  for_each_gate(g.next, members_, find(g, static_cast<uint32_t>(x->id)),
+                [](Instance* m) { toggle(m->dual); });
 }
 
-// Whether flipping the group of representative r pays, gathered without
-// flipping.
-bool Reducer::group_pays(uint32_t r, bool weight_rule) {
+// Whether flipping the group of root r pays, gathered without flipping (or
+// read from the kept gain).
+bool Reducer::group_pays(Groups& g, uint32_t r, bool weight_rule) {
+  if (r == g.big) return g.big_sum.pays(weight_rule, open());
   nets_.clear();
   book_->new_mark();
-  for (uint32_t m = r; m != kNone; m = sub_next_[m])
-    if (is_gate(members_[m]->cls))
-      for_each_terminal(members_[m], [&](Link* t) { book_->flip_terminal(t, nets_); });
+  for_each_gate(g.next, members_, r, [this](Instance* m) {
+    for_each_terminal(m, [this](Link* t) { book_->flip_terminal(t, nets_); });
+  });
   return gathered_pays(weight_rule, true);
 }
 
@@ -332,18 +426,36 @@ bool Reducer::group_pays(uint32_t r, bool weight_rule) {
 // of the nets around its gates: a group found not to pay is not tried again
 // while those stay as they were.  The whole recount tries every group.
 Instance* Reducer::first_paying(bool with_eor, bool weight_rule) {
-  const uint32_t first = static_cast<uint32_t>(sub_of_->id), end = comp_end_[first];
+  Groups& g = groups(with_eor);
+  last_groups_ = &g;
+  const uint32_t first = static_cast<uint32_t>(g.of->id), end = comp_end_[first];
   const uint8_t bit = refused_bit(weight_rule), refused = refused_marks(weight_rule);
+  if (fast()) {
+    // A group whose head is open matters only if it pays: then it is
+    // rebuilt, which finds its head.
+    std::vector<uint32_t> still;
+    for (uint32_t r : g.unknown) {
+      if (find(g, r) != r || g.head[r] != kNoHead) continue;
+      if (!(g.rejected[r] & bit) && group_pays(g, r, weight_rule)) {
+        rebuild_groups(g, {r});
+      } else {
+        g.rejected[r] |= refused;
+        still.push_back(r);
+      }
+    }
+    g.unknown.swap(still);
+  }
   for (uint32_t x = end; x-- > first;) {
-    if (sub_parent_[x] != x || !tried_head(members_[x]->cls, with_eor)) continue;
+    if (!g.is_head[x] || !tried_head(members_[x]->cls, with_eor)) continue;
     Instance* head = members_[x];
     if (fast()) {
-      if (rejected_[x] & bit) continue;
-      if (group_pays(x, weight_rule)) {
+      const uint32_t r = find(g, x);
+      if (g.rejected[r] & bit) continue;
+      if (group_pays(g, r, weight_rule)) {
         rev_sub_comp_tmp(head);
         return head;
       }
-      rejected_[x] |= refused;
+      g.rejected[r] |= refused;
       continue;
     }
     if (whole_pays(d_, weight_rule, [&] { rev_sub_comp_tmp(head); })) return head;
@@ -360,8 +472,9 @@ Instance* Reducer::rev_sub_comp_wt_eor_enor() { return first_paying(false, true)
 // ---------------------------------------------------------------- global moves
 
 int Reducer::global_move(Instance* h, bool with_eor, bool weight_rule) {
-  if (fast() && !fresh_groups && sub_of_ == h && sub_eor_ == with_eor) {
-    update_sub_comps();
+  Groups& g = groups(with_eor);
+  if (fast() && !fresh_groups && g.of == h) {
+    update_sub_comps(g);
   } else {
     build_sub_comps(h, with_eor);
   }

@@ -264,70 +264,34 @@ bool Reducer::output_negation(Instance* g, bool weight_rule) {
   return true;
 }
 
-// The effect of flipping the whole component is kept per net as the weights
+// The gain of flipping the whole component is kept per net as the weights
 // change, so the trial reads two sums.
 bool Reducer::conn_comp_flip(Instance* h, bool weight_rule) {
   if (!fast()) return weight_rule ? diff_wt_conn_comp(d_, h) : diff_inv_conn_comp(d_, h);
   enter(h);
   take_changes();
-  const long gain = d_.top->state == kStateOpen ? comp_gain_inv_ : 0;
-  if (!(gain > 0 || (weight_rule && gain == 0 && comp_gain_wt_ > 0))) return false;
+  if (!comp_sum_.pays(weight_rule, open())) return false;
   rev_instance_all(h, book_);
   return true;
 }
 
 // ---------------------------------------------------------------- change bookkeeping
 
-void Reducer::comp_effect_add(const Net* n, int sign) {
-  CompEffect& e = comp_effect_[static_cast<std::size_t>(n->id)];
-  if (sign < 0) {
-    comp_gain_inv_ -= e.gain_inv;
-    comp_gain_wt_ -= e.gain_wt;
-    return;
-  }
-  Book::Sums s;
-  book_->add_flip(s, n, e.plus, e.minus, e.odd);
-  e.gain_inv = static_cast<int16_t>(s.inv_before - s.inv_after);
-  e.gain_wt = static_cast<int32_t>(s.wt_before - s.wt_after);
-  comp_gain_inv_ += e.gain_inv;
-  comp_gain_wt_ += e.gain_wt;
-}
-
 void Reducer::enter(Instance* h) {
   if (work_ == h) return;
   work_ = h;
-  sub_of_ = nullptr;
+  for (Groups& g : groups_) g.of = nullptr;
   book_->clear_log();
-  rebuild_.clear();
-  for (Net* n : comp_touched_) comp_effect_[static_cast<std::size_t>(n->id)] = CompEffect{};
-  comp_touched_.clear();
-  comp_gain_inv_ = comp_gain_wt_ = 0;
+  comp_sum_.reset(static_cast<std::size_t>(book_->nets()));
   for (const Instance* m = h; m; m = m->comp_member) {
     node_refused_[static_cast<std::size_t>(m->id)] = 0;
     neg_refused_[static_cast<std::size_t>(m->id)] = 0;
-    if (!is_gate(m->cls)) continue;
-    for_each_terminal(m, [&](Link* t) {
-      Net* n = t->net;
-      if (!n || n->id <= 0 || !counts_in_whole(n)) return;
-      CompEffect& e = comp_effect_[static_cast<std::size_t>(n->id)];
-      if (!e.touched) {
-        e.touched = 1;
-        comp_touched_.push_back(n);
-      }
-      if (t->pin_type != kwInput) {
-        e.odd ^= 1;
-      } else if (counted(t)) {
-        if (t->weight == 1) ++e.plus;
-        else if (t->weight == -1) ++e.minus;
-      }
-    });
+    if (is_gate(m->cls)) comp_sum_.gate(m, *book_, 1);
   }
-  for (const Net* n : comp_touched_) comp_effect_add(n, 1);
 }
 
 void Reducer::take_changes() {
   Instance* h = work_;
-  const bool groups = sub_of_ == h && h;
   changed_.clear();
   book_->new_mark();
   for (const Book::Change& c : book_->log()) {
@@ -336,33 +300,45 @@ void Reducer::take_changes() {
     if (!n || n->id <= 0) continue;
     if (book_->first_sight(n)) {
       changed_.push_back(n);
-      if (comp_effect_[static_cast<std::size_t>(n->id)].touched) comp_effect_add(n, -1);
+      if (comp_sum_.touches(n)) comp_sum_.before(n);
+      for (Groups& g : groups_)
+        if (g.of == h && g.big != kNoHead && g.big_sum.touches(n)) g.big_sum.before(n);
     }
     const Instance* i = t->inst;
-    if (i->comp != h) continue;
-    if (is_gate(i->cls) && t->pin_type == kwInput && counted(t) && counts_in_whole(n)) {
-      CompEffect& e = comp_effect_[static_cast<std::size_t>(n->id)];
-      if (c.old == 1) --e.plus;
-      else if (c.old == -1) --e.minus;
-      if (c.now == 1) ++e.plus;
-      else if (c.now == -1) ++e.minus;
+    if (!h || i->comp != h) continue;
+    const std::size_t id = static_cast<std::size_t>(i->id);
+    const bool gate_input = is_gate(i->cls) && t->pin_type == kwInput && counted(t) && counts_in_whole(n);
+    if (gate_input) comp_sum_.weight(t, c.old, c.now);
+    const bool edge = (c.old == 1) != (c.now == 1) && n->type == kNetSignal && n->source &&
+                      n->source->inst->comp == h;
+    for (Groups& g : groups_) {
+      if (g.of != h) continue;
+      if (gate_input && g.big != kNoHead && g.in_big[id]) g.big_sum.weight(t, c.old, c.now);
+      if (!edge || !joins_sub_comp(n->source->inst->cls, g.with_eor) || !joins_sub_comp(i->cls, g.with_eor))
+        continue;
+      const uint32_t s = static_cast<uint32_t>(n->source->inst->id);
+      if (c.now == 1) {
+        g.joins.push_back(s);
+        g.joins.push_back(static_cast<uint32_t>(id));
+      } else {
+        g.rebuild.push_back(s);
+        g.rebuild.push_back(static_cast<uint32_t>(id));
+      }
     }
-    if (!groups || (c.old == 1) == (c.now == 1) || n->type != kNetSignal || !n->source) continue;
-    const Instance* s = n->source->inst;
-    if (s->comp != h || !joins_sub_comp(s->cls, sub_eor_) || !joins_sub_comp(i->cls, sub_eor_))
-      continue;
-    rebuild_.push_back(find(static_cast<uint32_t>(s->id)));
-    rebuild_.push_back(find(static_cast<uint32_t>(i->id)));
   }
   book_->clear_log();
   for (const Net* n : changed_) {
-    if (comp_effect_[static_cast<std::size_t>(n->id)].touched) comp_effect_add(n, 1);
+    if (comp_sum_.touches(n)) comp_sum_.after(n, *book_);
+    for (Groups& g : groups_)
+      if (g.of == h && g.big != kNoHead && g.big_sum.touches(n)) g.big_sum.after(n, *book_);
+    if (!h) continue;
     for (const Link* u = n->links; u; u = u->next) {
       if (u->inst->comp != h) continue;
-      const std::size_t id = static_cast<std::size_t>(u->inst->id);
+      const uint32_t id = static_cast<uint32_t>(u->inst->id);
       node_refused_[id] = 0;
       neg_refused_[id] = 0;
-      if (groups) rejected_[find(static_cast<uint32_t>(id))] = 0;
+      for (Groups& g : groups_)
+        if (g.of == h) g.rejected[find(g, id)] = 0;
     }
   }
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "netlist/netlist.h"
+#include "reduce/reduce_internal.h"
 
 namespace zelk {
 
@@ -157,14 +158,35 @@ class Reducer {
     Net* const* end() const { return last; }
   };
   NetSpan nets_of(const Instance* h) const;
+
+  // The sub-components of one component built with or without
+  // exclusive-or cells, over member ids.  A group is a chain of members
+  // (next, tail at its root) under a union-find parent; its head is head[root]
+  // (kNoHead while not known: after a +1 connection joined two groups, which
+  // head the whole build would give is found only when it matters).  With
+  // the fast measure, groups are kept up to date from the weight changes,
+  // and the largest one's flip gain is kept per net.
+  struct Groups {
+    Instance* of = nullptr;  // component whose groups are held
+    bool with_eor = false;
+    std::vector<uint32_t> parent, next, tail, head, size;
+    std::vector<uint8_t> is_head, rejected, in_big;
+    std::vector<uint32_t> joins;    // member pairs whose +1 connection appeared
+    std::vector<uint32_t> rebuild;  // members whose +1 connection was lost
+    std::vector<uint32_t> unknown;  // roots whose head is not known
+    uint32_t big = UINT32_MAX;      // root of the group whose gain is kept
+    FlipSum big_sum;
+  };
+  static constexpr uint32_t kNoHead = UINT32_MAX;
+  Groups& groups(bool with_eor) { return groups_[with_eor ? 1 : 0]; }
+  uint32_t find(Groups& g, uint32_t x);
   void build_sub_comps(Instance* h, bool with_eor);
-  void update_sub_comps();
-  void rebuild_groups(const std::vector<uint32_t>& reps);
-  void join_along(const Net* n, Instance* h, bool with_eor);
-  uint32_t merge_keep(uint32_t a, uint32_t b);
-  void reset_member(uint32_t i);
-  bool group_pays(uint32_t r, bool weight_rule);
-  uint32_t find(uint32_t x);
+  void update_sub_comps(Groups& g);
+  void rebuild_groups(Groups& g, const std::vector<uint32_t>& roots);
+  void join_along(Groups& g, const Net* n);
+  uint32_t merge_keep(Groups& g, uint32_t a, uint32_t b);
+  void keep_big(Groups& g);
+  bool group_pays(Groups& g, uint32_t r, bool weight_rule);
   Instance* first_paying(bool with_eor, bool weight_rule);
   int global_move(Instance* h, bool with_eor, bool weight_rule);
   int local(Instance* h, bool weight_rule);
@@ -178,18 +200,18 @@ class Reducer {
   bool output_negation(Instance* g, bool weight_rule);
   bool conn_comp_flip(Instance* h, bool weight_rule);
   void absorb_instance(Instance* g);
-  // Fast measure: takes up component h (once) and the weight changes made
-  // since last taken, which set the per-net effects of flipping the whole
-  // component, and mark the gates and groups around changed nets to be tried
-  // again and the groups whose +1 connections changed to be rebuilt.
+  // Fast measure: takes up component h (once), and the weight changes made
+  // since last taken: they update the flip gains kept per net, mark the
+  // gates and groups around changed nets to be tried again and note the +1
+  // connections gained and lost.
   void enter(Instance* h);
   void take_changes();
-  void comp_effect_add(const Net* n, int sign);
   void note(char kind, const Instance* x) {
     if (log) log->push_back({kind, x->id});
   }
   bool absorb_after_moves() const { return d_.eor_enor_exist == 1 || d_.all == 1; }
   bool fast() const { return how_ == Recount::kTouched; }
+  bool open() const { return d_.top->state == kStateOpen; }
 
   Design& d_;
   Recount how_;
@@ -199,30 +221,15 @@ class Reducer {
   std::unordered_map<const Instance*, uint32_t> head_index_;
   std::vector<uint32_t> net_first_;    // per component: start in comp_nets_
   std::vector<Net*> comp_nets_;
-  // Sub-components of one component, over member ids: union-find parent
-  // (the head at a root), next member and last member of a group.
-  std::vector<uint32_t> sub_parent_, sub_next_, sub_tail_;
-  std::vector<uint8_t> rejected_, in_rebuild_;  // per head: refused by a rule; being rebuilt
-  Instance* sub_of_ = nullptr;         // component whose sub-components are held
-  bool sub_eor_ = false;               // ... built with exclusive-or cells
+  Groups groups_[2];
+  Groups* last_groups_ = &groups_[1];  // the groups of the last build or search
+  std::vector<uint8_t> in_rebuild_;
   std::vector<Net*> nets_;             // nets a tentative move touches
   bool measured_by_book_ = false;      // the last gate trial was measured from the tallies
   Instance* work_ = nullptr;           // component taken up by enter()
   std::vector<uint8_t> node_refused_, neg_refused_;  // per member: refused by a rule
-  std::vector<uint32_t> rebuild_;      // heads of groups to rebuild
   std::vector<Net*> changed_;
-  // Per net, the effect of flipping every gate of the component taken up:
-  // its counted input terminals of weight +1 and -1, whether the whole net
-  // is negated an odd number of times, and what that flip would gain.
-  struct CompEffect {
-    int32_t plus = 0, minus = 0;
-    int32_t gain_wt = 0;
-    int16_t gain_inv = 0;
-    uint8_t odd = 0, touched = 0;
-  };
-  std::vector<CompEffect> comp_effect_;
-  std::vector<Net*> comp_touched_;
-  long comp_gain_inv_ = 0, comp_gain_wt_ = 0;
+  FlipSum comp_sum_;                   // flipping every gate of the component taken up
 };
 
 }  // namespace zelk

@@ -1,11 +1,16 @@
-// Small helpers shared by the reduction's source files.
+// Helpers and running state shared by the reduction's source files.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
 #include "netlist/netlist.h"
-#include "reduce/reduce.h"
+
+namespace zelk {
+int count_inv(const Design& d, const Module* m);
+long count_wt(const Design& d);
+class Book;
+}  // namespace zelk
 
 namespace zelk::reduce_detail {
 
@@ -277,6 +282,81 @@ class Book {
   std::vector<uint32_t> seen_;
   uint32_t mark_ = 0;
   std::vector<Net*> pending_;
+};
+
+// What flipping a fixed set of gates (rev_instance on each) would gain, kept
+// per net as the weights change: per net, the counted input terminals of
+// the set by weight (each negated on its own), whether the set negates the
+// whole net an odd number of times, and the gain that gives.  The caller
+// reports the set's input terminals whose weight changed (weight()), and
+// brackets each change of a net's tallies with before() and after().
+class FlipSum {
+ public:
+  void reset(std::size_t nets) {
+    if (e_.size() != nets + 1) e_.assign(nets + 1, Entry{});
+    for (const Net* n : touched_) e_[static_cast<std::size_t>(n->id)] = Entry{};
+    touched_.clear();
+    gain_inv_ = gain_wt_ = 0;
+  }
+  // Adds gate g to the set (sign 1) or takes it out (-1).
+  void gate(const Instance* g, const Book& b, int sign) {
+    reduce_detail::for_each_terminal(g, [&](Link* t) {
+      Net* n = t->net;
+      if (!n || n->id <= 0 || !reduce_detail::counts_in_whole(n)) return;
+      Entry& e = e_[static_cast<std::size_t>(n->id)];
+      if (!e.touched) {
+        e.touched = 1;
+        touched_.push_back(n);
+      }
+      before(n);
+      if (t->pin_type != kwInput) {
+        e.odd ^= 1;
+      } else if (reduce_detail::counted(t)) {
+        if (t->weight == 1) e.plus += sign;
+        else if (t->weight == -1) e.minus += sign;
+      }
+      after(n, b);
+    });
+  }
+  // Input terminal t of a gate of the set changed weight from old to now.
+  void weight(const Link* t, int old, int now) {
+    Entry& e = e_[static_cast<std::size_t>(t->net->id)];
+    if (old == 1) --e.plus;
+    else if (old == -1) --e.minus;
+    if (now == 1) ++e.plus;
+    else if (now == -1) ++e.minus;
+  }
+  bool touches(const Net* n) const { return e_[static_cast<std::size_t>(n->id)].touched; }
+  void before(const Net* n) {
+    const Entry& e = e_[static_cast<std::size_t>(n->id)];
+    gain_inv_ -= e.gain_inv;
+    gain_wt_ -= e.gain_wt;
+  }
+  void after(const Net* n, const Book& b) {
+    Entry& e = e_[static_cast<std::size_t>(n->id)];
+    Book::Sums s;
+    b.add_flip(s, n, e.plus, e.minus, e.odd);
+    e.gain_inv = static_cast<int16_t>(s.inv_before - s.inv_after);
+    e.gain_wt = static_cast<int32_t>(s.wt_before - s.wt_after);
+    gain_inv_ += e.gain_inv;
+    gain_wt_ += e.gain_wt;
+  }
+  // Whether the flip pays (the whole-count rule: an inverter count only for
+  // an open top).
+  bool pays(bool weight_rule, bool open) const {
+    const long gain = open ? gain_inv_ : 0;
+    return gain > 0 || (weight_rule && gain == 0 && gain_wt_ > 0);
+  }
+
+ private:
+  struct Entry {
+    int32_t plus = 0, minus = 0, gain_wt = 0;
+    int16_t gain_inv = 0;
+    uint8_t odd = 0, touched = 0;
+  };
+  std::vector<Entry> e_;
+  std::vector<const Net*> touched_;
+  long gain_inv_ = 0, gain_wt_ = 0;
 };
 
 namespace reduce_detail {
