@@ -313,8 +313,6 @@ void Reducer::rebuild_groups(Groups& g, const std::vector<uint32_t>& roots) {
       in_rebuild_[m] = 1;
     }
   }
-  if (big_gone)
-    for (uint32_t m = g.big; m != kNoHead; m = g.next[m]) g.in_big[m] = 0;
   std::vector<Net*> nets;
   book_->new_mark();
   for (uint32_t m : members) {
@@ -330,14 +328,27 @@ void Reducer::rebuild_groups(Groups& g, const std::vector<uint32_t>& roots) {
   }
   std::sort(nets.begin(), nets.end(), [](const Net* a, const Net* b) { return a->id < b->id; });
   for (const Net* n : nets) join_along(g, n);
+  uint32_t largest = kNoHead;
   for (uint32_t m : members) {
     g.is_head[m] = g.parent[m] == m;
     in_rebuild_[m] = 0;
+    if (g.is_head[m] && (largest == kNoHead || g.size[m] > g.size[largest])) largest = m;
   }
-  if (big_gone) {
-    g.big = kNoHead;
-    keep_big(g);
+  if (!big_gone) return;
+  // The kept gain follows the largest of the new groups: the gates of the
+  // big group that went elsewhere are taken out of it.
+  g.big = kNoHead;
+  if (largest == kNoHead || g.size[largest] < kBig) {
+    for (uint32_t m : members) g.in_big[m] = 0;
+    return;
   }
+  for (uint32_t m : members) {
+    const bool in = find(g, m) == largest;
+    if (g.in_big[m] && !in && is_gate(members_[m]->cls)) g.big_sum.gate(members_[m], *book_, -1);
+    if (!g.in_big[m] && in && is_gate(members_[m]->cls)) g.big_sum.gate(members_[m], *book_, 1);
+    g.in_big[m] = in;
+  }
+  g.big = largest;
 }
 
 // Brings the held groups up to date with the weight changes made since:
