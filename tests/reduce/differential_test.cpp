@@ -123,7 +123,6 @@ TEST(ReduceDifferential, TalliedMovesDecideAsWholeRecount) {
       Outcome whole = reduce(g, c.all, c.h_or_f, Recount::kWhole, tmp.mkdir("whole"));
       Outcome tallied = reduce(g, c.all, c.h_or_f, Recount::kTouched, tmp.mkdir("tallied"));
       ASSERT_EQ(tallied.moves.size(), whole.moves.size());
-      { std::map<char,int> k; for (auto& m : whole.moves) ++k[m.kind]; std::string o; for (auto& [a,b] : k) o += std::string(1,a)+std::to_string(b)+" "; printf("%s %d: %s\n", c.name, seed, o.c_str()); }
       for (std::size_t i = 0; i < whole.moves.size(); ++i)
         ASSERT_EQ(tallied.moves[i], whole.moves[i]) << "move " << i << " of " << whole.moves.size();
       ASSERT_EQ(tallied.state, whole.state);
@@ -161,7 +160,6 @@ TEST(ReduceDifferential, KeptSubComponentsDecideAsRebuilt) {
       zelkgen::Summary g = zelkgen::generate(opt);
       Outcome fresh = reduce(g, c.all, 4, Recount::kTouched, tmp.mkdir("fresh"), true);
       Outcome kept = reduce(g, c.all, 4, Recount::kTouched, tmp.mkdir("kept"));
-      { std::map<char,int> k; for (auto& m : fresh.moves) ++k[m.kind]; std::string o; for (auto& [a,b] : k) o += std::string(1,a)+std::to_string(b)+" "; printf("%ld %d: %s\n", c.cells, seed, o.c_str()); }
       ASSERT_EQ(kept.moves, fresh.moves);
       ASSERT_EQ(kept.state, fresh.state);
       ASSERT_EQ(kept.files, fresh.files);
