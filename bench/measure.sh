@@ -4,13 +4,15 @@
 # progress lines appear) and peak memory (/usr/bin/time -v).  Prints a table.
 #
 #   bench/measure.sh [--quick] [--only NAME[,NAME...]] [--timeout SECONDS]
-#                    [--build DIR] [--keep DIR]
+#                    [--build DIR] [--keep DIR] [--zelk BINARY]
 #
-#   --quick     leave out the designs of 10^6 cells and the 10^5 copies
+#   --quick     leave out the designs of 10^6 and 10^7 cells and hyp
 #   --only      run only the named designs (see DESIGNS below)
 #   --timeout   end one zelk run after this many CPU seconds (default 1800)
 #   --build     Release build directory (default <repo>/build-measure)
 #   --keep      generate into DIR and keep it (default: a temp dir, removed)
+#   --zelk      measure this zelk binary instead of the Release build's
+#               (designs still come from the build's zelk_gen)
 #
 # Stages: read = reading and loading; flat = flattening (with the counts
 # before it); reduce = inverter reduction; count = the final count;
@@ -28,6 +30,7 @@ quick=0
 only=""
 limit=1800
 keep=""
+zelk_bin=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --quick) quick=1 ;;
@@ -35,30 +38,39 @@ while [ $# -gt 0 ]; do
     --timeout) limit="$2"; shift ;;
     --build) build="$2"; shift ;;
     --keep) keep="$2"; shift ;;
-    *) sed -n '2,21p' "$0" >&2; exit 2 ;;
+    --zelk) zelk_bin="$2"; shift ;;
+    *) sed -n '2,24p' "$0" >&2; exit 2 ;;
   esac
   shift
 done
 
-# name | generator arguments (empty: the shipped circuit hyp, when present)
+# name | generator arguments (or @suite/design: a shipped circuit, run when
+# present) | zelk options.  flat: random gates, an inverter on about a
+# fifth of the gate inputs, one giant component; hier: module copies with
+# registers, buses, constants and fixed modules, run with -a; fanout: one
+# inverted input read by that many nand gates.
 DESIGNS=(
-  "flat_1e4|--flat 10000"
-  "flat_1e5|--flat 100000"
-  "flat_1e5_no_inv|--flat 100000 --no-inv"
-  "flat_1e5_mixed|--flat 100000 --tristate 200 --fixed 50 --pcd 50"
-  "hier_1e4_copies|--hier2 100 100"
-  "flat_1e6|--flat 1000000"
-  "flat_1e6_no_inv|--flat 1000000 --no-inv"
-  "hier_1e5_copies|--hier2 1000 100"
+  "flat_1e4|--flat 10000|"
+  "flat_1e5|--flat 100000|"
+  "flat_1e6|--flat 1000000|"
+  "hier_1e4|--hier2 100 10 --tristate 20 --fixed 10|-a"
+  "hier_1e5|--hier2 100 100 --tristate 50 --fixed 20|-a"
+  "hier_1e6|--hier2 1000 100 --tristate 200 --fixed 50|-a"
+  "fanout_1e4|--flat 100 --fanout 10000|"
+  "fanout_1e5|--flat 100 --fanout 100000|"
+  "fanout_1e6|--flat 100 --fanout 1000000|"
+  "flat_1e5_no_inv|--flat 100000 --no-inv|"
+  "flat_1e7|--flat 10000000|"
 )
-shipped="$repo/../shared/designs/epfl/hyp"
-[ -n "${ZELK_DESIGNS:-}" ] && shipped="$ZELK_DESIGNS/epfl/hyp"
-[ -f "$shipped/hyp.nld" ] && DESIGNS+=("epfl_hyp|")
+shipped="${ZELK_DESIGNS:-$repo/../shared/designs}"
+DESIGNS+=("shipped_hyp|@epfl/hyp|" "shipped_hyp_a|@epfl/hyp|-a" "shipped_hyp_f|@epfl/hyp|-f"
+  "shipped_s35932_a|@iscas89/s35932|-a")
 
 echo "building Release in $build ..." >&2
 cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZELK_TESTS=OFF \
   -DZELK_BENCH=ON >/dev/null
 ninja -C "$build" zelk zelk_gen >/dev/null
+zelk="${zelk_bin:-$build/zelk}"
 
 if [ -n "$keep" ]; then
   work="$keep"
@@ -129,23 +141,26 @@ printf '%-17s %9s %7s %11s %11s %13s %9s %9s %9s %8s %8s %8s %7s %s\n' \
   "inverters"
 for entry in "${DESIGNS[@]}"; do
   name=${entry%%|*}
-  args=${entry#*|}
+  rest=${entry#*|}
+  args=${rest%%|*}
+  zopts=${rest#*|}
   if [ -n "$only" ]; then
     case ",$only," in *",$name,"*) ;; *) continue ;; esac
   elif [ "$quick" = 1 ]; then
-    case "$name" in *1e6*|hier_1e5*|epfl_hyp) continue ;; esac
+    case "$name" in *1e6*|*1e7*|shipped_*) continue ;; esac
   fi
   dir="$work/$name"
-  if [ -n "$args" ]; then
+  if [ "${args#@}" = "$args" ]; then
     # shellcheck disable=SC2086
     facts=$("$build/zelk_gen" $args "$dir")
     top=${facts#top=}; top=${top%% *}
     cells=$(sed -n 's/.* cells=\([0-9]*\).*/\1/p' <<<"$facts")
     ro=(-r "$dir/ro")
   else
-    dir="$shipped"
-    top=hyp
-    cells=$(grep -o '(def-comp [^)]*' "$dir/hyp.nld" | awk '{ n += NF - 2 } END { print n }')
+    dir="$shipped/${args#@}"
+    [ -d "$dir" ] || continue
+    top=$(basename "$dir")
+    cells=$(grep -o '(def-comp [^)]*' "$dir/$top.nld" | awk '{ n += NF - 2 } END { print n }')
     ro=()
   fi
   mb=$(du -smL "$dir" | cut -f1)
@@ -161,7 +176,7 @@ for entry in "${DESIGNS[@]}"; do
     set +e  # a run that fails or hits the limit is reported, not fatal
     /usr/bin/time -v -o "$work/$name.time" bash -c \
       'ulimit -t "$1"; echo $$ >"$2"; shift 2; exec "$@"' limit "$limit" "$pidfile" \
-      "$build/zelk" "$top" "$dir" "${ro[@]}" -w "$out" 2>&1 >/dev/null
+      "$zelk" "$top" "$dir" "${ro[@]}" $zopts -w "$out" 2>&1 >/dev/null
     echo $? >"$work/$name.status"
     now >"$work/$name.end"
   } 2>&1 | stamp "$pidfile" >"$work/$name.log"

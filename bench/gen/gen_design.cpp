@@ -15,6 +15,9 @@
 //     --tristate B     B tri-state buses in the top module
 //     --fixed F        F instances of a module in DIR/ro (read-only dir)
 //     --pcd P          P instances of a PCD library cell
+//     --fanout N       flat: also N nand gates reading one inverted input
+//     --twice PERMILLE gate inputs repeating another input of the gate
+//     --undriven PERMILLE  gate inputs on nets nothing drives
 //
 // Prints one line of key=value facts about the design on standard output.
 // Run the tool on it as: zelk <top> DIR -r DIR/ro -w <out>.
@@ -32,7 +35,8 @@ namespace {
   std::fputs(
       "usage: zelk_gen [--flat N | --hier K | --hier2 K1 K2] [--leaf-cells C] [--seed S]\n"
       "                [--top NAME] [--inputs I] [--outputs O] [--regs PERMILLE]\n"
-      "                [--glue PERMILLE] [--no-inv] [--tristate B] [--fixed F] [--pcd P] DIR\n",
+      "                [--glue PERMILLE] [--no-inv] [--tristate B] [--fixed F] [--pcd P]\n"
+      "                [--fanout N] [--twice PERMILLE] [--undriven PERMILLE] DIR\n",
       stderr);
   std::exit(2);
 }
@@ -85,6 +89,12 @@ int main(int argc, char** argv) {
       o.fixed = static_cast<int>(number(argc, argv, i));
     } else if (a == "--pcd") {
       o.pcd = static_cast<int>(number(argc, argv, i));
+    } else if (a == "--fanout") {
+      o.fanout = number(argc, argv, i);
+    } else if (a == "--twice") {
+      o.twice_permille = static_cast<int>(number(argc, argv, i));
+    } else if (a == "--undriven") {
+      o.undriven_permille = static_cast<int>(number(argc, argv, i));
     } else if (!a.empty() && a[0] != '-' && o.dir.empty()) {
       o.dir = a;
     } else {

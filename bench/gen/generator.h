@@ -80,7 +80,7 @@ struct Weighted {
   int weight;
 };
 
-inline std::vector<Weighted> gate_mix(bool inverters) {
+inline std::vector<Weighted> gate_mix(bool inverters, int inverter_weight = 100) {
   std::vector<Weighted> mix;
   auto add = [&mix](const std::string& name, std::vector<std::string> ins, const char* out,
                     int weight) {
@@ -91,7 +91,7 @@ inline std::vector<Weighted> gate_mix(bool inverters) {
     k.inverters = name == "inv-" ? 1 : 0;
     mix.push_back({k, weight});
   };
-  add("inv-", {"in"}, "nout", inverters ? 100 : 0);
+  add("inv-", {"in"}, "nout", inverters ? inverter_weight : 0);
   add("ninv-", {"in"}, "out", 10);
   const struct {
     const char* stem;
@@ -165,6 +165,11 @@ struct ModulePlan {
   std::vector<int> bus_after;               // tri-state bus positions (index into logic)
   const Kind* ts_buf = nullptr;
   int locality = 2000;                      // window of recent signals most reads come from
+  int twice_permille = 0;                   // gate inputs that repeat an earlier input's signal
+  int undriven_permille = 0;                // gate inputs on a net nothing drives
+  long hub_readers = 0;                     // gates reading one inverted input signal
+  const Kind* hub_inv = nullptr;            // ... the inverter on that signal
+  const Kind* hub_gate = nullptr;           // ... and the kind of its readers
 };
 
 // A generated module: its interface as a Kind (for parents) and its text.
@@ -250,6 +255,16 @@ class ModuleWriter {
   // never the same net twice on one cell, constants only when they come up
   // as unread (each constant feeds a few gates, not a random share).
   int pick(std::size_t from, std::size_t to) {
+    if (to > from && plan_.twice_permille > 0 && rng_.permille() < plan_.twice_permille) {
+      int again = conn_[from + rng_.below(to - from)];
+      ++reads_[again];
+      return again;
+    }
+    if (plan_.undriven_permille > 0 && rng_.permille() < plan_.undriven_permille) {
+      int s = new_signal();  // read, never driven
+      ++reads_[s];
+      return s;
+    }
     int s = -1;
     for (int t = 0; t < 12; ++t) {
       s = pick_once();
@@ -306,6 +321,23 @@ class ModuleWriter {
     for (const Kind* k : plan_.consts) add_cell(k, true);
     std::size_t first_reg = cells_.size();
     for (const Kind* k : plan_.regs) add_cell(k, false);
+    if (plan_.hub_readers > 0) {
+      // One input through an inverter to many gates: one net of that many
+      // inverted terminals after flattening.
+      cells_.push_back(Cell{plan_.hub_inv, number_for(plan_.hub_inv), static_cast<uint32_t>(conn_.size())});
+      conn_.push_back(0);
+      ++reads_[0];
+      int hub = new_signal();
+      conn_.push_back(hub);
+      for (long r = 0; r < plan_.hub_readers; ++r) {
+        std::size_t from = conn_.size();
+        cells_.push_back(Cell{plan_.hub_gate, number_for(plan_.hub_gate), static_cast<uint32_t>(from)});
+        conn_.push_back(hub);
+        ++reads_[hub];
+        conn_.push_back(pick(from, from + 1));
+        conn_.push_back(new_signal());
+      }
+    }
     std::size_t bus = 0;
     for (std::size_t i = 0; i < plan_.logic.size(); ++i) {
       for (; bus < plan_.bus_after.size() && static_cast<std::size_t>(plan_.bus_after[bus]) == i;
@@ -486,6 +518,10 @@ struct Options {
   int tristate = 0;             // tri-state buses in the top module
   int fixed = 0;                // instances of a module of the read-only dir
   int pcd = 0;                  // instances of a PCD library cell
+  long fanout = 0;              // flat: gates reading one inverted input (plus `cells`)
+  int twice_permille = 0;       // gate inputs repeating another input's signal
+  int undriven_permille = 0;    // gate inputs on nets nothing drives
+  int inverter_weight = 100;    // weight of inverters in the cell mix (gates: about 1000)
   std::string top = "top";
   std::string dir;              // optimisation dir; read-only modules go to dir/ro
 };
@@ -541,7 +577,7 @@ inline Summary generate(const Options& opt) {
   fs::create_directories(opt.dir);
   fs::create_directories(sum.ro_dir);
 
-  std::vector<Weighted> mix = gate_mix(!opt.no_inv);
+  std::vector<Weighted> mix = gate_mix(!opt.no_inv, opt.inverter_weight);
   Kind reg = reg_kind(), high = const_kind(true), low = const_kind(false), ts = ts_buf_kind();
   std::string made = "synthetic gate-level design, seed " + std::to_string(opt.seed);
 
@@ -549,6 +585,14 @@ inline Summary generate(const Options& opt) {
   top.name = opt.top;
   top.comment = made;
   top.ts_buf = &ts;
+  top.twice_permille = opt.twice_permille;
+  top.undriven_permille = opt.undriven_permille;
+  if (opt.fanout > 0) {
+    top.hub_readers = opt.fanout;
+    top.hub_inv = &mix[0].kind;
+    for (const Weighted& w : mix)
+      if (w.kind.name == "nand--2") top.hub_gate = &w.kind;
+  }
 
   // Side modules: a fixed module in the read-only dir, a PCD library cell.
   Kind fixed_kind, pcd_kind;

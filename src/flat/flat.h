@@ -14,15 +14,4 @@ void flat(Design& d);
 // former source when there is none.
 void find_source(Net* n);
 
-// Inverter and weight counts (the reduction's cost function).
-int count_inv(const Design& d, const Module* m);
-int count_control_inv(const Design& d, const Module* m);
-int count_inv_net(const Design& d, const Net* n);
-int count_inv_net_normal(const Net* n);
-int count_inv_net_reversible(const Net* n);
-long count_wt(const Design& d);
-long count_wt_net(const Design& d, const Net* n);
-long count_wt_net_normal(const Net* n);
-long count_wt_net_reversible(const Net* n);
-
 }  // namespace zelk

@@ -149,6 +149,7 @@ struct Instance {
   int16_t pin_use;          // pins: PinUse
   int16_t written;          // components: 1 when the rebuilt module writes it (on one
                             // of its nets, or a copy holding a cell in use)
+  int32_t id;               // dense number the reduction gives component members
   const char* class_name;   // class 425 only: the user module's name
   const char* name;         // instance name or pin name
   Instance* next;           // next in the owning list (pins, comps, expanded)
@@ -156,9 +157,6 @@ struct Instance {
   Instance* comp;           // head of the connected component
   Instance* comp_next;      // on a head: next head of top->conn_comps
   Instance* comp_member;    // next member of the same component
-  Instance* sub_comp;       // head of the sub-component
-  Instance* sub_comp_next;  // on a head: next head of Design::start_sub_comp
-  Instance* sub_member;     // next member of the same sub-component
   Module* def;              // class 425: the module copy made for this instance
   Module* module;           // the module copy owning this instance or pin
 };
@@ -179,6 +177,7 @@ struct Net {
   Net* prev;                // previous net of the owning module
   int16_t type;             // net type
   int32_t owner;            // Module::id of the module whose list holds it, 0 if none
+  int32_t id;               // dense number the reduction gives the top module's nets (from 1)
 };
 
 // One terminal of a net: one pin of one instance, or one module pin.
@@ -264,7 +263,6 @@ struct Design {
   int reg_exist = 0;
 
   Module* top = nullptr;              // module list, top module first
-  Instance* start_sub_comp = nullptr; // heads of the current sub-components
   // The high- and low- cells that the rebuild made, in the order made; their
   // names may clash with a component that keeps its name.
   std::vector<Instance*> new_constants;

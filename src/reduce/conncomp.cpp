@@ -1,10 +1,10 @@
 // Connected components of the flat network, sub-components of one
 // component, and the global moves that dualise a whole sub-component.
+#include <algorithm>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
-#include "flat/flat.h"
 #include "reduce/reduce.h"
 #include "reduce/reduce_internal.h"
 
@@ -14,17 +14,15 @@ using namespace reduce_detail;
 
 namespace {
 
-// Components and sub-components are the same kind of grouping over three
-// Instance links: the head of the group, the next head of the list of
-// groups, and the next member of the group.
+// Components are a grouping over three Instance links: the head of the
+// group, the next head of the list of groups, and the next member of the
+// group.
 struct Links {
   Instance* Instance::*head;
   Instance* Instance::*next_head;
   Instance* Instance::*member;
 };
 constexpr Links kComponent{&Instance::comp, &Instance::comp_next, &Instance::comp_member};
-constexpr Links kSubComponent{&Instance::sub_comp, &Instance::sub_comp_next,
-                              &Instance::sub_member};
 
 // Builds groups by successive merges.  The result is exactly that of moving
 // the absorbed group's members over one by one (list of heads, member
@@ -137,6 +135,20 @@ void Reducer::conn_comp() {
   }
   g.finish(top->conn_comps);
 
+  // Members are numbered in component order, so that each component holds
+  // one range of numbers starting at its head.
+  members_.clear();
+  comp_end_.clear();
+  for (Instance* h = top->conn_comps; h; h = h->comp_next) {
+    const std::size_t first = members_.size();
+    for (Instance* m = h; m; m = m->comp_member) {
+      m->id = static_cast<int32_t>(members_.size());
+      members_.push_back(m);
+    }
+    comp_end_.insert(comp_end_.end(), members_.size() - first, static_cast<uint32_t>(members_.size()));
+  }
+  if (book_) book_->start(d_);
+
   // Per component, the nets it drives in net-list order: the absorption and
   // the sub-components visit these, and membership never changes later.
   head_index_.clear();
@@ -154,6 +166,12 @@ void Reducer::conn_comp() {
   std::vector<uint32_t> fill(net_first_.begin(), net_first_.end() - 1);
   for (Net* n = top->nets; n; n = n->next)
     if (const Instance* h = driven_from(n)) comp_nets_[fill[head_index_.at(h)]++] = n;
+  for (Groups& g : groups_) g.of = nullptr;
+  in_rebuild_.assign(members_.size(), 0);
+  node_refused_.assign(members_.size(), 0);
+  neg_refused_.assign(members_.size(), 0);
+  if (book_) comp_sum_.reset(static_cast<std::size_t>(book_->nets()));
+  work_ = nullptr;
 }
 
 Reducer::NetSpan Reducer::nets_of(const Instance* h) const {
@@ -167,120 +185,321 @@ Reducer::NetSpan Reducer::nets_of(const Instance* h) const {
 
 namespace {
 
-// Cells that pass a signal on with a fixed polarity relation.
-bool joins_sub_comp(int cls, bool with_eor) {
-  if (cls == kNinv || cls == kAnd || cls == kNand || cls == kOr || cls == kNor || cls == kAoi ||
-      cls == kOai)
-    return true;
-  return with_eor && is_exor(cls);
+bool tried_head(int cls, bool with_eor) { return is_gate(cls) && (with_eor || !is_exor(cls)); }
+
+// Groups of at least this many members have their flip gain kept per net.
+constexpr uint32_t kBig = 256;
+
+}  // namespace
+
+uint32_t Reducer::find(Groups& g, uint32_t x) {
+  uint32_t root = x;
+  while (g.parent[root] != root) root = g.parent[root];
+  while (x != root) {
+    uint32_t up = g.parent[x];
+    g.parent[x] = root;
+    x = up;
+  }
+  return root;
+}
+
+// Merges as the list of groups does: the source's group survives (or the
+// one headed by a module pin) and takes the other's members after its own.
+// The list of groups is never kept: all members are pushed, in member order,
+// onto its front, and absorbed heads dropped, so it runs over the heads in
+// the reverse of member order.
+uint32_t Reducer::merge_keep(Groups& g, uint32_t a, uint32_t b) {
+  uint32_t keep = find(g, a), gone = find(g, b);
+  if (keep == gone) return keep;
+  if (members_[gone]->cls == kPin && members_[keep]->cls != kPin) std::swap(keep, gone);
+  g.next[g.tail[keep]] = gone;
+  g.tail[keep] = g.tail[gone];
+  g.parent[gone] = keep;
+  g.size[keep] += g.size[gone];
+  return keep;
+}
+
+// Joins the groups along the +1 connections of signal net n, in terminal
+// order, as the whole build does.
+void Reducer::join_along(Groups& g, const Net* n) {
+  Instance* s = n->source->inst;
+  if (!joins_sub_comp(s->cls, g.with_eor)) return;
+  const uint32_t sid = static_cast<uint32_t>(s->id);
+  uint32_t current = find(g, sid);
+  for (Link* t = n->links; t; t = t->next) {
+    Instance* i = t->inst;
+    if (t->weight != 1 || !joins_sub_comp(i->cls, g.with_eor) || i->comp != g.of) continue;
+    if (find(g, static_cast<uint32_t>(i->id)) != current)
+      current = merge_keep(g, sid, static_cast<uint32_t>(i->id));
+  }
+}
+
+namespace {
+
+void reset_member(uint32_t i, std::vector<uint32_t>& parent, std::vector<uint32_t>& next,
+                  std::vector<uint32_t>& tail, std::vector<uint32_t>& head,
+                  std::vector<uint32_t>& size) {
+  parent[i] = i;
+  next[i] = UINT32_MAX;
+  tail[i] = i;
+  head[i] = i;
+  size[i] = 1;
 }
 
 }  // namespace
 
 void Reducer::build_sub_comps(Instance* h, bool with_eor) {
-  d_.start_sub_comp = nullptr;
-  Grouping g(kSubComponent);
-  for (Instance* m = h; m; m = m->comp_member) g.add(m, d_.start_sub_comp);
+  if (fast()) {
+    enter(h);
+    take_changes();
+  }
+  Groups& g = groups(with_eor);
+  const std::size_t n = members_.size();
+  if (g.parent.size() != n) {
+    for (auto* v : {&g.parent, &g.next, &g.tail, &g.head, &g.size}) v->assign(n, 0);
+    for (auto* v : {&g.is_head, &g.rejected, &g.in_big}) v->assign(n, 0);
+  }
+  const uint32_t first = static_cast<uint32_t>(h->id), end = comp_end_[first];
+  for (uint32_t i = first; i < end; ++i) {
+    reset_member(i, g.parent, g.next, g.tail, g.head, g.size);
+    g.rejected[i] = 0;
+    g.in_big[i] = 0;
+  }
+  g.of = h;
+  g.with_eor = with_eor;
+  last_groups_ = &g;
+  g.joins.clear();
+  g.rebuild.clear();
+  g.unknown.clear();
+  g.big = kNoHead;
+  for (Net* net : nets_of(h))
+    if (net->type == kNetSignal) join_along(g, net);
+  for (uint32_t i = first; i < end; ++i) g.is_head[i] = g.parent[i] == i;
+  if (fast()) keep_big(g);
+}
 
-  for (Net* n : nets_of(h)) {
-    if (n->type != kNetSignal) continue;
-    Instance* s = n->source->inst;
-    if (!joins_sub_comp(s->cls, with_eor)) continue;
-    Instance* current = g.find(s);
-    for (Link* t = n->links; t; t = t->next) {
-      Instance* i = t->inst;
-      if (t->weight != 1 || !joins_sub_comp(i->cls, with_eor) || i->comp != h) continue;
-      if (g.find(i) != current) current = g.merge(s, i);
+// Keeps the flip gain of the largest group per net, when it is large.
+void Reducer::keep_big(Groups& g) {
+  if (g.big != kNoHead && find(g, g.big) == g.big && g.in_big[g.big]) return;
+  if (g.big != kNoHead)
+    for (uint32_t m = g.big; m != kNoHead; m = g.next[m]) g.in_big[m] = 0;
+  g.big = kNoHead;
+  const uint32_t first = static_cast<uint32_t>(g.of->id), end = comp_end_[first];
+  uint32_t best = kNoHead;
+  for (uint32_t i = first; i < end; ++i)
+    if (g.parent[i] == i && g.size[i] >= kBig && (best == kNoHead || g.size[i] > g.size[best]))
+      best = i;
+  if (best == kNoHead) return;
+  g.big = best;
+  g.big_sum.reset(static_cast<std::size_t>(book_->nets()));
+  for (uint32_t m = best; m != kNoHead; m = g.next[m]) {
+    g.in_big[m] = 1;
+    if (is_gate(members_[m]->cls)) g.big_sum.gate(members_[m], *book_, 1);
+  }
+}
+
+// Rebuilds the groups of the given roots as the whole build would: no +1
+// connection leaves their members, so their groups, and the order in which
+// the whole build merges them, come from their own nets in net-list order.
+void Reducer::rebuild_groups(Groups& g, const std::vector<uint32_t>& roots) {
+  std::vector<uint32_t> members;
+  bool big_gone = false;
+  for (uint32_t r : roots) {
+    r = find(g, r);
+    if (in_rebuild_[r]) continue;
+    if (r == g.big) big_gone = true;
+    for (uint32_t m = r; m != kNoHead; m = g.next[m]) {
+      members.push_back(m);
+      in_rebuild_[m] = 1;
     }
   }
-  g.finish(d_.start_sub_comp);
+  std::vector<Net*> nets;
+  book_->new_mark();
+  for (uint32_t m : members) {
+    reset_member(m, g.parent, g.next, g.tail, g.head, g.size);
+    g.is_head[m] = 0;
+    g.rejected[m] = 0;
+    if (!joins_sub_comp(members_[m]->cls, g.with_eor)) continue;
+    for_each_terminal(members_[m], [&](Link* t) {
+      Net* n = t->net;
+      if (n && n->type == kNetSignal && n->source == t && n->id > 0 && book_->first_sight(n))
+        nets.push_back(n);
+    });
+  }
+  std::sort(nets.begin(), nets.end(), [](const Net* a, const Net* b) { return a->id < b->id; });
+  for (const Net* n : nets) join_along(g, n);
+  uint32_t largest = kNoHead;
+  for (uint32_t m : members) {
+    g.is_head[m] = g.parent[m] == m;
+    in_rebuild_[m] = 0;
+    if (g.is_head[m] && (largest == kNoHead || g.size[m] > g.size[largest])) largest = m;
+  }
+  if (!big_gone) return;
+  // The kept gain follows the largest of the new groups: the gates of the
+  // big group that went elsewhere are taken out of it.
+  g.big = kNoHead;
+  if (largest == kNoHead || g.size[largest] < kBig) {
+    for (uint32_t m : members) g.in_big[m] = 0;
+    return;
+  }
+  for (uint32_t m : members) {
+    const bool in = find(g, m) == largest;
+    if (g.in_big[m] && !in && is_gate(members_[m]->cls)) g.big_sum.gate(members_[m], *book_, -1);
+    if (!g.in_big[m] && in && is_gate(members_[m]->cls)) g.big_sum.gate(members_[m], *book_, 1);
+    g.in_big[m] = in;
+  }
+  g.big = largest;
+}
+
+// Brings the held groups up to date with the weight changes made since:
+// a +1 connection gained joins two groups at once (their head left open), one
+// lost rebuilds the groups at its ends.
+void Reducer::update_sub_comps(Groups& g) {
+  take_changes();
+  for (std::size_t k = 0; k + 1 < g.joins.size(); k += 2) {
+    uint32_t keep = find(g, g.joins[k]), gone = find(g, g.joins[k + 1]);
+    if (keep != gone) {
+      if (g.size[keep] < g.size[gone]) std::swap(keep, gone);
+      if (gone == g.big) {  // the kept gain goes with the root
+        g.big = keep;
+        for (uint32_t m = keep; m != kNoHead; m = g.next[m]) {
+          g.in_big[m] = 1;
+          if (is_gate(members_[m]->cls)) g.big_sum.gate(members_[m], *book_, 1);
+        }
+      } else if (keep == g.big) {
+        for (uint32_t m = gone; m != kNoHead; m = g.next[m]) {
+          g.in_big[m] = 1;
+          if (is_gate(members_[m]->cls)) g.big_sum.gate(members_[m], *book_, 1);
+        }
+      }
+      g.next[g.tail[keep]] = gone;
+      g.tail[keep] = g.tail[gone];
+      g.parent[gone] = keep;
+      g.size[keep] += g.size[gone];
+      if (g.head[gone] != kNoHead) g.is_head[g.head[gone]] = 0;
+    }
+    // A connection inside a group can change its head as well.
+    if (g.head[keep] != kNoHead) g.is_head[g.head[keep]] = 0;
+    if (g.head[keep] != kNoHead) g.unknown.push_back(keep);
+    g.head[keep] = kNoHead;
+    g.rejected[keep] = 0;
+  }
+  g.joins.clear();
+  if (!g.rebuild.empty()) rebuild_groups(g, g.rebuild);
+  g.rebuild.clear();
 }
 
 void Reducer::plus_factor(Instance* h) { build_sub_comps(h, true); }
 void Reducer::plus_factor_eor_enor(Instance* h) { build_sub_comps(h, false); }
 
-void rev_sub_comp_tmp(Instance* x) {
-  for (Instance* m = x->sub_comp; m; m = m->sub_member)
-    if (is_gate(m->cls)) rev_instance(m);
-}
-
-void sub_comp_dual(Instance* x) {
-  for (Instance* m = x->sub_comp; m; m = m->sub_member)
-    if (is_gate(m->cls)) toggle(m->dual);
+Instance* Reducer::sub_head(const Instance* x) {
+  Groups& g = *last_groups_;
+  return members_[g.head[find(g, static_cast<uint32_t>(x->id))]];
 }
 
 namespace {
 
-bool tried_head(int cls, bool with_eor) { return is_gate(cls) && (with_eor || !is_exor(cls)); }
-
-// The first sub-component whose flip pays.  Every candidate is undone
-// before the next is tried, so each starts from the counts taken before the
-// walk, and its own touched nets measure it against them exactly.
-Instance* first_paying(const Design& d, bool with_eor, bool weight_rule, Recount how) {
-  TouchedNets nets;
-  for (Instance* x = d.start_sub_comp; x; x = x->sub_comp_next) {
-    if (!tried_head(x->cls, with_eor)) continue;
-    if (how == Recount::kTouched) {
-      nets.clear();
-      for (const Instance* m = x->sub_comp; m; m = m->sub_member)
-        if (is_gate(m->cls)) nets.add_gate(m);
-      nets.finish(d);
-    }
-    if (flip_pays(d, how, weight_rule, nets, [x] { rev_sub_comp_tmp(x); })) return x;
-    rev_sub_comp_tmp(x);
-  }
-  return nullptr;
+template <class F>
+void for_each_gate(const std::vector<uint32_t>& next, const std::vector<Instance*>& members,
+                   uint32_t root, F f) {
+  for (uint32_t m = root; m != UINT32_MAX; m = next[m])
+    if (is_gate(members[m]->cls)) f(members[m]);
 }
 
 }  // namespace
 
-Instance* rev_sub_comp_inv(const Design& d, Recount how) {
-  return first_paying(d, true, false, how);
+void Reducer::rev_sub_comp_tmp(Instance* x) {
+  Groups& g = *last_groups_;
+  for_each_gate(g.next, members_, find(g, static_cast<uint32_t>(x->id)),
+                [this](Instance* m) { rev_instance(m, book_); });
 }
-Instance* rev_sub_comp_wt(const Design& d, Recount how) { return first_paying(d, true, true, how); }
-Instance* rev_sub_comp_inv_eor_enor(const Design& d, Recount how) {
-  return first_paying(d, false, false, how);
+
+void Reducer::sub_comp_dual(Instance* x) {
+  Groups& g = *last_groups_;
+  for_each_gate(g.next, members_, find(g, static_cast<uint32_t>(x->id)),
+                [](Instance* m) { toggle(m->dual); });
 }
-Instance* rev_sub_comp_wt_eor_enor(const Design& d, Recount how) {
-  return first_paying(d, false, true, how);
+
+// Whether flipping the group of root r pays, gathered without flipping (or
+// read from the kept gain).
+bool Reducer::group_pays(Groups& g, uint32_t r, bool weight_rule) {
+  if (r == g.big) return g.big_sum.pays(weight_rule, open());
+  nets_.clear();
+  book_->new_mark();
+  for_each_gate(g.next, members_, r, [this](Instance* m) {
+    for_each_terminal(m, [this](Link* t) { book_->flip_terminal(t, nets_); });
+  });
+  return gathered_pays(weight_rule, true);
 }
+
+// The first sub-component whose flip pays.  Every candidate is undone
+// before the next is tried, so whether one pays depends only on the weights
+// of the nets around its gates: a group found not to pay is not tried again
+// while those stay as they were.  The whole recount tries every group.
+Instance* Reducer::first_paying(bool with_eor, bool weight_rule) {
+  Groups& g = groups(with_eor);
+  last_groups_ = &g;
+  const uint32_t first = static_cast<uint32_t>(g.of->id), end = comp_end_[first];
+  const uint8_t bit = refused_bit(weight_rule), refused = refused_marks(weight_rule);
+  if (fast()) {
+    // A group whose head is open matters only if it pays: then it is
+    // rebuilt, which finds its head.
+    std::vector<uint32_t> still;
+    for (uint32_t r : g.unknown) {
+      if (find(g, r) != r || g.head[r] != kNoHead) continue;
+      if (!(g.rejected[r] & bit) && group_pays(g, r, weight_rule)) {
+        rebuild_groups(g, {r});
+      } else {
+        g.rejected[r] |= refused;
+        still.push_back(r);
+      }
+    }
+    g.unknown.swap(still);
+  }
+  for (uint32_t x = end; x-- > first;) {
+    if (!g.is_head[x] || !tried_head(members_[x]->cls, with_eor)) continue;
+    Instance* head = members_[x];
+    if (fast()) {
+      const uint32_t r = find(g, x);
+      if (g.rejected[r] & bit) continue;
+      if (group_pays(g, r, weight_rule)) {
+        rev_sub_comp_tmp(head);
+        return head;
+      }
+      g.rejected[r] |= refused;
+      continue;
+    }
+    if (whole_pays(d_, weight_rule, [&] { rev_sub_comp_tmp(head); })) return head;
+    rev_sub_comp_tmp(head);
+  }
+  return nullptr;
+}
+
+Instance* Reducer::rev_sub_comp_inv() { return first_paying(true, false); }
+Instance* Reducer::rev_sub_comp_wt() { return first_paying(true, true); }
+Instance* Reducer::rev_sub_comp_inv_eor_enor() { return first_paying(false, false); }
+Instance* Reducer::rev_sub_comp_wt_eor_enor() { return first_paying(false, true); }
 
 // ---------------------------------------------------------------- global moves
 
-int Reducer::red_inv_global(Instance* h) {
-  plus_factor(h);
-  Instance* x = rev_sub_comp_inv(d_, how_);
+int Reducer::global_move(Instance* h, bool with_eor, bool weight_rule) {
+  Groups& g = groups(with_eor);
+  if (fast() && !fresh_groups && g.of == h) {
+    update_sub_comps(g);
+  } else {
+    build_sub_comps(h, with_eor);
+  }
+  Instance* x = first_paying(with_eor, weight_rule);
   if (!x) return 0;
+  note(with_eor ? 'G' : 'X', x);
   sub_comp_dual(x);
-  if (absorb_after_moves()) eor_enor_and_or_nand_nor(h);
+  if (!with_eor || absorb_after_moves()) eor_enor_and_or_nand_nor(h);
   return 1;
 }
 
-int Reducer::red_wt_global(Instance* h) {
-  plus_factor(h);
-  Instance* x = rev_sub_comp_wt(d_, how_);
-  if (!x) return 0;
-  sub_comp_dual(x);
-  if (absorb_after_moves()) eor_enor_and_or_nand_nor(h);
-  return 1;
-}
-
-int Reducer::red_inv_global_eor_enor(Instance* h) {
-  plus_factor_eor_enor(h);
-  Instance* x = rev_sub_comp_inv_eor_enor(d_, how_);
-  if (!x) return 0;
-  sub_comp_dual(x);
-  eor_enor_and_or_nand_nor(h);
-  return 1;
-}
-
-int Reducer::red_wt_global_eor_enor(Instance* h) {
-  plus_factor_eor_enor(h);
-  Instance* x = rev_sub_comp_wt_eor_enor(d_, how_);
-  if (!x) return 0;
-  sub_comp_dual(x);
-  eor_enor_and_or_nand_nor(h);
-  return 1;
-}
+int Reducer::red_inv_global(Instance* h) { return global_move(h, true, false); }
+int Reducer::red_wt_global(Instance* h) { return global_move(h, true, true); }
+int Reducer::red_inv_global_eor_enor(Instance* h) { return global_move(h, false, false); }
+int Reducer::red_wt_global_eor_enor(Instance* h) { return global_move(h, false, true); }
 
 }  // namespace zelk

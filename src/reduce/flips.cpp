@@ -8,19 +8,19 @@ using namespace reduce_detail;
 
 // ---------------------------------------------------------------- flips
 
-void rev_instance(Instance* g) {
-  for_each_terminal(g, [](Link* t) {
+void rev_instance(Instance* g, Book* b) {
+  for_each_terminal(g, [b](Link* t) {
     if (t->pin_type == kwInput) {
-      negate_weight(t);
+      negate_weight(t, b);
     } else if (t->net) {
-      negate_net(t->net);
+      negate_net(t->net, b);
     }
   });
 }
 
-void rev_instance_all(Instance* h) {
+void rev_instance_all(Instance* h, Book* b) {
   for (Instance* m = h; m; m = m->comp_member)
-    if (is_gate(m->cls)) rev_instance(m);
+    if (is_gate(m->cls)) rev_instance(m, b);
 }
 
 void conn_comp_dual(Instance* h) {
@@ -37,16 +37,16 @@ bool reduce_detail::bus_can_flip(const Net* bus) {
   return true;
 }
 
-void rev_ts_bufs(Instance* t) {
+void rev_ts_bufs(Instance* t, Book* b) {
   Link* out = first_terminal_of_type(t, kwTristate);
   if (!out || !out->net) return;
   Net* bus = out->net;
   if (!bus_can_flip(bus)) return;
   for (Link* u = bus->links; u; u = u->next) {
     if (is_ts_buf_output(u)) {
-      if (Link* in = data_input(u->inst)) negate_weight(in);
+      if (Link* in = data_input(u->inst)) negate_weight(in, b);
     } else {
-      negate_weight(u);
+      negate_weight(u, b);
     }
   }
 }
@@ -60,58 +60,80 @@ int count_wt_net_eor_enor_aside(const Net* n) {
   return sum;
 }
 
-void eor_enor_minus_wt_dual(Net* n) {
+void eor_enor_minus_wt_dual(Net* n, Book* b) {
   for (Link* u = n->links; u; u = u->next) {
     if (is_exor(u) && u->weight == -1) {
-      u->weight = 1;
+      set_weight(u, 1, b);
       toggle(u->inst->dual);
     }
   }
 }
 
-void eor_enor_plus_wt_dual(Net* n) {
+void eor_enor_plus_wt_dual(Net* n, Book* b) {
   for (Link* u = n->links; u; u = u->next) {
     if (is_exor(u) && u->weight == 1) {
       toggle(u->inst->dual);
     } else {
-      negate_weight(u);
+      negate_weight(u, b);
     }
   }
 }
 
-void eor_enor_and_or_nand_nor_net(const Design& d, Net* n) {
+void eor_enor_and_or_nand_nor_net(const Design& d, Net* n, Book* b) {
   // A net without a driver can only have its exclusive-or inputs absorbed.
   Instance* s = n->source ? n->source->inst : nullptr;
   int cls = s ? s->cls : 0;
   if (s && is_and_or(cls)) {
     if (d.all == 1 && count_wt_net_eor_enor_aside(n) < 0) {
       toggle(s->negate);
-      eor_enor_plus_wt_dual(n);
+      eor_enor_plus_wt_dual(n, b);
     } else {
-      eor_enor_minus_wt_dual(n);
+      eor_enor_minus_wt_dual(n, b);
     }
   } else if (s && is_exor(cls)) {
     if (count_wt_net_eor_enor_aside(n) < 0) {
       toggle(s->dual);
-      eor_enor_plus_wt_dual(n);
+      eor_enor_plus_wt_dual(n, b);
     } else {
-      eor_enor_minus_wt_dual(n);
+      eor_enor_minus_wt_dual(n, b);
     }
   } else if (s && is_register(cls)) {
     // Complementary register outputs serve either polarity.
   } else {
-    eor_enor_minus_wt_dual(n);
+    eor_enor_minus_wt_dual(n, b);
   }
 }
 
-void eor_enor_and_or_nand_nor_instance(const Design& d, Instance* g) {
-  for_each_terminal(g, [&d](Link* t) {
-    if (t->net) eor_enor_and_or_nand_nor_net(d, t->net);
+void eor_enor_and_or_nand_nor_instance(const Design& d, Instance* g, Book* b) {
+  for_each_terminal(g, [&d, b](Link* t) {
+    if (t->net) eor_enor_and_or_nand_nor_net(d, t->net, b);
   });
 }
 
+// Absorption on one net changes only that net's weights (and marks of
+// cells), and leaves the net where absorbing it again changes nothing.  So
+// the pass over the component's nets in list order equals absorbing, in any
+// order, just the nets whose weights changed since they were last absorbed:
+// every other net is already where the pass would leave it.
 void Reducer::eor_enor_and_or_nand_nor(Instance* h) {
-  for (Net* n : nets_of(h)) eor_enor_and_or_nand_nor_net(d_, n);
+  if (!fast()) {
+    for (Net* n : nets_of(h)) eor_enor_and_or_nand_nor_net(d_, n);
+    return;
+  }
+  std::vector<Net*> nets;
+  nets.swap(book_->pending());
+  for (Net* n : nets) {
+    if (!book_->is_pending(n)) continue;
+    const Instance* head = counts_in_whole(n) && n->source ? n->source->inst->comp : nullptr;
+    if (head == h) {
+      eor_enor_and_or_nand_nor_net(d_, n, book_);
+      book_->settled(n);
+    } else if (head && head->id > h->id) {
+      book_->pending().push_back(n);  // driven from a component still to come
+    } else {
+      book_->settled(n);  // no whole pass reaches it any more
+    }
+  }
 }
 
 }  // namespace zelk

@@ -4,7 +4,6 @@
 #include <functional>
 #include <vector>
 
-#include "flat/flat.h"
 #include "reduce/reduce.h"
 #include "reduce/reduce_internal.h"
 
@@ -17,6 +16,12 @@ void red_inv(Design& d, Recount how) {
   r.run();
 }
 
+Reducer::Reducer(Design& d, Recount how) : d_(d), how_(how) {
+  if (fast()) book_ = new Book;
+}
+
+Reducer::~Reducer() { delete book_; }
+
 void Reducer::run() {
   conn_comp();
   for (Instance* c = d_.top->comps; c; c = c->next) {
@@ -24,8 +29,10 @@ void Reducer::run() {
     c->negate = 0;
   }
   if (absorb_after_moves())
-    for (Instance* h = d_.top->conn_comps; h; h = h->comp_next) eor_enor_and_or_nand_nor(h);
-  d_.start_sub_comp = nullptr;
+    for (Instance* h = d_.top->conn_comps; h; h = h->comp_next)
+      for (Net* n : nets_of(h)) eor_enor_and_or_nand_nor_net(d_, n, book_);
+  // Every net is now where absorbing it again changes nothing.
+  if (book_) book_->settle_all();
   for (Instance* h = d_.top->conn_comps; h; h = h->comp_next) {
     do {
       red_inv2(h);
@@ -63,27 +70,19 @@ int Reducer::red_wt2(Instance* h) {
 
 // ---------------------------------------------------------------- local moves
 
-int Reducer::red_inv_local(Instance* h) {
-  int changed = 0;
-  if (conn_comp_flip(h, false)) {
-    conn_comp_dual(h);
-    if (absorb_after_moves()) eor_enor_and_or_nand_nor(h);
-    changed = 1;
-  }
-  if (red_inv_node(h)) changed = 1;
-  if (d_.all == 1 && red_inv_neg(h)) changed = 1;
-  return changed;
-}
+int Reducer::red_inv_local(Instance* h) { return local(h, false); }
+int Reducer::red_wt_local(Instance* h) { return local(h, true); }
 
-int Reducer::red_wt_local(Instance* h) {
+int Reducer::local(Instance* h, bool weight_rule) {
   int changed = 0;
-  if (conn_comp_flip(h, true)) {
+  if (conn_comp_flip(h, weight_rule)) {
+    note('C', h);
     conn_comp_dual(h);
     if (absorb_after_moves()) eor_enor_and_or_nand_nor(h);
     changed = 1;
   }
-  if (red_wt_node(h)) changed = 1;
-  if (d_.all == 1 && red_wt_neg(h)) changed = 1;
+  if (node(h, weight_rule)) changed = 1;
+  if (d_.all == 1 && neg(h, weight_rule)) changed = 1;
   return changed;
 }
 
@@ -95,18 +94,35 @@ bool flips_alone(int cls) { return is_gate(cls) && !is_exor(cls); }
 
 }  // namespace
 
-int Reducer::red_inv_node(Instance* h) {
+int Reducer::red_inv_node(Instance* h) { return node(h, false); }
+int Reducer::red_wt_node(Instance* h) { return node(h, true); }
+
+// A gate whose nets are as they were when it was last refused is refused
+// again; the walk passes over it.
+int Reducer::node(Instance* h, bool weight_rule) {
+  if (fast()) {
+    enter(h);
+    take_changes();
+  }
+  const uint8_t bit = refused_bit(weight_rule), refused = refused_marks(weight_rule);
   int changed = 0;
   for (Instance* g = h; g; g = g->comp_member) {
     if (flips_alone(g->cls)) {
-      if (diff_inv(d_, g)) {
+      if (fast() && (node_refused_[static_cast<std::size_t>(g->id)] & bit)) continue;
+      if (gate_flip(g, weight_rule)) {
+        note('N', g);
         toggle(g->dual);
-        if (absorb_after_moves()) eor_enor_and_or_nand_nor_instance(d_, g);
+        if (absorb_after_moves()) absorb_instance(g);
+        if (fast()) take_changes();
         changed = 1;
+      } else if (fast() && measured_by_book_) {
+        node_refused_[static_cast<std::size_t>(g->id)] |= refused;
       }
     } else if (g->cls == kTsBuf) {
-      if (diff_inv_ts(d_, g, how_)) {
-        if (absorb_after_moves()) eor_enor_and_or_nand_nor_instance(d_, g);
+      if (bus_flip(g, weight_rule)) {
+        note('T', g);
+        if (absorb_after_moves()) absorb_instance(g);
+        if (fast()) take_changes();
         changed = 1;
       }
     }
@@ -114,52 +130,222 @@ int Reducer::red_inv_node(Instance* h) {
   return changed;
 }
 
-int Reducer::red_wt_node(Instance* h) {
-  int changed = 0;
-  for (Instance* g = h; g; g = g->comp_member) {
-    if (flips_alone(g->cls)) {
-      if (diff_wt(d_, g)) {
-        toggle(g->dual);
-        if (absorb_after_moves()) eor_enor_and_or_nand_nor_instance(d_, g);
-        changed = 1;
-      }
-    } else if (g->cls == kTsBuf) {
-      if (diff_wt_ts(d_, g, how_)) {
-        if (absorb_after_moves()) eor_enor_and_or_nand_nor_instance(d_, g);
-        changed = 1;
-      }
-    }
-  }
-  return changed;
-}
+int Reducer::red_inv_neg(Instance* h) { return neg(h, false); }
+int Reducer::red_wt_neg(Instance* h) { return neg(h, true); }
 
-int Reducer::red_inv_neg(Instance* h) {
+int Reducer::neg(Instance* h, bool weight_rule) {
+  if (fast()) {
+    enter(h);
+    take_changes();
+  }
+  const uint8_t bit = refused_bit(weight_rule), refused = refused_marks(weight_rule);
   int changed = 0;
   for (Instance* g = h; g; g = g->comp_member) {
-    if (is_and_or(g->cls) && diff_inv_neg(d_, g)) {
+    if (!is_and_or(g->cls)) continue;
+    if (fast() && (neg_refused_[static_cast<std::size_t>(g->id)] & bit)) continue;
+    if (output_negation(g, weight_rule)) {
+      note('O', g);
       toggle(g->negate);
+      if (fast()) take_changes();
       changed = 1;
+    } else if (fast() && measured_by_book_) {
+      neg_refused_[static_cast<std::size_t>(g->id)] |= refused;
     }
   }
   return changed;
 }
 
-int Reducer::red_wt_neg(Instance* h) {
-  int changed = 0;
-  for (Instance* g = h; g; g = g->comp_member) {
-    if (is_and_or(g->cls) && diff_wt_neg(d_, g)) {
-      toggle(g->negate);
-      changed = 1;
-    }
-  }
-  return changed;
-}
+void Reducer::absorb_instance(Instance* g) { eor_enor_and_or_nand_nor_instance(d_, g, book_); }
 
-// ---------------------------------------------------------------- diffs
+// ---------------------------------------------------------------- measured by tallies
 
 namespace {
 
-bool counts_in_whole(const Net* n) { return n->type == kNetSignal || n->type == kNetTristate; }
+// The weight-phase rule: fewer inverters, or as many and fewer weights.
+bool wt_pays(int inv_gain, long wt_gain) { return inv_gain > 0 || (inv_gain == 0 && wt_gain > 0); }
+
+
+
+}  // namespace
+
+// Whether the flips gathered in the book over nets_ pay.  `whole`: measured
+// as the whole counts measure (an inverter count only for an open top).
+bool Reducer::gathered_pays(bool weight_rule, bool whole) const {
+  Book::Sums s = book_->sums(nets_);
+  if (whole && d_.top->state != kStateOpen) s.inv_before = s.inv_after = 0;
+  const int gain = s.inv_before - s.inv_after;
+  return gain > 0 || (weight_rule && gain == 0 && s.wt_after < s.wt_before);
+}
+
+// A gate flip measures the distinct signal and tristate nets around the
+// gate, whatever module lists them, and an open or closed top alike.
+bool Reducer::gate_flip(Instance* g, bool weight_rule) {
+  if (!fast()) return weight_rule ? diff_wt(d_, g) : diff_inv(d_, g);
+  bool unnumbered = false;  // a counted net the top module does not list (none, in practice)
+  for_each_terminal(g, [&](Link* t) {
+    if (t->net && counts_in_whole(t->net) && t->net->id <= 0) unnumbered = true;
+  });
+  measured_by_book_ = !unnumbered;
+  if (unnumbered) return gate_flip_counted(g, weight_rule);
+  nets_.clear();
+  book_->new_mark();
+  for_each_terminal(g, [&](Link* t) { book_->flip_terminal(t, nets_); });
+  if (!gathered_pays(weight_rule, false)) return false;
+  rev_instance(g, book_);
+  return true;
+}
+
+// The same, recounting the nets the book does not hold.
+bool Reducer::gate_flip_counted(Instance* g, bool weight_rule) {
+  std::vector<Net*> nets;
+  for_each_terminal(g, [&](Link* t) {
+    Net* n = t->net;
+    if (n && counts_in_whole(n) && std::find(nets.begin(), nets.end(), n) == nets.end())
+      nets.push_back(n);
+  });
+  auto inv = [&] {
+    int s = 0;
+    for (const Net* n : nets) s += n->id > 0 ? book_->inv(n) : count_inv_net(d_, n);
+    return s;
+  };
+  auto wt = [&] {
+    long s = 0;
+    for (const Net* n : nets) s += n->id > 0 ? book_->wt(n) : count_wt_net(d_, n);
+    return s;
+  };
+  const int inv_before = inv();
+  const long wt_before = weight_rule ? wt() : 0;
+  rev_instance(g, book_);
+  const int gain = inv_before - inv();
+  if (gain > 0 || (weight_rule && gain == 0 && wt() < wt_before)) return true;
+  rev_instance(g, book_);
+  return false;
+}
+
+bool Reducer::bus_flip(Instance* t, bool weight_rule) {
+  if (!fast()) return weight_rule ? diff_wt_ts(d_, t) : diff_inv_ts(d_, t);
+  Link* out = first_terminal_of_type(t, kwTristate);
+  if (!out || !out->net || !bus_can_flip(out->net)) return false;  // nothing would change
+  nets_.clear();
+  book_->new_mark();
+  for (Link* u = out->net->links; u; u = u->next) {
+    if (is_ts_buf_output(u)) {
+      if (Link* in = data_input(u->inst)) book_->flip_one(in, nets_);
+    } else {
+      book_->flip_one(u, nets_);
+    }
+  }
+  if (!gathered_pays(weight_rule, true)) return false;
+  rev_ts_bufs(t, book_);
+  return true;
+}
+
+// Measured on its own net, whatever module lists it.
+bool Reducer::output_negation(Instance* g, bool weight_rule) {
+  if (!fast()) return weight_rule ? diff_wt_neg(d_, g) : diff_inv_neg(d_, g);
+  Link* out = first_terminal_of_type(g, kwOutput);
+  measured_by_book_ = true;  // nothing to measure: refused while the net stays
+  if (!out || !out->net || !counts_in_whole(out->net)) return false;
+  Net* n = out->net;
+  measured_by_book_ = n->id > 0;
+  if (n->id <= 0) {  // not listed by the top module (none, in practice)
+    const bool ok = weight_rule ? diff_wt_neg(d_, g) : diff_inv_neg(d_, g);
+    if (ok) {  // made without the book: redo it through the book
+      negate_net(n, nullptr);
+      negate_net(n, book_);
+    }
+    return ok;
+  }
+  nets_.clear();
+  book_->new_mark();
+  book_->flip_net(n, nets_);
+  if (!gathered_pays(weight_rule, false)) return false;
+  negate_net(n, book_);
+  return true;
+}
+
+// The gain of flipping the whole component is kept per net as the weights
+// change, so the trial reads two sums.
+bool Reducer::conn_comp_flip(Instance* h, bool weight_rule) {
+  if (!fast()) return weight_rule ? diff_wt_conn_comp(d_, h) : diff_inv_conn_comp(d_, h);
+  enter(h);
+  take_changes();
+  if (!comp_sum_.pays(weight_rule, open())) return false;
+  rev_instance_all(h, book_);
+  return true;
+}
+
+// ---------------------------------------------------------------- change bookkeeping
+
+void Reducer::enter(Instance* h) {
+  if (work_ == h) return;
+  work_ = h;
+  for (Groups& g : groups_) g.of = nullptr;
+  book_->clear_log();
+  comp_sum_.reset(static_cast<std::size_t>(book_->nets()));
+  for (const Instance* m = h; m; m = m->comp_member) {
+    node_refused_[static_cast<std::size_t>(m->id)] = 0;
+    neg_refused_[static_cast<std::size_t>(m->id)] = 0;
+    if (is_gate(m->cls)) comp_sum_.gate(m, *book_, 1);
+  }
+}
+
+void Reducer::take_changes() {
+  Instance* h = work_;
+  changed_.clear();
+  book_->new_mark();
+  for (const Book::Change& c : book_->log()) {
+    const Link* t = c.t;
+    Net* n = t->net;
+    if (!n || n->id <= 0) continue;
+    if (book_->first_sight(n)) {
+      changed_.push_back(n);
+      if (comp_sum_.touches(n)) comp_sum_.before(n);
+      for (Groups& g : groups_)
+        if (g.of == h && g.big != kNoHead && g.big_sum.touches(n)) g.big_sum.before(n);
+    }
+    const Instance* i = t->inst;
+    if (!h || i->comp != h) continue;
+    const std::size_t id = static_cast<std::size_t>(i->id);
+    const bool gate_input = is_gate(i->cls) && t->pin_type == kwInput && counted(t) && counts_in_whole(n);
+    if (gate_input) comp_sum_.weight(t, c.old, c.now);
+    const bool edge = (c.old == 1) != (c.now == 1) && n->type == kNetSignal && n->source &&
+                      n->source->inst->comp == h;
+    for (Groups& g : groups_) {
+      if (g.of != h) continue;
+      if (gate_input && g.big != kNoHead && g.in_big[id]) g.big_sum.weight(t, c.old, c.now);
+      if (!edge || !joins_sub_comp(n->source->inst->cls, g.with_eor) || !joins_sub_comp(i->cls, g.with_eor))
+        continue;
+      const uint32_t s = static_cast<uint32_t>(n->source->inst->id);
+      if (c.now == 1) {
+        g.joins.push_back(s);
+        g.joins.push_back(static_cast<uint32_t>(id));
+      } else {
+        g.rebuild.push_back(s);
+        g.rebuild.push_back(static_cast<uint32_t>(id));
+      }
+    }
+  }
+  book_->clear_log();
+  for (const Net* n : changed_) {
+    if (comp_sum_.touches(n)) comp_sum_.after(n, *book_);
+    for (Groups& g : groups_)
+      if (g.of == h && g.big != kNoHead && g.big_sum.touches(n)) g.big_sum.after(n, *book_);
+    if (!h) continue;
+    for (const Link* u = n->links; u; u = u->next) {
+      if (u->inst->comp != h) continue;
+      const uint32_t id = static_cast<uint32_t>(u->inst->id);
+      node_refused_[id] = 0;
+      neg_refused_[id] = 0;
+      for (Groups& g : groups_)
+        if (g.of == h) g.rejected[find(g, id)] = 0;
+    }
+  }
+}
+
+// ---------------------------------------------------------------- literal diffs
+
+namespace {
 
 // The nets around g that the whole counts measure (signal and tristate
 // nets), each once however many of g's terminals it holds, so that a move is
@@ -186,9 +372,6 @@ long wt_sum(const Design& d, const std::vector<Net*>& nets) {
   return sum;
 }
 
-// The weight-phase rule: fewer inverters, or as many and fewer weights.
-bool wt_pays(int inv_gain, long wt_gain) { return inv_gain > 0 || (inv_gain == 0 && wt_gain > 0); }
-
 }  // namespace
 
 int diff_inv(const Design& d, Instance* g) {
@@ -210,68 +393,26 @@ int diff_wt(const Design& d, Instance* g) {
   return 0;
 }
 
-int diff_inv_ts(const Design& d, Instance* t, Recount how) {
-  TouchedNets nets;
-  if (how == Recount::kTouched) {
-    nets.add_bus(t);
-    nets.finish(d);
-  }
-  if (flip_pays(d, how, false, nets, [t] { rev_ts_bufs(t); })) return 1;
+int diff_inv_ts(const Design& d, Instance* t) {
+  if (whole_pays(d, false, [t] { rev_ts_bufs(t); })) return 1;
   rev_ts_bufs(t);
   return 0;
 }
 
-int diff_wt_ts(const Design& d, Instance* t, Recount how) {
-  TouchedNets nets;
-  if (how == Recount::kTouched) {
-    nets.add_bus(t);
-    nets.finish(d);
-  }
-  if (flip_pays(d, how, true, nets, [t] { rev_ts_bufs(t); })) return 1;
+int diff_wt_ts(const Design& d, Instance* t) {
+  if (whole_pays(d, true, [t] { rev_ts_bufs(t); })) return 1;
   rev_ts_bufs(t);
   return 0;
 }
 
-namespace {
-
-TouchedNets component_nets(const Design& d, const Instance* h, Recount how) {
-  TouchedNets nets;
-  if (how == Recount::kTouched) {
-    for (const Instance* m = h; m; m = m->comp_member)
-      if (is_gate(m->cls)) nets.add_gate(m);
-    nets.finish(d);
-  }
-  return nets;
-}
-
-}  // namespace
-
-int Reducer::conn_comp_flip(Instance* h, bool weight_rule) {
-  if (how_ == Recount::kWhole)
-    return weight_rule ? diff_wt_conn_comp(d_, h, how_) : diff_inv_conn_comp(d_, h, how_);
-  TouchedNets nets;
-  if (touched_for_ == h) {
-    nets.swap(touched_);
-  } else {
-    nets = component_nets(d_, h, how_);
-    touched_for_ = h;
-  }
-  const bool pays = flip_pays(d_, how_, weight_rule, nets, [h] { rev_instance_all(h); });
-  if (!pays) rev_instance_all(h);
-  nets.swap(touched_);
-  return pays ? 1 : 0;
-}
-
-int diff_inv_conn_comp(const Design& d, Instance* h, Recount how) {
-  TouchedNets nets = component_nets(d, h, how);
-  if (flip_pays(d, how, false, nets, [h] { rev_instance_all(h); })) return 1;
+int diff_inv_conn_comp(const Design& d, Instance* h) {
+  if (whole_pays(d, false, [h] { rev_instance_all(h); })) return 1;
   rev_instance_all(h);
   return 0;
 }
 
-int diff_wt_conn_comp(const Design& d, Instance* h, Recount how) {
-  TouchedNets nets = component_nets(d, h, how);
-  if (flip_pays(d, how, true, nets, [h] { rev_instance_all(h); })) return 1;
+int diff_wt_conn_comp(const Design& d, Instance* h) {
+  if (whole_pays(d, true, [h] { rev_instance_all(h); })) return 1;
   rev_instance_all(h);
   return 0;
 }
@@ -281,9 +422,9 @@ int diff_inv_neg(const Design& d, Instance* g) {
   if (!out || !out->net || !counts_in_whole(out->net)) return 0;
   Net* n = out->net;
   int before = count_inv_net(d, n);
-  negate_net(n);
+  negate_net(n, nullptr);
   if (count_inv_net(d, n) < before) return 1;
-  negate_net(n);
+  negate_net(n, nullptr);
   return 0;
 }
 
@@ -293,54 +434,10 @@ int diff_wt_neg(const Design& d, Instance* g) {
   Net* n = out->net;
   int inv_before = count_inv_net(d, n);
   long wt_before = count_wt_net(d, n);
-  negate_net(n);
+  negate_net(n, nullptr);
   if (wt_pays(inv_before - count_inv_net(d, n), wt_before - count_wt_net(d, n))) return 1;
-  negate_net(n);
+  negate_net(n, nullptr);
   return 0;
-}
-
-// ---------------------------------------------------------------- touched nets
-
-void TouchedNets::add_gate(const Instance* g) {
-  for_each_terminal(g, [this](Link* t) {
-    if (t->net) nets_.push_back(t->net);
-  });
-}
-
-void TouchedNets::add_bus(const Instance* t) {
-  Link* out = first_terminal_of_type(t, kwTristate);
-  if (!out || !out->net) return;
-  nets_.push_back(out->net);
-  for (Link* u = out->net->links; u; u = u->next) {
-    if (!is_ts_buf_output(u)) continue;
-    if (Link* in = data_input(u->inst); in && in->net) nets_.push_back(in->net);
-  }
-}
-
-void TouchedNets::finish(const Design& d) {
-  std::sort(nets_.begin(), nets_.end(), std::less<Net*>());
-  nets_.erase(std::unique(nets_.begin(), nets_.end()), nets_.end());
-  const Module* top = d.top;
-  nets_.erase(std::remove_if(nets_.begin(), nets_.end(),
-                             [top](const Net* n) {
-                               return !(n->type == kNetSignal || n->type == kNetTristate) ||
-                                      !module_has_net(top, n);
-                             }),
-              nets_.end());
-}
-
-int TouchedNets::inv(const Design& d) const {
-  // Only an open top module counts its nets (count_inv by state).
-  if (d.top->state != kStateOpen) return 0;
-  int k = 0;
-  for (const Net* n : nets_) k += count_inv_net(d, n);
-  return k;
-}
-
-long TouchedNets::wt(const Design& d) const {
-  long k = 0;
-  for (const Net* n : nets_) k += count_wt_net(d, n);
-  return k;
 }
 
 }  // namespace zelk

@@ -1,4 +1,5 @@
-// Inverter reduction by polarity moves on the flat network.
+// Inverter reduction by polarity moves on the flat network, and its cost
+// function.
 #pragma once
 
 #include <cstdint>
@@ -6,94 +7,131 @@
 #include <vector>
 
 #include "netlist/netlist.h"
+#include "reduce/reduce_internal.h"
 
 namespace zelk {
 
-// How a tentative flip of a component, sub-component or tristate bus is
-// measured: on the nets it touches, or by recounting the whole flat
-// network.  Both give the same answers; the whole recount is quadratic on
-// large designs and is kept as the plain reference to check against.
+// ---------------------------------------------------------------- counts
+// Recounted from the records on every call.
+
+int count_inv(const Design& d, const Module* m);
+int count_control_inv(const Design& d, const Module* m);
+int count_inv_net(const Design& d, const Net* n);
+int count_inv_net_normal(const Net* n);
+int count_inv_net_reversible(const Net* n);
+long count_wt(const Design& d);
+long count_wt_net(const Design& d, const Net* n);
+long count_wt_net_normal(const Net* n);
+long count_wt_net_reversible(const Net* n);
+
+// How a tentative move is measured: from running per-net tallies over the
+// nets it touches, or literally, by recounting the whole flat network (and
+// walking every net around a gate), with the whole absorption pass after
+// each move.  Both make the same decisions; the literal form is quadratic on
+// large designs and is kept as the reference to check against.
 enum class Recount { kTouched, kWhole };
 
 // Runs the whole reduction on the flat network of d.top (after flat()).
 // Changes only terminal weights and the dual / negate marks of gates.
 void red_inv(Design& d, Recount how = Recount::kTouched);
 
+// Per-net tallies of the reduction (reduce_internal.h).  Every operation
+// below that changes weights takes an optional Book and reports each change
+// to it.
+class Book;
+
 // ---------------------------------------------------------------- flips
 // Each flip changes weights only and is its own inverse.
 
 // Turns a gate into its De Morgan dual: negates the weight of each input
 // terminal and every weight of the net of each other terminal.
-void rev_instance(Instance* g);
+void rev_instance(Instance* g, Book* b = nullptr);
 // rev_instance on every gate (and- to oai-) of component h.
-void rev_instance_all(Instance* h);
+void rev_instance_all(Instance* h, Book* b = nullptr);
 // Toggles dual on every gate (and- to oai-) of component h.
 void conn_comp_dual(Instance* h);
 // Inverts the tristate bus of t together with the data input of every
 // tristate buffer driving it.  Does nothing when t has no tristate terminal
 // or when the bus holds a driver that cannot follow the inversion.
-void rev_ts_bufs(Instance* t);
+void rev_ts_bufs(Instance* t, Book* b = nullptr);
 
-// ---------------------------------------------------------------- moves
+// ---------------------------------------------------------------- literal moves
 // Each returns 1 and keeps the flip when it pays, else restores it and
 // returns 0.  The _inv forms need the inverter count to fall; the _wt forms
-// also accept an equal inverter count with a lower weight count.
+// also accept an equal inverter count with a lower weight count.  Measured
+// by recounting (the nets around a gate, or the whole network).
 
-int diff_inv(const Design& d, Instance* g);  // one gate, nets around it
+int diff_inv(const Design& d, Instance* g);
 int diff_wt(const Design& d, Instance* g);
-// A tristate bus, a whole component: measured as `how` says.
-int diff_inv_ts(const Design& d, Instance* t, Recount how = Recount::kTouched);
-int diff_wt_ts(const Design& d, Instance* t, Recount how = Recount::kTouched);
+int diff_inv_ts(const Design& d, Instance* t);
+int diff_wt_ts(const Design& d, Instance* t);
 int diff_inv_neg(const Design& d, Instance* g);  // negate the output net
 int diff_wt_neg(const Design& d, Instance* g);
-int diff_inv_conn_comp(const Design& d, Instance* h, Recount how = Recount::kTouched);
-int diff_wt_conn_comp(const Design& d, Instance* h, Recount how = Recount::kTouched);
-
-// ---------------------------------------------------------------- sub-components
-
-// rev_instance on every gate of x's sub-component (ninv- members stay).
-void rev_sub_comp_tmp(Instance* x);
-// Toggles dual on the same members.
-void sub_comp_dual(Instance* x);
-// The first sub-component of d.start_sub_comp whose flip pays, left
-// flipped; null when none pays.  The _eor_enor forms skip exclusive-or heads.
-Instance* rev_sub_comp_inv(const Design& d, Recount how = Recount::kTouched);
-Instance* rev_sub_comp_wt(const Design& d, Recount how = Recount::kTouched);
-Instance* rev_sub_comp_inv_eor_enor(const Design& d, Recount how = Recount::kTouched);
-Instance* rev_sub_comp_wt_eor_enor(const Design& d, Recount how = Recount::kTouched);
+int diff_inv_conn_comp(const Design& d, Instance* h);
+int diff_wt_conn_comp(const Design& d, Instance* h);
 
 // ---------------------------------------------------------------- exclusive-or absorption
 
 // Sum of the weights of n's terminals that are not on eor- / enor- cells.
 int count_wt_net_eor_enor_aside(const Net* n);
 // Inverted exclusive-or inputs of n become plain ones, their cells toggled.
-void eor_enor_minus_wt_dual(Net* n);
+void eor_enor_minus_wt_dual(Net* n, Book* b = nullptr);
 // After n's driver took the opposite polarity: ordinary terminals change
 // sign, exclusive-or inputs stay plain (their cells toggled).
-void eor_enor_plus_wt_dual(Net* n);
+void eor_enor_plus_wt_dual(Net* n, Book* b = nullptr);
 // Absorption on one net, by the class of its driver.
-void eor_enor_and_or_nand_nor_net(const Design& d, Net* n);
+void eor_enor_and_or_nand_nor_net(const Design& d, Net* n, Book* b = nullptr);
 // Absorption on the net of each terminal of g.
-void eor_enor_and_or_nand_nor_instance(const Design& d, Instance* g);
+void eor_enor_and_or_nand_nor_instance(const Design& d, Instance* g, Book* b = nullptr);
 
 // ---------------------------------------------------------------- driver
 
+// One accepted move, for comparing runs: its kind and the dense number
+// (Instance::id) of the gate, buffer or head it was made on.
+struct Move {
+  char kind;  // 'G' sub-component, 'X' sub-component without exclusive-or,
+              // 'C' component, 'N' gate, 'T' tristate bus, 'O' negated output
+  int32_t inst;
+  bool operator==(const Move&) const = default;
+};
+
 // The reduction of one design: connected components, the nets driven from
-// each component, and the phases and moves that work one component at a
-// time.
+// each component, the sub-components of the component being worked on, and
+// the phases and moves that work one component at a time.
 class Reducer {
  public:
-  explicit Reducer(Design& d, Recount how = Recount::kTouched) : d_(d), how_(how) {}
+  Reducer(Design& d, Recount how = Recount::kTouched);
+  ~Reducer();
 
   // All of the reduction (red_inv).
   void run();
+  // Every accepted move in order is appended here when set.
+  std::vector<Move>* log = nullptr;
+  // Rebuild the sub-components on every global move and try every group
+  // (measured from the tallies all the same): the plain form of keeping
+  // them up to date, to check that against.
+  bool fresh_groups = false;
 
-  // Builds the connected components into d.top->conn_comps and records,
-  // per component, its signal and tristate nets in net-list order.
+  // Builds the connected components into d.top->conn_comps, numbers their
+  // members and the top module's nets, and records per component its signal
+  // and tristate nets in net-list order.
   void conn_comp();
-  // Builds the sub-components of component h into d.start_sub_comp.
+  // Builds the sub-components of component h.
   void plus_factor(Instance* h);
   void plus_factor_eor_enor(Instance* h);
+  // The head of x's current sub-component.
+  Instance* sub_head(const Instance* x);
+  // The first sub-component (in the order of the list of sub-components:
+  // the reverse of member order) whose flip pays, left flipped; null when
+  // none pays.  The _eor_enor forms skip exclusive-or heads.
+  Instance* rev_sub_comp_inv();
+  Instance* rev_sub_comp_wt();
+  Instance* rev_sub_comp_inv_eor_enor();
+  Instance* rev_sub_comp_wt_eor_enor();
+  // rev_instance on every gate of x's sub-component (ninv- members stay).
+  void rev_sub_comp_tmp(Instance* x);
+  // Toggles dual on the same members.
+  void sub_comp_dual(Instance* x);
 
   // Absorption over every net driven from component h.
   void eor_enor_and_or_nand_nor(Instance* h);
@@ -120,20 +158,78 @@ class Reducer {
     Net* const* end() const { return last; }
   };
   NetSpan nets_of(const Instance* h) const;
+
+  // The sub-components of one component built with or without
+  // exclusive-or cells, over member ids.  A group is a chain of members
+  // (next, tail at its root) under a union-find parent; its head is head[root]
+  // (kNoHead while not known: after a +1 connection joined two groups, which
+  // head the whole build would give is found only when it matters).  With
+  // the fast measure, groups are kept up to date from the weight changes,
+  // and the largest one's flip gain is kept per net.
+  struct Groups {
+    Instance* of = nullptr;  // component whose groups are held
+    bool with_eor = false;
+    std::vector<uint32_t> parent, next, tail, head, size;
+    std::vector<uint8_t> is_head, rejected, in_big;
+    std::vector<uint32_t> joins;    // member pairs whose +1 connection appeared
+    std::vector<uint32_t> rebuild;  // members whose +1 connection was lost
+    std::vector<uint32_t> unknown;  // roots whose head is not known
+    uint32_t big = UINT32_MAX;      // root of the group whose gain is kept
+    FlipSum big_sum;
+  };
+  static constexpr uint32_t kNoHead = UINT32_MAX;
+  Groups& groups(bool with_eor) { return groups_[with_eor ? 1 : 0]; }
+  uint32_t find(Groups& g, uint32_t x);
   void build_sub_comps(Instance* h, bool with_eor);
-  // diff_inv_conn_comp / diff_wt_conn_comp on h; the nets a component
-  // flip touches are gathered once per component, as membership and
-  // connections never change during the reduction.
-  int conn_comp_flip(Instance* h, bool weight_rule);
+  void update_sub_comps(Groups& g);
+  void rebuild_groups(Groups& g, const std::vector<uint32_t>& roots);
+  void join_along(Groups& g, const Net* n);
+  uint32_t merge_keep(Groups& g, uint32_t a, uint32_t b);
+  void keep_big(Groups& g);
+  bool group_pays(Groups& g, uint32_t r, bool weight_rule);
+  Instance* first_paying(bool with_eor, bool weight_rule);
+  int global_move(Instance* h, bool with_eor, bool weight_rule);
+  int local(Instance* h, bool weight_rule);
+  int node(Instance* h, bool weight_rule);
+  int neg(Instance* h, bool weight_rule);
+  // The moves, measured as how_ says.
+  bool gate_flip(Instance* g, bool weight_rule);
+  bool gate_flip_counted(Instance* g, bool weight_rule);
+  bool gathered_pays(bool weight_rule, bool whole) const;
+  bool bus_flip(Instance* t, bool weight_rule);
+  bool output_negation(Instance* g, bool weight_rule);
+  bool conn_comp_flip(Instance* h, bool weight_rule);
+  void absorb_instance(Instance* g);
+  // Fast measure: takes up component h (once), and the weight changes made
+  // since last taken: they update the flip gains kept per net, mark the
+  // gates and groups around changed nets to be tried again and note the +1
+  // connections gained and lost.
+  void enter(Instance* h);
+  void take_changes();
+  void note(char kind, const Instance* x) {
+    if (log) log->push_back({kind, x->id});
+  }
   bool absorb_after_moves() const { return d_.eor_enor_exist == 1 || d_.all == 1; }
+  bool fast() const { return how_ == Recount::kTouched; }
+  bool open() const { return d_.top->state == kStateOpen; }
 
   Design& d_;
   Recount how_;
+  Book* book_ = nullptr;  // per-net tallies (fast measure only)
+  std::vector<Instance*> members_;     // component members by id, in component order
+  std::vector<uint32_t> comp_end_;     // per member id: one past its component's last id
   std::unordered_map<const Instance*, uint32_t> head_index_;
-  std::vector<uint32_t> net_first_;  // per component: start in comp_nets_
+  std::vector<uint32_t> net_first_;    // per component: start in comp_nets_
   std::vector<Net*> comp_nets_;
-  const Instance* touched_for_ = nullptr;  // component whose flip nets are held
-  std::vector<Net*> touched_;
+  Groups groups_[2];
+  Groups* last_groups_ = &groups_[1];  // the groups of the last build or search
+  std::vector<uint8_t> in_rebuild_;
+  std::vector<Net*> nets_;             // nets a tentative move touches
+  bool measured_by_book_ = false;      // the last gate trial was measured from the tallies
+  Instance* work_ = nullptr;           // component taken up by enter()
+  std::vector<uint8_t> node_refused_, neg_refused_;  // per member: refused by a rule
+  std::vector<Net*> changed_;
+  FlipSum comp_sum_;                   // flipping every gate of the component taken up
 };
 
 }  // namespace zelk

@@ -1,11 +1,16 @@
-// Small helpers shared by the reduction's source files.
+// Helpers and running state shared by the reduction's source files.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
-#include "flat/flat.h"
 #include "netlist/netlist.h"
-#include "reduce/reduce.h"
+
+namespace zelk {
+int count_inv(const Design& d, const Module* m);
+long count_wt(const Design& d);
+class Book;
+}  // namespace zelk
 
 namespace zelk::reduce_detail {
 
@@ -15,15 +20,39 @@ inline bool is_gate(int cls) { return cls >= kAnd && cls <= kOai; }
 inline bool is_and_or(int cls) { return cls >= kAnd && cls <= kNor; }
 inline bool is_exor(int cls) { return cls == kEor || cls == kEnor; }
 inline bool is_exor(const Link* t) { return is_exor(t->inst->cls); }
+// Cells that pass a signal on with a fixed polarity relation.
+inline bool joins_sub_comp(int cls, bool with_eor) {
+  if (cls == kNinv || cls == kAnd || cls == kNand || cls == kOr || cls == kNor || cls == kAoi ||
+      cls == kOai)
+    return true;
+  return with_eor && is_exor(cls);
+}
+
 inline bool is_register(int cls) { return cls >= kReg1 && cls <= kSregSet; }
 
 inline void toggle(int16_t& flag) { flag = flag ? 0 : 1; }
-inline void negate_weight(Link* t) { t->weight = static_cast<int16_t>(-t->weight); }
 
-// Every weight on the net changes sign (0 stays 0).
-inline void negate_net(Net* n) {
-  for (Link* u = n->links; u; u = u->next) negate_weight(u);
+// Marks of trials found not to pay, per rule.  A move that the weight rule
+// refuses, the inverter rule refuses too.
+constexpr uint8_t kRefusedInv = 1, kRefusedWt = 2;
+inline uint8_t refused_bit(bool weight_rule) { return weight_rule ? kRefusedWt : kRefusedInv; }
+inline uint8_t refused_marks(bool weight_rule) {
+  return weight_rule ? kRefusedWt | kRefusedInv : kRefusedInv;
 }
+
+// Exclusive-or inputs take either polarity by swapping eor and enor, so
+// their terminals never cost.
+inline bool counted(const Link* t) { return t->inst->cls != kEor && t->inst->cls != kEnor; }
+
+// The nets over which the whole counts sum: signal and tristate nets.
+inline bool counts_in_whole(const Net* n) {
+  return n->type == kNetSignal || n->type == kNetTristate;
+}
+
+// How the driver of a net can serve an inverted terminal: not at all
+// needed, with one polarity, or with either.
+enum class Rule : uint8_t { kNone, kNormal, kReversible };
+Rule rule_of(const Design& d, const Net* n);
 
 // Calls f on each terminal of inst, once around its ring from inst->link.
 template <class F>
@@ -70,48 +99,286 @@ inline Link* data_input(const Instance* buf) {
 // Whether the bus can be inverted with all its drivers (rev_ts_bufs).
 bool bus_can_flip(const Net* bus);
 
-// The counted nets (signal and tristate nets of the top module) that a
-// flip can change, each once.  The whole-network counts change only on
-// these, so a flip is measured by summing them before and after it: the
-// difference equals that of recounting the whole network.  Adding more
-// nets than the flip changes never alters the difference.
-class TouchedNets {
- public:
-  // The nets of every terminal of gate g (rev_instance).
-  void add_gate(const Instance* g);
-  // The bus of t and the nets of the data inputs of its buffers
-  // (rev_ts_bufs).
-  void add_bus(const Instance* t);
-  // Keeps each counted net once; call after the adds, before the sums.
-  void finish(const Design& d);
-  void clear() { nets_.clear(); }
-  // Exchanges the held nets with v (to keep a finished set for reuse).
-  void swap(std::vector<Net*>& v) { nets_.swap(v); }
-
-  // The inverter count of these nets, as count_inv(top) counts them.
-  int inv(const Design& d) const;
-  // Their weight count, as count_wt() counts them.
-  long wt(const Design& d) const;
-
- private:
-  std::vector<Net*> nets_;
-};
-
-// Makes a tentative flip and tells whether it pays: the inverter count
-// falls, or (weight rule) stays equal while the weight count falls.  The
-// counts are those of the whole network, or of `nets`, which must hold the
-// counted nets the flip touches.  The flip stays made either way.
+// A flip measured by recounting the whole network: whether it pays.  The
+// flip stays made.
 template <class Flip>
-bool flip_pays(const Design& d, Recount how, bool weight_rule, const TouchedNets& nets,
-               Flip flip) {
-  auto inv = [&] { return how == Recount::kWhole ? count_inv(d, d.top) : nets.inv(d); };
-  auto wt = [&] { return how == Recount::kWhole ? count_wt(d) : nets.wt(d); };
-  const int inv_before = inv();
-  const long wt_before = weight_rule ? wt() : 0;
+bool whole_pays(const Design& d, bool weight_rule, Flip flip) {
+  const int inv_before = count_inv(d, d.top);
+  const long wt_before = weight_rule ? count_wt(d) : 0;
   flip();
-  const int gain = inv_before - inv();
-  if (gain > 0) return true;
-  return weight_rule && gain == 0 && wt() < wt_before;
+  const int gain = inv_before - count_inv(d, d.top);
+  return gain > 0 || (weight_rule && gain == 0 && count_wt(d) < wt_before);
 }
 
 }  // namespace zelk::reduce_detail
+
+namespace zelk {
+
+// The reduction's running view of the costs: for every net of the top
+// module (numbered from 1 in list order by start()), the number of counted
+// terminals of weight +1 and -1 and the rule of its driver.  A net's
+// inverter and weight counts are functions of these, so a move is measured
+// without walking any net.  Every weight change made through the flips and
+// the absorption is reported here, which also keeps the list of nets whose
+// weights changed since the absorption last ran on them.
+class Book {
+ public:
+  // Numbers d.top's nets and takes their tallies.
+  void start(const Design& d);
+
+  // t's weight has just changed from `old`.
+  void changed(const Link* t, int old) {
+    Net* n = t->net;
+    if (!n || n->id <= 0) return;
+    Tally& k = tally_[static_cast<std::size_t>(n->id)];
+    if (reduce_detail::counted(t)) {
+      if (old == 1) --k.plus;
+      else if (old == -1) --k.minus;
+      if (t->weight == 1) ++k.plus;
+      else if (t->weight == -1) ++k.minus;
+    }
+    if (!k.pending) {
+      k.pending = 1;
+      pending_.push_back(n);
+    }
+    log_.push_back({t, static_cast<int16_t>(old), t->weight});
+  }
+
+  // Every weight change since the last clear_log(), in order.
+  struct Change {
+    const Link* t;
+    int16_t old, now;
+  };
+  const std::vector<Change>& log() const { return log_; }
+  void clear_log() { log_.clear(); }
+
+  // count_inv_net and count_wt_net of a net whose driver has rule r and
+  // whose counted terminals hold `plus` weights +1 and `minus` weights -1.
+  static int inv_of(reduce_detail::Rule r, long plus, long minus) {
+    switch (r) {
+      case reduce_detail::Rule::kNormal: return minus > 0 ? 1 : 0;
+      case reduce_detail::Rule::kReversible: return minus > 0 && plus > 0 ? 1 : 0;
+      default: return 0;
+    }
+  }
+  static long wt_of(reduce_detail::Rule r, long plus, long minus) {
+    switch (r) {
+      case reduce_detail::Rule::kNormal: return minus;
+      case reduce_detail::Rule::kReversible: return minus < plus ? minus : plus;
+      default: return 0;
+    }
+  }
+  // count_inv_net and count_wt_net of a numbered net, from its tallies.
+  int inv(const Net* n) const {
+    const Tally& k = tally_[static_cast<std::size_t>(n->id)];
+    return inv_of(k.rule, k.plus, k.minus);
+  }
+  long wt(const Net* n) const {
+    const Tally& k = tally_[static_cast<std::size_t>(n->id)];
+    return wt_of(k.rule, k.plus, k.minus);
+  }
+
+  // The effect of flipping a set of gates (rev_instance on each), gathered
+  // without flipping: per net, whether the flips negate the whole net an odd
+  // number of times, and the counted +1 and -1 weights among the input
+  // terminals they negate one by one.  Between new_mark() and the sums,
+  // call flip_terminal for each terminal of each gate; `nets` receives each
+  // counted net of the top module once.
+  void flip_terminal(const Link* t, std::vector<Net*>& nets) {
+    if (t->pin_type == kwInput) flip_one(t, nets);
+    else if (t->net) flip_net(t->net, nets);
+  }
+  // t's weight alone is negated.
+  void flip_one(const Link* t, std::vector<Net*>& nets) {
+    Effect* e = effect(t->net, nets);
+    if (!e || !reduce_detail::counted(t)) return;
+    if (t->weight == 1) ++e->plus;
+    else if (t->weight == -1) ++e->minus;
+  }
+  // Every weight on n is negated.
+  void flip_net(const Net* n, std::vector<Net*>& nets) {
+    if (Effect* e = effect(n, nets)) e->odd ^= 1;
+  }
+  // The inverter and weight counts of `nets` now and after the gathered
+  // flips.
+  struct Sums {
+    int inv_before = 0, inv_after = 0;
+    long wt_before = 0, wt_after = 0;
+  };
+  Sums sums(const std::vector<Net*>& nets) const {
+    Sums s;
+    for (const Net* n : nets) {
+      const Effect& e = effect_[static_cast<std::size_t>(n->id)];
+      add_flip(s, n, e.plus, e.minus, e.odd);
+    }
+    return s;
+  }
+  // Adds to s the counts of net n now and after flips that negate the whole
+  // net when `odd`, and one by one its counted terminals of which `plus`
+  // have weight +1 and `minus` weight -1.
+  void add_flip(Sums& s, const Net* n, long plus_flipped, long minus_flipped, bool odd) const {
+    const Tally& k = tally_[static_cast<std::size_t>(n->id)];
+    long plus, minus;
+    if (odd) {  // every weight but those negated one by one
+      plus = plus_flipped + (k.minus - minus_flipped);
+      minus = minus_flipped + (k.plus - plus_flipped);
+    } else {
+      plus = k.plus - plus_flipped + minus_flipped;
+      minus = k.minus - minus_flipped + plus_flipped;
+    }
+    s.inv_before += inv_of(k.rule, k.plus, k.minus);
+    s.inv_after += inv_of(k.rule, plus, minus);
+    s.wt_before += wt_of(k.rule, k.plus, k.minus);
+    s.wt_after += wt_of(k.rule, plus, minus);
+  }
+
+  // Number of numbered nets.
+  int32_t nets() const { return static_cast<int32_t>(tally_.size()) - 1; }
+
+  // Marks for gathering each net once: true the first time n is seen since
+  // the last new_mark().
+  void new_mark() { ++mark_; }
+  bool first_sight(const Net* n) {
+    uint32_t& m = seen_[static_cast<std::size_t>(n->id)];
+    if (m == mark_) return false;
+    m = mark_;
+    return true;
+  }
+
+  // Nets whose weights changed since the absorption last ran on them.
+  std::vector<Net*>& pending() { return pending_; }
+  bool is_pending(const Net* n) const { return tally_[static_cast<std::size_t>(n->id)].pending; }
+  void settled(const Net* n) { tally_[static_cast<std::size_t>(n->id)].pending = 0; }
+  // Every net taken as absorbed (after a whole absorption pass).
+  void settle_all() {
+    for (Net* n : pending_) settled(n);
+    pending_.clear();
+  }
+
+ private:
+  struct Tally {
+    int32_t plus = 0, minus = 0;
+    reduce_detail::Rule rule = reduce_detail::Rule::kNormal;
+    uint8_t pending = 0;
+  };
+  struct Effect {
+    int32_t plus = 0, minus = 0;
+    uint8_t odd = 0;
+  };
+  Effect* effect(const Net* n, std::vector<Net*>& nets) {
+    if (!n || n->id <= 0 || !reduce_detail::counts_in_whole(n)) return nullptr;
+    const std::size_t i = static_cast<std::size_t>(n->id);
+    if (seen_[i] != mark_) {
+      seen_[i] = mark_;
+      effect_[i] = Effect{};
+      nets.push_back(const_cast<Net*>(n));
+    }
+    return &effect_[i];
+  }
+
+  std::vector<Tally> tally_;
+  std::vector<Effect> effect_;
+  std::vector<Change> log_;
+  std::vector<uint32_t> seen_;
+  uint32_t mark_ = 0;
+  std::vector<Net*> pending_;
+};
+
+// What flipping a fixed set of gates (rev_instance on each) would gain, kept
+// per net as the weights change: per net, the counted input terminals of
+// the set by weight (each negated on its own), whether the set negates the
+// whole net an odd number of times, and the gain that gives.  The caller
+// reports the set's input terminals whose weight changed (weight()), and
+// brackets each change of a net's tallies with before() and after().
+class FlipSum {
+ public:
+  void reset(std::size_t nets) {
+    if (e_.size() != nets + 1) e_.assign(nets + 1, Entry{});
+    for (const Net* n : touched_) e_[static_cast<std::size_t>(n->id)] = Entry{};
+    touched_.clear();
+    gain_inv_ = gain_wt_ = 0;
+  }
+  // Adds gate g to the set (sign 1) or takes it out (-1).
+  void gate(const Instance* g, const Book& b, int sign) {
+    reduce_detail::for_each_terminal(g, [&](Link* t) {
+      Net* n = t->net;
+      if (!n || n->id <= 0 || !reduce_detail::counts_in_whole(n)) return;
+      Entry& e = e_[static_cast<std::size_t>(n->id)];
+      if (!e.touched) {
+        e.touched = 1;
+        touched_.push_back(n);
+      }
+      before(n);
+      if (t->pin_type != kwInput) {
+        e.odd ^= 1;
+      } else if (reduce_detail::counted(t)) {
+        if (t->weight == 1) e.plus += sign;
+        else if (t->weight == -1) e.minus += sign;
+      }
+      after(n, b);
+    });
+  }
+  // Input terminal t of a gate of the set changed weight from old to now.
+  void weight(const Link* t, int old, int now) {
+    Entry& e = e_[static_cast<std::size_t>(t->net->id)];
+    if (old == 1) --e.plus;
+    else if (old == -1) --e.minus;
+    if (now == 1) ++e.plus;
+    else if (now == -1) ++e.minus;
+  }
+  bool touches(const Net* n) const { return e_[static_cast<std::size_t>(n->id)].touched; }
+  void before(const Net* n) {
+    const Entry& e = e_[static_cast<std::size_t>(n->id)];
+    gain_inv_ -= e.gain_inv;
+    gain_wt_ -= e.gain_wt;
+  }
+  void after(const Net* n, const Book& b) {
+    Entry& e = e_[static_cast<std::size_t>(n->id)];
+    Book::Sums s;
+    b.add_flip(s, n, e.plus, e.minus, e.odd);
+    e.gain_inv = static_cast<int16_t>(s.inv_before - s.inv_after);
+    e.gain_wt = static_cast<int32_t>(s.wt_before - s.wt_after);
+    gain_inv_ += e.gain_inv;
+    gain_wt_ += e.gain_wt;
+  }
+  // Whether the flip pays (the whole-count rule: an inverter count only for
+  // an open top).
+  bool pays(bool weight_rule, bool open) const {
+    const long gain = open ? gain_inv_ : 0;
+    return gain > 0 || (weight_rule && gain == 0 && gain_wt_ > 0);
+  }
+
+ private:
+  struct Entry {
+    int32_t plus = 0, minus = 0, gain_wt = 0;
+    int16_t gain_inv = 0;
+    uint8_t odd = 0, touched = 0;
+  };
+  std::vector<Entry> e_;
+  std::vector<const Net*> touched_;
+  long gain_inv_ = 0, gain_wt_ = 0;
+};
+
+namespace reduce_detail {
+
+inline void negate_weight(Link* t, Book* b) {
+  int old = t->weight;
+  if (old == 0) return;
+  t->weight = static_cast<int16_t>(-old);
+  if (b) b->changed(t, old);
+}
+
+inline void set_weight(Link* t, int w, Book* b) {
+  int old = t->weight;
+  if (old == w) return;
+  t->weight = static_cast<int16_t>(w);
+  if (b) b->changed(t, old);
+}
+
+// Every weight on the net changes sign (0 stays 0).
+inline void negate_net(Net* n, Book* b) {
+  for (Link* u = n->links; u; u = u->next) negate_weight(u, b);
+}
+
+}  // namespace reduce_detail
+}  // namespace zelk

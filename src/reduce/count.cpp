@@ -1,20 +1,17 @@
 // The cost of the flat network: inverters still needed (nets that carry
-// inverted terminals) and the number of inverted terminals.  Everything is
-// recounted from the records on every call.
-#include "flat/flat.h"
+// inverted terminals) and the number of inverted terminals.  These functions
+// recount from the records; the reduction keeps the same figures per net as
+// running tallies (reduce_internal.h).
+#include "reduce/reduce.h"
+#include "reduce/reduce_internal.h"
 
 namespace zelk {
 
-namespace {
-
-// Exclusive-or inputs take either polarity by swapping eor and enor, so
-// their terminals never cost.
-bool counted(const Link* t) { return t->inst->cls != kEor && t->inst->cls != kEnor; }
-
-enum class Rule { kNone, kNormal, kReversible };
+using reduce_detail::counted;
+using reduce_detail::Rule;
 
 // How the driver of n can serve an inverted terminal.
-Rule rule_of(const Design& d, const Net* n) {
+Rule reduce_detail::rule_of(const Design& d, const Net* n) {
   const Link* s = n->source;
   if (s == nullptr) return Rule::kNormal;  // no driver: one polarity only
   const Instance* in = s->inst;
@@ -48,6 +45,8 @@ Rule rule_of(const Design& d, const Net* n) {
       return Rule::kNormal;
   }
 }
+
+namespace {
 
 // Without an inverted terminal a net costs nothing under every rule; most
 // nets are like that, so the driver is looked at only when needed.
@@ -95,7 +94,7 @@ long count_wt_net_reversible(const Net* n) {
 
 int count_inv_net(const Design& d, const Net* n) {
   if (!any_inverted(n)) return 0;
-  switch (rule_of(d, n)) {
+  switch (reduce_detail::rule_of(d, n)) {
     case Rule::kNone:
       return 0;
     case Rule::kReversible:
@@ -108,7 +107,7 @@ int count_inv_net(const Design& d, const Net* n) {
 
 long count_wt_net(const Design& d, const Net* n) {
   if (!any_inverted(n)) return 0;
-  switch (rule_of(d, n)) {
+  switch (reduce_detail::rule_of(d, n)) {
     case Rule::kNone:
       return 0;
     case Rule::kReversible:
@@ -145,6 +144,25 @@ long count_wt(const Design& d) {
   for (const Net* n = d.top->nets; n; n = n->next)
     if (n->type == kNetTristate || n->type == kNetSignal) k += count_wt_net(d, n);
   return k;
+}
+
+void Book::start(const Design& d) {
+  int32_t id = 0;
+  for (Net* n = d.top->nets; n; n = n->next) n->id = ++id;
+  tally_.assign(static_cast<std::size_t>(id) + 1, Tally{});
+  seen_.assign(static_cast<std::size_t>(id) + 1, 0);
+  effect_.assign(static_cast<std::size_t>(id) + 1, Effect{});
+  mark_ = 0;
+  pending_.clear();
+  for (const Net* n = d.top->nets; n; n = n->next) {
+    Tally& k = tally_[static_cast<std::size_t>(n->id)];
+    k.rule = reduce_detail::rule_of(d, n);
+    for (const Link* t = n->links; t; t = t->next) {
+      if (!counted(t)) continue;
+      if (t->weight == 1) ++k.plus;
+      else if (t->weight == -1) ++k.minus;
+    }
+  }
 }
 
 }  // namespace zelk
