@@ -99,9 +99,9 @@ FILE* null_log() {
 
 std::unique_ptr<zelk::Design> configured(const DesignFiles& f) {
   auto d = std::make_unique<zelk::Design>();
-  d->top_name = f.top;
-  d->opt_dir.push_back(f.dir);
-  if (!f.ro_dir.empty()) d->read_dir.push_back(f.ro_dir);
+  d->options.top_name = f.top;
+  d->options.opt_dir.push_back(f.dir);
+  if (!f.ro_dir.empty()) d->options.read_dir.push_back(f.ro_dir);
   d->log = null_log();
   return d;
 }

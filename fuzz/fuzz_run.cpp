@@ -243,10 +243,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   zelk::Design back;
   back.log = fopen("/dev/null", "w");
   if (!back.log) abort();
-  back.top_name = top;
-  back.opt_dir = {d.out, d.cells};
-  back.write_dir = d.out;
-  back.has_write_dir = true;
+  back.options.top_name = top;
+  back.options.opt_dir = {d.out, d.cells};
+  back.options.write_dir = d.out;
+  back.options.has_write_dir = true;
   try {
     zelk::read_module(back, top);
   } catch (const zelk::Fault& f) {

@@ -58,29 +58,29 @@ bool dir_list(Design& d, int argc, const char* const* argv) {
     if (std::strcmp(a, "-r") == 0) {
       if (have_read || i == n) return false;
       have_read = true;
-      d.read_dir.emplace_back(argv[++i]);
-      while (i < n && !ends_run(argv[i + 1], false)) d.read_dir.emplace_back(argv[++i]);
+      d.options.read_dir.emplace_back(argv[++i]);
+      while (i < n && !ends_run(argv[i + 1], false)) d.options.read_dir.emplace_back(argv[++i]);
     } else if (std::strcmp(a, "-w") == 0) {
-      if (d.has_write_dir || i == n) return false;
-      d.has_write_dir = true;
-      d.write_dir = argv[++i];
+      if (d.options.has_write_dir || i == n) return false;
+      d.options.has_write_dir = true;
+      d.options.write_dir = argv[++i];
     } else if (std::strcmp(a, "-a") == 0) {
-      d.all = 1;
+      d.options.all = true;
     } else if (std::strcmp(a, "-f") == 0) {
-      d.h_or_f = 3;
+      d.options.form = OutputForm::kFlat;
     } else {
       if (have_opt) return false;
       if (!have_top) {
         have_top = true;
-        d.top_name = a;
+        d.options.top_name = a;
         continue;
       }
       have_opt = true;
-      d.opt_dir.emplace_back(a);
-      while (i < n && !ends_run(argv[i + 1], true)) d.opt_dir.emplace_back(argv[++i]);
+      d.options.opt_dir.emplace_back(a);
+      while (i < n && !ends_run(argv[i + 1], true)) d.options.opt_dir.emplace_back(argv[++i]);
     }
   }
-  return !d.opt_dir.empty() && d.has_write_dir;
+  return !d.options.opt_dir.empty() && d.options.has_write_dir;
 }
 
 void report_count(const Design& d, int count) {
@@ -99,7 +99,7 @@ void write_all(Design& d, void (*pass)(Design&, OutputSet&)) {
 // The run sequence after a valid command line.  Returns the exit status.
 int run_design(Design& d) {
   d.say("Start to read NLD/PCD files\n");
-  read_module(d, d.top_name);
+  read_module(d, d.options.top_name);
   d.say("Done\n");
 
   int final_count = 0;

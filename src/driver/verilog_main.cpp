@@ -45,7 +45,7 @@ int run_out(int argc, char** argv) {
   d.log = quiet ? quiet : stderr;
   std::string out;
   bool have_out = false;
-  std::vector<std::string>* dirs = &d.opt_dir;
+  std::vector<std::string>* dirs = &d.options.opt_dir;
   bool assigns = false;
   for (int i = 2; i < argc; ++i) {
     if (std::strcmp(argv[i], "-proof") == 0) {
@@ -54,18 +54,18 @@ int run_out(int argc, char** argv) {
       out = argv[++i];
       have_out = true;
     } else if (std::strcmp(argv[i], "-r") == 0) {
-      dirs = &d.read_dir;
-    } else if (d.top_name.empty()) {
-      d.top_name = argv[i];
+      dirs = &d.options.read_dir;
+    } else if (d.options.top_name.empty()) {
+      d.options.top_name = argv[i];
     } else {
       dirs->emplace_back(argv[i]);
     }
   }
-  if (d.top_name.empty() || d.opt_dir.empty() || !have_out) {
+  if (d.options.top_name.empty() || d.options.opt_dir.empty() || !have_out) {
     usage();
     return 1;
   }
-  zelk::read_module(d, d.top_name);
+  zelk::read_module(d, d.options.top_name);
   std::string text = zelk::write_verilog(d, assigns);
   if (quiet) std::fclose(quiet);
   d.log = stderr;

@@ -243,7 +243,7 @@ void Loader::load(const std::string& name) {
   top_cell_ = name;
   FILE* f = nullptr;
   std::string path;
-  for (const std::string& dir : d_.opt_dir) {
+  for (const std::string& dir : d_.options.opt_dir) {
     path = f_name(name, dir, "nld");
     if ((f = try_open(path)) != nullptr) break;
   }
@@ -316,10 +316,10 @@ Module* Loader::read_module2(const char* name) {
   // A cell description anywhere wins over a module file anywhere; within
   // one kind, optimisation directories win over read-only ones.
   const Step steps[] = {
-      {"pcd", &d_.opt_dir, Kind::Pcd, kStateCell},
-      {"pcd", &d_.read_dir, Kind::Pcd, kStateCell},
-      {"nld", &d_.opt_dir, Kind::Nld, kStateOpen},
-      {"nld", &d_.read_dir, Kind::Nld, kStateFixed},
+      {"pcd", &d_.options.opt_dir, Kind::Pcd, kStateCell},
+      {"pcd", &d_.options.read_dir, Kind::Pcd, kStateCell},
+      {"nld", &d_.options.opt_dir, Kind::Nld, kStateOpen},
+      {"nld", &d_.options.read_dir, Kind::Nld, kStateFixed},
   };
   for (const Step& s : steps) {
     for (const std::string& dir : *s.dirs) {

@@ -242,20 +242,31 @@ class Arena {
 
 // ---------------------------------------------------------------- run context
 
-// The run configuration, the run-wide counters and the module list of one
-// design.  Passed explicitly to every stage, so that one process can hold
-// several designs (tests do).
-struct Design {
-  Arena arena;
+// The form of the written result.
+enum class OutputForm {
+  kHierarchy,  // rebuilt module copies (the default)
+  kFlat,       // one flat top module (option -f)
+};
 
-  // configuration (command line)
+// The run's configuration, as the command line gives it.
+struct RunOptions {
   std::string top_name;
   std::vector<std::string> opt_dir;   // optimisation directories, in order
   std::vector<std::string> read_dir;  // read-only directories, in order
   std::string write_dir;
   bool has_write_dir = false;
-  int all = 0;                        // option -a
-  int h_or_f = 4;                     // 4 hierarchical output, 3 flat (-f)
+  // Option -a: and, nand, or and nor gates count as reversible, and the
+  // reduction also negates gate outputs.
+  bool all = false;
+  OutputForm form = OutputForm::kHierarchy;
+};
+
+// The run options, the run-wide counters and the module list of one
+// design.  Passed explicitly to every stage, so that one process can hold
+// several designs (tests do).
+struct Design {
+  Arena arena;
+  RunOptions options;
 
   // counters set while loading
   int first_inv_num = 0;

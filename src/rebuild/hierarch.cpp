@@ -511,7 +511,7 @@ Net* div_net(Design& d, Net* net) {
       if (bidir || tri) y = yca(y, l->inst->module);
     }
   }
-  Module* home = d.h_or_f == 3 ? d.top : y;
+  Module* home = d.options.form == OutputForm::kFlat ? d.top : y;
   v->module = home;
   v->next = home->comps;
   home->comps = v;
@@ -519,7 +519,7 @@ Net* div_net(Design& d, Net* net) {
 }
 
 void hierarchy(Design& d) {
-  if (d.h_or_f == 3)
+  if (d.options.form == OutputForm::kFlat)
     hierarchy_flat(d);
   else
     hierarchy_tree(d);

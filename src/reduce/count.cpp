@@ -20,7 +20,7 @@ Rule reduce_detail::rule_of(const Design& d, const Net* n) {
     case kNand:
     case kOr:
     case kNor:
-      return d.all == 1 ? Rule::kReversible : Rule::kNormal;
+      return d.options.all ? Rule::kReversible : Rule::kNormal;
     case kEor:
     case kEnor:
       return Rule::kReversible;

@@ -84,7 +84,7 @@ void eor_enor_and_or_nand_nor_net(const Design& d, Net* n, Book* b) {
   Instance* s = n->source ? n->source->inst : nullptr;
   int cls = s ? s->cls : 0;
   if (s && is_and_or(cls)) {
-    if (d.all == 1 && count_wt_net_eor_enor_aside(n) < 0) {
+    if (d.options.all && count_wt_net_eor_enor_aside(n) < 0) {
       toggle(s->negate);
       eor_enor_plus_wt_dual(n, b);
     } else {

@@ -82,7 +82,7 @@ int Reducer::local(Instance* h, bool weight_rule) {
     changed = 1;
   }
   if (node(h, weight_rule)) changed = 1;
-  if (d_.all == 1 && neg(h, weight_rule)) changed = 1;
+  if (d_.options.all && neg(h, weight_rule)) changed = 1;
   return changed;
 }
 

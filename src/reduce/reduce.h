@@ -209,7 +209,7 @@ class Reducer {
   void note(char kind, const Instance* x) {
     if (log) log->push_back({kind, x->id});
   }
-  bool absorb_after_moves() const { return d_.eor_enor_exist == 1 || d_.all == 1; }
+  bool absorb_after_moves() const { return d_.eor_enor_exist == 1 || d_.options.all; }
   bool fast() const { return how_ == Recount::kTouched; }
   bool open() const { return d_.top->state == kStateOpen; }
 

@@ -376,13 +376,13 @@ std::string write_verilog(const Design& d, bool gates_as_assigns) {
   std::string out;
   std::unordered_set<long long> extra;
   ModuleWriter w{out, &extra, gates_as_assigns};
-  out += "// Written by zelk-verilog from the NLD design " + d.top_name +
+  out += "// Written by zelk-verilog from the NLD design " + d.options.top_name +
          ".\n// Built-in cells are the modules of share/zelk_cells.v.\n\n";
   std::unordered_set<std::string_view> done;
   for (const Module* m = d.top; m; m = m->next) {
     // Instances name the module by the name they were loaded through, which
     // may differ from the file's own def-module name.
-    const char* name = m->inst ? m->inst->class_name : d.top_name.c_str();
+    const char* name = m->inst ? m->inst->class_name : d.options.top_name.c_str();
     if (!done.insert(name).second) continue;
     if (m->state == kStateCell) w.black_box(m, name);
     else w.body(m, name, m == d.top);

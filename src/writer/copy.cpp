@@ -48,8 +48,8 @@ void copy_one(Design& d, OutputSet& out, const std::string& name, const char* ex
   }
   if (!source) fail();
 
-  std::string target = f_name(name, d.write_dir, ext);
-  if (*source_dir != d.write_dir && !same_file(source_path, target)) {
+  std::string target = f_name(name, d.options.write_dir, ext);
+  if (*source_dir != d.options.write_dir && !same_file(source_path, target)) {
     out.begin(target);
     out.copy_from(source.get());
     out.end();
@@ -71,12 +71,12 @@ void copy_file2(Design& d, OutputSet& out, const char* name, int state) {
   if (state == kStateCell) ext = "pcd";
   else if (state == kStateOpen || state == kStateFixed) ext = "nld";
   else return;
-  copy_one(d, out, name, ext, {&d.opt_dir, &d.read_dir});
+  copy_one(d, out, name, ext, {&d.options.opt_dir, &d.options.read_dir});
 }
 
 void copy_file(Design& d, OutputSet& out) {
   Module* top = d.top;
-  copy_one(d, out, top->name, "nld", {&d.opt_dir});
+  copy_one(d, out, top->name, "nld", {&d.options.opt_dir});
   NameList done(top->name);
   for (Module* m = top->next; m; m = m->next) {
     if (m->state == kStateCell || done.write_or_not(m->name)) continue;

@@ -116,7 +116,7 @@ void print_nld2(OutputSet& f, const Module* m, bool is_top) {
 }
 
 void write_module(const Design& d, OutputSet& out, const Module* m) {
-  std::string path = f_name(m->name ? m->name : "", d.write_dir, "nld");
+  std::string path = f_name(m->name ? m->name : "", d.options.write_dir, "nld");
   out.begin(path);
   print_nld2(out, m, m == d.top);
   out.end();
@@ -130,7 +130,7 @@ void print_nld(Design& d, OutputSet& out) {
   if (!top) return;
   write_module(d, out, top);
   NameList written(top->name);
-  if (d.h_or_f == 4) {
+  if (d.options.form == OutputForm::kHierarchy) {
     for (Module* m = top->next; m; m = m->next) {
       if (m->state == kStateOpen) {
         if (m->inst && m->inst->written == 1) {

@@ -202,10 +202,10 @@ struct FailingWrite {
   std::string write(WriteFailure failure, bool rewrite, std::size_t buffer = 64,
                     bool commit = true) {
     Design des;
-    des.top_name = "top";
-    des.opt_dir = {d};
-    des.write_dir = rewrite ? d : dir / "out";
-    des.has_write_dir = true;
+    des.options.top_name = "top";
+    des.options.opt_dir = {d};
+    des.options.write_dir = rewrite ? d : dir / "out";
+    des.options.has_write_dir = true;
     des.log = std::tmpfile();
     read_module(des, "top");
     if (rewrite) {

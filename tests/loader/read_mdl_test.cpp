@@ -28,15 +28,15 @@ struct Env {
   // files: "opt/x.nld", "ro/y.pcd", ...; opt and ro list directory names.
   Env(const Files& files, std::vector<std::string> opt = {"opt"},
       std::vector<std::string> ro = {}) {
-    for (auto& o : opt) d.opt_dir.push_back(dir.mkdir(o));
-    for (auto& r : ro) d.read_dir.push_back(dir.mkdir(r));
+    for (auto& o : opt) d.options.opt_dir.push_back(dir.mkdir(o));
+    for (auto& r : ro) d.options.read_dir.push_back(dir.mkdir(r));
     for (auto& [name, text] : files) dir.write(name, text);
   }
   std::string path(const std::string& rel) const { return dir / rel; }
 
   // Loads `top`; returns the fault message, or "ok".
   std::string load(const std::string& top) {
-    d.top_name = top;
+    d.options.top_name = top;
     FILE* f = std::tmpfile();
     d.log = f;
     std::string result = "ok";

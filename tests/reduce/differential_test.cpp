@@ -32,16 +32,16 @@ struct Outcome {
 
 // Loads, flattens and reduces the generated design, and writes it when the
 // count fell, as a run of the tool does.
-Outcome reduce(const zelkgen::Summary& g, int all, int h_or_f, Recount how, const std::string& out,
+Outcome reduce(const zelkgen::Summary& g, int all, int flat_form, Recount how, const std::string& out,
                bool fresh_groups = false) {
   Design d;
-  d.top_name = g.top;
-  d.opt_dir.push_back(g.dir);
-  d.read_dir.push_back(g.ro_dir);
-  d.write_dir = out;
-  d.has_write_dir = true;
-  d.all = all;
-  d.h_or_f = h_or_f;
+  d.options.top_name = g.top;
+  d.options.opt_dir.push_back(g.dir);
+  d.options.read_dir.push_back(g.ro_dir);
+  d.options.write_dir = out;
+  d.options.has_write_dir = true;
+  d.options.all = all != 0;
+  d.options.form = flat_form != 0 ? OutputForm::kFlat : OutputForm::kHierarchy;
   FILE* log = std::tmpfile();
   d.log = log;
   read_module(d, g.top);
@@ -77,7 +77,7 @@ struct Case {
   long copies;  // > 0: hierarchical, this many leaf copies
   long fanout;
   int tristate, twice, undriven, pcd, fixed, inverters;
-  int all, h_or_f, seeds;
+  int all, flat, seeds;  // flat: written as one flat top module
 };
 
 // Every move kind shows up: plain gates with inverted inputs (gate and
@@ -86,19 +86,19 @@ struct Case {
 // constants, module copies, gates reading one net twice, a net read by
 // hundreds of gates, nets nothing drives.
 const Case kCases[] = {
-    {"tiny", 10, 0, 0, 0, 0, 0, 0, 0, 100, 0, 4, 40},
-    {"tiny_all", 12, 0, 0, 1, 100, 0, 0, 0, 100, 1, 4, 40},
-    {"small", 200, 0, 0, 3, 30, 5, 0, 0, 100, 0, 4, 15},
-    {"twice", 200, 0, 0, 3, 30, 0, 0, 0, 100, 1, 4, 15},
-    {"small_all_flat", 200, 0, 0, 3, 30, 5, 2, 0, 100, 1, 3, 15},
-    {"fanout", 300, 0, 400, 0, 0, 0, 0, 0, 100, 0, 4, 3},
-    {"fanout_all", 300, 0, 400, 2, 20, 0, 0, 0, 100, 1, 4, 3},
-    {"hier", 0, 40, 0, 2, 0, 0, 0, 3, 100, 1, 4, 4},
-    {"hier_plain", 0, 60, 0, 0, 20, 0, 2, 2, 100, 0, 4, 3},
-    {"inverted", 100, 0, 0, 0, 0, 0, 0, 0, 600, 0, 4, 20},
-    {"inverted_all", 300, 0, 0, 2, 10, 0, 0, 0, 900, 1, 4, 10},
-    {"large", 3000, 0, 0, 10, 10, 0, 0, 0, 100, 0, 4, 1},
-    {"large_all", 10000, 0, 0, 20, 10, 2, 0, 0, 100, 1, 4, 1},
+    {"tiny", 10, 0, 0, 0, 0, 0, 0, 0, 100, 0, 0, 40},
+    {"tiny_all", 12, 0, 0, 1, 100, 0, 0, 0, 100, 1, 0, 40},
+    {"small", 200, 0, 0, 3, 30, 5, 0, 0, 100, 0, 0, 15},
+    {"twice", 200, 0, 0, 3, 30, 0, 0, 0, 100, 1, 0, 15},
+    {"small_all_flat", 200, 0, 0, 3, 30, 5, 2, 0, 100, 1, 1, 15},
+    {"fanout", 300, 0, 400, 0, 0, 0, 0, 0, 100, 0, 0, 3},
+    {"fanout_all", 300, 0, 400, 2, 20, 0, 0, 0, 100, 1, 0, 3},
+    {"hier", 0, 40, 0, 2, 0, 0, 0, 3, 100, 1, 0, 4},
+    {"hier_plain", 0, 60, 0, 0, 20, 0, 2, 2, 100, 0, 0, 3},
+    {"inverted", 100, 0, 0, 0, 0, 0, 0, 0, 600, 0, 0, 20},
+    {"inverted_all", 300, 0, 0, 2, 10, 0, 0, 0, 900, 1, 0, 10},
+    {"large", 3000, 0, 0, 10, 10, 0, 0, 0, 100, 0, 0, 1},
+    {"large_all", 10000, 0, 0, 20, 10, 2, 0, 0, 100, 1, 0, 1},
 };
 
 TEST(ReduceDifferential, TalliedMovesDecideAsWholeRecount) {
@@ -120,8 +120,8 @@ TEST(ReduceDifferential, TalliedMovesDecideAsWholeRecount) {
       opt.fixed = c.fixed;
       opt.inverter_weight = c.inverters;
       zelkgen::Summary g = zelkgen::generate(opt);
-      Outcome whole = reduce(g, c.all, c.h_or_f, Recount::kWhole, tmp.mkdir("whole"));
-      Outcome tallied = reduce(g, c.all, c.h_or_f, Recount::kTouched, tmp.mkdir("tallied"));
+      Outcome whole = reduce(g, c.all, c.flat, Recount::kWhole, tmp.mkdir("whole"));
+      Outcome tallied = reduce(g, c.all, c.flat, Recount::kTouched, tmp.mkdir("tallied"));
       ASSERT_EQ(tallied.moves.size(), whole.moves.size());
       for (std::size_t i = 0; i < whole.moves.size(); ++i)
         ASSERT_EQ(tallied.moves[i], whole.moves[i]) << "move " << i << " of " << whole.moves.size();
@@ -158,8 +158,8 @@ TEST(ReduceDifferential, KeptSubComponentsDecideAsRebuilt) {
       opt.tristate = 5;
       opt.twice_permille = 10;
       zelkgen::Summary g = zelkgen::generate(opt);
-      Outcome fresh = reduce(g, c.all, 4, Recount::kTouched, tmp.mkdir("fresh"), true);
-      Outcome kept = reduce(g, c.all, 4, Recount::kTouched, tmp.mkdir("kept"));
+      Outcome fresh = reduce(g, c.all, 0, Recount::kTouched, tmp.mkdir("fresh"), true);
+      Outcome kept = reduce(g, c.all, 0, Recount::kTouched, tmp.mkdir("kept"));
       ASSERT_EQ(kept.moves, fresh.moves);
       ASSERT_EQ(kept.state, fresh.state);
       ASSERT_EQ(kept.files, fresh.files);

@@ -73,11 +73,11 @@ Loaded load_text(const std::map<std::string, std::string>& files, const std::str
   Loaded r{std::make_unique<TempDir>(), std::make_unique<Design>()};
   for (auto& [name, text] : files) r.dir->write("opt/" + name, text);
   Design& d = *r.design;
-  d.top_name = top;
-  d.opt_dir.push_back(r.dir->mkdir("opt"));
-  d.write_dir = r.dir->mkdir("out");
-  d.has_write_dir = true;
-  d.all = all;
+  d.options.top_name = top;
+  d.options.opt_dir.push_back(r.dir->mkdir("opt"));
+  d.options.write_dir = r.dir->mkdir("out");
+  d.options.has_write_dir = true;
+  d.options.all = all != 0;
   FILE* log = std::tmpfile();
   d.log = log;
   try {

@@ -410,8 +410,8 @@ SimDesign Builder::build(const Design& design) {
 
 SimDesign load_sim(const std::string& top, const std::vector<std::string>& dirs) {
   Design d;
-  d.top_name = top;
-  d.opt_dir = dirs;
+  d.options.top_name = top;
+  d.options.opt_dir = dirs;
   d.log = std::tmpfile();
   try {
     read_module(d, top);

@@ -28,10 +28,10 @@ struct Env {
   std::string log;
 
   Env() {
-    d.opt_dir.push_back(dir.mkdir("opt"));
-    d.read_dir.push_back(dir.mkdir("ro"));
-    d.write_dir = dir.mkdir("out");
-    d.has_write_dir = true;
+    d.options.opt_dir.push_back(dir.mkdir("opt"));
+    d.options.read_dir.push_back(dir.mkdir("ro"));
+    d.options.write_dir = dir.mkdir("out");
+    d.options.has_write_dir = true;
   }
   std::string path(const std::string& rel) const { return dir / rel; }
   void add(const char* name, int16_t state) {
@@ -121,7 +121,7 @@ TEST(CopyTest, TopLookedUpByModuleName) {
   Env e;
   e.dir.write("opt/t.nld", "(def-module top)\n");
   e.add("top", kStateOpen);
-  e.d.top_name = "t";
+  e.d.options.top_name = "t";
   EXPECT_EQ(e.copy_all(), "");  // no longer found: no message
   EXPECT_EQ(e.log, "");
   // the top module is searched in the optimisation directories only
@@ -138,7 +138,7 @@ TEST(CopyTest, TargetIsTheSource) {
     e.dir.write("ro/sub.nld", "sub\n");
     e.add("top", kStateOpen);
     e.add("sub", kStateFixed);
-    e.d.write_dir = write_dir;
+    e.d.options.write_dir = write_dir;
     ASSERT_EQ(e.copy_all(), "ok") << write_dir;
     EXPECT_EQ(read_file(e.path("opt/top.nld")), text) << write_dir;
     EXPECT_EQ(e.log, "\tWrote " + write_dir + "/top.nld\n\tWrote " + write_dir + "/sub.nld\n")
@@ -168,7 +168,7 @@ TEST(CopyTest, TargetIsTheSource) {
     Env e;
     std::string cwd = std::filesystem::current_path().string();
     ASSERT_EQ(::chdir(e.dir.path().c_str()), 0);
-    e.d.opt_dir = {"opt"};
+    e.d.options.opt_dir = {"opt"};
     check(e, "./opt");
     ASSERT_EQ(::chdir(cwd.c_str()), 0);
   }
@@ -187,7 +187,7 @@ TEST(CopyTest, TargetCannotBeOpened) {
   Env e;
   e.dir.write("opt/top.nld", "top\n");
   e.add("top", kStateOpen);
-  e.d.write_dir = e.path("missing");
+  e.d.options.write_dir = e.path("missing");
   EXPECT_EQ(e.copy_all(), "Could not open " + e.path("missing/top.nld") + "\n");
   EXPECT_EQ(e.log, "");
   EXPECT_FALSE(file_exists(e.path("missing")));
