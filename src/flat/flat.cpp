@@ -264,8 +264,13 @@ int constant_kind(const Link* source) {
       if (same(source->pin_name, "VDD")) return 2;
       if (same(source->pin_name, "VSS")) return 3;
       return -1;
-    default:
+    case kInv: case kNinv: case kAnd: case kNand: case kOr: case kNor: case kEor: case kEnor:
+    case kAoi: case kOai: case kReg1: case kRegr1: case kRegs1: case kRegSR: case kRegSet:
+    case kSreg1: case kSrgr1: case kSrgs1: case kSregSR: case kSregSet: case kTsBuf: case kBgate:
+    case kUser:
       return -1;
+    default:
+      fail();  // no such class
   }
 }
 

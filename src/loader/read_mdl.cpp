@@ -84,8 +84,12 @@ int terminal_limit(const Instance* c) {
         default:
           return kNoLimit;
       }
-    default:
+    case kReg1: case kRegr1: case kRegs1: case kRegSR: case kRegSet: case kSreg1: case kSrgr1:
+    case kSrgs1: case kSregSR: case kSregSet: case kHigh: case kLow: case kTsBuf: case kBgate:
+    case kPin: case kUser:
       return kNoLimit;
+    default:
+      fail();  // no such class
   }
 }
 

@@ -183,8 +183,13 @@ Link* merge_net(Design&, Link* l0, Link* l1, Module* m) {
       if (outward && w_in == -1) negate_folded(outside);
       break;
     }
+    case kNinv: case kAnd: case kNand: case kOr: case kNor: case kEor: case kEnor: case kAoi:
+    case kOai: case kReg1: case kRegr1: case kRegs1: case kRegSR: case kRegSet: case kSreg1:
+    case kSrgr1: case kSrgs1: case kSregSR: case kSregSet: case kHigh: case kLow: case kTsBuf:
+    case kBgate:
+      break;  // no polarity to compose
     default:
-      break;
+      fail();  // no such class
   }
   Link* first_b = b->links;
   net_append_all(a, b);

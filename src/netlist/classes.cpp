@@ -99,7 +99,12 @@ int dual_class(int cls) {
     case kEnor: return kEor;
     case kAoi: return kOai;
     case kOai: return kAoi;
-    default: return 0;
+    case kInv: case kNinv: case kReg1: case kRegr1: case kRegs1: case kRegSR: case kRegSet:
+    case kSreg1: case kSrgr1: case kSrgs1: case kSregSR: case kSregSet: case kHigh: case kLow:
+    case kTsBuf: case kBgate: case kPin: case kUser:
+      return 0;
+    default:
+      fail();  // no such class
   }
 }
 
@@ -109,7 +114,12 @@ int negate_class(int cls) {
     case kNand: return kAnd;
     case kOr: return kNor;
     case kNor: return kOr;
-    default: return 0;
+    case kInv: case kNinv: case kEor: case kEnor: case kAoi: case kOai: case kReg1: case kRegr1:
+    case kRegs1: case kRegSR: case kRegSet: case kSreg1: case kSrgr1: case kSrgs1: case kSregSR:
+    case kSregSet: case kHigh: case kLow: case kTsBuf: case kBgate: case kPin: case kUser:
+      return 0;
+    default:
+      fail();  // no such class
   }
 }
 

@@ -137,8 +137,12 @@ void out_nout(Design& d) {
       case kEnor:
         if (g->dual == 1) to = kNameOut;
         break;
+      case kInv: case kNinv: case kAoi: case kOai: case kReg1: case kRegr1: case kRegs1:
+      case kRegSR: case kRegSet: case kSreg1: case kSrgr1: case kSrgs1: case kSregSR:
+      case kSregSet: case kHigh: case kLow: case kTsBuf: case kBgate: case kPin: case kUser:
+        break;  // the output keeps its name
       default:
-        break;
+        fail();  // no such class
     }
     if (to == nullptr) continue;
     const char* from = to == kNameOut ? kNameNout : kNameOut;

@@ -41,8 +41,10 @@ Rule reduce_detail::rule_of(const Design& d, const Net* n) {
       return Rule::kNone;  // the other constant serves the inverse
     case kPin:
       return same(in->name, "VDD") || same(in->name, "VSS") ? Rule::kNone : Rule::kNormal;
-    default:
+    case kInv: case kNinv: case kAoi: case kOai: case kTsBuf: case kBgate: case kUser:
       return Rule::kNormal;
+    default:
+      fail();  // no such class
   }
 }
 
