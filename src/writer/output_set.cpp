@@ -45,6 +45,8 @@ void OutputSet::begin(const std::string& target) {
   // temporary gets a short name of its own, with the same ending.
   std::size_t slash = target.rfind('/');
   std::size_t base = slash == std::string::npos ? 0 : slash + 1;
+  // A name too long for the file system cannot be opened, as before.
+  if (target.size() - base > kMaxFileName) fail("Could not open " + target + "\n");
   if (target.size() - base + std::strlen(kSuffix) > kMaxFileName)
     current_.temp = target.substr(0, base) + ".zelk-" + std::to_string(index_ + 1) + kSuffix;
   file_ = std::fopen(current_.temp.c_str(), "w");

@@ -185,6 +185,10 @@ TEST(Hostile, NameLengthLimits) {
   dir.mkdir("out");
   EXPECT_EQ(run(dir, top).status, 0);
   EXPECT_EQ(test::list_dir(dir / "out"), std::vector<std::string>{top + ".nld"});
+  // A top module whose name is too long for a file name cannot be written.
+  dir.write("d/" + top + ".nld", design(ok, "a", "i"));
+  EXPECT_NE(run(dir, top).err.find("Could not open " + (dir / "out/") + ok + ".nld\n"),
+            std::string::npos);
 }
 
 // The example design, all in one optimisation directory.  A rewrite writes
