@@ -17,15 +17,17 @@ Source::Source(const char* data, std::size_t size) : pos_(data), end_(data + siz
 
 bool Source::refill() {
   if (file_ == nullptr) return false;
-  if (buffer_.empty()) buffer_.resize(kReadSize);
-  std::size_t got = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+  // Left uninitialised: a design of many small files would otherwise pay
+  // for clearing a whole buffer per file.
+  if (!buffer_) buffer_.reset(new char[kReadSize]);
+  std::size_t got = std::fread(buffer_.get(), 1, kReadSize, file_);
   if (got == 0) {
     // End of file, or a read error (a directory): both end the text, and
     // later reads must not touch the stream again.
     file_ = nullptr;
     return false;
   }
-  pos_ = buffer_.data();
+  pos_ = buffer_.get();
   end_ = pos_ + got;
   return true;
 }

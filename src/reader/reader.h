@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,7 +35,7 @@ class Source {
  private:
   bool refill();
   FILE* file_ = nullptr;
-  std::vector<char> buffer_;
+  std::unique_ptr<char[]> buffer_;
   const char* pos_ = nullptr;
   const char* end_ = nullptr;
   int pushed_ = -1;
