@@ -411,18 +411,22 @@ void Reducer::split_groups(Groups& g) {
   std::vector<uint32_t> small;
   std::vector<std::pair<uint32_t, uint32_t>> ends;  // (root, member)
   for (uint32_t m : g.rebuild) {
+    if (in_rebuild_[m]) continue;  // each end once
+    in_rebuild_[m] = 1;
     const uint32_t r = find(g, m);
     if (g.size[r] < kBig) small.push_back(r);
     else ends.push_back({r, m});
   }
+  for (uint32_t m : g.rebuild) in_rebuild_[m] = 0;
   std::sort(ends.begin(), ends.end());
-  ends.erase(std::unique(ends.begin(), ends.end()), ends.end());
   for (std::size_t a = 0; a < ends.size();) {
     std::size_t b = a;
     while (b < ends.size() && ends[b].first == ends[a].first) ++b;
     std::vector<uint32_t> from;
     for (std::size_t k = a; k < b; ++k) from.push_back(ends[k].second);
-    if (!split_big(g, ends[a].first, from)) small.push_back(ends[a].first);
+    // Searches from many ends cost about as much as a rebuild.
+    if (from.size() * 16 > g.size[ends[a].first] || !split_big(g, ends[a].first, from))
+      small.push_back(ends[a].first);
     a = b;
   }
   if (!small.empty()) rebuild_groups(g, small);
