@@ -212,6 +212,7 @@ uint32_t Reducer::merge_keep(Groups& g, uint32_t a, uint32_t b) {
   uint32_t keep = find(g, a), gone = find(g, b);
   if (keep == gone) return keep;
   if (members_[gone]->cls == kPin && members_[keep]->cls != kPin) std::swap(keep, gone);
+  g.prev[gone] = g.tail[keep];
   g.next[g.tail[keep]] = gone;
   g.tail[keep] = g.tail[gone];
   g.parent[gone] = keep;
@@ -237,10 +238,11 @@ void Reducer::join_along(Groups& g, const Net* n) {
 namespace {
 
 void reset_member(uint32_t i, std::vector<uint32_t>& parent, std::vector<uint32_t>& next,
-                  std::vector<uint32_t>& tail, std::vector<uint32_t>& head,
-                  std::vector<uint32_t>& size) {
+                  std::vector<uint32_t>& prev, std::vector<uint32_t>& tail,
+                  std::vector<uint32_t>& head, std::vector<uint32_t>& size) {
   parent[i] = i;
   next[i] = UINT32_MAX;
+  prev[i] = UINT32_MAX;
   tail[i] = i;
   head[i] = i;
   size[i] = 1;
@@ -256,12 +258,12 @@ void Reducer::build_sub_comps(Instance* h, bool with_eor) {
   Groups& g = groups(with_eor);
   const std::size_t n = members_.size();
   if (g.parent.size() != n) {
-    for (auto* v : {&g.parent, &g.next, &g.tail, &g.head, &g.size}) v->assign(n, 0);
+    for (auto* v : {&g.parent, &g.next, &g.prev, &g.tail, &g.head, &g.size}) v->assign(n, 0);
     for (auto* v : {&g.is_head, &g.rejected, &g.in_big}) v->assign(n, 0);
   }
   const uint32_t first = static_cast<uint32_t>(h->id), end = comp_end_[first];
   for (uint32_t i = first; i < end; ++i) {
-    reset_member(i, g.parent, g.next, g.tail, g.head, g.size);
+    reset_member(i, g.parent, g.next, g.prev, g.tail, g.head, g.size);
     g.rejected[i] = 0;
     g.in_big[i] = 0;
   }
@@ -274,7 +276,10 @@ void Reducer::build_sub_comps(Instance* h, bool with_eor) {
   g.big = kNoHead;
   for (Net* net : nets_of(h))
     if (net->type == kNetSignal) join_along(g, net);
-  for (uint32_t i = first; i < end; ++i) g.is_head[i] = g.parent[i] == i;
+  for (uint32_t i = first; i < end; ++i) {
+    g.parent[i] = find(g, i);  // every member points at its root
+    g.is_head[i] = g.parent[i] == i;
+  }
   if (fast()) keep_big(g);
 }
 
@@ -313,10 +318,16 @@ void Reducer::rebuild_groups(Groups& g, const std::vector<uint32_t>& roots) {
       in_rebuild_[m] = 1;
     }
   }
+  for (uint32_t m : members) in_rebuild_[m] = 0;
+  rebuild_members(g, members, big_gone);
+}
+
+// Rebuilds the groups of `members`, which no +1 connection leaves.
+void Reducer::rebuild_members(Groups& g, const std::vector<uint32_t>& members, bool big_gone) {
   std::vector<Net*> nets;
   book_->new_mark();
   for (uint32_t m : members) {
-    reset_member(m, g.parent, g.next, g.tail, g.head, g.size);
+    reset_member(m, g.parent, g.next, g.prev, g.tail, g.head, g.size);
     g.is_head[m] = 0;
     g.rejected[m] = 0;
     if (!joins_sub_comp(members_[m]->cls, g.with_eor)) continue;
@@ -330,8 +341,8 @@ void Reducer::rebuild_groups(Groups& g, const std::vector<uint32_t>& roots) {
   for (const Net* n : nets) join_along(g, n);
   uint32_t largest = kNoHead;
   for (uint32_t m : members) {
+    g.parent[m] = find(g, m);
     g.is_head[m] = g.parent[m] == m;
-    in_rebuild_[m] = 0;
     if (g.is_head[m] && (largest == kNoHead || g.size[m] > g.size[largest])) largest = m;
   }
   if (!big_gone) return;
@@ -372,9 +383,10 @@ void Reducer::update_sub_comps(Groups& g) {
           if (is_gate(members_[m]->cls)) g.big_sum.gate(members_[m], *book_, 1);
         }
       }
+      for (uint32_t m = gone; m != kNoHead; m = g.next[m]) g.parent[m] = keep;
+      g.prev[gone] = g.tail[keep];
       g.next[g.tail[keep]] = gone;
       g.tail[keep] = g.tail[gone];
-      g.parent[gone] = keep;
       g.size[keep] += g.size[gone];
       if (g.head[gone] != kNoHead) g.is_head[g.head[gone]] = 0;
     }
@@ -385,8 +397,154 @@ void Reducer::update_sub_comps(Groups& g) {
     g.rejected[keep] = 0;
   }
   g.joins.clear();
-  if (!g.rebuild.empty()) rebuild_groups(g, g.rebuild);
+  if (!g.rebuild.empty()) split_groups(g);
   g.rebuild.clear();
+}
+
+// A +1 connection lost may split its group.  A small group is rebuilt.  In
+// a large one, searches from the ends of the lost connections, one node at a
+// time each in turn, find the parts that break away at the cost of the
+// parts, not of the group: a search that runs out before the others has
+// walked a whole part.  Searches that meet share a part.  The parts that
+// break away are rebuilt; the rest keeps its members, its head left open.
+void Reducer::split_groups(Groups& g) {
+  std::vector<uint32_t> small;
+  std::vector<std::pair<uint32_t, uint32_t>> ends;  // (root, member)
+  for (uint32_t m : g.rebuild) {
+    if (in_rebuild_[m]) continue;  // each end once
+    in_rebuild_[m] = 1;
+    const uint32_t r = find(g, m);
+    if (g.size[r] < kBig) small.push_back(r);
+    else ends.push_back({r, m});
+  }
+  for (uint32_t m : g.rebuild) in_rebuild_[m] = 0;
+  std::sort(ends.begin(), ends.end());
+  for (std::size_t a = 0; a < ends.size();) {
+    std::size_t b = a;
+    while (b < ends.size() && ends[b].first == ends[a].first) ++b;
+    std::vector<uint32_t> from;
+    for (std::size_t k = a; k < b; ++k) from.push_back(ends[k].second);
+    // Searches from many ends cost about as much as a rebuild.
+    if (from.size() * 16 > g.size[ends[a].first] || !split_big(g, ends[a].first, from))
+      small.push_back(ends[a].first);
+    a = b;
+  }
+  if (!small.empty()) rebuild_groups(g, small);
+}
+
+// The +1 neighbours of member m in component h (for the searches).
+template <class F>
+void Reducer::for_each_neighbour(const Groups& g, uint32_t m, F f) {
+  Instance* x = members_[m];
+  if (!joins_sub_comp(x->cls, g.with_eor)) return;
+  for_each_terminal(x, [&](Link* t) {
+    Net* n = t->net;
+    if (!n || n->type != kNetSignal || !n->source) return;
+    if (n->source == t) {
+      for (Link* u = n->links; u; u = u->next)
+        if (u->weight == 1 && u->inst != x && u->inst->comp == g.of &&
+            joins_sub_comp(u->inst->cls, g.with_eor))
+          f(static_cast<uint32_t>(u->inst->id));
+    } else if (t->weight == 1) {
+      Instance* s = n->source->inst;
+      if (s != x && s->comp == g.of && joins_sub_comp(s->cls, g.with_eor))
+        f(static_cast<uint32_t>(s->id));
+    }
+  });
+}
+
+bool Reducer::split_big(Groups& g, uint32_t r, const std::vector<uint32_t>& from) {
+  const std::size_t k_all = from.size();
+  if (visit_.size() != members_.size()) visit_.assign(members_.size(), 0);
+  if (visit_base_ > UINT32_MAX - k_all - 2) {
+    std::fill(visit_.begin(), visit_.end(), 0);
+    visit_base_ = 0;
+  }
+  const uint32_t base = visit_base_;
+  visit_base_ += static_cast<uint32_t>(k_all) + 1;
+  std::vector<std::vector<uint32_t>> queue(k_all);
+  std::vector<std::size_t> pos(k_all, 0);
+  std::vector<uint32_t> up(k_all);
+  auto cls = [&up](uint32_t k) {
+    while (up[k] != k) k = up[k] = up[up[k]];
+    return k;
+  };
+  for (uint32_t k = 0; k < k_all; ++k) {
+    up[k] = k;
+    const uint32_t seen = visit_[from[k]];
+    if (seen > base && seen <= base + k_all) {
+      up[cls(k)] = cls(seen - base - 1);
+    } else {
+      visit_[from[k]] = base + k + 1;
+      queue[k].push_back(from[k]);
+    }
+  }
+  std::size_t walked = 0;
+  std::vector<uint8_t> open(k_all);
+  for (;;) {
+    // Parts still being walked: stop when at most one is left.
+    std::fill(open.begin(), open.end(), 0);
+    std::size_t open_parts = 0;
+    for (uint32_t k = 0; k < k_all; ++k)
+      if (pos[k] < queue[k].size() && !open[cls(k)]) {
+        open[cls(k)] = 1;
+        ++open_parts;
+      }
+    if (open_parts <= 1) break;
+    for (uint32_t k = 0; k < k_all; ++k) {
+      if (pos[k] >= queue[k].size()) continue;
+      const uint32_t m = queue[k][pos[k]++];
+      ++walked;
+      for_each_neighbour(g, m, [&](uint32_t v) {
+        const uint32_t seen = visit_[v];
+        if (seen > base && seen <= base + k_all) {
+          up[cls(k)] = cls(seen - base - 1);
+        } else {
+          visit_[v] = base + k + 1;
+          queue[k].push_back(v);
+        }
+      });
+    }
+    if (walked * 2 > g.size[r]) return false;  // no cheaper than a rebuild
+  }
+  // The part kept is the one still being walked, else the root's.
+  uint32_t kept = UINT32_MAX;
+  for (uint32_t k = 0; k < k_all; ++k)
+    if (pos[k] < queue[k].size()) kept = cls(k);
+  const uint32_t root_seen = visit_[r];
+  const bool root_walked = root_seen > base && root_seen <= base + k_all;
+  if (kept == UINT32_MAX) {
+    if (!root_walked) return false;
+    kept = cls(root_seen - base - 1);
+  } else if (root_walked && cls(root_seen - base - 1) != kept) {
+    return false;  // the root breaks away: rebuild instead
+  }
+  // The head of what is kept is found when it matters.
+  if (g.head[r] != kNoHead) {
+    g.is_head[g.head[r]] = 0;
+    g.unknown.push_back(r);
+  }
+  g.head[r] = kNoHead;
+  g.rejected[r] = 0;
+  // Each part that breaks away leaves the group's chain and is rebuilt.
+  std::vector<std::vector<uint32_t>> parts(k_all);
+  for (uint32_t k = 0; k < k_all; ++k)
+    if (cls(k) != kept) parts[cls(k)].insert(parts[cls(k)].end(), queue[k].begin(), queue[k].end());
+  for (const std::vector<uint32_t>& part : parts) {
+    if (part.empty()) continue;
+    for (uint32_t m : part) {
+      if (g.prev[m] != kNoHead) g.next[g.prev[m]] = g.next[m];
+      if (g.next[m] != kNoHead) g.prev[g.next[m]] = g.prev[m];
+      else g.tail[r] = g.prev[m];
+      if (g.in_big[m]) {
+        if (is_gate(members_[m]->cls)) g.big_sum.gate(members_[m], *book_, -1);
+        g.in_big[m] = 0;
+      }
+    }
+    g.size[r] -= static_cast<uint32_t>(part.size());
+    rebuild_members(g, part, false);
+  }
+  return true;
 }
 
 void Reducer::plus_factor(Instance* h) { build_sub_comps(h, true); }

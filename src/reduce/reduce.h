@@ -169,7 +169,7 @@ class Reducer {
   struct Groups {
     Instance* of = nullptr;  // component whose groups are held
     bool with_eor = false;
-    std::vector<uint32_t> parent, next, tail, head, size;
+    std::vector<uint32_t> parent, next, prev, tail, head, size;
     std::vector<uint8_t> is_head, rejected, in_big;
     std::vector<uint32_t> joins;    // member pairs whose +1 connection appeared
     std::vector<uint32_t> rebuild;  // members whose +1 connection was lost
@@ -183,6 +183,11 @@ class Reducer {
   void build_sub_comps(Instance* h, bool with_eor);
   void update_sub_comps(Groups& g);
   void rebuild_groups(Groups& g, const std::vector<uint32_t>& roots);
+  void rebuild_members(Groups& g, const std::vector<uint32_t>& members, bool big_gone);
+  void split_groups(Groups& g);
+  bool split_big(Groups& g, uint32_t r, const std::vector<uint32_t>& from);
+  template <class F>
+  void for_each_neighbour(const Groups& g, uint32_t m, F f);
   void join_along(Groups& g, const Net* n);
   uint32_t merge_keep(Groups& g, uint32_t a, uint32_t b);
   void keep_big(Groups& g);
@@ -224,6 +229,8 @@ class Reducer {
   Groups groups_[2];
   Groups* last_groups_ = &groups_[1];  // the groups of the last build or search
   std::vector<uint8_t> in_rebuild_;
+  std::vector<uint32_t> visit_;        // marks of the searches that split groups
+  uint32_t visit_base_ = 0;
   std::vector<Net*> nets_;             // nets a tentative move touches
   bool measured_by_book_ = false;      // the last gate trial was measured from the tallies
   Instance* work_ = nullptr;           // component taken up by enter()

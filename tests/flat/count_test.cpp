@@ -80,42 +80,9 @@ TEST(Count, TableByDriver) {
   }
 }
 
-TEST(Count, RulesOnHandMadeNets) {
+// Module states: only open modules count nets, only fixed ones cells.
+TEST(Count, ModuleStates) {
   Design d;
-  Instance drv{}, g{}, x{};
-  drv.cls = kEor;
-  g.cls = kNand;
-  x.cls = kEnor;
-  Net n{};
-  Link s{}, a{}, b{}, c{}, e{};
-  s.inst = &drv;
-  a.inst = b.inst = c.inst = &g;
-  e.inst = &x;
-  s.weight = 0;
-  a.weight = 1;
-  b.weight = -1;
-  c.weight = -1;
-  e.weight = 1;  // exclusive-or terminals never count, whatever their weight
-  for (Link* l : {&s, &a, &b, &c, &e}) net_push_back(&n, l);
-  n.source = &s;
-  n.type = kNetSignal;
-  EXPECT_EQ(count_inv_net_normal(&n), 1);
-  EXPECT_EQ(count_wt_net_normal(&n), 2);
-  EXPECT_EQ(count_inv_net_reversible(&n), 1);
-  EXPECT_EQ(count_wt_net_reversible(&n), 1);
-  EXPECT_EQ(count_inv_net(d, &n), 1);  // eor driver: reversible
-  EXPECT_EQ(count_wt_net(d, &n), 1);
-  a.weight = 0;
-  e.weight = 1;
-  EXPECT_EQ(count_inv_net_reversible(&n), 0);
-  EXPECT_EQ(count_wt_net_reversible(&n), 0);
-  // Weight 0 and exclusive-or terminals alone cost nothing.
-  b.weight = c.weight = 0;
-  e.weight = -1;
-  EXPECT_EQ(count_inv_net_normal(&n), 0);
-  EXPECT_EQ(count_wt_net_normal(&n), 0);
-
-  // Module states: only open modules count nets, only fixed ones cells.
   Module m{};
   Instance i1{}, i2{};
   i1.cls = kInv;

@@ -101,40 +101,47 @@ const Case kCases[] = {
     {"large_all", 10000, 0, 0, 20, 10, 2, 0, 0, 100, 1, 0, 1},
 };
 
+// Generates each seed's design of case c and hands it to f.
+template <class F>
+void each_design(const zelkgen::Options& base, int seeds, const std::string& name, F f) {
+  for (int seed = 1; seed <= seeds; ++seed) {
+    SCOPED_TRACE(name + " seed " + std::to_string(seed));
+    test::TempDir tmp;
+    zelkgen::Options opt = base;
+    opt.seed = static_cast<uint64_t>(seed);
+    opt.dir = tmp.mkdir("in");
+    f(zelkgen::generate(opt), tmp);
+  }
+}
+
 TEST(ReduceDifferential, TalliedMovesDecideAsWholeRecount) {
   for (const Case& c : kCases) {
-    for (int seed = 1; seed <= c.seeds; ++seed) {
-      SCOPED_TRACE(std::string(c.name) + " seed " + std::to_string(seed));
-      test::TempDir tmp;
-      zelkgen::Options opt;
-      opt.seed = static_cast<uint64_t>(seed);
-      opt.dir = tmp.mkdir("in");
-      opt.hier = c.copies > 0;
-      opt.cells = c.cells;
-      opt.copies = c.copies;
-      opt.fanout = c.fanout;
-      opt.tristate = c.tristate;
-      opt.twice_permille = c.twice;
-      opt.undriven_permille = c.undriven;
-      opt.pcd = c.pcd;
-      opt.fixed = c.fixed;
-      opt.inverter_weight = c.inverters;
-      zelkgen::Summary g = zelkgen::generate(opt);
+    zelkgen::Options opt;
+    opt.hier = c.copies > 0;
+    opt.cells = c.cells;
+    opt.copies = c.copies;
+    opt.fanout = c.fanout;
+    opt.tristate = c.tristate;
+    opt.twice_permille = c.twice;
+    opt.undriven_permille = c.undriven;
+    opt.pcd = c.pcd;
+    opt.fixed = c.fixed;
+    opt.inverter_weight = c.inverters;
+    each_design(opt, c.seeds, c.name, [&](const zelkgen::Summary& g, const test::TempDir& tmp) {
       Outcome whole = reduce(g, c.all, c.flat, Recount::kWhole, tmp.mkdir("whole"));
       Outcome tallied = reduce(g, c.all, c.flat, Recount::kTouched, tmp.mkdir("tallied"));
-      ASSERT_EQ(tallied.moves.size(), whole.moves.size());
-      for (std::size_t i = 0; i < whole.moves.size(); ++i)
-        ASSERT_EQ(tallied.moves[i], whole.moves[i]) << "move " << i << " of " << whole.moves.size();
+      ASSERT_EQ(tallied.moves, whole.moves);
       ASSERT_EQ(tallied.state, whole.state);
       ASSERT_EQ(tallied.count, whole.count);
       ASSERT_EQ(tallied.files, whole.files);
       // (A net nothing drives stays unconnected in the written design, which
       // the checker does not accept as the same function.)
       if (!whole.files.empty() && c.undriven == 0) {
-        EXPECT_EQ(test::check_equivalent(g.top, {g.dir, g.ro_dir}, g.top, {tmp / "tallied", g.ro_dir, g.dir}),
+        EXPECT_EQ(test::check_equivalent(g.top, {g.dir, g.ro_dir}, g.top,
+                                         {tmp / "tallied", g.ro_dir, g.dir}),
                   "");
       }
-    }
+    });
   }
 }
 
@@ -147,23 +154,19 @@ TEST(ReduceDifferential, KeptSubComponentsDecideAsRebuilt) {
     int inverters, all, seeds;
   } cases[] = {{20000, 500, 0, 2}, {20000, 500, 1, 1}, {5000, 800, 1, 2}};
   for (const auto& c : cases) {
-    for (int seed = 1; seed <= c.seeds; ++seed) {
-      SCOPED_TRACE(std::to_string(c.cells) + " seed " + std::to_string(seed));
-      test::TempDir tmp;
-      zelkgen::Options opt;
-      opt.seed = static_cast<uint64_t>(seed);
-      opt.dir = tmp.mkdir("in");
-      opt.cells = c.cells;
-      opt.inverter_weight = c.inverters;
-      opt.tristate = 5;
-      opt.twice_permille = 10;
-      zelkgen::Summary g = zelkgen::generate(opt);
+    zelkgen::Options opt;
+    opt.cells = c.cells;
+    opt.inverter_weight = c.inverters;
+    opt.tristate = 5;
+    opt.twice_permille = 10;
+    each_design(opt, c.seeds, std::to_string(c.cells), [&](const zelkgen::Summary& g,
+                                                           const test::TempDir& tmp) {
       Outcome fresh = reduce(g, c.all, 0, Recount::kTouched, tmp.mkdir("fresh"), true);
       Outcome kept = reduce(g, c.all, 0, Recount::kTouched, tmp.mkdir("kept"));
       ASSERT_EQ(kept.moves, fresh.moves);
       ASSERT_EQ(kept.state, fresh.state);
       ASSERT_EQ(kept.files, fresh.files);
-    }
+    });
   }
 }
 
