@@ -67,7 +67,7 @@ trap 'rm -f "$jobs"' EXIT
   echo "zelk example-a top -a -- $ex"
   echo "zelk example-f top -f -- $ex"
   echo "round example-roundtrip top $ex"
-  for v in tests/verilog/designs/*.v; do
+  for v in examples/verilog/*.v; do
     n=$(basename "$v" .v)
     echo "synth verilog-$n $n $v"
   done

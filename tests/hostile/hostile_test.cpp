@@ -24,14 +24,8 @@ using test::read_file;
 using test::TempDir;
 
 // Sanitizer builds run the same cases at a tenth of the size.
-#if defined(__SANITIZE_ADDRESS__)
+#ifdef ZELK_SANITIZED
 constexpr int kDiv = 10;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr int kDiv = 10;
-#else
-constexpr int kDiv = 1;
-#endif
 #else
 constexpr int kDiv = 1;
 #endif

@@ -95,20 +95,6 @@ TEST(LoaderTest, FileSearchOrderAndStates) {
                        e.path("ro/cell.pcd") + "\n");
 }
 
-// A file that cannot be opened is passed over like a missing one.
-TEST(LoaderTest, UnreadableFileIsNotFound) {
-  Env e(Files{{"opt/top.nld", "(def-module top (def-pin a type input))\n"},
-              {"opt2/top.nld", "(def-module top (def-pin b type input))\n"}},
-        {"opt", "opt2"});
-  ::chmod(e.path("opt/top.nld").c_str(), 0);
-  if (FILE* f = std::fopen(e.path("opt/top.nld").c_str(), "r")) {
-    std::fclose(f);
-    GTEST_SKIP() << "permissions do not apply to this user";
-  }
-  EXPECT_EQ(e.load("top"), "ok");
-  EXPECT_EQ(e.log, "\tRead " + e.path("opt2/top.nld") + "\n");
-}
-
 TEST(LoaderTest, InstantiationLoops) {
   // A module instantiated inside itself stops the run without a message.
   const std::vector<std::pair<std::string, Files>> loops = {

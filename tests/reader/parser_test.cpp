@@ -123,16 +123,6 @@ TEST(ReaderParse, FirstFaultInFileOrder) {
   EXPECT_EQ(fault(many + "\n(def-pin"), "\"dir/t.nld\", line 4: y undefined\n");
 }
 
-TEST(ReaderParse, LongNames) {
-  std::string n4095(4095, 'k');
-  Parsed p = parse("(def-module m (def-comp inv- " + n4095 + ") (def-net " + n4095 +
-                   ".in))\n");
-  EXPECT_EQ(std::string(p.m->comps->name), n4095);
-  EXPECT_EQ(p.m->nets->links->inst, p.m->comps);
-  EXPECT_EQ(fault("(def-module m\n(def-comp inv- " + n4095 + "k)\n"),
-            "\"dir/t.nld\", line 2: name is too long\n");
-}
-
 TEST(ReaderParse, PcdAttributesAndSkippedForms) {
   Parsed p = parse("(def-module dff area 12 gates .5 cell_name dff1 power 1.5\n"
                    " (def-pin q type output note clock load .7) (def-comp inv- i1)\n"

@@ -149,20 +149,6 @@ TEST(ReduceMoves, EachMoveAloneThenTheRun) {
   }
 }
 
-TEST(ReduceFlips, RevInstanceNegatesInputsAndOutputNetAndIsItsOwnInverse) {
-  Loaded l = load_flat({{"top.nld", gate(false, true)}}, "top");
-  Design& d = *l.design;
-  Instance* g = find_comp(d.top, "g");
-  const std::vector<int> before = weights(d);
-  rev_instance(g);
-  EXPECT_EQ(find_term(g, "i1")->weight, -1);
-  EXPECT_EQ(find_term(g, "i2")->weight, 1);
-  EXPECT_EQ(find_pin(d.top, "y")->link->weight, -1);
-  EXPECT_EQ(find_term(g, "out")->weight, 0);
-  rev_instance(g);
-  EXPECT_EQ(weights(d), before);
-}
-
 TEST(ReduceComponents, PinHeadsCutTerminalsAndInvertedConnections) {
   // g1 feeds g2 plainly and g3 through an inverter: one component, headed
   // by a pin; g3 is a sub-component of its own.

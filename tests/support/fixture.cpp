@@ -55,10 +55,6 @@ void write_file(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
-bool file_exists(const std::string& path) {
-  std::error_code ec;
-  return fs::exists(path, ec);
-}
 
 std::vector<std::string> list_dir(const std::string& path) {
   std::vector<std::string> names;
@@ -120,12 +116,6 @@ Link* find_term(const Instance* inst, const std::string& pin) {
   return nullptr;
 }
 
-Module* find_module(const Design& d, const std::string& name) {
-  for (Module* m = d.top; m; m = m->next)
-    if (m->name && name == m->name) return m;
-  return nullptr;
-}
-
 RunResult run_zelk(const std::vector<std::string>& args, const std::string& cwd) {
   TempDir io;
   pid_t pid = ::fork();
@@ -162,10 +152,5 @@ RunResult run_inproc(const std::vector<std::string>& args) {
 
 std::string source_dir() { return ZELK_SOURCE_DIR; }
 
-std::string shared_designs_dir() {
-  std::string p = std::string(ZELK_SOURCE_DIR) + "/../shared/designs";
-  if (const char* env = std::getenv("ZELK_DESIGNS")) p = env;
-  return file_exists(p) ? p : std::string();
-}
 
 }  // namespace zelk::test

@@ -32,7 +32,6 @@ class TempDir {
 
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& text);
-bool file_exists(const std::string& path);
 // Names of the regular files in a directory, sorted.
 std::vector<std::string> list_dir(const std::string& path);
 
@@ -56,7 +55,6 @@ Instance* find_comp(const Module* m, const std::string& name);  // in comps
 Instance* find_pin(const Module* m, const std::string& name);
 // The terminal of instance `inst` on pin `pin` (ring walk), or null.
 Link* find_term(const Instance* inst, const std::string& pin);
-Module* find_module(const Design& d, const std::string& name);  // first by name
 
 // Result of running a command.
 struct RunResult {
@@ -70,9 +68,7 @@ RunResult run_zelk(const std::vector<std::string>& args, const std::string& cwd 
 // Runs zelk in-process through zelk::run, capturing the log.
 RunResult run_inproc(const std::vector<std::string>& args);
 
-// The source tree (for examples) and the shared benchmark designs
-// directory ("" when it is not there).
+// The source tree (for examples).
 std::string source_dir();
-std::string shared_designs_dir();
 
 }  // namespace zelk::test
