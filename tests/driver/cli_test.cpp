@@ -26,7 +26,7 @@ TEST(CommandLine, UsageErrors) {
            {"top", "d", "-w"},                              // three arguments are never enough
            {"top", "-w", "out", "-a"},                      // no optimisation directory
            {"top", "d1", "-w", "out", "d2"},                // a second optimisation list
-           {"top", "-r", "lib", "d1", "-w", "out"},         // d1 joins the read-only list
+           {"top", "-r", "lib", "d1", "-w", "out"},         // the next directory joins the read-only list
            {"top", "d", "-w", "a", "-w", "b"},              // a second -w
            {"top", "d", "-r", "a", "-w", "o", "-r", "b"},   // a second -r run
            {"top", "d", "-a", "-w"},                        // -w as the last argument
