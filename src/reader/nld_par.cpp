@@ -270,7 +270,7 @@ void Parser::def_comp(Module* m) {
   if (!name_token()) lx_.error();
   int cls = class_f(lx_.buf, kCellTable, &fan_in_);
   if (cls == kEor || cls == kEnor) d_.eor_enor_exist = 1;
-  if (cls >= kReg1 && cls <= kSregSet) d_.reg_exist = 1;
+  if (is_register(cls)) d_.reg_exist = 1;
   // One copy of a user module's name serves every instance of the form.
   const char* class_name = cls == kUser ? d_.arena.strsave(lx_.buf, lx_.len) : nullptr;
   for (;;) {

@@ -162,7 +162,8 @@ void rename_new_constants(Design& d, Module* m, const std::unordered_set<const I
   for (Instance* i = m->comps; i; i = i->next) {
     if (i->name == nullptr) continue;
     ++all[i->name];
-    if (i->written == 1 && i->cls >= kReg1 && i->cls <= kUser) ++keeping[i->name];
+    if (i->written == 1 && (keeps_name(i->cls) || i->cls == kPin || i->cls == kUser))
+      ++keeping[i->name];
   }
   for (Instance* i = m->comps; i; i = i->next) {
     if (i->written != 1 || made.count(i) == 0 || i->name == nullptr) continue;
@@ -416,7 +417,7 @@ void hierarchy_flat(Design& d) {
       case kNetSignal: {
         Link* s = n->source;
         int cls = s ? s->inst->cls : 0;
-        if (s && cls >= kReg1 && cls <= kLow && (cls >= kHigh || register_rule(s))) {
+        if (s && (is_constant_cell(cls) || register_rule(s))) {
           module_push_net_front(top, n);
           break;
         }

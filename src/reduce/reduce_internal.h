@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "netlist/classes.h"
 #include "netlist/netlist.h"
 
 namespace zelk {
@@ -14,11 +15,7 @@ class Book;
 
 namespace zelk::reduce_detail {
 
-// and- to oai-, exclusive-or cells included: the gates that have a dual.
-inline bool is_gate(int cls) { return cls >= kAnd && cls <= kOai; }
-// and-, nand-, or-, nor-: the gates that can also be negated.
-inline bool is_and_or(int cls) { return cls >= kAnd && cls <= kNor; }
-inline bool is_exor(int cls) { return cls == kEor || cls == kEnor; }
+using zelk::is_exor;
 inline bool is_exor(const Link* t) { return is_exor(t->inst->cls); }
 // Cells that pass a signal on with a fixed polarity relation.
 inline bool joins_sub_comp(int cls, bool with_eor) {
@@ -27,8 +24,6 @@ inline bool joins_sub_comp(int cls, bool with_eor) {
     return true;
   return with_eor && is_exor(cls);
 }
-
-inline bool is_register(int cls) { return cls >= kReg1 && cls <= kSregSet; }
 
 inline void toggle(int16_t& flag) { flag = flag ? 0 : 1; }
 

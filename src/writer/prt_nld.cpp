@@ -58,7 +58,7 @@ void gate_lines(OutputSet& f, const char* cell, const CompGroup* g) {
 void comp_print(OutputSet& f, const CompGroup* g) {
   if (!g || !g->first) return;
   int cls = g->first->cls;
-  if (cls >= kAnd && cls <= kOai) {
+  if (is_gate(cls)) {
     const char* cell = cell_word(cls);
     std::vector<const CompGroup*> stack;
     const CompGroup* n = g;
