@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "gen/corner.h"
+#include "gen/generator.h"
 #include "support/fixture.h"
 #include "support/sim.h"
 
