@@ -228,12 +228,18 @@ bool Reducer::bus_flip(Instance* t, bool weight_rule) {
   if (!out || !out->net || !bus_can_flip(out->net)) return false;  // nothing would change
   nets_.clear();
   book_->new_mark();
+  // The terminals the flip negates, each once per time it is reached: a
+  // buffer whose output the bus names twice, or whose data input lies on
+  // the bus itself, has its input negated twice, which leaves it as it was.
+  bus_terms_.clear();
   for (Link* u = out->net->links; u; u = u->next) {
-    if (is_ts_buf_output(u)) {
-      if (Link* in = data_input(u->inst)) book_->flip_one(in, nets_);
-    } else {
-      book_->flip_one(u, nets_);
-    }
+    if (!is_ts_buf_output(u)) bus_terms_.push_back(u);
+    else if (Link* in = data_input(u->inst)) bus_terms_.push_back(in);
+  }
+  std::sort(bus_terms_.begin(), bus_terms_.end());
+  for (std::size_t i = 0, j = 0; i < bus_terms_.size(); i = j) {
+    while (j < bus_terms_.size() && bus_terms_[j] == bus_terms_[i]) ++j;
+    if ((j - i) % 2 == 1) book_->flip_one(bus_terms_[i], nets_);
   }
   if (!gathered_pays(weight_rule, true)) return false;
   rev_ts_bufs(t, book_);

@@ -235,6 +235,7 @@ class Reducer {
   bool measured_by_book_ = false;      // the last gate trial was measured from the tallies
   Instance* work_ = nullptr;           // component taken up by enter()
   std::vector<uint8_t> node_refused_, neg_refused_;  // per member: refused by a rule
+  std::vector<Link*> bus_terms_;  // scratch of bus_flip
   std::vector<Net*> changed_;
   FlipSum comp_sum_;                   // flipping every gate of the component taken up
 };
