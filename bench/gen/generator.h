@@ -721,7 +721,7 @@ namespace corner_detail {
 // may take either polarity of its net, so it is left out.  Bidirect,
 // tristate and global pins of copies, scan outputs of read-only modules and
 // clocks leaving a copy through a data pin can still lose an inversion (the
-// disabled corner cases of the tests show each); they are left out until a
+// golden known-* cases show each); they are left out until a
 // rule covers them, so that a failure here is always news.
 inline const std::vector<const char*> kInTypes = {
     "input", "input-connected", "global", "clock", "scan_in", "scan_enb",
