@@ -130,7 +130,7 @@ struct ModuleWriter {
         if (cls == kNand || cls == kNor) e = "~" + e;
         break;
       }
-      default: {  // aoi, oai: groups in the order of the digits
+      case kAoi: case kOai: {  // groups in the order of the digits
         bool aoi = cls == kAoi;
         std::string digits = std::to_string(c->fan_in);
         int k = 0;
@@ -141,7 +141,10 @@ struct ModuleWriter {
           e += (g ? (aoi ? " | " : " & ") : "") + ("(" + grp + ")");
         }
         e = "~(" + e + ")";
+        break;
       }
+      default:
+        fail();  // no gate: passed over above
     }
     out += "  assign " + target->second + " = " + e + ";\n";
     return true;
@@ -245,8 +248,12 @@ struct ModuleWriter {
       case kOai:
         if (n == 0) fail("cannot write " + std::string(c->name) + ": " + base + " without fan-in\n");
         return base + "-" + std::to_string(n);
-      default:
+      case kInv: case kNinv: case kReg1: case kRegr1: case kRegs1: case kRegSR: case kRegSet:
+      case kSreg1: case kSrgr1: case kSrgs1: case kSregSR: case kSregSet: case kHigh: case kLow:
+      case kTsBuf: case kBgate:
         return base;
+      default:
+        fail();  // no such class
     }
   }
 
