@@ -66,10 +66,28 @@ int run_out(int argc, char** argv) {
     return 1;
   }
   zelk::read_module(d, d.options.top_name);
-  std::string text = zelk::write_verilog(d, assigns);
+  // Written as it is made, through the same temporary as write_whole.
+  std::string tmp = out + ".zelk-tmp";
+  FILE* f = std::fopen(tmp.c_str(), "wb");
+  if (!f) {
+    (void)zelk::write_verilog(d, assigns);  // a fault of the design comes first
+    zelk::fail("Could not open " + out + "\n");
+  }
+  try {
+    zelk::write_verilog(d, assigns, f);
+  } catch (...) {
+    std::fclose(f);
+    std::remove(tmp.c_str());
+    throw;
+  }
   if (quiet) std::fclose(quiet);
   d.log = stderr;
-  write_whole(out, text);
+  bool ok = !std::ferror(f);
+  ok = (std::fclose(f) == 0) && ok;
+  if (!ok || std::rename(tmp.c_str(), out.c_str()) != 0) {
+    std::remove(tmp.c_str());
+    zelk::fail("Could not write " + out + "\n");
+  }
   return 0;
 }
 

@@ -33,6 +33,10 @@ constexpr int kLibraryMaxFanIn = 16;
 // hierarchy), so that flat and hierarchical designs name them alike.
 std::string write_verilog(const Design& d, bool gates_as_assigns = false);
 
+// The same text written to f as it is made, never held whole: a million
+// cells make a hundred megabytes.  The caller checks f for write errors.
+void write_verilog(const Design& d, bool gates_as_assigns, std::FILE* f);
+
 // A Verilog name for an NLD name: the name itself when it is a simple
 // identifier and no keyword, otherwise an escaped identifier.  Throws Fault
 // for a byte an escaped identifier cannot hold.

@@ -3,6 +3,9 @@
 // as black boxes.
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -83,27 +86,115 @@ void append_name(std::string& out, std::string_view name) {
   }
 }
 
+void prefetch(const void* p) { __builtin_prefetch(p); }
+
+// Net names as written, made once per net: a net is met again at each of
+// its terminals, and its name lies behind its first terminal's instance.
+// An open table of pointers; its slots can be asked for ahead of use.  The
+// table and the names are in an arena of their own: large pages, so that a
+// million lookups in any order do not each walk the page tables too.
+class NetNames {
+ public:
+  explicit NetNames(std::size_t nets) {
+    size_ = 64;
+    while (size_ < nets * 2) size_ *= 2;
+    slots_ = static_cast<Slot*>(arena_.allocate(size_ * sizeof(Slot), alignof(Slot)));
+  }
+  // The name of net n, empty when n has none here.
+  std::string_view find(const Net* n) const {
+    for (std::size_t i = slot(n);; i = (i + 1) & (size_ - 1)) {
+      const Slot& s = slots_[i];
+      if (s.net == n) return text(s);
+      if (s.net == nullptr) return {};
+    }
+  }
+  // Adds n named text unless n is there; returns the name n has and
+  // whether it is new.  At most half the size given are added.
+  std::pair<std::string_view, bool> add(const Net* n, std::string_view name) {
+    std::size_t i = slot(n);
+    for (; slots_[i].net != nullptr; i = (i + 1) & (size_ - 1))
+      if (slots_[i].net == n) return {text(slots_[i]), false};
+    if ((count_ + 1) * 2 > size_) fail();  // sized by the caller
+    ++count_;
+    char* t = static_cast<char*>(arena_.allocate(sizeof(std::uint32_t) + name.size(), 1));
+    auto size = static_cast<std::uint32_t>(name.size());
+    std::memcpy(t, &size, sizeof size);
+    std::memcpy(t + sizeof size, name.data(), name.size());
+    slots_[i] = {n, t};
+    return {text(slots_[i]), true};
+  }
+  void prefetch_slot(const Net* n) const { prefetch(&slots_[slot(n)]); }
+  void prefetch_name(const Net* n) const {
+    const Slot& s = slots_[slot(n)];
+    if (s.net == n) prefetch(s.text);
+  }
+
+ private:
+  struct Slot {
+    const Net* net;
+    const char* text;  // the length (4 bytes), then the name
+  };
+  static std::string_view text(const Slot& s) {
+    std::uint32_t size = 0;
+    std::memcpy(&size, s.text, sizeof size);
+    return {s.text + sizeof size, size};
+  }
+  std::size_t slot(const Net* n) const {
+    auto v = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(n));
+    return static_cast<std::size_t>((v * 0x9E3779B97F4A7C15ull) >> 24) & (size_ - 1);
+  }
+  Arena arena_;
+  Slot* slots_ = nullptr;
+  std::size_t size_ = 0, count_ = 0;
+};
+
+// One terminal of an instance: its net and its pin's name.
+struct Term {
+  const Net* net;
+  const char* pin_name;
+};
+using Terms = std::vector<Term>;
+
+// The memory of a million cells is in the order the design was read, not in
+// the order of the writing: the terminals of one instance lie wherever their
+// nets were read.  So the terminals of many instances are gathered at a
+// time, the rings of kRound instances walked side by side, and what naming
+// a net reads is asked for kAhead terminals or nets before it is read.
+constexpr std::size_t kChunk = 4096;
+constexpr std::size_t kRound = 32;
+constexpr std::size_t kAhead = 8;
+constexpr std::uintptr_t kListAhead = 8192;  // bytes
+
 struct ModuleWriter {
   std::string& out;
   std::unordered_set<long long>* extra_gates;
   bool gates_as_assigns;
+  std::FILE* sink;  // when set, the text goes there as it grows
+
+  ModuleWriter(std::string& o, std::unordered_set<long long>* extra, bool assigns, std::FILE* f)
+      : out(o), extra_gates(extra), gates_as_assigns(assigns), sink(f) {}
+
+  void drain() {
+    if (!sink || out.size() < (std::size_t{1} << 20)) return;
+    std::fwrite(out.data(), 1, out.size(), sink);  // the caller checks the stream
+    out.clear();
+  }
 
   // A gate as one assign of its output net: the same function as the cell
   // library's module, without one module instance per gate.  Unconnected
   // inputs read 0.
-  bool gate_assign(const Instance* c, const std::vector<const Link*>& terms,
-                   const std::vector<std::string>& pin_names,
-                   std::unordered_map<const Net*, std::string>& names) {
+  bool gate_assign(const Instance* c, const Term* terms, std::size_t count,
+                   const std::vector<std::string_view>& pin_names, const NetNames& names) {
     int cls = c->cls;
     if (cls != kInv && cls != kNinv && (cls < kAnd || cls > kOai) && cls != kHigh &&
         cls != kLow && cls != kBgate)
       return false;
     const char* out_pin =
         (cls == kNinv || cls == kAnd || cls == kOr || cls == kEor || cls == kHigh) ? "out" : "nout";
-    std::unordered_map<std::string, std::string> at;
-    for (std::size_t i = 0; i < terms.size(); ++i)
-      if (terms[i]->net) at.emplace(pin_names[i], net_name(terms[i]->net, names));
-    auto in = [&](const std::string& p) {
+    std::unordered_map<std::string_view, std::string> at;
+    for (std::size_t i = 0; i < count; ++i)
+      if (terms[i].net) at.emplace(pin_names[i], net_name(terms[i].net, names));
+    auto in = [&](std::string_view p) {
       auto it = at.find(p);
       return it == at.end() ? std::string("1'b0") : it->second;
     };
@@ -150,22 +241,21 @@ struct ModuleWriter {
     return true;
   }
 
-  // Only nets with a module pin are in `names` (a small table); any other
-  // net is named after its first terminal, found without a lookup.
-  static std::string net_name(const Net* n, std::unordered_map<const Net*, std::string>& names) {
+  // A net's name is in `names` once the wires are declared; a net outside
+  // the module's list is named after its first terminal as they are.
+  static std::string net_name(const Net* n, const NetNames& names) {
     std::string s;
     append_net(s, n, names);
     return s;
   }
-  static void append_net(std::string& out, const Net* n,
-                         std::unordered_map<const Net*, std::string>& names) {
-    if (!names.empty()) {
-      auto it = names.find(n);
-      if (it != names.end()) {
-        out += it->second;
-        return;
-      }
-    }
+  static void append_net(std::string& out, const Net* n, const NetNames& names) {
+    std::string_view known = names.find(n);
+    if (!known.empty()) out += known;
+    else append_terminal_name(out, n);
+  }
+  // The name of a net without a module pin: "instance.pin" after its first
+  // terminal, which no pin or instance name can be since NLD names hold no ".".
+  static void append_terminal_name(std::string& out, const Net* n) {
     const Link* l = n->links;
     if (!l) return;
     out += '\\';
@@ -227,9 +317,10 @@ struct ModuleWriter {
     out += "endmodule\n\n";
   }
 
-  std::string cell_name(const Instance* c, int inputs) {
-    if (c->cls == kUser) return c->class_name;
-    std::string base = inv_screen(c->cls, kCellTable);
+  // The cell of c as a key, class * 100000 + the number its name ends in
+  // (0 for none), after the checks on its fan-in; gates the library lacks
+  // are noted for their models.
+  long long cell_key(const Instance* c, int inputs) {
     int n = c->fan_in;
     switch (c->cls) {
       case kAnd:
@@ -240,149 +331,266 @@ struct ModuleWriter {
         if (n < 1) fail("cannot write " + std::string(c->name) + ": gate without inputs\n");
         if (n < kLibraryMinFanIn || n > kLibraryMaxFanIn)
           extra_gates->insert(static_cast<long long>(c->cls) * 100000 + n);
-        return base + "-" + std::to_string(n);
+        break;
       case kEor:
       case kEnor:
-        return base + "-2";
+        n = 2;
+        break;
       case kAoi:
       case kOai:
-        if (n == 0) fail("cannot write " + std::string(c->name) + ": " + base + " without fan-in\n");
-        return base + "-" + std::to_string(n);
+        if (n == 0)
+          fail("cannot write " + std::string(c->name) + ": " + inv_screen(c->cls, kCellTable) +
+               " without fan-in\n");
+        break;
       case kInv: case kNinv: case kReg1: case kRegr1: case kRegs1: case kRegSR: case kRegSet:
       case kSreg1: case kSrgr1: case kSrgs1: case kSregSR: case kSregSet: case kHigh: case kLow:
       case kTsBuf: case kBgate:
-        return base;
+        n = 0;  // no number in the name
+        break;
       default:
         fail();  // no such class
     }
+    return static_cast<long long>(c->cls) * 100000 + n;
   }
+
+  // The Verilog name of a built-in cell's module, made once per key.
+  const std::string& cell_text(long long key) {
+    auto [it, fresh] = cell_texts.try_emplace(key);
+    if (fresh) {
+      int cls = static_cast<int>(key / 100000), n = static_cast<int>(key % 100000);
+      std::string base = inv_screen(cls, kCellTable);
+      append_name(it->second, n == 0 ? base : base + "-" + std::to_string(n));
+    }
+    return it->second;
+  }
+  std::unordered_map<long long, std::string> cell_texts;
+
+  // Pin names come from the reader's table, one string per name: their
+  // Verilog form is kept per string in a small direct-mapped cache.
+  void append_pin(std::string_view p, bool interned) {
+    if (!interned) {
+      append_name(out, p);
+      return;
+    }
+    auto& e = pin_texts[(reinterpret_cast<std::uintptr_t>(p.data()) >> 3) % kPinCache];
+    if (e.first != p.data()) {
+      e.first = nullptr;
+      e.second.clear();
+      append_name(e.second, p);
+      e.first = p.data();
+    }
+    out += e.second;
+  }
+  static constexpr std::size_t kPinCache = 64;
+  std::pair<const char*, std::string> pin_texts[kPinCache] = {};
 
   void body(const Module* m, const char* name, bool top) {
     std::vector<const Instance*> pins;
     ports(m, name, pins, top);
     // Net names: a net with a module pin takes the first pin's name, the
     // others are written as assigns; any other net is named after its first
-    // terminal, "instance.pin", which no pin or instance name can be since
-    // NLD names hold no ".".
-    std::unordered_map<const Net*, std::string> names;
+    // terminal (see append_terminal_name).
     std::vector<const Net*> nets;
-    for (const Net* n = m->nets; n; n = n->next) nets.push_back(n);
+    // The nets lie in memory in the order they were read, the list reversed:
+    // the memory below a net holds the next ones, and is asked for ahead.
+    std::uintptr_t asked = ~std::uintptr_t{0};
+    for (const Net* n = m->nets; n; n = n->next) {
+      nets.push_back(n);
+      auto at = reinterpret_cast<std::uintptr_t>(n);
+      if (asked > at || at - asked > kListAhead) asked = at;
+      for (; at - asked < kListAhead && asked >= 64; asked -= 64)
+        __builtin_prefetch(reinterpret_cast<const void*>(asked));
+    }
+    NetNames names(nets.size() + pins.size());
     std::string assigns;
     for (const Instance* p : pins) {
       if (!p->link || !p->link->net) continue;
-      auto [it, fresh] = names.try_emplace(p->link->net, verilog_name(p->name));
+      std::string pin = verilog_name(p->name);
+      auto [text, fresh] = names.add(p->link->net, pin);
       if (supply(p)) {
-        if (fresh) out += "  wire " + it->second + ";\n";
-        assigns += "  assign " + it->second + " = " + supply(p) + ";\n";
+        if (fresh) out += "  wire " + std::string(text) + ";\n";
+        assigns += "  assign " + std::string(text) + " = " + supply(p) + ";\n";
       } else if (!fresh) {
-        assigns += "  assign " + verilog_name(p->name) + " = " + it->second + ";\n";
+        assigns += "  assign " + pin + " = " + std::string(text) + ";\n";
       }
     }
-    for (const Net* n : nets) {
-      if (!n->links || names.count(n)) continue;
-      out += "  wire " + net_name(n, names) + ";\n";
+    auto at = [&](std::size_t i, std::size_t ahead) {
+      return i + ahead < nets.size() ? nets[i + ahead] : nullptr;
+    };
+    std::string scratch;
+    for (std::size_t i = 0; i < nets.size(); ++i) {
+      if (const Net* n = at(i, 3 * kAhead)) prefetch(n);
+      if (const Net* n = at(i, 2 * kAhead); n && n->links) prefetch(n->links);
+      if (const Net* n = at(i, kAhead); n && n->links) {
+        prefetch(n->links->inst);
+        names.prefetch_slot(n);
+      }
+      const Net* n = nets[i];
+      if (!n->links || !names.find(n).empty()) continue;
+      scratch.clear();
+      append_terminal_name(scratch, n);
+      names.add(n, scratch);
+      out += "  wire ";
+      out += scratch;
+      out += ";\n";
+      if ((i & 1023) == 0) drain();
     }
     out += assigns;
     std::vector<const Instance*> comps;
     for (const Instance* c = m->comps; c; c = c->next) comps.push_back(c);
-    // Scratch reused for every instance: the writer must stay linear and
-    // light on a million cells.
-    std::vector<const Link*> terms;
-    std::vector<std::string> pin_names;
-    for (auto it = comps.rbegin(); it != comps.rend(); ++it) {
-      const Instance* c = *it;
-      terms.clear();
-      if (c->link) {
-        const Link* l = c->link;
-        do {
-          terms.push_back(l);
-          l = l->inst_next;
-        } while (l && l != c->link);
-      }
-      // Gates whose inputs may carry any names get in1..inN.
-      bool any_names = c->cls == kAnd || c->cls == kNand || c->cls == kOr || c->cls == kNor ||
-                       c->cls == kAoi || c->cls == kOai;
-      const char* out_pin = (c->cls == kAnd || c->cls == kOr) ? "out" : "nout";
-      int inputs = 0;
-      for (const Link* l : terms)
-        if (!same(l->pin_name, out_pin)) ++inputs;
-      std::string cell = cell_name(c, inputs);
-      pin_names.resize(terms.size());
-      bool standard = true;
-      for (std::size_t i = 0; i < terms.size(); ++i) {
-        std::string_view p = terms[i]->pin_name ? terms[i]->pin_name : "";
-        pin_names[i].assign(p);
-        if (any_names && p != out_pin) {
-          bool ok = p.size() > 2 && p.substr(0, 2) == "in" && p[2] != '0';
-          for (char ch : p.substr(2)) ok = ok && ch >= '0' && ch <= '9';
-          for (std::size_t k = 0; ok && k < i; ++k) ok = pin_names[k] != p;
-          if (!ok) standard = false;
+    std::reverse(comps.begin(), comps.end());
+    Terms terms;
+    std::vector<std::size_t> ends;
+    for (std::size_t first = 0; first < comps.size(); first += kChunk) {
+      std::size_t count = std::min(kChunk, comps.size() - first);
+      gather(&comps[first], count, terms, ends);
+      std::size_t t = 0;
+      for (std::size_t j = 0; j < count; ++j) {
+        std::size_t begin = t;
+        for (; t < ends[j]; ++t) {
+          if (t + 2 * kAhead < terms.size() && terms[t + 2 * kAhead].net)
+            names.prefetch_slot(terms[t + 2 * kAhead].net);
+          if (t + kAhead < terms.size() && terms[t + kAhead].net)
+            names.prefetch_name(terms[t + kAhead].net);
         }
+        instance(comps[first + j], terms.data() + begin, t - begin, names);
       }
-      if (any_names && !standard) {
-        int k = 0;
-        for (std::size_t i = 0; i < terms.size(); ++i)
-          if (pin_names[i] != out_pin) pin_names[i] = "in" + std::to_string(++k);
-      }
-      if (gates_as_assigns && gate_assign(c, terms, pin_names, names)) continue;
-      std::string iname = c->name;
-      // The prover's form: a flat output's path "u1/u2/R1" is written as the
-      // name a flattened hierarchy gives the same register, "u1.u2.R1".
-      if (gates_as_assigns) std::replace(iname.begin(), iname.end(), '/', '.');
-      out += "  ";
-      append_name(out, cell);
-      out += ' ';
-      append_name(out, iname);
-      out += '(';
-      bool first = true;
-      // A pin met twice must be on one net; cells have few pins, so the
-      // earlier ones are searched directly (a map for large instances).
-      std::unordered_map<std::string_view, const Net*> seen;
-      for (std::size_t i = 0; i < terms.size(); ++i) {
-        const Net* n = terms[i]->net;
-        bool again = false;
-        if (terms.size() <= 16) {
-          for (std::size_t k = 0; k < i && !again; ++k)
-            if (pin_names[k] == pin_names[i]) {
-              again = true;
-              if (terms[k]->net != n)
-                fail("cannot write " + std::string(c->name) + ": pin " + pin_names[i] +
-                     " is on two nets\n");
-            }
-        } else {
-          auto [it2, fresh] = seen.try_emplace(pin_names[i], n);
-          again = !fresh;
-          if (again && it2->second != n)
-            fail("cannot write " + std::string(c->name) + ": pin " + pin_names[i] +
-                 " is on two nets\n");
-        }
-        if (again) continue;
-        if (!first) out += ", ";
-        out += '.';
-        append_name(out, pin_names[i]);
-        out += '(';
-        if (n) append_net(out, n, names);
-        out += ')';
-        first = false;
-      }
-      out += ");\n";
+      drain();
     }
     out += "endmodule\n\n";
   }
+
+  // The terminals of each instance, in the order of its ring, one after
+  // the other in terms; ends[j] is where those of instance j end.
+  void gather(const Instance* const* cs, std::size_t count, Terms& terms,
+              std::vector<std::size_t>& ends) {
+    terms.clear();
+    ends.clear();
+    for (std::size_t r0 = 0; r0 < count; r0 += kRound) {
+      std::size_t n = std::min(kRound, count - r0);
+      const Link* at[kRound];
+      std::size_t active[kRound], live = 0;
+      for (std::size_t j = 0; j < n; ++j) {
+        rings_[j].clear();
+        at[j] = cs[r0 + j]->link;
+        if (at[j]) {
+          prefetch(at[j]);
+          active[live++] = j;
+        }
+      }
+      // One step along every ring in turn, so that the walks wait together.
+      while (live) {
+        std::size_t k = 0;
+        for (std::size_t i = 0; i < live; ++i) {
+          std::size_t j = active[i];
+          const Link* l = at[j];
+          rings_[j].push_back({l->net, l->pin_name});
+          const Link* next = l->inst_next;
+          if (next && next != cs[r0 + j]->link) {
+            prefetch(next);
+            at[j] = next;
+            active[k++] = j;
+          }
+        }
+        live = k;
+      }
+      for (std::size_t j = 0; j < n; ++j) {
+        terms.insert(terms.end(), rings_[j].begin(), rings_[j].end());
+        ends.push_back(terms.size());
+      }
+    }
+  }
+  Terms rings_[kRound];
+
+  void instance(const Instance* c, const Term* terms, std::size_t count, const NetNames& names) {
+    // Gates whose inputs may carry any names get in1..inN.
+    bool any_names = c->cls == kAnd || c->cls == kNand || c->cls == kOr || c->cls == kNor ||
+                     c->cls == kAoi || c->cls == kOai;
+    const char* out_pin = (c->cls == kAnd || c->cls == kOr) ? "out" : "nout";
+    int inputs = 0;
+    for (std::size_t i = 0; i < count; ++i)
+      if (!same(terms[i].pin_name, out_pin)) ++inputs;
+    long long key = c->cls == kUser ? 0 : cell_key(c, inputs);
+    pin_names.resize(count);
+    bool standard = true;
+    for (std::size_t i = 0; i < count; ++i) {
+      std::string_view p = terms[i].pin_name ? terms[i].pin_name : "";
+      pin_names[i] = p;
+      if (any_names && p != out_pin) {
+        bool ok = p.size() > 2 && p.substr(0, 2) == "in" && p[2] != '0';
+        for (char ch : p.substr(2)) ok = ok && ch >= '0' && ch <= '9';
+        for (std::size_t k = 0; ok && k < i; ++k) ok = pin_names[k] != p;
+        if (!ok) standard = false;
+      }
+    }
+    bool renamed = any_names && !standard;
+    if (renamed) {
+      renames.clear();
+      renames.reserve(count);
+      int k = 0;
+      for (std::size_t i = 0; i < count; ++i)
+        if (pin_names[i] != out_pin) {
+          renames.push_back("in" + std::to_string(++k));
+          pin_names[i] = renames.back();
+        }
+    }
+    if (gates_as_assigns && gate_assign(c, terms, count, pin_names, names)) return;
+    out += "  ";
+    if (c->cls == kUser) append_name(out, c->class_name);
+    else out += cell_text(key);
+    out += ' ';
+    if (gates_as_assigns) {
+      // The prover's form: a flat output's path "u1/u2/R1" is written as the
+      // name a flattened hierarchy gives the same register, "u1.u2.R1".
+      std::string iname = c->name;
+      std::replace(iname.begin(), iname.end(), '/', '.');
+      append_name(out, iname);
+    } else {
+      append_name(out, c->name);
+    }
+    out += '(';
+    bool first = true;
+    // A pin met twice must be on one net; cells have few pins, so the
+    // earlier ones are searched directly (a map for large instances).
+    std::unordered_map<std::string_view, const Net*> seen;
+    for (std::size_t i = 0; i < count; ++i) {
+      const Net* n = terms[i].net;
+      bool again = false;
+      if (count <= 16) {
+        for (std::size_t k = 0; k < i && !again; ++k)
+          if (pin_names[k] == pin_names[i]) {
+            again = true;
+            if (terms[k].net != n)
+              fail("cannot write " + std::string(c->name) + ": pin " + std::string(pin_names[i]) +
+                   " is on two nets\n");
+          }
+      } else {
+        auto [it2, fresh] = seen.try_emplace(pin_names[i], n);
+        again = !fresh;
+        if (again && it2->second != n)
+          fail("cannot write " + std::string(c->name) + ": pin " + std::string(pin_names[i]) +
+               " is on two nets\n");
+      }
+      if (again) continue;
+      if (!first) out += ", ";
+      out += '.';
+      append_pin(pin_names[i], !renamed);
+      out += '(';
+      if (n) append_net(out, n, names);
+      out += ')';
+      first = false;
+    }
+    out += ");\n";
+  }
+  std::vector<std::string_view> pin_names;
+  std::vector<std::string> renames;
 };
 
-}  // namespace
-
-std::string verilog_name(const std::string& name) {
-  std::string out;
-  append_name(out, name);
-  return out;
-}
-
-std::string write_verilog(const Design& d, bool gates_as_assigns) {
-  std::string out;
+// The whole text into out; with f set, out is written to f whenever it
+// grows large and holds only the rest at the end.
+void write_text(const Design& d, bool gates_as_assigns, std::FILE* f, std::string& out) {
   std::unordered_set<long long> extra;
-  ModuleWriter w{out, &extra, gates_as_assigns};
+  ModuleWriter w(out, &extra, gates_as_assigns, f);
   out += "// Written by zelk-verilog from the NLD design " + d.options.top_name +
          ".\n// Built-in cells are the modules of share/zelk_cells.v.\n\n";
   std::unordered_set<std::string_view> done;
@@ -397,7 +605,28 @@ std::string write_verilog(const Design& d, bool gates_as_assigns) {
   std::vector<long long> sorted(extra.begin(), extra.end());
   std::sort(sorted.begin(), sorted.end());
   for (long long v : sorted) out += gate_model(static_cast<int>(v / 100000), static_cast<int>(v % 100000));
+}
+
+}  // namespace
+
+std::string verilog_name(const std::string& name) {
+  std::string out;
+  append_name(out, name);
   return out;
 }
+
+std::string write_verilog(const Design& d, bool gates_as_assigns) {
+  std::string out;
+  write_text(d, gates_as_assigns, nullptr, out);
+  return out;
+}
+
+void write_verilog(const Design& d, bool gates_as_assigns, std::FILE* f) {
+  std::string out;
+  out.reserve(std::size_t{2} << 20);
+  write_text(d, gates_as_assigns, f, out);
+  std::fwrite(out.data(), 1, out.size(), f);
+}
+
 
 }  // namespace zelk
