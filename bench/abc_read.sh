@@ -12,6 +12,7 @@
 #              .nld file there); a ro/ subdirectory is passed with -r
 #   --runs     timed runs of each program (default 5), taken in turn
 #   --build    Release build directory (default <repo>/build-measure)
+#   --no-build use the binaries already in the build directory
 #   --keep     work in DIR and keep it (design, BLIF file, zelk output)
 #   --zelk     time this zelk binary instead of the Release build's
 #
@@ -31,11 +32,13 @@ zelk_bin=""
 flat=""
 design=""
 top=""
-usage() { sed -n '2,21p' "$0" >&2; exit 2; }
+build_it=1
+usage() { sed -n '2,22p' "$0" >&2; exit 2; }
 while [ $# -gt 0 ]; do
   case "$1" in
     --runs) runs="$2"; shift ;;
     --build) build="$2"; shift ;;
+    --no-build) build_it=0 ;;
     --keep) keep="$2"; shift ;;
     --zelk) zelk_bin="$2"; shift ;;
     --flat) flat="$2"; shift ;;
@@ -59,11 +62,19 @@ fi
 command -v python3 >/dev/null 2>&1 || { echo "abc_read.sh: python3 not found" >&2; exit 1; }
 [ -x /usr/bin/time ] || { echo "abc_read.sh: /usr/bin/time not found" >&2; exit 1; }
 
-echo "building Release in $build ..." >&2
-cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZELK_TESTS=OFF \
-  -DZELK_BENCH=ON >/dev/null
-ninja -C "$build" zelk zelk_gen >/dev/null
+if [ "$build_it" = 1 ]; then
+  echo "building Release in $build ..." >&2
+  if ! log=$(cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+      -DZELK_TESTS=OFF -DZELK_BENCH=ON 2>&1 && ninja -C "$build" zelk zelk_gen 2>&1); then
+    echo "$log" | tail -20 >&2
+    echo "abc_read.sh: the Release build in $build failed" >&2
+    exit 1
+  fi
+fi
 zelk="${zelk_bin:-$build/zelk}"
+[ -x "$zelk" ] || { echo "abc_read.sh: $zelk not found" >&2; exit 1; }
+[ -z "$flat" ] || [ -x "$build/zelk_gen" ] ||
+  { echo "abc_read.sh: $build/zelk_gen not found" >&2; exit 1; }
 
 if [ -n "$keep" ]; then
   work="$keep"
@@ -133,6 +144,6 @@ echo "design $design/$top.nld: $cells cells; $runs runs each, taken in turn"
 printf '%-28s %9s %15s %9s %8s\n' program "cpu_s" "cpu_min..max" "wall_s" "peak_MB"
 printf '%-28s %9s %15s %9s %8s\n' "abc read (BLIF)" "$a_cpu" "$a_min..$a_max" "$a_wall" "$a_peak"
 printf '%-28s %9s %15s %9s %8s\n' "zelk whole run" "$z_cpu" "$z_min..$z_max" "$z_wall" "$z_peak"
-awk -v z="$z_cpu" -v a="$a_cpu" 'BEGIN { printf "ratio of median CPU, zelk / abc read: %.2f\n", (a > 0 ? z / a : 0) }'
+awk -v z="$z_cpu" -v a="$a_cpu" 'BEGIN { if (a > 0) printf "ratio of median CPU, zelk / abc read: %.2f\n", z / a; else print "ratio of median CPU: abc read took no measurable time" }'
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //')," \
   "load average $load0 before, $load1 after"
