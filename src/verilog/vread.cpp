@@ -9,7 +9,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <type_traits>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -25,19 +27,38 @@ namespace {
 
 constexpr std::size_t kNameLimit = 4096;  // an NLD name holds at most 4095 bytes
 
-enum Tok { tEnd, tId, tNum, tPunct, tAttr };
+enum Tok { tEnd, tId, tNum, tPunct, tAttr, tFault };
 
 struct Token {
   Tok kind = tEnd;
-  std::string text;  // identifier (unescaped), number text, punctuation, attribute body
-  std::string_view view;  // identifiers: the same text inside the file's text
+  // Identifier (unescaped), number text, punctuation or attribute body,
+  // inside the file's text.
+  std::string_view text;
   int line = 0;
   bool escaped = false;  // an escaped identifier is never a keyword
+  uint32_t hash = 0;     // identifiers: their hash in the tables of names
+  bool net = false;      // an identifier where a net's name may stand
 };
 
 [[noreturn]] void fault_at(const std::string& file, int line, const std::string& what) {
   fail(file + ":" + std::to_string(line) + ": " + what + "\n");
 }
+
+// Byte classes of the C locale, by table: the lexer asks for every byte.
+enum : unsigned char { cSpace = 1, cAlpha = 2, cDigit = 4 };
+constexpr struct ByteClasses {
+  unsigned char of[256] = {};
+  constexpr ByteClasses() {
+    for (int c : {' ', '\t', '\n', '\v', '\f', '\r'}) of[c] = cSpace;
+    for (int c = 'a'; c <= 'z'; ++c) of[c] = cAlpha;
+    for (int c = 'A'; c <= 'Z'; ++c) of[c] = cAlpha;
+    for (int c = '0'; c <= '9'; ++c) of[c] = cDigit;
+  }
+} kBytes;
+inline bool is_space(char c) { return kBytes.of[static_cast<unsigned char>(c)] & cSpace; }
+inline bool is_alpha(char c) { return kBytes.of[static_cast<unsigned char>(c)] & cAlpha; }
+inline bool is_digit(char c) { return kBytes.of[static_cast<unsigned char>(c)] & cDigit; }
+inline bool is_alnum(char c) { return kBytes.of[static_cast<unsigned char>(c)] & (cAlpha | cDigit); }
 
 class VLexer {
  public:
@@ -52,23 +73,19 @@ class VLexer {
     char c = s_[p_];
     if (c == '\\') {
       std::size_t b = ++p_;
-      while (p_ < s_.size() && !std::isspace(static_cast<unsigned char>(s_[p_]))) ++p_;
+      while (p_ < s_.size() && !is_space(s_[p_])) ++p_;
       t.kind = tId;
       t.escaped = true;
-      t.view = s_.substr(b, p_ - b);
-      t.text = t.view;
-    } else if (std::isalpha(static_cast<unsigned char>(c)) || c == '_' || c == '$') {
+      t.text = s_.substr(b, p_ - b);
+    } else if (is_alpha(c) || c == '_' || c == '$') {
       std::size_t b = p_;
-      while (p_ < s_.size() && (std::isalnum(static_cast<unsigned char>(s_[p_])) ||
-                                s_[p_] == '_' || s_[p_] == '$'))
-        ++p_;
+      while (p_ < s_.size() && (is_alnum(s_[p_]) || s_[p_] == '_' || s_[p_] == '$')) ++p_;
       t.kind = tId;
-      t.view = s_.substr(b, p_ - b);
-      t.text = t.view;
-    } else if (std::isdigit(static_cast<unsigned char>(c)) || c == '\'') {
+      t.text = s_.substr(b, p_ - b);
+    } else if (is_digit(c) || c == '\'') {
       std::size_t b = p_;
-      while (p_ < s_.size() && (std::isalnum(static_cast<unsigned char>(s_[p_])) ||
-                                s_[p_] == '\'' || s_[p_] == '_' || s_[p_] == '?'))
+      while (p_ < s_.size() &&
+             (is_alnum(s_[p_]) || s_[p_] == '\'' || s_[p_] == '_' || s_[p_] == '?'))
         ++p_;
       t.kind = tNum;
       t.text = s_.substr(b, p_ - b);
@@ -82,7 +99,7 @@ class VLexer {
       p_ = e + 2;
     } else {
       t.kind = tPunct;
-      t.text = std::string(1, c);
+      t.text = s_.substr(p_, 1);
       ++p_;
     }
     if (t.kind == tId && t.text.size() >= kNameLimit)
@@ -98,7 +115,7 @@ class VLexer {
       if (c == '\n') {
         ++line_;
         ++p_;
-      } else if (std::isspace(static_cast<unsigned char>(c))) {
+      } else if (is_space(c)) {
         ++p_;
       } else if (c == '/' && p_ + 1 < s_.size() && s_[p_ + 1] == '/') {
         while (p_ < s_.size() && s_[p_] != '\n') ++p_;
@@ -133,20 +150,32 @@ struct Decl {
   bool vector = false;
   int base = 0;  // id of bit lsb..msb in order of index
   Dir dir = dNone;
-  std::string type_attr;  // zelk_type of a port
+  std::string_view type_attr;  // zelk_type of a port, inside the file's text
   int line = 0;
 };
 
+// The bits of a connection, most significant first: a piece of the
+// module's one array of connection bits.
+struct Bits {
+  const int* first = nullptr;
+  std::size_t count = 0;
+  std::size_t size() const { return count; }
+  bool empty() const { return count == 0; }
+  int operator[](std::size_t i) const { return first[i]; }
+};
+
+// A million instances are read: their names and ports stay inside the
+// file's text, and their connections and bits in arrays of the module.
 struct Conn {
-  std::string port;
-  std::vector<int> bits;  // most significant first
+  std::string_view port;
+  std::size_t bits, count;  // bits[bits .. bits + count) of the module
   int line;
 };
 
 struct Inst {
-  std::string type, name;
+  std::string_view type, name;
   int line;
-  std::vector<Conn> conns;
+  std::size_t conns, count;  // conns[conns .. conns + count) of the module
 };
 
 // The name of bit `i` (counted from the low index) of a declared net.
@@ -160,14 +189,69 @@ struct Assign {
   int line;
 };
 
+// A growing array of plain records in memory of large pages, an arena per
+// size: the tables of a million names are read in any order, and each read
+// should not walk the page tables as well.
+template <class T>
+class BigArray {
+  static_assert(std::is_trivially_copyable_v<T>);
+
+ public:
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  T& operator[](std::size_t i) { return data_[i]; }
+  const T& operator[](std::size_t i) const { return data_[i]; }
+  void push_back(const T& v) {
+    if (size_ == cap_) reserve(cap_ ? cap_ * 2 : 64);
+    data_[size_++] = v;
+  }
+  // n records of zero bytes, the ones held before dropped.
+  void zeroed(std::size_t n) {
+    size_ = cap_ = 0;
+    reserve(n);
+    size_ = n;
+  }
+  void reserve(std::size_t n) {
+    if (n <= cap_) return;
+    auto arena = std::make_unique<Arena>();
+    T* data = static_cast<T*>(arena->allocate(n * sizeof(T), alignof(T)));
+    if (size_) std::memcpy(static_cast<void*>(data), data_, size_ * sizeof(T));
+    arena_ = std::move(arena);
+    data_ = data;
+    cap_ = n;
+  }
+
+ private:
+  std::unique_ptr<Arena> arena_;
+  T* data_ = nullptr;
+  std::size_t size_ = 0, cap_ = 0;
+};
+
 // Names to declarations: open addressing over one array of (hash, index)
 // words, the names themselves kept by the declarations.  A million nets are
 // looked up with one probe into the array and one name comparison.
 class DeclTable {
  public:
-  Decl* find(std::string_view name) {
+  static uint32_t hash(std::string_view s) {
+    uint64_t h = 1469598103934665603ull;
+    for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
+    return static_cast<uint32_t>(h ^ (h >> 32));
+  }
+  // A name met ahead of its use: its slot (stage 0), then its declaration
+  // (stage 1), then the declaration's name (stage 2) are read, each stage
+  // reading only what the one before brought in.  Returns a byte read, for
+  // the caller to keep.
+  unsigned touch(uint32_t h, int stage) const {
+    if (slots_.empty()) return 0;
+    uint64_t v = slots_[h & mask_];
+    if (stage == 0 || v == 0 || static_cast<uint32_t>(v >> 32) != h) return static_cast<unsigned>(v);
+    const Decl& d = decls_[static_cast<std::size_t>(static_cast<uint32_t>(v) - 1)];
+    if (stage == 1) return static_cast<unsigned>(d.base);
+    return d.name.empty() ? 0 : static_cast<unsigned char>(d.name[0]);
+  }
+  Decl* find(std::string_view name) { return find(name, hash(name)); }
+  Decl* find(std::string_view name, uint32_t h) {
     if (slots_.empty()) return nullptr;
-    uint32_t h = hash(name);
     for (std::size_t i = h & mask_;; i = (i + 1) & mask_) {
       uint64_t v = slots_[i];
       if (v == 0) return nullptr;
@@ -178,6 +262,9 @@ class DeclTable {
     }
   }
   const Decl* find(std::string_view name) const { return const_cast<DeclTable*>(this)->find(name); }
+  const Decl* find(std::string_view name, uint32_t h) const {
+    return const_cast<DeclTable*>(this)->find(name, h);
+  }
   // Adds d (its name absent).
   void add(const Decl& d) {
     if ((decls_.size() + 1) * 2 > slots_.size()) grow();
@@ -186,26 +273,21 @@ class DeclTable {
   }
 
  private:
-  static uint32_t hash(std::string_view s) {
-    uint64_t h = 1469598103934665603ull;
-    for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
-    return static_cast<uint32_t>(h ^ (h >> 32));
-  }
   void place(uint32_t h, uint32_t index) {
     std::size_t i = h & mask_;
     while (slots_[i] != 0) i = (i + 1) & mask_;
     slots_[i] = (static_cast<uint64_t>(h) << 32) | index;
   }
   void grow() {
-    std::vector<uint64_t> old;
-    old.swap(slots_);
-    slots_.assign(old.empty() ? 64 : old.size() * 2, 0);
+    BigArray<uint64_t> old;
+    std::swap(old, slots_);
+    slots_.zeroed(old.empty() ? 64 : old.size() * 2);
     mask_ = slots_.size() - 1;
-    for (uint64_t v : old)
-      if (v != 0) place(static_cast<uint32_t>(v >> 32), static_cast<uint32_t>(v));
+    for (std::size_t i = 0; i < old.size(); ++i)
+      if (old[i] != 0) place(static_cast<uint32_t>(old[i] >> 32), static_cast<uint32_t>(old[i]));
   }
-  std::vector<Decl> decls_;
-  std::vector<uint64_t> slots_;
+  BigArray<Decl> decls_;
+  BigArray<uint64_t> slots_;
   std::size_t mask_ = 0;
 };
 
@@ -217,7 +299,11 @@ struct VModule {
   DeclTable decls;
   int bit_count = 0;
   std::vector<Inst> insts;
+  std::vector<Conn> conns;
+  std::vector<int> bits;
   std::vector<Assign> assigns;
+  const Conn* conns_of(const Inst& in) const { return conns.data() + in.conns; }
+  Bits bits_of(const Conn& c) const { return {bits.data() + c.bits, c.count}; }
 };
 
 // Built-in cells (the cell library may be read along) and the proof
@@ -239,7 +325,7 @@ class Parser {
 
   void parse(std::vector<std::unique_ptr<VModule>>& out) {
     while (tok_.kind != tEnd) {
-      std::vector<std::pair<std::string, std::string>> attrs = attributes();
+      std::vector<std::pair<std::string_view, std::string_view>> attrs = attributes();
       if (tok_.kind == tEnd) break;
       if (!is_id("module")) unsupported();
       out.push_back(module(attrs));
@@ -247,7 +333,66 @@ class Parser {
   }
 
  private:
-  void adv() { tok_ = lx_.next(); }
+  // Tokens are read in blocks, kBlocks blocks ahead of the parsing, so
+  // that the declarations of the names met are in the cache when they are
+  // looked up: a million of them in any order would each wait on memory.
+  // The reads of a block's names are independent of each other and go
+  // together; each block goes through kBlocks such stages.  A fault of the
+  // lexer ahead is raised only when the parsing reaches it.
+  static constexpr std::size_t kBlock = 64, kBlocks = 3, kLook = kBlock * kBlocks;
+  void adv() {
+    if (at_ % kBlock == 0) refill();
+    tok_ = ahead_[at_];
+    at_ = (at_ + 1) % kLook;
+    if (tok_.kind == tFault) fail(lex_fault_);
+  }
+  // Lexes the block before at_ anew (the block ahead of all) and moves
+  // every block one stage on.
+  void refill() {
+    if (!primed_) {
+      for (Token& t : ahead_) t = lex();
+      primed_ = true;
+    } else {
+      std::size_t from = (at_ + kLook - kBlock) % kLook;
+      for (std::size_t i = from; i < from + kBlock; ++i) ahead_[i] = lex();
+    }
+    if (!decls_) return;
+    unsigned read = 0;
+    for (std::size_t k = 0; k < kBlocks; ++k) {
+      std::size_t from = (at_ + k * kBlock) % kLook;
+      for (std::size_t i = from; i < from + kBlock; ++i)
+        if (ahead_[i].net) read += decls_->touch(ahead_[i].hash, static_cast<int>(kBlocks - 1 - k));
+    }
+    touched_ = read;
+  }
+  Token lex() {
+    Token t;
+    t.kind = tFault;
+    if (lex_failed_) return t;
+    try {
+      t = lx_.next();
+    } catch (const Fault& f) {
+      lex_failed_ = true;
+      lex_fault_ = f.message;
+      return t;
+    }
+    if (t.kind == tId) {
+      t.hash = DeclTable::hash(t.text);
+      // Not a port of a connection (after "."), an instance's name (after
+      // its cell's) or a keyword.
+      const Token& p = last_;
+      t.net = !t.escaped && keyword(t.text) ? false
+              : p.kind == tPunct             ? p.text[0] != '.'
+              : p.kind == tId                ? !p.escaped && keyword(p.text)
+                                             : false;
+    }
+    last_ = t;
+    return t;
+  }
+  static bool keyword(std::string_view w) {
+    return w == "wire" || w == "input" || w == "output" || w == "inout" || w == "tri" ||
+           w == "assign" || w == "module" || w == "endmodule";
+  }
   bool is_id(const char* w) const { return tok_.kind == tId && !tok_.escaped && tok_.text == w; }
   bool is_p(char c) const { return tok_.kind == tPunct && tok_.text[0] == c; }
   [[noreturn]] void err(const std::string& what) const { fault_at(file_, tok_.line, what); }
@@ -257,17 +402,17 @@ class Parser {
   }
   std::string found() const {
     if (tok_.kind == tEnd) return " at end of file";
-    return ", found \"" + tok_.text.substr(0, 40) + "\"";
+    return ", found \"" + std::string(tok_.text.substr(0, 40)) + "\"";
   }
   std::string_view ident_view() {
     if (tok_.kind != tId) err("expected a name" + found());
-    std::string_view v = tok_.view;
+    std::string_view v = tok_.text;
     adv();
     return v;
   }
   std::string ident() {
     if (tok_.kind != tId) err("expected a name" + found());
-    std::string s = tok_.text;
+    std::string s(tok_.text);
     adv();
     return s;
   }
@@ -278,31 +423,30 @@ class Parser {
     static const std::unordered_set<std::string_view> params = {"parameter", "localparam",
                                                                 "defparam", "specparam"};
     if (tok_.kind == tId && !tok_.escaped && behavioural.count(tok_.text))
-      err("behavioural code (\"" + tok_.text +
+      err("behavioural code (\"" + std::string(tok_.text) +
           "\") is outside the structural subset; map it to gate cells first");
     if (tok_.kind == tId && !tok_.escaped && params.count(tok_.text))
-      err("parameters (\"" + tok_.text + "\") are outside the structural subset");
+      err("parameters (\"" + std::string(tok_.text) + "\") are outside the structural subset");
     err("unexpected" + found());
   }
 
-  std::vector<std::pair<std::string, std::string>> attributes() {
-    std::vector<std::pair<std::string, std::string>> v;
+  // Keys and values inside the file's text.
+  std::vector<std::pair<std::string_view, std::string_view>> attributes() {
+    std::vector<std::pair<std::string_view, std::string_view>> v;
     while (tok_.kind == tAttr) {
       // name [= value] {, name [= value]}
-      const std::string& a = tok_.text;
+      std::string_view a = tok_.text;
       std::size_t i = 0;
       while (i < a.size()) {
-        while (i < a.size() && (std::isspace(static_cast<unsigned char>(a[i])) || a[i] == ',')) ++i;
+        while (i < a.size() && (is_space(a[i]) || a[i] == ',')) ++i;
         std::size_t b = i;
-        while (i < a.size() && !std::isspace(static_cast<unsigned char>(a[i])) && a[i] != '=' &&
-               a[i] != ',')
-          ++i;
-        std::string key = a.substr(b, i - b);
-        while (i < a.size() && std::isspace(static_cast<unsigned char>(a[i]))) ++i;
-        std::string value;
+        while (i < a.size() && !is_space(a[i]) && a[i] != '=' && a[i] != ',') ++i;
+        std::string_view key = a.substr(b, i - b);
+        while (i < a.size() && is_space(a[i])) ++i;
+        std::string_view value;
         if (i < a.size() && a[i] == '=') {
           ++i;
-          while (i < a.size() && std::isspace(static_cast<unsigned char>(a[i]))) ++i;
+          while (i < a.size() && is_space(a[i])) ++i;
           if (i < a.size() && a[i] == '"') {
             std::size_t e = a.find('"', i + 1);
             if (e == std::string::npos) e = a.size();
@@ -323,7 +467,7 @@ class Parser {
 
   int number() {
     if (tok_.kind != tNum) err("expected a number" + found());
-    std::string t = tok_.text;
+    std::string_view t = tok_.text;
     if (t.find('\'') != std::string::npos) err("expected a plain number" + found());
     adv();
     long v = 0;
@@ -367,7 +511,7 @@ class Parser {
     m.decls.add(d);
   }
 
-  void decl_list(VModule& m, Dir dir, const std::string& type_attr, bool ansi) {
+  void decl_list(VModule& m, Dir dir, std::string_view type_attr, bool ansi) {
     Decl d;
     d.dir = dir;
     d.type_attr = type_attr;
@@ -388,11 +532,11 @@ class Parser {
     }
   }
 
-  static Dir dir_of(const std::string& w) {
+  static Dir dir_of(std::string_view w) {
     return w == "input" ? dIn : w == "output" ? dOut : w == "inout" ? dInout : dNone;
   }
 
-  static std::string attr(const std::vector<std::pair<std::string, std::string>>& a,
+  static std::string_view attr(const std::vector<std::pair<std::string_view, std::string_view>>& a,
                           const char* key, bool* has = nullptr) {
     for (auto& [k, v] : a)
       if (k == key) {
@@ -402,8 +546,10 @@ class Parser {
     return {};
   }
 
-  std::unique_ptr<VModule> module(const std::vector<std::pair<std::string, std::string>>& attrs) {
+  std::unique_ptr<VModule> module(
+      const std::vector<std::pair<std::string_view, std::string_view>>& attrs) {
     auto m = std::make_unique<VModule>();
+    decls_ = &m->decls;
     m->file = file_;
     m->line = tok_.line;
     adv();
@@ -486,56 +632,80 @@ class Parser {
   void instance(VModule& m) {
     Inst in;
     in.line = tok_.line;
-    in.type = ident();
+    in.type = ident_view();
     if (is_p('#')) err("parameters are outside the structural subset");
-    in.name = ident();
+    in.name = ident_view();
     if (is_p('[')) err("instance arrays are outside the structural subset");
     expect('(');
-    std::unordered_set<std::string> seen;
+    in.conns = m.conns.size();
+    // Ports connected twice: cells have few, searched directly (a set for
+    // large instances).
+    std::unordered_set<std::string_view> seen;
     if (!is_p(')')) {
       for (;;) {
         if (!is_p('.')) err("positional connections are outside the structural subset");
         adv();
         Conn c;
         c.line = tok_.line;
-        c.port = ident();
-        if (!seen.insert(c.port).second)
-          fault_at(file_, c.line, "port \"" + c.port + "\" of \"" + in.name + "\" connected twice");
+        c.port = ident_view();
+        bool twice = false;
+        std::size_t made = m.conns.size() - in.conns;
+        if (made < 16) {
+          for (std::size_t k = in.conns; k < m.conns.size() && !twice; ++k) twice = m.conns[k].port == c.port;
+        } else {
+          if (seen.empty())
+            for (std::size_t k = in.conns; k < m.conns.size(); ++k) seen.insert(m.conns[k].port);
+          twice = !seen.insert(c.port).second;
+        }
+        if (twice)
+          fault_at(file_, c.line, "port \"" + std::string(c.port) + "\" of \"" + std::string(in.name) +
+                                      "\" connected twice");
         expect('(');
-        if (!is_p(')')) c.bits = expr(m);
+        c.bits = m.bits.size();
+        if (!is_p(')')) expr(m, m.bits);
+        c.count = m.bits.size() - c.bits;
         expect(')');
-        in.conns.push_back(std::move(c));
+        m.conns.push_back(c);
         if (is_p(')')) break;
         expect(',');
       }
     }
+    in.count = m.conns.size() - in.conns;
     expect(')');
     expect(';');
-    m.insts.push_back(std::move(in));
+    m.insts.push_back(in);
   }
 
   // A net expression: a name, a bit or part select, a sized constant or a
   // concatenation of those; bits most significant first.
   std::vector<int> expr(VModule& m) {
     std::vector<int> bits;
+    expr(m, bits);
+    return bits;
+  }
+  // Appends the bits of the expression to bits.
+  void expr(VModule& m, std::vector<int>& bits) {
     if (is_p('{')) {
       adv();
       for (;;) {
         if (tok_.kind == tNum && tok_.text.find('\'') == std::string::npos)
           err("replication is outside the structural subset");
-        std::vector<int> part = expr(m);
-        bits.insert(bits.end(), part.begin(), part.end());
+        expr(m, bits);
         if (is_p('}')) break;
         expect(',');
       }
       adv();
-      return bits;
+      return;
     }
-    if (tok_.kind == tNum) return constant();
+    if (tok_.kind == tNum) {
+      constant(bits);
+      return;
+    }
     if (tok_.kind != tId) err("assign with an expression is outside the structural subset");
     int line = tok_.line;
+    uint32_t h = tok_.hash;
     std::string_view n = ident_view();
-    const Decl* found = m.decls.find(n);
+    const Decl* found = m.decls.find(n, h);
     if (!found) fault_at(file_, line, "undeclared net \"" + std::string(n) + "\"");
     const Decl& d = *found;
     int lo = std::min(d.msb, d.lsb), hi = std::max(d.msb, d.lsb);
@@ -556,11 +726,10 @@ class Parser {
       bits.push_back(d.base + (i - lo));
       if (i == to) break;
     }
-    return bits;
   }
 
-  std::vector<int> constant() {
-    std::string t = tok_.text;
+  void constant(std::vector<int>& bits) {
+    std::string t(tok_.text);
     int line = tok_.line;
     adv();
     std::size_t q = t.find('\'');
@@ -588,12 +757,20 @@ class Parser {
       }
     }
     lsb_first.resize(static_cast<std::size_t>(width), kConst0);
-    return std::vector<int>(lsb_first.rbegin(), lsb_first.rend());
+    bits.insert(bits.end(), lsb_first.rbegin(), lsb_first.rend());
   }
 
   std::string file_;
   VLexer lx_;
   Token tok_;
+  Token ahead_[kLook];
+  std::size_t at_ = 0;
+  bool primed_ = false;
+  Token last_;  // the token lexed last
+  volatile unsigned touched_ = 0;  // keeps the reads ahead
+  bool lex_failed_ = false;
+  std::string lex_fault_;
+  const DeclTable* decls_ = nullptr;  // of the module being read
 };
 
 // ---------------------------------------------------------------- cells
@@ -696,8 +873,7 @@ const std::unordered_map<std::string, CellMap>& yosys_cells() {
 
 // NLD names hold no blank, parenthesis, dot or semicolon, and a module name
 // is a file name; such bytes are written as %XX.
-std::string nld_name(const std::string& s, bool file_name) {
-  std::string r;
+void append_nld_name(std::string& r, std::string_view s, bool file_name) {
   for (unsigned char c : s) {
     if (c == '.' || c == '(' || c == ')' || c == ';' || c <= ' ' || c == 127 ||
         (file_name && c == '/')) {
@@ -708,6 +884,10 @@ std::string nld_name(const std::string& s, bool file_name) {
       r += static_cast<char>(c);
     }
   }
+}
+std::string nld_name(std::string_view s, bool file_name) {
+  std::string r;
+  append_nld_name(r, s, file_name);
   return r;
 }
 
@@ -734,6 +914,64 @@ struct Term {
   int bit;
   Dir dir;             // dOut drives, dInout drives as tristate
   int line;
+};
+
+// Names of the components of a module: an open table of component numbers,
+// the names kept by the caller (name_of(comp)).
+class NameSet {
+ public:
+  void reserve(std::size_t n) {
+    std::size_t size = 64;
+    while (size < n * 2) size *= 2;
+    slots_.assign(size, -1);
+  }
+  // Adds comp named name; false when the name is there already.
+  template <class NameOf>
+  bool insert(std::string_view name, int comp, const NameOf& name_of) {
+    if ((count_ + 1) * 2 > slots_.size()) grow(name_of);
+    std::size_t i = hash(name) & (slots_.size() - 1);
+    for (; slots_[i] >= 0; i = (i + 1) & (slots_.size() - 1))
+      if (name_of(slots_[i]) == name) return false;
+    slots_[i] = comp;
+    ++count_;
+    return true;
+  }
+  template <class NameOf>
+  bool contains(std::string_view name, const NameOf& name_of) const {
+    if (slots_.empty()) return false;
+    for (std::size_t i = hash(name) & (slots_.size() - 1); slots_[i] >= 0; i = (i + 1) & (slots_.size() - 1))
+      if (name_of(slots_[i]) == name) return true;
+    return false;
+  }
+
+ private:
+  static std::size_t hash(std::string_view s) {
+    std::uint64_t h = 1469598103934665603ull;
+    for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
+    return static_cast<std::size_t>(h ^ (h >> 29));
+  }
+  template <class NameOf>
+  void grow(const NameOf& name_of) {
+    std::vector<int> old(slots_.empty() ? 64 : slots_.size() * 2, -1);
+    old.swap(slots_);
+    for (int comp : old) {
+      if (comp < 0) continue;
+      std::size_t i = hash(name_of(comp)) & (slots_.size() - 1);
+      while (slots_[i] >= 0) i = (i + 1) & (slots_.size() - 1);
+      slots_[i] = comp;
+    }
+  }
+  std::vector<int> slots_;
+  std::size_t count_ = 0;
+};
+
+// What the cell name of an instance says, found once per cell name.
+struct CellType {
+  const CellMap* yosys = nullptr;  // a Yosys gate cell
+  int cls = kUser;                 // a built-in cell's class
+  bool bad_fan = false;            // a built-in cell's name with a fan-in it does not allow
+  const VModule* def = nullptr;    // a module read along
+  std::string nld;                 // the cell name in NLD
 };
 
 class Converter {
@@ -768,8 +1006,8 @@ class Converter {
     return *d;
   }
 
-  static const char* type_word(const Decl& d, bool tristate_net) {
-    if (!d.type_attr.empty()) return d.type_attr.c_str();
+  static std::string_view type_word(const Decl& d, bool tristate_net) {
+    if (!d.type_attr.empty()) return d.type_attr;
     if (d.dir == dIn) return "input";
     if (d.dir == dInout) return "tristate";
     return tristate_net ? "tristate" : "output";
@@ -781,7 +1019,7 @@ class Converter {
       const Decl& d = port_decl(m, p);
       int w = std::abs(d.msb - d.lsb) + 1;
       for (int i = w - 1; i >= 0; --i) {
-        std::string word = !d.type_attr.empty() ? d.type_attr
+        std::string word = !d.type_attr.empty() ? std::string(d.type_attr)
                            : d.dir == dIn       ? "input"
                            : d.dir == dOut      ? "output"
                                                 : "bidirect";
@@ -797,7 +1035,7 @@ class Converter {
   // most significant first within a port.
   // Made once per port of a module and kept, so that terminals can point
   // at them.
-  const std::vector<std::string>* module_pins(const VModule& def, const std::string& port,
+  const std::vector<std::string>* module_pins(const VModule& def, std::string_view port,
                                               Dir* dir) {
     const Decl* found = def.decls.find(port);
     if (!found || found->dir == dNone) return nullptr;
@@ -830,74 +1068,81 @@ class Converter {
       }
 
     std::vector<Term> terms;
+    terms.reserve(m.conns.size() + m.insts.size());
     std::string comps;  // "(def-comp cell name)" lines
-    // Component names; the set points into them, so they never move.
-    std::vector<std::string> names;
-    names.reserve(m.insts.size() * 4 + 2);  // at most four cells per Yosys cell
-    std::unordered_set<std::string_view> inst_names;
+    // Component names, one after the other in one text.
+    std::string name_text;
+    std::vector<std::pair<std::size_t, std::size_t>> name_at;  // offset, length
+    auto name_of = [&](int comp) {
+      auto [at, size] = name_at[static_cast<std::size_t>(comp)];
+      return std::string_view(name_text).substr(at, size);
+    };
+    NameSet inst_names;
     inst_names.reserve(m.insts.size() + 2);
-    auto add_comp = [&](std::string_view cell, std::string name, int line) {
-      if (name.size() >= kNameLimit) fault_at(m.file, line, "instance name too long");
-      names.push_back(std::move(name));
-      if (!inst_names.insert(names.back()).second)
-        fault_at(m.file, line, "instance name \"" + names.back() + "\" used twice");
+    // The name is the last `size` bytes of name_text.
+    auto add_comp = [&](std::string_view cell, std::size_t size, int line) {
+      if (size >= kNameLimit) fault_at(m.file, line, "instance name too long");
+      name_at.emplace_back(name_text.size() - size, size);
+      int comp = static_cast<int>(name_at.size()) - 1;
+      std::string_view name = name_of(comp);
+      if (!inst_names.insert(name, comp, name_of))
+        fault_at(m.file, line, "instance name \"" + std::string(name) + "\" used twice");
       comps += "  (def-comp ";
       comps += cell;
       comps += ' ';
-      comps += names.back();
+      comps += name;
       comps += ")\n";
-      return static_cast<int>(names.size()) - 1;
+      return comp;
     };
     auto member = [&](const Term& t) {
-      return t.comp < 0 ? std::string(t.pin)
-                        : names[static_cast<std::size_t>(t.comp)] + "." + std::string(t.pin);
+      return t.comp < 0 ? std::string(t.pin) : std::string(name_of(t.comp)) + "." + std::string(t.pin);
     };
     int helper_nets = 0;
-    std::vector<int> helper_base;  // per instance: id of its helper -1
     for (const Inst& in : m.insts) {
-      std::string iname = nld_name(in.name, false);
-      auto ym = yosys_cells().find(in.type);
-      int16_t fan = 0;
-      int cls = kUser;
-      bool bad_fan = false;
-      try {
-        cls = class_f(in.type.c_str(), kCellTable, &fan);
-      } catch (const Fault&) {
-        bad_fan = true;
-      }
-      if (bad_fan) fault_at(m.file, in.line, "cell \"" + in.type + "\" has a fan-in number it does not allow");
-      if (ym != yosys_cells().end()) {
-        const CellMap& cm = ym->second;
-        std::vector<std::vector<int>> at(cm.ports.size());
-        for (const Conn& c : in.conns) {
+      std::size_t iname_at = name_text.size();
+      append_nld_name(name_text, in.name, false);
+      std::size_t iname_size = name_text.size() - iname_at;
+      const CellType& ct = cell_type(in.type);
+      int cls = ct.cls;
+      const Conn* conns = m.conns_of(in);
+      if (ct.bad_fan)
+        fault_at(m.file, in.line, "cell \"" + std::string(in.type) + "\" has a fan-in number it does not allow");
+      if (ct.yosys) {
+        const CellMap& cm = *ct.yosys;
+        Bits at[8];
+        for (std::size_t k = 0; k < in.count; ++k) {
+          const Conn& c = conns[k];
           auto p = std::find(cm.ports.begin(), cm.ports.end(), c.port);
           if (p == cm.ports.end())
-            fault_at(m.file, c.line, "cell \"" + in.type + "\" has no port \"" + c.port + "\"");
-          if (c.bits.size() != 1)
-            fault_at(m.file, c.line, "port \"" + c.port + "\" of \"" + in.name + "\" is one bit wide");
-          at[static_cast<std::size_t>(p - cm.ports.begin())] = c.bits;
+            fault_at(m.file, c.line, "cell \"" + std::string(in.type) + "\" has no port \"" + std::string(c.port) + "\"");
+          if (c.count != 1)
+            fault_at(m.file, c.line, "port \"" + std::string(c.port) + "\" of \"" + std::string(in.name) + "\" is one bit wide");
+          at[static_cast<std::size_t>(p - cm.ports.begin())] = m.bits_of(c);
         }
         int base = bits + 2 + helper_nets;
         int most = 0;
         for (std::size_t k = 0; k < cm.parts.size(); ++k) {
           const Part& part = cm.parts[k];
-          int comp = add_comp(part.cell, cm.parts.size() == 1 ? iname : iname + "~" + std::to_string(k + 1),
-                              in.line);
-          int16_t f = 0;
-          int pcls = class_f(part.cell.c_str(), kCellTable, &f);
+          std::size_t size = iname_size;
+          if (cm.parts.size() > 1) {
+            std::string number = std::to_string(k + 1);
+            if (k > 0) name_text += std::string(name_text, iname_at, iname_size);
+            name_text += '~';
+            name_text += number;
+            size += 1 + number.size();
+          }
+          int comp = add_comp(part.cell, size, in.line);
           for (auto& [pin, src] : part.pins) {
-            int t = pin_type_f(pin.c_str(), pcls);
-            Dir dir = t == kwTristate ? dInout : t == kwOutput ? dOut : dIn;
             int bit;
             if (src < 0) {
               most = std::max(most, -src);
               bit = base + (-src - 1);
             } else {
-              const std::vector<int>& b = at[static_cast<std::size_t>(src)];
+              const Bits& b = at[static_cast<std::size_t>(src)];
               if (b.empty() || b[0] == kFloat) continue;
               bit = node(b[0]);
             }
-            terms.push_back({comp, pin, bit, dir, in.line});
+            terms.push_back({comp, pin, bit, part_dir(part, pin), in.line});
           }
         }
         helper_nets += most;
@@ -906,41 +1151,38 @@ class Converter {
         continue;
       }
       if (cls != kUser) {
-        int comp = add_comp(in.type, iname, in.line);
-        for (const Conn& c : in.conns) {
-          int t = 0;
-          bool bad = false;
-          try {
-            t = pin_type_f(c.port.c_str(), cls);
-          } catch (const Fault&) {
-            bad = true;
-          }
-          if (bad) fault_at(m.file, c.line, "cell \"" + in.type + "\" has no pin \"" + c.port + "\"");
-          if (c.bits.size() > 1)
-            fault_at(m.file, c.line, "pin \"" + c.port + "\" of \"" + in.name + "\" is one bit wide");
-          if (c.bits.empty() || c.bits[0] == kFloat) continue;
+        int comp = add_comp(in.type, iname_size, in.line);
+        for (std::size_t k = 0; k < in.count; ++k) {
+          const Conn& c = conns[k];
+          int t = pin_type(cls, c.port);
+          if (t < 0)
+            fault_at(m.file, c.line, "cell \"" + std::string(in.type) + "\" has no pin \"" + std::string(c.port) + "\"");
+          if (c.count > 1)
+            fault_at(m.file, c.line, "pin \"" + std::string(c.port) + "\" of \"" + std::string(in.name) + "\" is one bit wide");
+          if (c.count == 0 || m.bits[c.bits] == kFloat) continue;
           Dir dir = t == kwTristate ? dInout : t == kwOutput ? dOut : dIn;
           // A pin name the cell has needs no encoding.
-          terms.push_back({comp, c.port, node(c.bits[0]), dir, c.line});
+          terms.push_back({comp, c.port, node(m.bits[c.bits]), dir, c.line});
         }
         continue;
       }
-      auto def = by_name_.find(in.type);
-      if (def == by_name_.end())
-        fault_at(m.file, in.line, "unknown cell \"" + in.type + "\" with no port directions");
-      int comp = add_comp(nld_name(in.type, false), iname, in.line);
-      for (const Conn& c : in.conns) {
+      if (!ct.def)
+        fault_at(m.file, in.line, "unknown cell \"" + std::string(in.type) + "\" with no port directions");
+      int comp = add_comp(ct.nld, iname_size, in.line);
+      for (std::size_t k = 0; k < in.count; ++k) {
+        const Conn& c = conns[k];
+        Bits b = m.bits_of(c);
         Dir dir = dNone;
-        const std::vector<std::string>* pins = module_pins(*def->second, c.port, &dir);
+        const std::vector<std::string>* pins = module_pins(*ct.def, c.port, &dir);
         if (!pins)
-          fault_at(m.file, c.line, "module \"" + in.type + "\" has no port \"" + c.port + "\"");
-        if (pins->size() != c.bits.size() && !c.bits.empty())
-          fault_at(m.file, c.line, "port \"" + c.port + "\" of \"" + in.name + "\" is " +
+          fault_at(m.file, c.line, "module \"" + std::string(in.type) + "\" has no port \"" + std::string(c.port) + "\"");
+        if (pins->size() != b.size() && !b.empty())
+          fault_at(m.file, c.line, "port \"" + std::string(c.port) + "\" of \"" + std::string(in.name) + "\" is " +
                                        std::to_string(pins->size()) + " bits wide, connected to " +
-                                       std::to_string(c.bits.size()));
-        for (std::size_t i = 0; i < c.bits.size(); ++i) {
-          if (c.bits[i] == kFloat) continue;
-          terms.push_back({comp, (*pins)[i], node(c.bits[i]), dir, c.line});
+                                       std::to_string(b.size()));
+        for (std::size_t i = 0; i < b.size(); ++i) {
+          if (b[i] == kFloat) continue;
+          terms.push_back({comp, (*pins)[i], node(b[i]), dir, c.line});
         }
       }
     }
@@ -951,8 +1193,9 @@ class Converter {
       for (const Term& t : terms) used = used || u.find(t.bit) == u.find(v ? c1 : c0);
       if (!used) continue;
       std::string base = v ? "high-" : "low-", name = base;
-      for (int k = 1; inst_names.count(name); ++k) name = base + std::to_string(k);
-      int comp = add_comp(base, name, m.line);
+      for (int k = 1; inst_names.contains(name, name_of); ++k) name = base + std::to_string(k);
+      name_text += name;
+      int comp = add_comp(base, name.size(), m.line);
       terms.push_back({comp, v ? "out" : "nout", v ? c1 : c0, dOut,
                        const_line[static_cast<std::size_t>(v)] ? const_line[static_cast<std::size_t>(v)] : m.line});
     }
@@ -1001,7 +1244,7 @@ class Converter {
     for (std::size_t i = 0; i < pin_terms.size(); ++i) {
       const Decl& d = *pin_bits[i].first;
       pins_text += "  (def-pin " + std::string(pin_terms[i].pin) + " type " +
-                   type_word(d, tristate[static_cast<std::size_t>(u.find(pin_terms[i].bit))] != 0) + ")\n";
+                   std::string(type_word(d, tristate[static_cast<std::size_t>(u.find(pin_terms[i].bit))] != 0)) + ")\n";
     }
 
     // Nets: grouped by root, in order of first appearance (pins first),
@@ -1031,23 +1274,38 @@ class Converter {
     for (std::size_t i = 0; i < total; ++i)
       order[static_cast<std::size_t>(fill[static_cast<std::size_t>(gid[i])]++)] = static_cast<int>(i);
 
+    // The terminals' texts, made in the order of the terminals (the order
+    // their names lie in memory), then copied in the order of the nets.
+    std::string members;
+    std::vector<std::size_t> member_at(total + 1);
+    for (std::size_t i = 0; i < total; ++i) {
+      member_at[i] = members.size();
+      const Term& t = term_at(i);
+      members += ' ';
+      if (t.comp >= 0) {
+        members += name_of(t.comp);
+        members += '.';
+      }
+      members += t.pin;
+    }
+    member_at[total] = members.size();
     std::string s = "(def-module " + nld_name(m.name, false) + "\n" + pins_text + comps;
+    s.reserve(s.size() + members.size() + start.size() * 12 + 4);
+    constexpr std::size_t kAhead = 16;
     for (std::size_t g = 0; g < start.size(); ++g) {
       if (size[g] < 2) continue;  // a lone terminal joins nothing
       s += "  (def-net";
       for (int k = start[g]; k < start[g] + size[g]; ++k) {
-        const Term& t = term_at(static_cast<std::size_t>(order[static_cast<std::size_t>(k)]));
-        s += ' ';
-        if (t.comp >= 0) {
-          s += names[static_cast<std::size_t>(t.comp)];
-          s += '.';
-        }
-        s += t.pin;
+        auto ahead = static_cast<std::size_t>(k) + kAhead;
+        if (ahead < total) __builtin_prefetch(members.data() + member_at[static_cast<std::size_t>(order[ahead])]);
+        auto i = static_cast<std::size_t>(order[static_cast<std::size_t>(k)]);
+        s.append(members, member_at[i], member_at[i + 1] - member_at[i]);
       }
       s += ")\n";
     }
     s.pop_back();
-    return s + ")\n";
+    s += ")\n";
+    return s;
   }
 
   // A module that instantiates itself, directly or through others, would
@@ -1082,18 +1340,85 @@ class Converter {
   }
 
   std::vector<std::unique_ptr<VModule>>& mods_;
-  std::unordered_map<std::string, VModule*> by_name_;
+  std::unordered_map<std::string_view, VModule*> by_name_;  // keys: the modules' names
+
+  const CellType& cell_type(std::string_view type) {
+    auto [it, fresh] = types_.try_emplace(type);
+    CellType& ct = it->second;
+    if (fresh) {
+      std::string name(type);
+      auto ym = yosys_cells().find(name);
+      if (ym != yosys_cells().end()) ct.yosys = &ym->second;
+      int16_t fan = 0;
+      try {
+        ct.cls = class_f(name.c_str(), kCellTable, &fan);
+      } catch (const Fault&) {
+        ct.bad_fan = true;
+      }
+      auto def = by_name_.find(type);
+      if (def != by_name_.end()) ct.def = def->second;
+      ct.nld = nld_name(type, false);
+    }
+    return ct;
+  }
+  std::unordered_map<std::string_view, CellType> types_;  // keys: inside the files' texts
+
+  // The pin type of pin `pin` of a built-in cell of class cls, -1 for none.
+  int pin_type(int cls, std::string_view pin) {
+    auto& known = pin_types_[cls];
+    for (auto& [p, t] : known)
+      if (p == pin) return t;
+    int t = -1;
+    try {
+      t = pin_type_f(std::string(pin).c_str(), cls);
+    } catch (const Fault&) {
+    }
+    known.emplace_back(pin, t);
+    return t;
+  }
+  std::unordered_map<int, std::vector<std::pair<std::string_view, int>>> pin_types_;
+
+  // The direction of pin `pin` of a part of a Yosys cell's translation.
+  Dir part_dir(const Part& part, const std::string& pin) {
+    auto [it, fresh] = part_dirs_.try_emplace(&pin, dNone);
+    if (fresh) {
+      int16_t f = 0;
+      int t = pin_type_f(pin.c_str(), class_f(part.cell.c_str(), kCellTable, &f));
+      it->second = t == kwTristate ? dInout : t == kwOutput ? dOut : dIn;
+    }
+    return it->second;
+  }
+  std::unordered_map<const std::string*, Dir> part_dirs_;
 };
 
-std::string slurp(const std::string& path) {
+// The text of a file, kept in `arena` (large pages: the names of the
+// file's nets are compared in any order).
+std::string_view slurp(const std::string& path, Arena& arena) {
   FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) fail("Could not open " + path + "\n");
   std::string s;
   char buf[1 << 16];
+  long size = std::fseek(f, 0, SEEK_END) == 0 ? std::ftell(f) : -1;
+  if (size > 0 && std::fseek(f, 0, SEEK_SET) == 0) {
+    char* text = static_cast<char*>(arena.allocate(static_cast<std::size_t>(size), 1));
+    std::size_t n = std::fread(text, 1, static_cast<std::size_t>(size), f);
+    std::size_t more = n == static_cast<std::size_t>(size) ? std::fread(buf, 1, 1, f) : 0;
+    if (n == static_cast<std::size_t>(size) && more == 0) {
+      std::fclose(f);
+      return {text, n};
+    }
+    s.assign(text, n);  // the file changed as it was read: what follows too
+    s.append(buf, more);
+  } else {
+    std::clearerr(f);
+    std::rewind(f);
+  }
   std::size_t n;
   while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
   std::fclose(f);
-  return s;
+  char* text = static_cast<char*>(arena.allocate(s.size() + 1, 1));
+  std::memcpy(text, s.data(), s.size());
+  return {text, s.size()};
 }
 
 }  // namespace
@@ -1102,11 +1427,9 @@ void read_verilog(const std::vector<std::string>& files, const std::string& dir,
                   std::vector<std::string>* names) {
   std::vector<std::unique_ptr<VModule>> mods;
   // The modules point into the texts: they stay until the end.
-  std::vector<std::string> texts;
-  texts.reserve(files.size());
+  Arena texts;
   for (const std::string& f : files) {
-    texts.push_back(slurp(f));
-    Parser p(f, texts.back());
+    Parser p(f, slurp(f, texts));
     p.parse(mods);
   }
   std::vector<std::pair<std::string, std::string>> out;
