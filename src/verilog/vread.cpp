@@ -65,11 +65,12 @@ class VLexer {
   // `text` must outlive the lexer and every module read from it.
   VLexer(std::string file, std::string_view text) : file_(std::move(file)), s_(text) {}
 
-  Token next() {
+  // The next token into t (made anew), where the parser keeps it.
+  void next(Token& t) {
     skip();
-    Token t;
+    t = Token();
     t.line = line_;
-    if (p_ >= s_.size()) return t;
+    if (p_ >= s_.size()) return;
     char c = s_[p_];
     if (c == '\\') {
       std::size_t b = ++p_;
@@ -105,7 +106,6 @@ class VLexer {
     if (t.kind == tId && t.text.size() >= kNameLimit)
       fault_at(file_, t.line, "name of " + std::to_string(t.text.size()) +
                                   " bytes; names must be shorter than 4096 bytes");
-    return t;
   }
 
  private:
@@ -247,7 +247,7 @@ class DeclTable {
     if (stage == 0 || v == 0 || static_cast<uint32_t>(v >> 32) != h) return static_cast<unsigned>(v);
     const Decl& d = decls_[static_cast<std::size_t>(static_cast<uint32_t>(v) - 1)];
     if (stage == 1) return static_cast<unsigned>(d.base);
-    return d.name.empty() ? 0 : static_cast<unsigned char>(d.name[0]);
+    return d.name.empty() ? 0 : static_cast<unsigned char>(d.name.front()) + static_cast<unsigned char>(d.name.back());
   }
   Decl* find(std::string_view name) { return find(name, hash(name)); }
   Decl* find(std::string_view name, uint32_t h) {
@@ -350,11 +350,11 @@ class Parser {
   // every block one stage on.
   void refill() {
     if (!primed_) {
-      for (Token& t : ahead_) t = lex();
+      for (Token& t : ahead_) lex(t);
       primed_ = true;
     } else {
       std::size_t from = (at_ + kLook - kBlock) % kLook;
-      for (std::size_t i = from; i < from + kBlock; ++i) ahead_[i] = lex();
+      for (std::size_t i = from; i < from + kBlock; ++i) lex(ahead_[i]);
     }
     if (!decls_) return;
     unsigned read = 0;
@@ -365,29 +365,32 @@ class Parser {
     }
     touched_ = read;
   }
-  Token lex() {
-    Token t;
-    t.kind = tFault;
-    if (lex_failed_) return t;
-    try {
-      t = lx_.next();
-    } catch (const Fault& f) {
-      lex_failed_ = true;
-      lex_fault_ = f.message;
-      return t;
+  void lex(Token& t) {
+    if (!lex_failed_) {
+      try {
+        lx_.next(t);
+      } catch (const Fault& f) {
+        lex_failed_ = true;
+        lex_fault_ = f.message;
+      }
+    }
+    if (lex_failed_) {
+      t = Token();
+      t.kind = tFault;
+      return;
     }
     if (t.kind == tId) {
       t.hash = DeclTable::hash(t.text);
       // Not a port of a connection (after "."), an instance's name (after
       // its cell's) or a keyword.
-      const Token& p = last_;
       t.net = !t.escaped && keyword(t.text) ? false
-              : p.kind == tPunct             ? p.text[0] != '.'
-              : p.kind == tId                ? !p.escaped && keyword(p.text)
+              : last_kind_ == tPunct         ? !last_dot_
+              : last_kind_ == tId            ? last_net_word_
                                              : false;
     }
-    last_ = t;
-    return t;
+    last_kind_ = t.kind;
+    last_net_word_ = t.kind == tId && !t.escaped && keyword(t.text);
+    last_dot_ = t.kind == tPunct && t.text[0] == '.';
   }
   static bool keyword(std::string_view w) {
     return w == "wire" || w == "input" || w == "output" || w == "inout" || w == "tri" ||
@@ -766,7 +769,8 @@ class Parser {
   Token ahead_[kLook];
   std::size_t at_ = 0;
   bool primed_ = false;
-  Token last_;  // the token lexed last
+  Tok last_kind_ = tEnd;  // of the token lexed last
+  bool last_net_word_ = false, last_dot_ = false;
   volatile unsigned touched_ = 0;  // keeps the reads ahead
   bool lex_failed_ = false;
   std::string lex_fault_;
