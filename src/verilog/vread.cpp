@@ -940,6 +940,10 @@ class NameSet {
     ++count_;
     return true;
   }
+  // Reads the slot of name, for the reads of a batch to go together.
+  unsigned touch(std::string_view name) const {
+    return slots_.empty() ? 0 : static_cast<unsigned>(slots_[hash(name) & (slots_.size() - 1)]);
+  }
   template <class NameOf>
   bool contains(std::string_view name, const NameOf& name_of) const {
     if (slots_.empty()) return false;
@@ -1053,6 +1057,7 @@ class Converter {
     return &c->second;
   }
   std::unordered_map<const Decl*, std::vector<std::string>> pin_cache_;
+  volatile unsigned touched_ = 0;  // keeps the reads ahead
 
   std::string nld(VModule& m) {
     int bits = m.bit_count;
@@ -1084,13 +1089,34 @@ class Converter {
     NameSet inst_names;
     inst_names.reserve(m.insts.size() + 2);
     // The name is the last `size` bytes of name_text.
+    // Names are checked for a second use in batches, their slots read
+    // together first; a fault met before a batch is checked waits for the
+    // check, which may find a fault earlier in the file.
+    std::vector<std::pair<int, int>> unchecked;  // component, line
+    auto check = [&] {
+      constexpr std::size_t kBatch = 64;
+      for (std::size_t b = 0; b < unchecked.size(); b += kBatch) {
+        std::size_t e = std::min(unchecked.size(), b + kBatch);
+        unsigned read = 0;
+        for (std::size_t k = b; k < e; ++k) read += inst_names.touch(name_of(unchecked[k].first));
+        touched_ = read;
+        for (std::size_t k = b; k < e; ++k) {
+          auto [comp, line] = unchecked[k];
+          if (!inst_names.insert(name_of(comp), comp, name_of)) {
+            unchecked.clear();  // the fault is the first one: a later check finds none
+            fault_at(m.file, line, "instance name \"" + std::string(name_of(comp)) + "\" used twice");
+          }
+        }
+      }
+      unchecked.clear();
+    };
     auto add_comp = [&](std::string_view cell, std::size_t size, int line) {
       if (size >= kNameLimit) fault_at(m.file, line, "instance name too long");
       name_at.emplace_back(name_text.size() - size, size);
       int comp = static_cast<int>(name_at.size()) - 1;
       std::string_view name = name_of(comp);
-      if (!inst_names.insert(name, comp, name_of))
-        fault_at(m.file, line, "instance name \"" + std::string(name) + "\" used twice");
+      unchecked.emplace_back(comp, line);
+      if (unchecked.size() == 4096) check();
       comps += "  (def-comp ";
       comps += cell;
       comps += ' ';
@@ -1102,6 +1128,7 @@ class Converter {
       return t.comp < 0 ? std::string(t.pin) : std::string(name_of(t.comp)) + "." + std::string(t.pin);
     };
     int helper_nets = 0;
+    try {
     for (const Inst& in : m.insts) {
       std::size_t iname_at = name_text.size();
       append_nld_name(name_text, in.name, false);
@@ -1190,6 +1217,11 @@ class Converter {
         }
       }
     }
+    } catch (const Fault&) {
+      check();
+      throw;
+    }
+    check();
     // Constant cells, one per value used.
     std::string low, high;
     for (int v = 0; v < 2; ++v) {
@@ -1200,6 +1232,7 @@ class Converter {
       for (int k = 1; inst_names.contains(name, name_of); ++k) name = base + std::to_string(k);
       name_text += name;
       int comp = add_comp(base, name.size(), m.line);
+      check();
       terms.push_back({comp, v ? "out" : "nout", v ? c1 : c0, dOut,
                        const_line[static_cast<std::size_t>(v)] ? const_line[static_cast<std::size_t>(v)] : m.line});
     }
