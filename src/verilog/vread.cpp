@@ -1328,17 +1328,26 @@ class Converter {
     member_at[total] = members.size();
     std::string s = "(def-module " + nld_name(m.name, false) + "\n" + pins_text + comps;
     s.reserve(s.size() + members.size() + start.size() * 12 + 4);
-    constexpr std::size_t kAhead = 16;
-    for (std::size_t g = 0; g < start.size(); ++g) {
-      if (size[g] < 2) continue;  // a lone terminal joins nothing
-      s += "  (def-net";
-      for (int k = start[g]; k < start[g] + size[g]; ++k) {
-        auto ahead = static_cast<std::size_t>(k) + kAhead;
-        if (ahead < total) __builtin_prefetch(members.data() + member_at[static_cast<std::size_t>(order[ahead])]);
-        auto i = static_cast<std::size_t>(order[static_cast<std::size_t>(k)]);
-        s.append(members, member_at[i], member_at[i + 1] - member_at[i]);
+    // In batches whose reads of the texts' places and texts go together.
+    constexpr std::size_t kBatch = 64;
+    std::size_t g = 0;
+    for (std::size_t b = 0; b < total; b += kBatch) {
+      std::size_t e = std::min(total, b + kBatch), from[kBatch], to[kBatch];
+      for (std::size_t k = b; k < e; ++k) {
+        auto i = static_cast<std::size_t>(order[k]);
+        from[k - b] = member_at[i];
+        to[k - b] = member_at[i + 1];
       }
-      s += ")\n";
+      unsigned read = 0;
+      for (std::size_t k = b; k < e; ++k) read += static_cast<unsigned char>(members[from[k - b]]);
+      touched_ = read;
+      for (std::size_t k = b; k < e; ++k) {
+        while (k >= static_cast<std::size_t>(start[g] + size[g])) ++g;
+        if (size[g] < 2) continue;  // a lone terminal joins nothing
+        if (k == static_cast<std::size_t>(start[g])) s += "  (def-net";
+        s.append(members, from[k - b], to[k - b] - from[k - b]);
+        if (k + 1 == static_cast<std::size_t>(start[g] + size[g])) s += ")\n";
+      }
     }
     s.pop_back();
     s += ")\n";
