@@ -517,8 +517,9 @@ struct ModuleWriter {
       std::string_view p = terms[i].pin_name ? terms[i].pin_name : "";
       pin_names[i] = p;
       if (any_names && p != out_pin) {
+        // inN with N from 1 up; anything shorter than "in1" is some other name.
         bool ok = p.size() > 2 && p.substr(0, 2) == "in" && p[2] != '0';
-        for (char ch : p.substr(2)) ok = ok && ch >= '0' && ch <= '9';
+        for (std::size_t k = 2; ok && k < p.size(); ++k) ok = p[k] >= '0' && p[k] <= '9';
         for (std::size_t k = 0; ok && k < i; ++k) ok = pin_names[k] != p;
         if (!ok) standard = false;
       }

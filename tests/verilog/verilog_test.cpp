@@ -81,6 +81,26 @@ TEST(VerilogRoundTrip, ExampleAndAwkwardNames) {
             std::string::npos);
 }
 
+// Gate inputs named with one letter are renamed in1..inN in terminal order,
+// like any other input names outside in1..inN.
+TEST(VerilogRoundTrip, OneLetterGateInputs) {
+  TempDir t;
+  t.write("d/top.nld",
+          "(def-module top\n (def-pin a type input)\n (def-pin b type input)\n"
+          " (def-pin c type input)\n (def-pin y type output)\n (def-pin z type output)\n"
+          " (def-comp and--2 g)\n (def-comp nor--2 h)\n"
+          " (def-net a g.p h.x)\n (def-net b g.in2)\n (def-net c h.i)\n"
+          " (def-net g.out y)\n (def-net h.nout z))\n");
+  std::string err;
+  ASSERT_EQ(shell(zv() + " out top " + (t / "d") + " -o " + (t / "top.v"), &err), 0) << err;
+  std::string v = read_file(t / "top.v");
+  for (const char* s : {"g(.out(y), .in1(a), .in2(b));", "h(.nout(z), .in1(a), .in2(c));"})
+    EXPECT_NE(v.find(s), std::string::npos) << s << "\n" << v;
+  std::string rt = t.mkdir("rt");
+  ASSERT_EQ(shell(zv() + " in " + (t / "top.v") + " -w " + rt, &err), 0) << err;
+  EXPECT_EQ(check_equivalent("top", {t / "d"}, "top", {rt}), "");
+}
+
 // A netlist as Yosys writes it after mapping to its gate cells.
 TEST(VerilogIn, YosysGateNetlist) {
   TempDir t;
