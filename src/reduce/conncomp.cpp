@@ -1,7 +1,6 @@
 // Connected components of the flat network, sub-components of one
 // component, and the global moves that dualise a whole sub-component.
 #include <algorithm>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -33,8 +32,11 @@ class Grouping {
  public:
   explicit Grouping(const Links& l) : l_(l) {}
 
-  // A new single-member group, pushed onto the front of `list`.
+  // A new single-member group, pushed onto the front of `list`.  x->id
+  // numbers it for the tails until the members are numbered.
   void add(Instance* x, Instance*& list) {
+    x->id = static_cast<int32_t>(tails_.size());
+    tails_.push_back(x);
     x->*l_.head = x;
     x->*l_.member = nullptr;
     x->*l_.next_head = list;
@@ -63,8 +65,7 @@ class Grouping {
     if (keep == gone) return keep;
     if (gone->cls == kPin && keep->cls != kPin) std::swap(keep, gone);
     tail(keep)->*l_.member = gone;
-    tails_[keep] = tail(gone);
-    tails_.erase(gone);
+    tails_[static_cast<std::size_t>(keep->id)] = tail(gone);
     gone->*l_.head = keep;
     return keep;
   }
@@ -89,12 +90,11 @@ class Grouping {
 
  private:
   Instance* tail(Instance* head) const {
-    auto it = tails_.find(head);
-    return it == tails_.end() ? head : it->second;
+    return tails_[static_cast<std::size_t>(head->id)];
   }
 
   Links l_;
-  std::unordered_map<Instance*, Instance*> tails_;  // last member of groups of 2 or more
+  std::vector<Instance*> tails_;  // per group, by the number add() gave its head: last member
 };
 
 bool is_flat_net(const Net* n) { return n->type == kNetSignal || n->type == kNetTristate; }
@@ -138,12 +138,14 @@ void Reducer::conn_comp() {
   // Members are numbered in component order, so that each component holds
   // one range of numbers starting at its head.
   members_.clear();
+  member_kind_.clear();
   comp_end_.clear();
   for (Instance* h = top->conn_comps; h; h = h->comp_next) {
     const std::size_t first = members_.size();
     for (Instance* m = h; m; m = m->comp_member) {
       m->id = static_cast<int32_t>(members_.size());
       members_.push_back(m);
+      member_kind_.push_back(member_kind(m->cls));
     }
     comp_end_.insert(comp_end_.end(), members_.size() - first, static_cast<uint32_t>(members_.size()));
   }
@@ -151,21 +153,22 @@ void Reducer::conn_comp() {
 
   // Per component, the nets it drives in net-list order: the absorption and
   // the sub-components visit these, and membership never changes later.
-  head_index_.clear();
+  comp_index_.assign(members_.size(), 0);
   uint32_t count = 0;
-  for (Instance* h = top->conn_comps; h; h = h->comp_next) head_index_.emplace(h, count++);
+  for (Instance* h = top->conn_comps; h; h = h->comp_next) comp_index_[static_cast<std::size_t>(h->id)] = count++;
   auto driven_from = [](const Net* n) -> const Instance* {
     return is_flat_net(n) && n->source ? n->source->inst->comp : nullptr;
   };
+  auto index_of = [this](const Instance* h) { return comp_index_[static_cast<std::size_t>(h->id)]; };
   std::vector<uint32_t> sizes(count, 0);
   for (Net* n = top->nets; n; n = n->next)
-    if (const Instance* h = driven_from(n)) ++sizes[head_index_.at(h)];
+    if (const Instance* h = driven_from(n)) ++sizes[index_of(h)];
   net_first_.assign(count + 1, 0);
   for (uint32_t i = 0; i < count; ++i) net_first_[i + 1] = net_first_[i] + sizes[i];
   comp_nets_.assign(net_first_[count], nullptr);
   std::vector<uint32_t> fill(net_first_.begin(), net_first_.end() - 1);
   for (Net* n = top->nets; n; n = n->next)
-    if (const Instance* h = driven_from(n)) comp_nets_[fill[head_index_.at(h)]++] = n;
+    if (const Instance* h = driven_from(n)) comp_nets_[fill[index_of(h)]++] = n;
   for (Groups& g : groups_) g.of = nullptr;
   in_rebuild_.assign(members_.size(), 0);
   node_refused_.assign(members_.size(), 0);
@@ -175,10 +178,11 @@ void Reducer::conn_comp() {
 }
 
 Reducer::NetSpan Reducer::nets_of(const Instance* h) const {
-  auto it = head_index_.find(h);
-  if (it == head_index_.end()) return {nullptr, nullptr};
+  const std::size_t id = static_cast<std::size_t>(h->id);
+  if (id >= members_.size() || members_[id] != h) return {nullptr, nullptr};
+  const uint32_t c = comp_index_[id];
   Net* const* data = comp_nets_.data();
-  return {data + net_first_[it->second], data + net_first_[it->second + 1]};
+  return {data + net_first_[c], data + net_first_[c + 1]};
 }
 
 // ---------------------------------------------------------------- sub-components

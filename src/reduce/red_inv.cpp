@@ -86,14 +86,6 @@ int Reducer::local(Instance* h, bool weight_rule) {
   return changed;
 }
 
-namespace {
-
-// Single-gate moves flip and-/or-/nand-/nor-/aoi-/oai- gates; exclusive-or
-// cells only change through absorption.
-bool flips_alone(int cls) { return is_gate(cls) && !is_exor(cls); }
-
-}  // namespace
-
 int Reducer::red_inv_node(Instance* h) { return node(h, false); }
 int Reducer::red_wt_node(Instance* h) { return node(h, true); }
 
@@ -106,9 +98,14 @@ int Reducer::node(Instance* h, bool weight_rule) {
   }
   const uint8_t bit = refused_bit(weight_rule), refused = refused_marks(weight_rule);
   int changed = 0;
-  for (Instance* g = h; g; g = g->comp_member) {
-    if (flips_alone(g->cls)) {
-      if (fast() && (node_refused_[static_cast<std::size_t>(g->id)] & bit)) continue;
+  // Walked by member number over a byte per member: the members themselves
+  // are read only when tried.
+  for (uint32_t id = static_cast<uint32_t>(h->id), end = comp_end_[id]; id < end; ++id) {
+    const uint8_t kind = member_kind_[id];
+    if (!(kind & (kFlipsAlone | kBus))) continue;
+    Instance* g = members_[id];
+    if (kind & kFlipsAlone) {
+      if (fast() && (node_refused_[id] & bit)) continue;
       if (gate_flip(g, weight_rule)) {
         note('N', g);
         toggle(g->dual);
@@ -116,9 +113,9 @@ int Reducer::node(Instance* h, bool weight_rule) {
         if (fast()) take_changes();
         changed = 1;
       } else if (fast() && measured_by_book_) {
-        node_refused_[static_cast<std::size_t>(g->id)] |= refused;
+        node_refused_[id] |= refused;
       }
-    } else if (g->cls == kTsBuf) {
+    } else {
       if (bus_flip(g, weight_rule)) {
         note('T', g);
         if (absorb_after_moves()) absorb_instance(g);
@@ -140,16 +137,17 @@ int Reducer::neg(Instance* h, bool weight_rule) {
   }
   const uint8_t bit = refused_bit(weight_rule), refused = refused_marks(weight_rule);
   int changed = 0;
-  for (Instance* g = h; g; g = g->comp_member) {
-    if (!is_and_or(g->cls)) continue;
-    if (fast() && (neg_refused_[static_cast<std::size_t>(g->id)] & bit)) continue;
+  for (uint32_t id = static_cast<uint32_t>(h->id), end = comp_end_[id]; id < end; ++id) {
+    if (!(member_kind_[id] & kAndOr)) continue;
+    if (fast() && (neg_refused_[id] & bit)) continue;
+    Instance* g = members_[id];
     if (output_negation(g, weight_rule)) {
       note('O', g);
       toggle(g->negate);
       if (fast()) take_changes();
       changed = 1;
     } else if (fast() && measured_by_book_) {
-      neg_refused_[static_cast<std::size_t>(g->id)] |= refused;
+      neg_refused_[id] |= refused;
     }
   }
   return changed;
@@ -289,11 +287,11 @@ void Reducer::enter(Instance* h) {
   for (Groups& g : groups_) g.of = nullptr;
   book_->clear_log();
   comp_sum_.reset(static_cast<std::size_t>(book_->nets()));
-  for (const Instance* m = h; m; m = m->comp_member) {
-    node_refused_[static_cast<std::size_t>(m->id)] = 0;
-    neg_refused_[static_cast<std::size_t>(m->id)] = 0;
-    if (is_gate(m->cls)) comp_sum_.gate(m, *book_, 1);
-  }
+  const uint32_t first = static_cast<uint32_t>(h->id), end = comp_end_[first];
+  std::fill(node_refused_.begin() + first, node_refused_.begin() + end, 0);
+  std::fill(neg_refused_.begin() + first, neg_refused_.begin() + end, 0);
+  for (uint32_t id = first; id < end; ++id)
+    if (member_kind_[id] & kGate) comp_sum_.gate(members_[id], *book_, 1);
 }
 
 void Reducer::take_changes() {

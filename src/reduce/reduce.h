@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <unordered_map>
 #include <vector>
 
 #include "netlist/netlist.h"
@@ -222,8 +221,9 @@ class Reducer {
   Recount how_;
   Book* book_ = nullptr;  // per-net tallies (fast measure only)
   std::vector<Instance*> members_;     // component members by id, in component order
+  std::vector<uint8_t> member_kind_;   // per member id: member_kind() of its class
   std::vector<uint32_t> comp_end_;     // per member id: one past its component's last id
-  std::unordered_map<const Instance*, uint32_t> head_index_;
+  std::vector<uint32_t> comp_index_;   // per head's member id: ordinal of its component
   std::vector<uint32_t> net_first_;    // per component: start in comp_nets_
   std::vector<Net*> comp_nets_;
   Groups groups_[2];

@@ -25,6 +25,19 @@ inline bool joins_sub_comp(int cls, bool with_eor) {
   return with_eor && is_exor(cls);
 }
 
+// What the local moves may try on a member, as bits of one byte per member:
+// a gate; a gate that single-gate moves flip (and-/or-/nand-/nor-/aoi-/oai-;
+// exclusive-or cells only change through absorption); a tristate buffer; a
+// gate whose output may be negated.
+constexpr uint8_t kGate = 1, kFlipsAlone = 2, kBus = 4, kAndOr = 8;
+inline uint8_t member_kind(int cls) {
+  uint8_t k = 0;
+  if (is_gate(cls)) k |= is_exor(cls) ? kGate : kGate | kFlipsAlone;
+  if (cls == kTsBuf) k |= kBus;
+  if (is_and_or(cls)) k |= kAndOr;
+  return k;
+}
+
 inline void toggle(int16_t& flag) { flag = flag ? 0 : 1; }
 
 // Marks of trials found not to pay, per rule.  A move that the weight rule
