@@ -57,6 +57,7 @@ void keep_unused(Module* top, Net* n) {
 }
 
 void distribute(Design& d, NetTrees& trees, Net* net) {
+  trees.next_net();
   int type = net->type;
   Link* s = net->source;
   int cls = s ? s->inst->cls : 0;

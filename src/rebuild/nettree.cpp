@@ -48,7 +48,9 @@ HierNode*& NetTrees::slot(Module* m) {
 HierNode* NetTrees::node_of(Module* m) { return slot(m); }
 
 HierNode* NetTrees::new_node(Module* m, Link* t) {
-  HierNode* x = d_.make<HierNode>();
+  if (used_ == pool_.size()) pool_.emplace_back();
+  HierNode* x = &pool_[used_++];
+  *x = HierNode{};
   x->module = m;
   if (t) push_link(&x->links, t);
   slot(m) = x;

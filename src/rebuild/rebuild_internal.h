@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string_view>
 #include <unordered_map>
@@ -60,6 +61,9 @@ class NetTrees {
  public:
   explicit NetTrees(Design& d);
 
+  // The nodes of the trees built so far are taken back: a tree lives
+  // while its net is distributed.
+  void next_net() { used_ = 0; }
   HierNode* h_net(Net* net);
   HierNode* add_tree(HierNode* tree, Link* t);
   void connect_f(HierNode* upper, HierNode* lower);
@@ -87,6 +91,8 @@ class NetTrees {
   std::vector<uint32_t> stamp_;
   uint32_t gen_ = 0;
   std::vector<HierNode*> order_;
+  std::deque<HierNode> pool_;  // nodes, reused from one net to the next
+  std::size_t used_ = 0;
 };
 
 // ---------------------------------------------------------------- hierarchy

@@ -303,8 +303,9 @@ void Reducer::keep_big(Groups& g) {
   g.big_sum.reset(static_cast<std::size_t>(book_->nets()));
   for (uint32_t m = best; m != kNoHead; m = g.next[m]) {
     g.in_big[m] = 1;
-    if (is_gate(members_[m]->cls)) g.big_sum.gate(members_[m], *book_, 1);
+    if (member_kind_[m] & kGate) g.big_sum.add_gate(members_[m]);
   }
+  g.big_sum.settle(*book_);
 }
 
 // Rebuilds the groups of the given roots as the whole build would: no +1

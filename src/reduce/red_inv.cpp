@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <functional>
 #include <vector>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include "reduce/reduce.h"
 #include "reduce/reduce_internal.h"
@@ -12,8 +15,16 @@ namespace zelk {
 using namespace reduce_detail;
 
 void red_inv(Design& d, Recount how) {
-  Reducer r(d, how);
-  r.run();
+  {
+    Reducer r(d, how);
+    r.run();
+  }
+  // The reduction's tables are freed by now: handing their pages back
+  // before the rebuild takes its records keeps the two from adding up in
+  // the peak memory of a large design.
+#if defined(__GLIBC__)
+  malloc_trim(0);
+#endif
 }
 
 Reducer::Reducer(Design& d, Recount how) : d_(d), how_(how) {
@@ -291,7 +302,8 @@ void Reducer::enter(Instance* h) {
   std::fill(node_refused_.begin() + first, node_refused_.begin() + end, 0);
   std::fill(neg_refused_.begin() + first, neg_refused_.begin() + end, 0);
   for (uint32_t id = first; id < end; ++id)
-    if (member_kind_[id] & kGate) comp_sum_.gate(members_[id], *book_, 1);
+    if (member_kind_[id] & kGate) comp_sum_.add_gate(members_[id]);
+  comp_sum_.settle(*book_);
 }
 
 void Reducer::take_changes() {

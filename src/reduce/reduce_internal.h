@@ -309,22 +309,23 @@ class FlipSum {
   // Adds gate g to the set (sign 1) or takes it out (-1).
   void gate(const Instance* g, const Book& b, int sign) {
     reduce_detail::for_each_terminal(g, [&](Link* t) {
-      Net* n = t->net;
-      if (!n || n->id <= 0 || !reduce_detail::counts_in_whole(n)) return;
-      Entry& e = e_[static_cast<std::size_t>(n->id)];
-      if (!e.touched) {
-        e.touched = 1;
-        touched_.push_back(n);
+      if (Entry* e = entry(t)) {
+        before(t->net);
+        count(*e, t, sign);
+        after(t->net, b);
       }
-      before(n);
-      if (t->pin_type != kwInput) {
-        e.odd ^= 1;
-      } else if (reduce_detail::counted(t)) {
-        if (t->weight == 1) e.plus += sign;
-        else if (t->weight == -1) e.minus += sign;
-      }
-      after(n, b);
     });
+  }
+  // The same for many gates at once: add_gate() on each leaves the gains
+  // stale, settle() then computes them once per net.
+  void add_gate(const Instance* g) {
+    reduce_detail::for_each_terminal(g, [&](Link* t) {
+      if (Entry* e = entry(t)) count(*e, t, 1);
+    });
+  }
+  void settle(const Book& b) {
+    gain_inv_ = gain_wt_ = 0;
+    for (const Net* n : touched_) after(n, b);
   }
   // Input terminal t of a gate of the set changed weight from old to now.
   void weight(const Link* t, int old, int now) {
@@ -362,6 +363,25 @@ class FlipSum {
     int16_t gain_inv = 0;
     uint8_t odd = 0, touched = 0;
   };
+  Entry* entry(const Link* t) {
+    Net* n = t->net;
+    if (!n || n->id <= 0 || !reduce_detail::counts_in_whole(n)) return nullptr;
+    Entry& e = e_[static_cast<std::size_t>(n->id)];
+    if (!e.touched) {
+      e.touched = 1;
+      touched_.push_back(n);
+    }
+    return &e;
+  }
+  static void count(Entry& e, const Link* t, int sign) {
+    if (t->pin_type != kwInput) {
+      e.odd ^= 1;
+    } else if (reduce_detail::counted(t)) {
+      if (t->weight == 1) e.plus += sign;
+      else if (t->weight == -1) e.minus += sign;
+    }
+  }
+
   std::vector<Entry> e_;
   std::vector<const Net*> touched_;
   long gain_inv_ = 0, gain_wt_ = 0;
