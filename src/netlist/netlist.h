@@ -144,10 +144,10 @@ struct Instance {
   int16_t fan_in;           // number after "--" in the cell name, 0 if none
   int16_t type;             // pins: pin type keyword code
   int16_t note;             // pins: note keyword code, 0 if none
-  int16_t dual;             // 1: replaced by the dual class at output
-  int16_t negate;           // 1: replaced by the negated class at output
-  int16_t pin_use;          // pins: PinUse
-  int16_t written;          // components: 1 when the rebuilt module writes it (on one
+  int8_t dual;              // 1: replaced by the dual class at output
+  int8_t negate;            // 1: replaced by the negated class at output
+  int8_t pin_use;           // pins: PinUse
+  int8_t written;           // components: 1 when the rebuilt module writes it (on one
                             // of its nets, or a copy holding a cell in use)
   int32_t id;               // dense number the reduction gives component members
   const char* class_name;   // class 425 only: the user module's name

@@ -139,27 +139,26 @@ void Reducer::conn_comp() {
   // one range of numbers starting at its head.
   members_.clear();
   member_kind_.clear();
-  comp_end_.clear();
+  comp_first_.clear();
   for (Instance* h = top->conn_comps; h; h = h->comp_next) {
-    const std::size_t first = members_.size();
+    comp_first_.push_back(static_cast<uint32_t>(members_.size()));
     for (Instance* m = h; m; m = m->comp_member) {
       m->id = static_cast<int32_t>(members_.size());
       members_.push_back(m);
       member_kind_.push_back(member_kind(m->cls));
     }
-    comp_end_.insert(comp_end_.end(), members_.size() - first, static_cast<uint32_t>(members_.size()));
   }
   if (book_) book_->start(d_);
 
   // Per component, the nets it drives in net-list order: the absorption and
   // the sub-components visit these, and membership never changes later.
-  comp_index_.assign(members_.size(), 0);
-  uint32_t count = 0;
-  for (Instance* h = top->conn_comps; h; h = h->comp_next) comp_index_[static_cast<std::size_t>(h->id)] = count++;
+  const uint32_t count = static_cast<uint32_t>(comp_first_.size());
+  std::vector<uint32_t> ordinal(members_.size(), 0);  // per head's id
+  for (uint32_t c = 0; c < count; ++c) ordinal[comp_first_[c]] = c;
   auto driven_from = [](const Net* n) -> const Instance* {
     return is_flat_net(n) && n->source ? n->source->inst->comp : nullptr;
   };
-  auto index_of = [this](const Instance* h) { return comp_index_[static_cast<std::size_t>(h->id)]; };
+  auto index_of = [&ordinal](const Instance* h) { return ordinal[static_cast<std::size_t>(h->id)]; };
   std::vector<uint32_t> sizes(count, 0);
   for (Net* n = top->nets; n; n = n->next)
     if (const Instance* h = driven_from(n)) ++sizes[index_of(h)];
@@ -177,10 +176,20 @@ void Reducer::conn_comp() {
   work_ = nullptr;
 }
 
+uint32_t Reducer::component(uint32_t id) const {
+  return static_cast<uint32_t>(std::upper_bound(comp_first_.begin(), comp_first_.end(), id) -
+                               comp_first_.begin()) - 1;
+}
+
+uint32_t Reducer::comp_end(uint32_t first) const {
+  const uint32_t c = component(first) + 1;
+  return c < comp_first_.size() ? comp_first_[c] : static_cast<uint32_t>(members_.size());
+}
+
 Reducer::NetSpan Reducer::nets_of(const Instance* h) const {
   const std::size_t id = static_cast<std::size_t>(h->id);
   if (id >= members_.size() || members_[id] != h) return {nullptr, nullptr};
-  const uint32_t c = comp_index_[id];
+  const uint32_t c = component(static_cast<uint32_t>(id));
   Net* const* data = comp_nets_.data();
   return {data + net_first_[c], data + net_first_[c + 1]};
 }
@@ -265,7 +274,7 @@ void Reducer::build_sub_comps(Instance* h, bool with_eor) {
     for (auto* v : {&g.parent, &g.next, &g.prev, &g.tail, &g.head, &g.size}) v->assign(n, 0);
     for (auto* v : {&g.is_head, &g.rejected, &g.in_big}) v->assign(n, 0);
   }
-  const uint32_t first = static_cast<uint32_t>(h->id), end = comp_end_[first];
+  const uint32_t first = static_cast<uint32_t>(h->id), end = comp_end(first);
   for (uint32_t i = first; i < end; ++i) {
     reset_member(i, g.parent, g.next, g.prev, g.tail, g.head, g.size);
     g.rejected[i] = 0;
@@ -293,7 +302,7 @@ void Reducer::keep_big(Groups& g) {
   if (g.big != kNoHead)
     for (uint32_t m = g.big; m != kNoHead; m = g.next[m]) g.in_big[m] = 0;
   g.big = kNoHead;
-  const uint32_t first = static_cast<uint32_t>(g.of->id), end = comp_end_[first];
+  const uint32_t first = static_cast<uint32_t>(g.of->id), end = comp_end(first);
   uint32_t best = kNoHead;
   for (uint32_t i = first; i < end; ++i)
     if (g.parent[i] == i && g.size[i] >= kBig && (best == kNoHead || g.size[i] > g.size[best]))
@@ -602,7 +611,7 @@ bool Reducer::group_pays(Groups& g, uint32_t r, bool weight_rule) {
 Instance* Reducer::first_paying(bool with_eor, bool weight_rule) {
   Groups& g = groups(with_eor);
   last_groups_ = &g;
-  const uint32_t first = static_cast<uint32_t>(g.of->id), end = comp_end_[first];
+  const uint32_t first = static_cast<uint32_t>(g.of->id), end = comp_end(first);
   const uint8_t bit = refused_bit(weight_rule), refused = refused_marks(weight_rule);
   if (fast()) {
     // A group whose head is open matters only if it pays: then it is

@@ -158,7 +158,7 @@ void Book::start(const Design& d) {
   pending_.clear();
   for (const Net* n = d.top->nets; n; n = n->next) {
     Tally& k = tally_[static_cast<std::size_t>(n->id)];
-    k.rule = reduce_detail::rule_of(d, n);
+    k.rule_code = static_cast<uint32_t>(reduce_detail::rule_of(d, n)) & 3u;
     for (const Link* t = n->links; t; t = t->next) {
       if (!counted(t)) continue;
       if (t->weight == 1) ++k.plus;

@@ -14,17 +14,26 @@ namespace zelk {
 
 using namespace reduce_detail;
 
+namespace {
+
+// Hands freed heap pages back to the system, so that what one stage freed
+// does not add up with what the next one takes in the peak memory of a
+// large design.
+void give_back_freed_memory() {
+#if defined(__GLIBC__)
+  malloc_trim(0);
+#endif
+}
+
+}  // namespace
+
 void red_inv(Design& d, Recount how) {
+  give_back_freed_memory();  // what reading and flattening freed
   {
     Reducer r(d, how);
     r.run();
   }
-  // The reduction's tables are freed by now: handing their pages back
-  // before the rebuild takes its records keeps the two from adding up in
-  // the peak memory of a large design.
-#if defined(__GLIBC__)
-  malloc_trim(0);
-#endif
+  give_back_freed_memory();  // the reduction's tables, before the rebuild
 }
 
 Reducer::Reducer(Design& d, Recount how) : d_(d), how_(how) {
@@ -111,7 +120,7 @@ int Reducer::node(Instance* h, bool weight_rule) {
   int changed = 0;
   // Walked by member number over a byte per member: the members themselves
   // are read only when tried.
-  for (uint32_t id = static_cast<uint32_t>(h->id), end = comp_end_[id]; id < end; ++id) {
+  for (uint32_t id = static_cast<uint32_t>(h->id), end = comp_end(id); id < end; ++id) {
     const uint8_t kind = member_kind_[id];
     if (!(kind & (kFlipsAlone | kBus))) continue;
     Instance* g = members_[id];
@@ -148,7 +157,7 @@ int Reducer::neg(Instance* h, bool weight_rule) {
   }
   const uint8_t bit = refused_bit(weight_rule), refused = refused_marks(weight_rule);
   int changed = 0;
-  for (uint32_t id = static_cast<uint32_t>(h->id), end = comp_end_[id]; id < end; ++id) {
+  for (uint32_t id = static_cast<uint32_t>(h->id), end = comp_end(id); id < end; ++id) {
     if (!(member_kind_[id] & kAndOr)) continue;
     if (fast() && (neg_refused_[id] & bit)) continue;
     Instance* g = members_[id];
@@ -298,7 +307,7 @@ void Reducer::enter(Instance* h) {
   for (Groups& g : groups_) g.of = nullptr;
   book_->clear_log();
   comp_sum_.reset(static_cast<std::size_t>(book_->nets()));
-  const uint32_t first = static_cast<uint32_t>(h->id), end = comp_end_[first];
+  const uint32_t first = static_cast<uint32_t>(h->id), end = comp_end(first);
   std::fill(node_refused_.begin() + first, node_refused_.begin() + end, 0);
   std::fill(neg_refused_.begin() + first, neg_refused_.begin() + end, 0);
   for (uint32_t id = first; id < end; ++id)

@@ -222,8 +222,9 @@ class Reducer {
   Book* book_ = nullptr;  // per-net tallies (fast measure only)
   std::vector<Instance*> members_;     // component members by id, in component order
   std::vector<uint8_t> member_kind_;   // per member id: member_kind() of its class
-  std::vector<uint32_t> comp_end_;     // per member id: one past its component's last id
-  std::vector<uint32_t> comp_index_;   // per head's member id: ordinal of its component
+  std::vector<uint32_t> comp_first_;   // per component in list order: its head's id
+  uint32_t component(uint32_t id) const;  // ordinal of the component holding member id
+  uint32_t comp_end(uint32_t first) const;  // one past the last id of the component from first
   std::vector<uint32_t> net_first_;    // per component: start in comp_nets_
   std::vector<Net*> comp_nets_;
   Groups groups_[2];

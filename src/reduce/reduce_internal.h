@@ -38,7 +38,7 @@ inline uint8_t member_kind(int cls) {
   return k;
 }
 
-inline void toggle(int16_t& flag) { flag = flag ? 0 : 1; }
+inline void toggle(int8_t& flag) { flag = flag ? 0 : 1; }
 
 // Marks of trials found not to pay, per rule.  A move that the weight rule
 // refuses, the inverter rule refuses too.
@@ -179,11 +179,11 @@ class Book {
   // count_inv_net and count_wt_net of a numbered net, from its tallies.
   int inv(const Net* n) const {
     const Tally& k = tally_[static_cast<std::size_t>(n->id)];
-    return inv_of(k.rule, k.plus, k.minus);
+    return inv_of(k.rule(), k.plus, k.minus);
   }
   long wt(const Net* n) const {
     const Tally& k = tally_[static_cast<std::size_t>(n->id)];
-    return wt_of(k.rule, k.plus, k.minus);
+    return wt_of(k.rule(), k.plus, k.minus);
   }
 
   // The effect of flipping a set of gates (rev_instance on each), gathered
@@ -234,10 +234,10 @@ class Book {
       plus = k.plus - plus_flipped + minus_flipped;
       minus = k.minus - minus_flipped + plus_flipped;
     }
-    s.inv_before += inv_of(k.rule, k.plus, k.minus);
-    s.inv_after += inv_of(k.rule, plus, minus);
-    s.wt_before += wt_of(k.rule, k.plus, k.minus);
-    s.wt_after += wt_of(k.rule, plus, minus);
+    s.inv_before += inv_of(k.rule(), k.plus, k.minus);
+    s.inv_after += inv_of(k.rule(), plus, minus);
+    s.wt_before += wt_of(k.rule(), k.plus, k.minus);
+    s.wt_after += wt_of(k.rule(), plus, minus);
   }
 
   // Number of numbered nets.
@@ -264,15 +264,21 @@ class Book {
   }
 
  private:
+  // Packed into 8 bytes each: these run over every net of the design.  A
+  // count of terminals stays below 2^28 in any design that fits memory.
   struct Tally {
-    int32_t plus = 0, minus = 0;
-    reduce_detail::Rule rule = reduce_detail::Rule::kNormal;
-    uint8_t pending = 0;
+    int32_t plus = 0;
+    int32_t minus : 29 = 0;
+    uint32_t rule_code : 2 = static_cast<uint32_t>(reduce_detail::Rule::kNormal);
+    uint32_t pending : 1 = 0;
+    reduce_detail::Rule rule() const { return static_cast<reduce_detail::Rule>(rule_code); }
   };
   struct Effect {
-    int32_t plus = 0, minus = 0;
-    uint8_t odd = 0;
+    int32_t plus = 0;
+    int32_t minus : 31 = 0;
+    uint32_t odd : 1 = 0;
   };
+  static_assert(sizeof(Tally) == 8 && sizeof(Effect) == 8);
   Effect* effect(const Net* n, std::vector<Net*>& nets) {
     if (!n || n->id <= 0 || !reduce_detail::counts_in_whole(n)) return nullptr;
     const std::size_t i = static_cast<std::size_t>(n->id);
@@ -345,7 +351,7 @@ class FlipSum {
     Entry& e = e_[static_cast<std::size_t>(n->id)];
     Book::Sums s;
     b.add_flip(s, n, e.plus, e.minus, e.odd);
-    e.gain_inv = static_cast<int16_t>(s.inv_before - s.inv_after);
+    e.gain_inv = s.inv_before - s.inv_after;
     e.gain_wt = static_cast<int32_t>(s.wt_before - s.wt_after);
     gain_inv_ += e.gain_inv;
     gain_wt_ += e.gain_wt;
@@ -358,11 +364,16 @@ class FlipSum {
   }
 
  private:
+  // 12 bytes: one per net of the design, in up to three sums.  A net's
+  // inverter count changes by at most one.
   struct Entry {
-    int32_t plus = 0, minus = 0, gain_wt = 0;
-    int16_t gain_inv = 0;
-    uint8_t odd = 0, touched = 0;
+    int32_t plus = 0;
+    int32_t minus : 30 = 0;
+    uint32_t odd : 1 = 0, touched : 1 = 0;
+    int32_t gain_wt : 30 = 0;
+    int32_t gain_inv : 2 = 0;
   };
+  static_assert(sizeof(Entry) == 12);
   Entry* entry(const Link* t) {
     Net* n = t->net;
     if (!n || n->id <= 0 || !reduce_detail::counts_in_whole(n)) return nullptr;
