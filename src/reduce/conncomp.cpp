@@ -273,6 +273,7 @@ void Reducer::build_sub_comps(Instance* h, bool with_eor) {
   if (g.parent.size() != n) {
     for (auto* v : {&g.parent, &g.next, &g.prev, &g.tail, &g.head, &g.size}) v->assign(n, 0);
     for (auto* v : {&g.is_head, &g.rejected, &g.in_big}) v->assign(n, 0);
+    for (MemberBits& b : g.try_marks) b.size(n);
   }
   const uint32_t first = static_cast<uint32_t>(h->id), end = comp_end(first);
   for (uint32_t i = first; i < end; ++i) {
@@ -292,6 +293,12 @@ void Reducer::build_sub_comps(Instance* h, bool with_eor) {
   for (uint32_t i = first; i < end; ++i) {
     g.parent[i] = find(g, i);  // every member points at its root
     g.is_head[i] = g.parent[i] == i;
+    if (g.is_head[i]) {
+      may_try(g, i);
+    } else {
+      g.try_marks[0].clear(i);
+      g.try_marks[1].clear(i);
+    }
   }
   if (fast()) keep_big(g);
 }
@@ -357,6 +364,7 @@ void Reducer::rebuild_members(Groups& g, const std::vector<uint32_t>& members, b
   for (uint32_t m : members) {
     g.parent[m] = find(g, m);
     g.is_head[m] = g.parent[m] == m;
+    if (g.is_head[m]) may_try(g, m);
     if (g.is_head[m] && (largest == kNoHead || g.size[m] > g.size[largest])) largest = m;
   }
   if (!big_gone) return;
@@ -628,19 +636,33 @@ Instance* Reducer::first_paying(bool with_eor, bool weight_rule) {
     }
     g.unknown.swap(still);
   }
+  if (fast()) {
+    // Only the marked heads, in the same order: a head passed over here
+    // would be passed over by the walk of every member as well.
+    MemberBits& marks = g.try_marks[weight_rule ? 1 : 0];
+    const uint8_t kind = with_eor ? kGate : kFlipsAlone;
+    for (uint32_t x = marks.prev(end, first); x != MemberBits::kNone; x = marks.prev(x, first)) {
+      if (!g.is_head[x] || !(member_kind_[x] & kind)) {
+        marks.clear(x);
+        continue;
+      }
+      const uint32_t r = find(g, x);
+      if (g.rejected[r] & bit) {
+        marks.clear(x);
+        continue;
+      }
+      if (group_pays(g, r, weight_rule)) {
+        rev_sub_comp_tmp(members_[x]);
+        return members_[x];
+      }
+      g.rejected[r] |= refused;
+      marks.clear(x);
+    }
+    return nullptr;
+  }
   for (uint32_t x = end; x-- > first;) {
     if (!g.is_head[x] || !tried_head(members_[x]->cls, with_eor)) continue;
     Instance* head = members_[x];
-    if (fast()) {
-      const uint32_t r = find(g, x);
-      if (g.rejected[r] & bit) continue;
-      if (group_pays(g, r, weight_rule)) {
-        rev_sub_comp_tmp(head);
-        return head;
-      }
-      g.rejected[r] |= refused;
-      continue;
-    }
     if (whole_pays(d_, weight_rule, [&] { rev_sub_comp_tmp(head); })) return head;
     rev_sub_comp_tmp(head);
   }

@@ -362,8 +362,12 @@ void Reducer::take_changes() {
       const uint32_t id = static_cast<uint32_t>(u->inst->id);
       node_refused_[id] = 0;
       neg_refused_[id] = 0;
-      for (Groups& g : groups_)
-        if (g.of == h) g.rejected[find(g, id)] = 0;
+      for (Groups& g : groups_) {
+        if (g.of != h) continue;
+        const uint32_t r = find(g, id);
+        g.rejected[r] = 0;
+        if (g.head[r] != kNoHead) may_try(g, g.head[r]);
+      }
     }
   }
 }

@@ -170,6 +170,9 @@ class Reducer {
     bool with_eor = false;
     std::vector<uint32_t> parent, next, prev, tail, head, size;
     std::vector<uint8_t> is_head, rejected, in_big;
+    // Per rule, heads that may still be tried: every head whose group the
+    // rule has not refused is marked (more may be, found out when met).
+    reduce_detail::MemberBits try_marks[2];
     std::vector<uint32_t> joins;    // member pairs whose +1 connection appeared
     std::vector<uint32_t> rebuild;  // members whose +1 connection was lost
     std::vector<uint32_t> unknown;  // roots whose head is not known
@@ -189,6 +192,11 @@ class Reducer {
   void for_each_neighbour(const Groups& g, uint32_t m, F f);
   void join_along(Groups& g, const Net* n);
   uint32_t merge_keep(Groups& g, uint32_t a, uint32_t b);
+  // Marks head x as worth trying again under both rules.
+  static void may_try(Groups& g, uint32_t x) {
+    g.try_marks[0].set(x);
+    g.try_marks[1].set(x);
+  }
   void keep_big(Groups& g);
   bool group_pays(Groups& g, uint32_t r, bool weight_rule);
   Instance* first_paying(bool with_eor, bool weight_rule);

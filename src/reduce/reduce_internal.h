@@ -1,6 +1,7 @@
 // Helpers and running state shared by the reduction's source files.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <vector>
 
@@ -37,6 +38,34 @@ inline uint8_t member_kind(int cls) {
   if (is_and_or(cls)) k |= kAndOr;
   return k;
 }
+
+// One bit per member number, with a search for the previous set bit that
+// passes over 64 clear members at a time.
+class MemberBits {
+ public:
+  static constexpr uint32_t kNone = UINT32_MAX;
+  void size(std::size_t n) { w_.assign((n + 63) / 64, 0); }
+  void set(uint32_t i) { w_[i >> 6] |= uint64_t{1} << (i & 63); }
+  void clear(uint32_t i) { w_[i >> 6] &= ~(uint64_t{1} << (i & 63)); }
+  // The largest set number in [first, x), or kNone.
+  uint32_t prev(uint32_t x, uint32_t first) const {
+    if (x <= first) return kNone;
+    const uint32_t i = x - 1;
+    std::size_t w = i >> 6;
+    uint64_t m = w_[w] & (~uint64_t{0} >> (63 - (i & 63)));
+    for (;;) {
+      if (m) {
+        const uint32_t at = static_cast<uint32_t>(w * 64 + 63 - static_cast<unsigned>(std::countl_zero(m)));
+        return at >= first ? at : kNone;
+      }
+      if (w == (first >> 6)) return kNone;
+      m = w_[--w];
+    }
+  }
+
+ private:
+  std::vector<uint64_t> w_;
+};
 
 inline void toggle(int8_t& flag) { flag = flag ? 0 : 1; }
 
