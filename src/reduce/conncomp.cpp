@@ -43,6 +43,9 @@ class Grouping {
     list = x;
   }
 
+  // Number of instances added.
+  std::size_t size() const { return tails_.size(); }
+
   // The current head of x's group, or null when x is in no group.
   Instance* find(Instance* x) {
     Instance* root = x->*l_.head;
@@ -140,6 +143,8 @@ void Reducer::conn_comp() {
   members_.clear();
   member_kind_.clear();
   comp_first_.clear();
+  members_.reserve(g.size());  // exactly: these run over the whole design
+  member_kind_.reserve(g.size());
   for (Instance* h = top->conn_comps; h; h = h->comp_next) {
     comp_first_.push_back(static_cast<uint32_t>(members_.size()));
     for (Instance* m = h; m; m = m->comp_member) {
@@ -252,12 +257,11 @@ namespace {
 
 void reset_member(uint32_t i, std::vector<uint32_t>& parent, std::vector<uint32_t>& next,
                   std::vector<uint32_t>& prev, std::vector<uint32_t>& tail,
-                  std::vector<uint32_t>& head, std::vector<uint32_t>& size) {
+                  std::vector<uint32_t>& size) {
   parent[i] = i;
   next[i] = UINT32_MAX;
   prev[i] = UINT32_MAX;
   tail[i] = i;
-  head[i] = i;
   size[i] = 1;
 }
 
@@ -271,13 +275,13 @@ void Reducer::build_sub_comps(Instance* h, bool with_eor) {
   Groups& g = groups(with_eor);
   const std::size_t n = members_.size();
   if (g.parent.size() != n) {
-    for (auto* v : {&g.parent, &g.next, &g.prev, &g.tail, &g.head, &g.size}) v->assign(n, 0);
+    for (auto* v : {&g.parent, &g.next, &g.prev, &g.tail, &g.size}) v->assign(n, 0);
     for (auto* v : {&g.is_head, &g.rejected, &g.in_big}) v->assign(n, 0);
     for (MemberBits& b : g.try_marks) b.size(n);
   }
   const uint32_t first = static_cast<uint32_t>(h->id), end = comp_end(first);
   for (uint32_t i = first; i < end; ++i) {
-    reset_member(i, g.parent, g.next, g.prev, g.tail, g.head, g.size);
+    reset_member(i, g.parent, g.next, g.prev, g.tail, g.size);
     g.rejected[i] = 0;
     g.in_big[i] = 0;
   }
@@ -348,7 +352,7 @@ void Reducer::rebuild_members(Groups& g, const std::vector<uint32_t>& members, b
   std::vector<Net*> nets;
   book_->new_mark();
   for (uint32_t m : members) {
-    reset_member(m, g.parent, g.next, g.prev, g.tail, g.head, g.size);
+    reset_member(m, g.parent, g.next, g.prev, g.tail, g.size);
     g.is_head[m] = 0;
     g.rejected[m] = 0;
     if (!joins_sub_comp(members_[m]->cls, g.with_eor)) continue;
@@ -410,12 +414,11 @@ void Reducer::update_sub_comps(Groups& g) {
       g.next[g.tail[keep]] = gone;
       g.tail[keep] = g.tail[gone];
       g.size[keep] += g.size[gone];
-      if (g.head[gone] != kNoHead) g.is_head[g.head[gone]] = 0;
+      g.is_head[gone] = 0;
     }
     // A connection inside a group can change its head as well.
-    if (g.head[keep] != kNoHead) g.is_head[g.head[keep]] = 0;
-    if (g.head[keep] != kNoHead) g.unknown.push_back(keep);
-    g.head[keep] = kNoHead;
+    if (g.is_head[keep]) g.unknown.push_back(keep);
+    g.is_head[keep] = 0;
     g.rejected[keep] = 0;
   }
   g.joins.clear();
@@ -542,11 +545,10 @@ bool Reducer::split_big(Groups& g, uint32_t r, const std::vector<uint32_t>& from
     return false;  // the root breaks away: rebuild instead
   }
   // The head of what is kept is found when it matters.
-  if (g.head[r] != kNoHead) {
-    g.is_head[g.head[r]] = 0;
+  if (g.is_head[r]) {
+    g.is_head[r] = 0;
     g.unknown.push_back(r);
   }
-  g.head[r] = kNoHead;
   g.rejected[r] = 0;
   // Each part that breaks away leaves the group's chain and is rebuilt.
   std::vector<std::vector<uint32_t>> parts(k_all);
@@ -574,7 +576,7 @@ void Reducer::plus_factor_eor_enor(Instance* h) { build_sub_comps(h, false); }
 
 Instance* Reducer::sub_head(const Instance* x) {
   Groups& g = *last_groups_;
-  return members_[g.head[find(g, static_cast<uint32_t>(x->id))]];
+  return members_[find(g, static_cast<uint32_t>(x->id))];
 }
 
 namespace {
@@ -626,7 +628,7 @@ Instance* Reducer::first_paying(bool with_eor, bool weight_rule) {
     // rebuilt, which finds its head.
     std::vector<uint32_t> still;
     for (uint32_t r : g.unknown) {
-      if (find(g, r) != r || g.head[r] != kNoHead) continue;
+      if (find(g, r) != r || g.is_head[r]) continue;
       if (!(g.rejected[r] & bit) && group_pays(g, r, weight_rule)) {
         rebuild_groups(g, {r});
       } else {

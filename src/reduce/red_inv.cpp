@@ -366,7 +366,7 @@ void Reducer::take_changes() {
         if (g.of != h) continue;
         const uint32_t r = find(g, id);
         g.rejected[r] = 0;
-        if (g.head[r] != kNoHead) may_try(g, g.head[r]);
+        if (g.is_head[r]) may_try(g, r);
       }
     }
   }

@@ -246,15 +246,15 @@ class Book {
     Sums s;
     for (const Net* n : nets) {
       const Effect& e = effect_[static_cast<std::size_t>(n->id)];
-      add_flip(s, n, e.plus, e.minus, e.odd);
+      add_flip(s, n->id, e.plus, e.minus, e.odd);
     }
     return s;
   }
-  // Adds to s the counts of net n now and after flips that negate the whole
+  // Adds to s the counts of net number net_id now and after flips that negate the whole
   // net when `odd`, and one by one its counted terminals of which `plus`
   // have weight +1 and `minus` weight -1.
-  void add_flip(Sums& s, const Net* n, long plus_flipped, long minus_flipped, bool odd) const {
-    const Tally& k = tally_[static_cast<std::size_t>(n->id)];
+  void add_flip(Sums& s, int32_t net_id, long plus_flipped, long minus_flipped, bool odd) const {
+    const Tally& k = tally_[static_cast<std::size_t>(net_id)];
     long plus, minus;
     if (odd) {  // every weight but those negated one by one
       plus = plus_flipped + (k.minus - minus_flipped);
@@ -337,7 +337,7 @@ class FlipSum {
  public:
   void reset(std::size_t nets) {
     if (e_.size() != nets + 1) e_.assign(nets + 1, Entry{});
-    for (const Net* n : touched_) e_[static_cast<std::size_t>(n->id)] = Entry{};
+    for (uint32_t id : touched_) e_[id] = Entry{};
     touched_.clear();
     gain_inv_ = gain_wt_ = 0;
   }
@@ -360,7 +360,7 @@ class FlipSum {
   }
   void settle(const Book& b) {
     gain_inv_ = gain_wt_ = 0;
-    for (const Net* n : touched_) after(n, b);
+    for (uint32_t id : touched_) after(id, b);
   }
   // Input terminal t of a gate of the set changed weight from old to now.
   void weight(const Link* t, int old, int now) {
@@ -376,10 +376,11 @@ class FlipSum {
     gain_inv_ -= e.gain_inv;
     gain_wt_ -= e.gain_wt;
   }
-  void after(const Net* n, const Book& b) {
-    Entry& e = e_[static_cast<std::size_t>(n->id)];
+  void after(const Net* n, const Book& b) { after(static_cast<uint32_t>(n->id), b); }
+  void after(uint32_t id, const Book& b) {
+    Entry& e = e_[id];
     Book::Sums s;
-    b.add_flip(s, n, e.plus, e.minus, e.odd);
+    b.add_flip(s, static_cast<int32_t>(id), e.plus, e.minus, e.odd);
     e.gain_inv = s.inv_before - s.inv_after;
     e.gain_wt = static_cast<int32_t>(s.wt_before - s.wt_after);
     gain_inv_ += e.gain_inv;
@@ -409,7 +410,7 @@ class FlipSum {
     Entry& e = e_[static_cast<std::size_t>(n->id)];
     if (!e.touched) {
       e.touched = 1;
-      touched_.push_back(n);
+      touched_.push_back(static_cast<uint32_t>(n->id));
     }
     return &e;
   }
@@ -423,7 +424,7 @@ class FlipSum {
   }
 
   std::vector<Entry> e_;
-  std::vector<const Net*> touched_;
+  std::vector<uint32_t> touched_;  // net numbers
   long gain_inv_ = 0, gain_wt_ = 0;
 };
 
