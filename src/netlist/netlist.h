@@ -129,7 +129,6 @@ struct Module {
   Instance* comps;          // components, linked by Instance::next
   Instance* expanded;       // instances of opened user modules taken out by flattening
   Net* nets;                // linked by Net::next
-  Instance* conn_comps;     // top only: component heads, linked by comp_next
   Module* parent;           // module holding the instance this copy realises
   Module* next;             // next copy of the design's module list
   Instance* inst;           // the class-425 instance in parent realising this copy
@@ -155,8 +154,6 @@ struct Instance {
   Instance* next;           // next in the owning list (pins, comps, expanded)
   Link* link;               // one terminal; entry into the ring of terminals
   Instance* comp;           // head of the connected component
-  Instance* comp_next;      // on a head: next head of top->conn_comps
-  Instance* comp_member;    // next member of the same component
   Module* def;              // class 425: the module copy made for this instance
   Module* module;           // the module copy owning this instance or pin
 };

@@ -13,47 +13,35 @@ using namespace reduce_detail;
 
 namespace {
 
-// Components are a grouping over three Instance links: the head of the
-// group, the next head of the list of groups, and the next member of the
-// group.
-struct Links {
-  Instance* Instance::*head;
-  Instance* Instance::*next_head;
-  Instance* Instance::*member;
-};
-constexpr Links kComponent{&Instance::comp, &Instance::comp_next, &Instance::comp_member};
-
-// Builds groups by successive merges.  The result is exactly that of moving
-// the absorbed group's members over one by one (list of heads, member
-// order, head of every member), but a merge costs O(1): while building,
-// `head` is a union-find parent whose root is the group's current head, and
-// the list of heads is filtered once at the end.
+// Builds the components by successive merges.  The result is exactly that
+// of keeping a list of groups, each new instance pushed onto its front as a
+// group of its own, and of moving an absorbed group's members over one by
+// one behind the survivor's (order of the groups, member order, head of
+// every member), but a merge costs O(1): while building, Instance::comp is a
+// union-find parent whose root is the group's current head, and the groups
+// are read off once at the end.  x->id numbers each instance in the order
+// added until the members are numbered.
 class Grouping {
  public:
-  explicit Grouping(const Links& l) : l_(l) {}
-
-  // A new single-member group, pushed onto the front of `list`.  x->id
-  // numbers it for the tails until the members are numbered.
-  void add(Instance* x, Instance*& list) {
-    x->id = static_cast<int32_t>(tails_.size());
-    tails_.push_back(x);
-    x->*l_.head = x;
-    x->*l_.member = nullptr;
-    x->*l_.next_head = list;
-    list = x;
+  void add(Instance* x) {
+    x->id = static_cast<int32_t>(added_.size());
+    x->comp = x;
+    added_.push_back(x);
+    next_.push_back(kEnd);
+    tail_.push_back(static_cast<uint32_t>(x->id));
   }
 
   // Number of instances added.
-  std::size_t size() const { return tails_.size(); }
+  std::size_t size() const { return added_.size(); }
 
   // The current head of x's group, or null when x is in no group.
   Instance* find(Instance* x) {
-    Instance* root = x->*l_.head;
+    Instance* root = x->comp;
     if (!root) return nullptr;
-    while (root->*l_.head != root) root = root->*l_.head;
+    while (root->comp != root) root = root->comp;
     while (x != root) {
-      Instance* up = x->*l_.head;
-      x->*l_.head = root;
+      Instance* up = x->comp;
+      x->comp = root;
       x = up;
     }
     return root;
@@ -67,37 +55,33 @@ class Grouping {
     Instance* gone = find(b);
     if (keep == gone) return keep;
     if (gone->cls == kPin && keep->cls != kPin) std::swap(keep, gone);
-    tail(keep)->*l_.member = gone;
-    tails_[static_cast<std::size_t>(keep->id)] = tail(gone);
-    gone->*l_.head = keep;
+    const auto k = static_cast<std::size_t>(keep->id), o = static_cast<std::size_t>(gone->id);
+    next_[tail_[k]] = static_cast<uint32_t>(o);
+    tail_[k] = tail_[o];
+    gone->comp = keep;
     return keep;
   }
 
-  // Drops the absorbed heads from `list` (keeping the order of the others)
-  // and points every member at its final head.
-  void finish(Instance*& list) {
-    Instance** link = &list;
-    for (Instance* x = list; x;) {
-      Instance* next = x->*l_.next_head;
-      if (x->*l_.head == x) {
-        *link = x;
-        link = &(x->*l_.next_head);
-        for (Instance* m = x->*l_.member; m; m = m->*l_.member) m->*l_.head = x;
-      } else {
-        x->*l_.next_head = nullptr;
+  // The groups in list order (the last added first), their members in
+  // order, every member pointed at its head: appends the members to
+  // `members` and the position of each group's head to `firsts`.
+  void finish(std::vector<Instance*>& members, std::vector<uint32_t>& firsts) {
+    for (std::size_t i = added_.size(); i-- > 0;) {
+      Instance* head = added_[i];
+      if (head->comp != head) continue;
+      firsts.push_back(static_cast<uint32_t>(members.size()));
+      for (uint32_t m = static_cast<uint32_t>(i); m != kEnd; m = next_[m]) {
+        added_[m]->comp = head;
+        members.push_back(added_[m]);
       }
-      x = next;
     }
-    *link = nullptr;
   }
 
  private:
-  Instance* tail(Instance* head) const {
-    return tails_[static_cast<std::size_t>(head->id)];
-  }
-
-  Links l_;
-  std::vector<Instance*> tails_;  // per group, by the number add() gave its head: last member
+  static constexpr uint32_t kEnd = UINT32_MAX;
+  std::vector<Instance*> added_;
+  std::vector<uint32_t> next_;  // next member of the same group
+  std::vector<uint32_t> tail_;  // on a head: last member of its group
 };
 
 bool is_flat_net(const Net* n) { return n->type == kNetSignal || n->type == kNetTristate; }
@@ -108,22 +92,21 @@ bool is_flat_net(const Net* n) { return n->type == kNetSignal || n->type == kNet
 
 void Reducer::conn_comp() {
   Module* top = d_.top;
-  top->conn_comps = nullptr;
 
   // Component marks left from an earlier build would read as memberships.
   for (Net* n = top->nets; n; n = n->next)
     for (Link* t = n->links; t; t = t->next) t->inst->comp = nullptr;
 
-  Grouping g(kComponent);
+  Grouping g;
   for (Instance* p = top->pins; p; p = p->next)
-    if (p->pin_use == kPinConnected) g.add(p, top->conn_comps);
+    if (p->pin_use == kPinConnected) g.add(p);
   for (Module* m = top->next; m; m = m->next) {
     if (m->state != kStateOpen) continue;
     for (Instance* p = m->pins; p; p = p->next)
-      if (p->pin_use == kPinOpenEnd || p->type == kwGlobal) g.add(p, top->conn_comps);
+      if (p->pin_use == kPinOpenEnd || p->type == kwGlobal) g.add(p);
   }
   for (Instance* c = top->comps; c; c = c->next)
-    if (c->cls != kInv) g.add(c, top->conn_comps);
+    if (c->cls != kInv) g.add(c);
 
   for (Net* n = top->nets; n; n = n->next) {
     if (!is_flat_net(n) || !n->source) continue;
@@ -136,22 +119,17 @@ void Reducer::conn_comp() {
       if (other && other != current) current = g.merge(s, t->inst);
     }
   }
-  g.finish(top->conn_comps);
 
   // Members are numbered in component order, so that each component holds
   // one range of numbers starting at its head.
   members_.clear();
-  member_kind_.clear();
   comp_first_.clear();
   members_.reserve(g.size());  // exactly: these run over the whole design
-  member_kind_.reserve(g.size());
-  for (Instance* h = top->conn_comps; h; h = h->comp_next) {
-    comp_first_.push_back(static_cast<uint32_t>(members_.size()));
-    for (Instance* m = h; m; m = m->comp_member) {
-      m->id = static_cast<int32_t>(members_.size());
-      members_.push_back(m);
-      member_kind_.push_back(member_kind(m->cls));
-    }
+  g.finish(members_, comp_first_);
+  member_kind_.resize(members_.size());
+  for (std::size_t id = 0; id < members_.size(); ++id) {
+    members_[id]->id = static_cast<int32_t>(id);
+    member_kind_[id] = member_kind(members_[id]->cls);
   }
   if (book_) book_->start(d_);
 
@@ -189,6 +167,18 @@ uint32_t Reducer::component(uint32_t id) const {
 uint32_t Reducer::comp_end(uint32_t first) const {
   const uint32_t c = component(first) + 1;
   return c < comp_first_.size() ? comp_first_[c] : static_cast<uint32_t>(members_.size());
+}
+
+std::vector<Instance*> Reducer::heads() const {
+  std::vector<Instance*> h;
+  h.reserve(comp_first_.size());
+  for (uint32_t first : comp_first_) h.push_back(members_[first]);
+  return h;
+}
+
+Members Reducer::members_of(const Instance* h) const {
+  const uint32_t first = static_cast<uint32_t>(h->id);
+  return {members_.data() + first, members_.data() + comp_end(first)};
 }
 
 Reducer::NetSpan Reducer::nets_of(const Instance* h) const {

@@ -18,13 +18,13 @@ void rev_instance(Instance* g, Book* b) {
   });
 }
 
-void rev_instance_all(Instance* h, Book* b) {
-  for (Instance* m = h; m; m = m->comp_member)
+void rev_instance_all(Members comp, Book* b) {
+  for (Instance* m : comp)
     if (is_gate(m->cls)) rev_instance(m, b);
 }
 
-void conn_comp_dual(Instance* h) {
-  for (Instance* m = h; m; m = m->comp_member)
+void conn_comp_dual(Members comp) {
+  for (Instance* m : comp)
     if (is_gate(m->cls)) toggle(m->dual);
 }
 

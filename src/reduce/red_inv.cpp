@@ -44,16 +44,17 @@ Reducer::~Reducer() { delete book_; }
 
 void Reducer::run() {
   conn_comp();
+  const std::vector<Instance*> heads = this->heads();
   for (Instance* c = d_.top->comps; c; c = c->next) {
     c->dual = 0;
     c->negate = 0;
   }
   if (absorb_after_moves())
-    for (Instance* h = d_.top->conn_comps; h; h = h->comp_next)
+    for (Instance* h : heads)
       for (Net* n : nets_of(h)) eor_enor_and_or_nand_nor_net(d_, n, book_);
   // Every net is now where absorbing it again changes nothing.
   if (book_) book_->settle_all();
-  for (Instance* h = d_.top->conn_comps; h; h = h->comp_next) {
+  for (Instance* h : heads) {
     do {
       red_inv2(h);
     } while (red_wt2(h));
@@ -97,7 +98,7 @@ int Reducer::local(Instance* h, bool weight_rule) {
   int changed = 0;
   if (conn_comp_flip(h, weight_rule)) {
     note('C', h);
-    conn_comp_dual(h);
+    conn_comp_dual(members_of(h));
     if (absorb_after_moves()) eor_enor_and_or_nand_nor(h);
     changed = 1;
   }
@@ -291,11 +292,12 @@ bool Reducer::output_negation(Instance* g, bool weight_rule) {
 // The gain of flipping the whole component is kept per net as the weights
 // change, so the trial reads two sums.
 bool Reducer::conn_comp_flip(Instance* h, bool weight_rule) {
-  if (!fast()) return weight_rule ? diff_wt_conn_comp(d_, h) : diff_inv_conn_comp(d_, h);
+  if (!fast())
+    return weight_rule ? diff_wt_conn_comp(d_, members_of(h)) : diff_inv_conn_comp(d_, members_of(h));
   enter(h);
   take_changes();
   if (!comp_sum_.pays(weight_rule, open())) return false;
-  rev_instance_all(h, book_);
+  rev_instance_all(members_of(h), book_);
   return true;
 }
 
@@ -434,15 +436,15 @@ int diff_wt_ts(const Design& d, Instance* t) {
   return 0;
 }
 
-int diff_inv_conn_comp(const Design& d, Instance* h) {
-  if (whole_pays(d, false, [h] { rev_instance_all(h); })) return 1;
-  rev_instance_all(h);
+int diff_inv_conn_comp(const Design& d, Members comp) {
+  if (whole_pays(d, false, [comp] { rev_instance_all(comp); })) return 1;
+  rev_instance_all(comp);
   return 0;
 }
 
-int diff_wt_conn_comp(const Design& d, Instance* h) {
-  if (whole_pays(d, true, [h] { rev_instance_all(h); })) return 1;
-  rev_instance_all(h);
+int diff_wt_conn_comp(const Design& d, Members comp) {
+  if (whole_pays(d, true, [comp] { rev_instance_all(comp); })) return 1;
+  rev_instance_all(comp);
   return 0;
 }
 

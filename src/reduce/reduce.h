@@ -39,16 +39,24 @@ void red_inv(Design& d, Recount how = Recount::kTouched);
 // to it.
 class Book;
 
+// The members of one connected component, in member order (its head first).
+struct Members {
+  Instance* const* first;
+  Instance* const* last;
+  Instance* const* begin() const { return first; }
+  Instance* const* end() const { return last; }
+};
+
 // ---------------------------------------------------------------- flips
 // Each flip changes weights only and is its own inverse.
 
 // Turns a gate into its De Morgan dual: negates the weight of each input
 // terminal and every weight of the net of each other terminal.
 void rev_instance(Instance* g, Book* b = nullptr);
-// rev_instance on every gate (and- to oai-) of component h.
-void rev_instance_all(Instance* h, Book* b = nullptr);
-// Toggles dual on every gate (and- to oai-) of component h.
-void conn_comp_dual(Instance* h);
+// rev_instance on every gate (and- to oai-) of a component.
+void rev_instance_all(Members comp, Book* b = nullptr);
+// Toggles dual on every gate (and- to oai-) of a component.
+void conn_comp_dual(Members comp);
 // Inverts the tristate bus of t together with the data input of every
 // tristate buffer driving it.  Does nothing when t has no tristate terminal
 // or when the bus holds a driver that cannot follow the inversion.
@@ -66,8 +74,8 @@ int diff_inv_ts(const Design& d, Instance* t);
 int diff_wt_ts(const Design& d, Instance* t);
 int diff_inv_neg(const Design& d, Instance* g);  // negate the output net
 int diff_wt_neg(const Design& d, Instance* g);
-int diff_inv_conn_comp(const Design& d, Instance* h);
-int diff_wt_conn_comp(const Design& d, Instance* h);
+int diff_inv_conn_comp(const Design& d, Members comp);
+int diff_wt_conn_comp(const Design& d, Members comp);
 
 // ---------------------------------------------------------------- exclusive-or absorption
 
@@ -111,10 +119,14 @@ class Reducer {
   // them up to date, to check that against.
   bool fresh_groups = false;
 
-  // Builds the connected components into d.top->conn_comps, numbers their
-  // members and the top module's nets, and records per component its signal
-  // and tristate nets in net-list order.
+  // Builds the connected components (Instance::comp: the head of each
+  // member), numbers their members and the top module's nets, and records
+  // per component its signal and tristate nets in net-list order.
   void conn_comp();
+  // The heads of the components in list order, and the members of the
+  // component headed by h.
+  std::vector<Instance*> heads() const;
+  Members members_of(const Instance* h) const;
   // Builds the sub-components of component h.
   void plus_factor(Instance* h);
   void plus_factor_eor_enor(Instance* h);

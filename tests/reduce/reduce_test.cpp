@@ -73,7 +73,10 @@ int try_move(Design& d, char move, Instance* x, bool weight_rule) {
   }
   Reducer r(d, Recount::kWhole);
   r.conn_comp();
-  if (move == 'c') return weight_rule ? diff_wt_conn_comp(d, x->comp) : diff_inv_conn_comp(d, x->comp);
+  if (move == 'c') {
+    const Members comp = r.members_of(x->comp);
+    return weight_rule ? diff_wt_conn_comp(d, comp) : diff_inv_conn_comp(d, comp);
+  }
   r.plus_factor(x->comp);
   Instance* got = weight_rule ? r.rev_sub_comp_wt() : r.rev_sub_comp_inv();
   EXPECT_TRUE(got == nullptr || got == r.sub_head(x));
