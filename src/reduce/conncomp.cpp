@@ -152,9 +152,7 @@ void Reducer::conn_comp() {
   for (Net* n = top->nets; n; n = n->next)
     if (const Instance* h = driven_from(n)) comp_nets_[fill[index_of(h)]++] = n;
   for (Groups& g : groups_) g.of = nullptr;
-  in_rebuild_.assign(members_.size(), 0);
-  node_refused_.assign(members_.size(), 0);
-  neg_refused_.assign(members_.size(), 0);
+  member_marks_.assign(members_.size(), 0);
   if (book_) comp_sum_.reset(static_cast<std::size_t>(book_->nets()));
   work_ = nullptr;
 }
@@ -266,14 +264,13 @@ void Reducer::build_sub_comps(Instance* h, bool with_eor) {
   const std::size_t n = members_.size();
   if (g.parent.size() != n) {
     for (auto* v : {&g.parent, &g.next, &g.prev, &g.tail, &g.size}) v->assign(n, 0);
-    for (auto* v : {&g.is_head, &g.rejected, &g.in_big}) v->assign(n, 0);
+    g.marks.assign(n, 0);
     for (MemberBits& b : g.try_marks) b.size(n);
   }
   const uint32_t first = static_cast<uint32_t>(h->id), end = comp_end(first);
   for (uint32_t i = first; i < end; ++i) {
     reset_member(i, g.parent, g.next, g.prev, g.tail, g.size);
-    g.rejected[i] = 0;
-    g.in_big[i] = 0;
+    g.marks[i] = 0;
   }
   g.of = h;
   g.with_eor = with_eor;
@@ -286,8 +283,8 @@ void Reducer::build_sub_comps(Instance* h, bool with_eor) {
     if (net->type == kNetSignal) join_along(g, net);
   for (uint32_t i = first; i < end; ++i) {
     g.parent[i] = find(g, i);  // every member points at its root
-    g.is_head[i] = g.parent[i] == i;
-    if (g.is_head[i]) {
+    g.set_head(i, g.parent[i] == i);
+    if (g.is_head(i)) {
       may_try(g, i);
     } else {
       g.try_marks[0].clear(i);
@@ -299,9 +296,9 @@ void Reducer::build_sub_comps(Instance* h, bool with_eor) {
 
 // Keeps the flip gain of the largest group per net, when it is large.
 void Reducer::keep_big(Groups& g) {
-  if (g.big != kNoHead && find(g, g.big) == g.big && g.in_big[g.big]) return;
+  if (g.big != kNoHead && find(g, g.big) == g.big && g.in_big(g.big)) return;
   if (g.big != kNoHead)
-    for (uint32_t m = g.big; m != kNoHead; m = g.next[m]) g.in_big[m] = 0;
+    for (uint32_t m = g.big; m != kNoHead; m = g.next[m]) g.set_big(m, false);
   g.big = kNoHead;
   const uint32_t first = static_cast<uint32_t>(g.of->id), end = comp_end(first);
   uint32_t best = kNoHead;
@@ -312,7 +309,7 @@ void Reducer::keep_big(Groups& g) {
   g.big = best;
   g.big_sum.reset(static_cast<std::size_t>(book_->nets()));
   for (uint32_t m = best; m != kNoHead; m = g.next[m]) {
-    g.in_big[m] = 1;
+    g.set_big(m, true);
     if (member_kind_[m] & kGate) g.big_sum.add_gate(members_[m]);
   }
   g.big_sum.settle(*book_);
@@ -326,14 +323,14 @@ void Reducer::rebuild_groups(Groups& g, const std::vector<uint32_t>& roots) {
   bool big_gone = false;
   for (uint32_t r : roots) {
     r = find(g, r);
-    if (in_rebuild_[r]) continue;
+    if (member_marks_[r] & kRebuildMark) continue;
     if (r == g.big) big_gone = true;
     for (uint32_t m = r; m != kNoHead; m = g.next[m]) {
       members.push_back(m);
-      in_rebuild_[m] = 1;
+      member_marks_[m] |= kRebuildMark;
     }
   }
-  for (uint32_t m : members) in_rebuild_[m] = 0;
+  for (uint32_t m : members) member_marks_[m] &= static_cast<uint8_t>(~kRebuildMark);
   rebuild_members(g, members, big_gone);
 }
 
@@ -343,8 +340,8 @@ void Reducer::rebuild_members(Groups& g, const std::vector<uint32_t>& members, b
   book_->new_mark();
   for (uint32_t m : members) {
     reset_member(m, g.parent, g.next, g.prev, g.tail, g.size);
-    g.is_head[m] = 0;
-    g.rejected[m] = 0;
+    g.set_head(m, false);
+    g.clear_rejected(m);
     if (!joins_sub_comp(members_[m]->cls, g.with_eor)) continue;
     for_each_terminal(members_[m], [&](Link* t) {
       Net* n = t->net;
@@ -357,23 +354,23 @@ void Reducer::rebuild_members(Groups& g, const std::vector<uint32_t>& members, b
   uint32_t largest = kNoHead;
   for (uint32_t m : members) {
     g.parent[m] = find(g, m);
-    g.is_head[m] = g.parent[m] == m;
-    if (g.is_head[m]) may_try(g, m);
-    if (g.is_head[m] && (largest == kNoHead || g.size[m] > g.size[largest])) largest = m;
+    g.set_head(m, g.parent[m] == m);
+    if (g.is_head(m)) may_try(g, m);
+    if (g.is_head(m) && (largest == kNoHead || g.size[m] > g.size[largest])) largest = m;
   }
   if (!big_gone) return;
   // The kept gain follows the largest of the new groups: the gates of the
   // big group that went elsewhere are taken out of it.
   g.big = kNoHead;
   if (largest == kNoHead || g.size[largest] < kBig) {
-    for (uint32_t m : members) g.in_big[m] = 0;
+    for (uint32_t m : members) g.set_big(m, false);
     return;
   }
   for (uint32_t m : members) {
     const bool in = find(g, m) == largest;
-    if (g.in_big[m] && !in && is_gate(members_[m]->cls)) g.big_sum.gate(members_[m], *book_, -1);
-    if (!g.in_big[m] && in && is_gate(members_[m]->cls)) g.big_sum.gate(members_[m], *book_, 1);
-    g.in_big[m] = in;
+    if (g.in_big(m) && !in && is_gate(members_[m]->cls)) g.big_sum.gate(members_[m], *book_, -1);
+    if (!g.in_big(m) && in && is_gate(members_[m]->cls)) g.big_sum.gate(members_[m], *book_, 1);
+    g.set_big(m, in);
   }
   g.big = largest;
 }
@@ -390,12 +387,12 @@ void Reducer::update_sub_comps(Groups& g) {
       if (gone == g.big) {  // the kept gain goes with the root
         g.big = keep;
         for (uint32_t m = keep; m != kNoHead; m = g.next[m]) {
-          g.in_big[m] = 1;
+          g.set_big(m, true);
           if (is_gate(members_[m]->cls)) g.big_sum.gate(members_[m], *book_, 1);
         }
       } else if (keep == g.big) {
         for (uint32_t m = gone; m != kNoHead; m = g.next[m]) {
-          g.in_big[m] = 1;
+          g.set_big(m, true);
           if (is_gate(members_[m]->cls)) g.big_sum.gate(members_[m], *book_, 1);
         }
       }
@@ -404,12 +401,12 @@ void Reducer::update_sub_comps(Groups& g) {
       g.next[g.tail[keep]] = gone;
       g.tail[keep] = g.tail[gone];
       g.size[keep] += g.size[gone];
-      g.is_head[gone] = 0;
+      g.set_head(gone, false);
     }
     // A connection inside a group can change its head as well.
-    if (g.is_head[keep]) g.unknown.push_back(keep);
-    g.is_head[keep] = 0;
-    g.rejected[keep] = 0;
+    if (g.is_head(keep)) g.unknown.push_back(keep);
+    g.set_head(keep, false);
+    g.clear_rejected(keep);
   }
   g.joins.clear();
   if (!g.rebuild.empty()) split_groups(g);
@@ -426,13 +423,13 @@ void Reducer::split_groups(Groups& g) {
   std::vector<uint32_t> small;
   std::vector<std::pair<uint32_t, uint32_t>> ends;  // (root, member)
   for (uint32_t m : g.rebuild) {
-    if (in_rebuild_[m]) continue;  // each end once
-    in_rebuild_[m] = 1;
+    if (member_marks_[m] & kRebuildMark) continue;  // each end once
+    member_marks_[m] |= kRebuildMark;
     const uint32_t r = find(g, m);
     if (g.size[r] < kBig) small.push_back(r);
     else ends.push_back({r, m});
   }
-  for (uint32_t m : g.rebuild) in_rebuild_[m] = 0;
+  for (uint32_t m : g.rebuild) member_marks_[m] &= static_cast<uint8_t>(~kRebuildMark);
   std::sort(ends.begin(), ends.end());
   for (std::size_t a = 0; a < ends.size();) {
     std::size_t b = a;
@@ -535,11 +532,11 @@ bool Reducer::split_big(Groups& g, uint32_t r, const std::vector<uint32_t>& from
     return false;  // the root breaks away: rebuild instead
   }
   // The head of what is kept is found when it matters.
-  if (g.is_head[r]) {
-    g.is_head[r] = 0;
+  if (g.is_head(r)) {
+    g.set_head(r, false);
     g.unknown.push_back(r);
   }
-  g.rejected[r] = 0;
+  g.clear_rejected(r);
   // Each part that breaks away leaves the group's chain and is rebuilt.
   std::vector<std::vector<uint32_t>> parts(k_all);
   for (uint32_t k = 0; k < k_all; ++k)
@@ -550,9 +547,9 @@ bool Reducer::split_big(Groups& g, uint32_t r, const std::vector<uint32_t>& from
       if (g.prev[m] != kNoHead) g.next[g.prev[m]] = g.next[m];
       if (g.next[m] != kNoHead) g.prev[g.next[m]] = g.prev[m];
       else g.tail[r] = g.prev[m];
-      if (g.in_big[m]) {
+      if (g.in_big(m)) {
         if (is_gate(members_[m]->cls)) g.big_sum.gate(members_[m], *book_, -1);
-        g.in_big[m] = 0;
+        g.set_big(m, false);
       }
     }
     g.size[r] -= static_cast<uint32_t>(part.size());
@@ -618,11 +615,11 @@ Instance* Reducer::first_paying(bool with_eor, bool weight_rule) {
     // rebuilt, which finds its head.
     std::vector<uint32_t> still;
     for (uint32_t r : g.unknown) {
-      if (find(g, r) != r || g.is_head[r]) continue;
-      if (!(g.rejected[r] & bit) && group_pays(g, r, weight_rule)) {
+      if (find(g, r) != r || g.is_head(r)) continue;
+      if (!(g.rejected(r) & bit) && group_pays(g, r, weight_rule)) {
         rebuild_groups(g, {r});
       } else {
-        g.rejected[r] |= refused;
+        g.reject(r, refused);
         still.push_back(r);
       }
     }
@@ -634,12 +631,12 @@ Instance* Reducer::first_paying(bool with_eor, bool weight_rule) {
     MemberBits& marks = g.try_marks[weight_rule ? 1 : 0];
     const uint8_t kind = with_eor ? kGate : kFlipsAlone;
     for (uint32_t x = marks.prev(end, first); x != MemberBits::kNone; x = marks.prev(x, first)) {
-      if (!g.is_head[x] || !(member_kind_[x] & kind)) {
+      if (!g.is_head(x) || !(member_kind_[x] & kind)) {
         marks.clear(x);
         continue;
       }
       const uint32_t r = find(g, x);
-      if (g.rejected[r] & bit) {
+      if (g.rejected(r) & bit) {
         marks.clear(x);
         continue;
       }
@@ -647,13 +644,13 @@ Instance* Reducer::first_paying(bool with_eor, bool weight_rule) {
         rev_sub_comp_tmp(members_[x]);
         return members_[x];
       }
-      g.rejected[r] |= refused;
+      g.reject(r, refused);
       marks.clear(x);
     }
     return nullptr;
   }
   for (uint32_t x = end; x-- > first;) {
-    if (!g.is_head[x] || !tried_head(members_[x]->cls, with_eor)) continue;
+    if (!g.is_head(x) || !tried_head(members_[x]->cls, with_eor)) continue;
     Instance* head = members_[x];
     if (whole_pays(d_, weight_rule, [&] { rev_sub_comp_tmp(head); })) return head;
     rev_sub_comp_tmp(head);

@@ -126,7 +126,7 @@ int Reducer::node(Instance* h, bool weight_rule) {
     if (!(kind & (kFlipsAlone | kBus))) continue;
     Instance* g = members_[id];
     if (kind & kFlipsAlone) {
-      if (fast() && (node_refused_[id] & bit)) continue;
+      if (fast() && (member_marks_[id] & bit)) continue;
       if (gate_flip(g, weight_rule)) {
         note('N', g);
         toggle(g->dual);
@@ -134,7 +134,7 @@ int Reducer::node(Instance* h, bool weight_rule) {
         if (fast()) take_changes();
         changed = 1;
       } else if (fast() && measured_by_book_) {
-        node_refused_[id] |= refused;
+        member_marks_[id] |= refused;
       }
     } else {
       if (bus_flip(g, weight_rule)) {
@@ -160,7 +160,7 @@ int Reducer::neg(Instance* h, bool weight_rule) {
   int changed = 0;
   for (uint32_t id = static_cast<uint32_t>(h->id), end = comp_end(id); id < end; ++id) {
     if (!(member_kind_[id] & kAndOr)) continue;
-    if (fast() && (neg_refused_[id] & bit)) continue;
+    if (fast() && (member_marks_[id] & (bit << kNegShift))) continue;
     Instance* g = members_[id];
     if (output_negation(g, weight_rule)) {
       note('O', g);
@@ -168,7 +168,7 @@ int Reducer::neg(Instance* h, bool weight_rule) {
       if (fast()) take_changes();
       changed = 1;
     } else if (fast() && measured_by_book_) {
-      neg_refused_[id] |= refused;
+      member_marks_[id] |= static_cast<uint8_t>(refused << kNegShift);
     }
   }
   return changed;
@@ -310,8 +310,7 @@ void Reducer::enter(Instance* h) {
   book_->clear_log();
   comp_sum_.reset(static_cast<std::size_t>(book_->nets()));
   const uint32_t first = static_cast<uint32_t>(h->id), end = comp_end(first);
-  std::fill(node_refused_.begin() + first, node_refused_.begin() + end, 0);
-  std::fill(neg_refused_.begin() + first, neg_refused_.begin() + end, 0);
+  std::fill(member_marks_.begin() + first, member_marks_.begin() + end, 0);
   for (uint32_t id = first; id < end; ++id)
     if (member_kind_[id] & kGate) comp_sum_.add_gate(members_[id]);
   comp_sum_.settle(*book_);
@@ -340,7 +339,7 @@ void Reducer::take_changes() {
                       n->source->inst->comp == h;
     for (Groups& g : groups_) {
       if (g.of != h) continue;
-      if (gate_input && g.big != kNoHead && g.in_big[id]) g.big_sum.weight(t, c.old, c.now);
+      if (gate_input && g.big != kNoHead && g.in_big(id)) g.big_sum.weight(t, c.old, c.now);
       if (!edge || !joins_sub_comp(n->source->inst->cls, g.with_eor) || !joins_sub_comp(i->cls, g.with_eor))
         continue;
       const uint32_t s = static_cast<uint32_t>(n->source->inst->id);
@@ -362,13 +361,12 @@ void Reducer::take_changes() {
     for (const Link* u = n->links; u; u = u->next) {
       if (u->inst->comp != h) continue;
       const uint32_t id = static_cast<uint32_t>(u->inst->id);
-      node_refused_[id] = 0;
-      neg_refused_[id] = 0;
+      member_marks_[id] &= kRebuildMark;  // tried again by both moves
       for (Groups& g : groups_) {
         if (g.of != h) continue;
         const uint32_t r = find(g, id);
-        g.rejected[r] = 0;
-        if (g.is_head[r]) may_try(g, r);
+        g.clear_rejected(r);
+        if (g.is_head(r)) may_try(g, r);
       }
     }
   }

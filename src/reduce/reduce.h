@@ -182,7 +182,21 @@ class Reducer {
     Instance* of = nullptr;  // component whose groups are held
     bool with_eor = false;
     std::vector<uint32_t> parent, next, prev, tail, size;
-    std::vector<uint8_t> is_head, rejected, in_big;
+    // Per member, one byte: the rules that refused its group (at a root),
+    // whether it is a known head, whether it is in the group whose gain
+    // is kept.
+    std::vector<uint8_t> marks;
+    static constexpr uint8_t kHeadMark = 4, kBigMark = 8;
+    bool is_head(uint32_t x) const { return marks[x] & kHeadMark; }
+    void set_head(uint32_t x, bool on) { put(x, kHeadMark, on); }
+    uint8_t rejected(uint32_t r) const { return marks[r] & reduce_detail::kRefusedBoth; }
+    void reject(uint32_t r, uint8_t rules) { marks[r] |= rules; }
+    void clear_rejected(uint32_t r) { put(r, reduce_detail::kRefusedBoth, false); }
+    bool in_big(uint32_t m) const { return marks[m] & kBigMark; }
+    void set_big(uint32_t m, bool on) { put(m, kBigMark, on); }
+    void put(uint32_t x, uint8_t bits, bool on) {
+      marks[x] = on ? marks[x] | bits : marks[x] & static_cast<uint8_t>(~bits);
+    }
     // Per rule, heads that may still be tried: every head whose group the
     // rule has not refused is marked (more may be, found out when met).
     reduce_detail::MemberBits try_marks[2];
@@ -250,13 +264,17 @@ class Reducer {
   std::vector<Net*> comp_nets_;
   Groups groups_[2];
   Groups* last_groups_ = &groups_[1];  // the groups of the last build or search
-  std::vector<uint8_t> in_rebuild_;
   std::vector<uint32_t> visit_;        // marks of the searches that split groups
   uint32_t visit_base_ = 0;
   std::vector<Net*> nets_;             // nets a tentative move touches
   bool measured_by_book_ = false;      // the last gate trial was measured from the tallies
   Instance* work_ = nullptr;           // component taken up by enter()
-  std::vector<uint8_t> node_refused_, neg_refused_;  // per member: refused by a rule
+  // Per member: the rules that refused it as a single-gate move (low bits)
+  // and as an output negation (shifted by kNegShift); kRebuildMark while
+  // its group is being gathered for a rebuild.
+  std::vector<uint8_t> member_marks_;
+  static constexpr int kNegShift = 2;
+  static constexpr uint8_t kRebuildMark = 16;
   std::vector<Link*> bus_terms_;  // scratch of bus_flip
   std::vector<Net*> changed_;
   FlipSum comp_sum_;                   // flipping every gate of the component taken up

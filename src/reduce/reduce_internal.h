@@ -71,7 +71,7 @@ inline void toggle(int8_t& flag) { flag = flag ? 0 : 1; }
 
 // Marks of trials found not to pay, per rule.  A move that the weight rule
 // refuses, the inverter rule refuses too.
-constexpr uint8_t kRefusedInv = 1, kRefusedWt = 2;
+constexpr uint8_t kRefusedInv = 1, kRefusedWt = 2, kRefusedBoth = 3;
 inline uint8_t refused_bit(bool weight_rule) { return weight_rule ? kRefusedWt : kRefusedInv; }
 inline uint8_t refused_marks(bool weight_rule) {
   return weight_rule ? kRefusedWt | kRefusedInv : kRefusedInv;
