@@ -318,21 +318,21 @@ void Reducer::enter(Instance* h) {
 
 void Reducer::take_changes() {
   Instance* h = work_;
-  changed_.clear();
-  book_->new_mark();
+  for (const Book::First& f : book_->firsts()) {
+    const Net* n = f.net;
+    if (comp_sum_.touches(n)) comp_sum_.before(n);
+    for (Groups& g : groups_)
+      if (g.of == h && g.big != kNoHead && g.big_sum.touches(n)) g.big_sum.before(n);
+  }
   for (const Book::Change& c : book_->log()) {
     const Link* t = c.t;
     Net* n = t->net;
-    if (!n || n->id <= 0) continue;
-    if (book_->first_sight(n)) {
-      changed_.push_back(n);
-      if (comp_sum_.touches(n)) comp_sum_.before(n);
-      for (Groups& g : groups_)
-        if (g.of == h && g.big != kNoHead && g.big_sum.touches(n)) g.big_sum.before(n);
-    }
     const Instance* i = t->inst;
     if (!h || i->comp != h) continue;
-    const std::size_t id = static_cast<std::size_t>(i->id);
+    const uint32_t id = static_cast<uint32_t>(i->id);
+    // A member whose own terminal changed is tried again whatever its nets'
+    // tallies did.
+    rearm(id);
     const bool gate_input = is_gate(i->cls) && t->pin_type == kwInput && counted(t) && counts_in_whole(n);
     if (gate_input) comp_sum_.weight(t, c.old, c.now);
     const bool edge = (c.old == 1) != (c.now == 1) && n->type == kNetSignal && n->source &&
@@ -345,30 +345,36 @@ void Reducer::take_changes() {
       const uint32_t s = static_cast<uint32_t>(n->source->inst->id);
       if (c.now == 1) {
         g.joins.push_back(s);
-        g.joins.push_back(static_cast<uint32_t>(id));
+        g.joins.push_back(id);
       } else {
         g.rebuild.push_back(s);
-        g.rebuild.push_back(static_cast<uint32_t>(id));
+        g.rebuild.push_back(id);
       }
     }
   }
-  book_->clear_log();
-  for (const Net* n : changed_) {
+  for (const Book::First& f : book_->firsts()) {
+    const Net* n = f.net;
     if (comp_sum_.touches(n)) comp_sum_.after(n, *book_);
     for (Groups& g : groups_)
       if (g.of == h && g.big != kNoHead && g.big_sum.touches(n)) g.big_sum.after(n, *book_);
-    if (!h) continue;
-    for (const Link* u = n->links; u; u = u->next) {
-      if (u->inst->comp != h) continue;
-      const uint32_t id = static_cast<uint32_t>(u->inst->id);
-      member_marks_[id] &= kRebuildMark;  // tried again by both moves
-      for (Groups& g : groups_) {
-        if (g.of != h) continue;
-        const uint32_t r = find(g, id);
-        g.clear_rejected(r);
-        if (g.is_head(r)) may_try(g, r);
-      }
-    }
+    // A trial reads a net only through its tallies: when they came back as
+    // they were, the members around it that did not change themselves
+    // would be refused again.
+    if (!h || !book_->tallies_changed(f)) continue;
+    for (const Link* u = n->links; u; u = u->next)
+      if (u->inst->comp == h) rearm(static_cast<uint32_t>(u->inst->id));
+  }
+  book_->clear_log();
+}
+
+// Member id of the component taken up is tried again by every move.
+void Reducer::rearm(uint32_t id) {
+  member_marks_[id] &= kRebuildMark;
+  for (Groups& g : groups_) {
+    if (g.of != work_) continue;
+    const uint32_t r = find(g, id);
+    g.clear_rejected(r);
+    if (g.is_head(r)) may_try(g, r);
   }
 }
 

@@ -245,6 +245,7 @@ class Reducer {
   // connections gained and lost.
   void enter(Instance* h);
   void take_changes();
+  void rearm(uint32_t id);
   void note(char kind, const Instance* x) {
     if (log) log->push_back({kind, x->id});
   }
@@ -276,7 +277,6 @@ class Reducer {
   static constexpr int kNegShift = 2;
   static constexpr uint8_t kRebuildMark = 16;
   std::vector<Link*> bus_terms_;  // scratch of bus_flip
-  std::vector<Net*> changed_;
   FlipSum comp_sum_;                   // flipping every gate of the component taken up
 };
 

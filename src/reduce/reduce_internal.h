@@ -168,6 +168,10 @@ class Book {
     Net* n = t->net;
     if (!n || n->id <= 0) return;
     Tally& k = tally_[static_cast<std::size_t>(n->id)];
+    if (!k.logged) {
+      k.logged = 1;
+      firsts_.push_back({n, k.plus, k.minus});
+    }
     if (reduce_detail::counted(t)) {
       if (old == 1) --k.plus;
       else if (old == -1) --k.minus;
@@ -187,7 +191,23 @@ class Book {
     int16_t old, now;
   };
   const std::vector<Change>& log() const { return log_; }
-  void clear_log() { log_.clear(); }
+  void clear_log() {
+    log_.clear();
+    for (const First& f : firsts_) tally_[static_cast<std::size_t>(f.net->id)].logged = 0;
+    firsts_.clear();
+  }
+  // Each net the log holds, once, in the order of its first change, with
+  // its tallies before that change.
+  struct First {
+    Net* net;
+    int32_t plus, minus;
+  };
+  const std::vector<First>& firsts() const { return firsts_; }
+  // Whether the net's tallies differ from those before its first change.
+  bool tallies_changed(const First& f) const {
+    const Tally& k = tally_[static_cast<std::size_t>(f.net->id)];
+    return k.plus != f.plus || k.minus != f.minus;
+  }
 
   // count_inv_net and count_wt_net of a net whose driver has rule r and
   // whose counted terminals hold `plus` weights +1 and `minus` weights -1.
@@ -294,12 +314,13 @@ class Book {
 
  private:
   // Packed into 8 bytes each: these run over every net of the design.  A
-  // count of terminals stays below 2^28 in any design that fits memory.
+  // count of terminals stays below 2^27 in any design that fits memory.
   struct Tally {
     int32_t plus = 0;
-    int32_t minus : 29 = 0;
+    int32_t minus : 28 = 0;
     uint32_t rule_code : 2 = static_cast<uint32_t>(reduce_detail::Rule::kNormal);
     uint32_t pending : 1 = 0;
+    uint32_t logged : 1 = 0;  // in firsts_
     reduce_detail::Rule rule() const { return static_cast<reduce_detail::Rule>(rule_code); }
   };
   struct Effect {
@@ -322,6 +343,7 @@ class Book {
   std::vector<Tally> tally_;
   std::vector<Effect> effect_;
   std::vector<Change> log_;
+  std::vector<First> firsts_;
   std::vector<uint32_t> seen_;
   uint32_t mark_ = 0;
   std::vector<Net*> pending_;
