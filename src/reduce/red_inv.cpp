@@ -319,10 +319,9 @@ void Reducer::enter(Instance* h) {
 void Reducer::take_changes() {
   Instance* h = work_;
   for (const Book::First& f : book_->firsts()) {
-    const Net* n = f.net;
-    if (comp_sum_.touches(n)) comp_sum_.before(n);
+    if (comp_sum_.touches(f.id)) comp_sum_.before(f.id);
     for (Groups& g : groups_)
-      if (g.of == h && g.big != kNoHead && g.big_sum.touches(n)) g.big_sum.before(n);
+      if (g.of == h && g.big != kNoHead && g.big_sum.touches(f.id)) g.big_sum.before(f.id);
   }
   for (const Book::Change& c : book_->log()) {
     const Link* t = c.t;
@@ -353,15 +352,14 @@ void Reducer::take_changes() {
     }
   }
   for (const Book::First& f : book_->firsts()) {
-    const Net* n = f.net;
-    if (comp_sum_.touches(n)) comp_sum_.after(n, *book_);
+    if (comp_sum_.touches(f.id)) comp_sum_.after(f.id, *book_);
     for (Groups& g : groups_)
-      if (g.of == h && g.big != kNoHead && g.big_sum.touches(n)) g.big_sum.after(n, *book_);
+      if (g.of == h && g.big != kNoHead && g.big_sum.touches(f.id)) g.big_sum.after(f.id, *book_);
     // A trial reads a net only through its tallies: when they came back as
     // they were, the members around it that did not change themselves
     // would be refused again.
     if (!h || !book_->tallies_changed(f)) continue;
-    for (const Link* u = n->links; u; u = u->next)
+    for (const Link* u = f.net->links; u; u = u->next)
       if (u->inst->comp == h) rearm(static_cast<uint32_t>(u->inst->id));
   }
   book_->clear_log();

@@ -170,7 +170,7 @@ class Book {
     Tally& k = tally_[static_cast<std::size_t>(n->id)];
     if (!k.logged) {
       k.logged = 1;
-      firsts_.push_back({n, k.plus, k.minus});
+      firsts_.push_back({n, static_cast<uint32_t>(n->id), k.plus, k.minus});
     }
     if (reduce_detail::counted(t)) {
       if (old == 1) --k.plus;
@@ -193,19 +193,20 @@ class Book {
   const std::vector<Change>& log() const { return log_; }
   void clear_log() {
     log_.clear();
-    for (const First& f : firsts_) tally_[static_cast<std::size_t>(f.net->id)].logged = 0;
+    for (const First& f : firsts_) tally_[f.id].logged = 0;
     firsts_.clear();
   }
   // Each net the log holds, once, in the order of its first change, with
   // its tallies before that change.
   struct First {
     Net* net;
+    uint32_t id;  // net->id, read here without touching the net
     int32_t plus, minus;
   };
   const std::vector<First>& firsts() const { return firsts_; }
   // Whether the net's tallies differ from those before its first change.
   bool tallies_changed(const First& f) const {
-    const Tally& k = tally_[static_cast<std::size_t>(f.net->id)];
+    const Tally& k = tally_[f.id];
     return k.plus != f.plus || k.minus != f.minus;
   }
 
@@ -367,9 +368,9 @@ class FlipSum {
   void gate(const Instance* g, const Book& b, int sign) {
     reduce_detail::for_each_terminal(g, [&](Link* t) {
       if (Entry* e = entry(t)) {
-        before(t->net);
+        before(static_cast<uint32_t>(t->net->id));
         count(*e, t, sign);
-        after(t->net, b);
+        after(static_cast<uint32_t>(t->net->id), b);
       }
     });
   }
@@ -392,13 +393,13 @@ class FlipSum {
     if (now == 1) ++e.plus;
     else if (now == -1) ++e.minus;
   }
-  bool touches(const Net* n) const { return e_[static_cast<std::size_t>(n->id)].touched; }
-  void before(const Net* n) {
-    const Entry& e = e_[static_cast<std::size_t>(n->id)];
+  // By net number.
+  bool touches(uint32_t id) const { return e_[id].touched; }
+  void before(uint32_t id) {
+    const Entry& e = e_[id];
     gain_inv_ -= e.gain_inv;
     gain_wt_ -= e.gain_wt;
   }
-  void after(const Net* n, const Book& b) { after(static_cast<uint32_t>(n->id), b); }
   void after(uint32_t id, const Book& b) {
     Entry& e = e_[id];
     Book::Sums s;
