@@ -201,14 +201,14 @@ bool Reducer::gathered_pays(bool weight_rule, bool whole) const {
 bool Reducer::gate_flip(Instance* g, bool weight_rule) {
   if (!fast()) return weight_rule ? diff_wt(d_, g) : diff_inv(d_, g);
   bool unnumbered = false;  // a counted net the top module does not list (none, in practice)
-  for_each_terminal(g, [&](Link* t) {
-    if (t->net && counts_in_whole(t->net) && t->net->id <= 0) unnumbered = true;
-  });
-  measured_by_book_ = !unnumbered;
-  if (unnumbered) return gate_flip_counted(g, weight_rule);
   nets_.clear();
   book_->new_mark();
-  for_each_terminal(g, [&](Link* t) { book_->flip_terminal(t, nets_); });
+  for_each_terminal(g, [&](Link* t) {
+    if (t->net && counts_in_whole(t->net) && t->net->id <= 0) unnumbered = true;
+    else book_->flip_terminal(t, nets_);
+  });
+  measured_by_book_ = !unnumbered;
+  if (unnumbered) return gate_flip_counted(g, weight_rule);  // what was gathered is dropped
   if (!gathered_pays(weight_rule, false)) return false;
   rev_instance(g, book_);
   return true;
