@@ -363,11 +363,16 @@ void Reducer::take_changes() {
       if (u->inst->comp == h) rearm(static_cast<uint32_t>(u->inst->id));
   }
   book_->clear_log();
+  for (uint32_t id : rearmed_) member_marks_[id] &= static_cast<uint8_t>(~kRearmedMark);
+  rearmed_.clear();
 }
 
 // Member id of the component taken up is tried again by every move.
 void Reducer::rearm(uint32_t id) {
-  member_marks_[id] &= kRebuildMark;
+  // Once per taking of the changes: the groups only change after it.
+  if (member_marks_[id] & kRearmedMark) return;
+  member_marks_[id] = static_cast<uint8_t>((member_marks_[id] & kRebuildMark) | kRearmedMark);
+  rearmed_.push_back(id);
   for (Groups& g : groups_) {
     if (g.of != work_) continue;
     const uint32_t r = find(g, id);

@@ -272,10 +272,13 @@ class Reducer {
   Instance* work_ = nullptr;           // component taken up by enter()
   // Per member: the rules that refused it as a single-gate move (low bits)
   // and as an output negation (shifted by kNegShift); kRebuildMark while
-  // its group is being gathered for a rebuild.
+  // its group is being gathered for a rebuild; kRearmedMark once re-armed
+  // while the changes are taken.
   std::vector<uint8_t> member_marks_;
   static constexpr int kNegShift = 2;
   static constexpr uint8_t kRebuildMark = 16;
+  static constexpr uint8_t kRearmedMark = 32;  // while the changes are taken
+  std::vector<uint32_t> rearmed_;
   std::vector<Link*> bus_terms_;  // scratch of bus_flip
   FlipSum comp_sum_;                   // flipping every gate of the component taken up
 };
