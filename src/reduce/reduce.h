@@ -173,11 +173,11 @@ class Reducer {
   // The sub-components of one component built with or without
   // exclusive-or cells, over member ids.  A group is a chain of members
   // (next, tail at its root) under a union-find parent; its head is its root
-  // when is_head[root] (else not known: after a +1 connection joined two
+  // when is_head(root) (else not known: after a +1 connection joined two
   // groups, which head the whole build would give is found only when it
-  // matters, by rebuilding the group).  With
-  // the fast measure, groups are kept up to date from the weight changes,
-  // and the largest one's flip gain is kept per net.
+  // matters, by rebuilding the group).  With the fast measure, groups are
+  // kept up to date from the weight changes, and the largest one's flip
+  // gain is kept per net.
   struct Groups {
     Instance* of = nullptr;  // component whose groups are held
     bool with_eor = false;
