@@ -191,8 +191,6 @@ Reducer::NetSpan Reducer::nets_of(const Instance* h) const {
 
 namespace {
 
-bool tried_head(int cls, bool with_eor) { return is_gate(cls) && (with_eor || !is_exor(cls)); }
-
 // Groups of at least this many members have their flip gain kept per net.
 constexpr uint32_t kBig = 256;
 
@@ -368,8 +366,8 @@ void Reducer::rebuild_members(Groups& g, const std::vector<uint32_t>& members, b
   }
   for (uint32_t m : members) {
     const bool in = find(g, m) == largest;
-    if (g.in_big(m) && !in && is_gate(members_[m]->cls)) g.big_sum.gate(members_[m], *book_, -1);
-    if (!g.in_big(m) && in && is_gate(members_[m]->cls)) g.big_sum.gate(members_[m], *book_, 1);
+    if (g.in_big(m) && !in && (member_kind_[m] & kGate)) g.big_sum.gate(members_[m], *book_, -1);
+    if (!g.in_big(m) && in && (member_kind_[m] & kGate)) g.big_sum.gate(members_[m], *book_, 1);
     g.set_big(m, in);
   }
   g.big = largest;
@@ -388,12 +386,12 @@ void Reducer::update_sub_comps(Groups& g) {
         g.big = keep;
         for (uint32_t m = keep; m != kNoHead; m = g.next[m]) {
           g.set_big(m, true);
-          if (is_gate(members_[m]->cls)) g.big_sum.gate(members_[m], *book_, 1);
+          if (member_kind_[m] & kGate) g.big_sum.gate(members_[m], *book_, 1);
         }
       } else if (keep == g.big) {
         for (uint32_t m = gone; m != kNoHead; m = g.next[m]) {
           g.set_big(m, true);
-          if (is_gate(members_[m]->cls)) g.big_sum.gate(members_[m], *book_, 1);
+          if (member_kind_[m] & kGate) g.big_sum.gate(members_[m], *book_, 1);
         }
       }
       for (uint32_t m = gone; m != kNoHead; m = g.next[m]) g.parent[m] = keep;
@@ -548,7 +546,7 @@ bool Reducer::split_big(Groups& g, uint32_t r, const std::vector<uint32_t>& from
       if (g.next[m] != kNoHead) g.prev[g.next[m]] = g.prev[m];
       else g.tail[r] = g.prev[m];
       if (g.in_big(m)) {
-        if (is_gate(members_[m]->cls)) g.big_sum.gate(members_[m], *book_, -1);
+        if (member_kind_[m] & kGate) g.big_sum.gate(members_[m], *book_, -1);
         g.set_big(m, false);
       }
     }
@@ -625,11 +623,12 @@ Instance* Reducer::first_paying(bool with_eor, bool weight_rule) {
     }
     g.unknown.swap(still);
   }
+  // Heads tried: gates, and without exclusive-or cells when they are left out.
+  const uint8_t kind = with_eor ? kGate : kFlipsAlone;
   if (fast()) {
     // Only the marked heads, in the same order: a head passed over here
     // would be passed over by the walk of every member as well.
     MemberBits& marks = g.try_marks[weight_rule ? 1 : 0];
-    const uint8_t kind = with_eor ? kGate : kFlipsAlone;
     for (uint32_t x = marks.prev(end, first); x != MemberBits::kNone; x = marks.prev(x, first)) {
       if (!g.is_head(x) || !(member_kind_[x] & kind)) {
         marks.clear(x);
@@ -650,7 +649,7 @@ Instance* Reducer::first_paying(bool with_eor, bool weight_rule) {
     return nullptr;
   }
   for (uint32_t x = end; x-- > first;) {
-    if (!g.is_head(x) || !tried_head(members_[x]->cls, with_eor)) continue;
+    if (!g.is_head(x) || !(member_kind_[x] & kind)) continue;
     Instance* head = members_[x];
     if (whole_pays(d_, weight_rule, [&] { rev_sub_comp_tmp(head); })) return head;
     rev_sub_comp_tmp(head);
