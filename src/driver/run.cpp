@@ -2,6 +2,9 @@
 
 #include <cstring>
 #include <new>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include "flat/flat.h"
 #include "loader/loader.h"
@@ -88,6 +91,15 @@ void report_count(const Design& d, int count) {
   else d.sayf("There are %d inverters\n", count);
 }
 
+// Hands freed heap pages back to the system, so that what one stage freed
+// does not add up with what the next one takes in the peak memory of a
+// large design.
+void give_back_freed_memory() {
+#if defined(__GLIBC__)
+  malloc_trim(0);
+#endif
+}
+
 // One output pass: every file into a temporary, then all renamed into
 // place, so that the write directory never holds a partial result.
 void write_all(Design& d, void (*pass)(Design&, OutputSet&)) {
@@ -112,7 +124,9 @@ int run_design(Design& d) {
     report_count(d, d.first_inv_num);
     flat(d);
     d.say("Start inverter reduction\n");
+    give_back_freed_memory();  // what reading and flattening freed
     red_inv(d);
+    give_back_freed_memory();  // the reduction's tables, before the rebuild
     d.say("Done\n");
     for (const Module* m = d.top; m; m = m->next) {
       final_count += count_inv(d, m);

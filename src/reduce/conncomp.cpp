@@ -293,10 +293,8 @@ void Reducer::build_sub_comps(Instance* h, bool with_eor) {
 }
 
 // Keeps the flip gain of the largest group per net, when it is large.
+// Called on groups just built: no group is marked yet.
 void Reducer::keep_big(Groups& g) {
-  if (g.big != kNoHead && find(g, g.big) == g.big && g.in_big(g.big)) return;
-  if (g.big != kNoHead)
-    for (uint32_t m = g.big; m != kNoHead; m = g.next[m]) g.set_big(m, false);
   g.big = kNoHead;
   const uint32_t first = static_cast<uint32_t>(g.of->id), end = comp_end(first);
   uint32_t best = kNoHead;
@@ -373,6 +371,14 @@ void Reducer::rebuild_members(Groups& g, const std::vector<uint32_t>& members, b
   g.big = largest;
 }
 
+// The members of the group of root r join the group whose gain is kept.
+void Reducer::join_big(Groups& g, uint32_t r) {
+  for (uint32_t m = r; m != kNoHead; m = g.next[m]) {
+    g.set_big(m, true);
+    if (member_kind_[m] & kGate) g.big_sum.gate(members_[m], *book_, 1);
+  }
+}
+
 // Brings the held groups up to date with the weight changes made since:
 // a +1 connection gained joins two groups at once (their head left open), one
 // lost rebuilds the groups at its ends.
@@ -384,15 +390,9 @@ void Reducer::update_sub_comps(Groups& g) {
       if (g.size[keep] < g.size[gone]) std::swap(keep, gone);
       if (gone == g.big) {  // the kept gain goes with the root
         g.big = keep;
-        for (uint32_t m = keep; m != kNoHead; m = g.next[m]) {
-          g.set_big(m, true);
-          if (member_kind_[m] & kGate) g.big_sum.gate(members_[m], *book_, 1);
-        }
+        join_big(g, keep);
       } else if (keep == g.big) {
-        for (uint32_t m = gone; m != kNoHead; m = g.next[m]) {
-          g.set_big(m, true);
-          if (member_kind_[m] & kGate) g.big_sum.gate(members_[m], *book_, 1);
-        }
+        join_big(g, gone);
       }
       for (uint32_t m = gone; m != kNoHead; m = g.next[m]) g.parent[m] = keep;
       g.prev[gone] = g.tail[keep];

@@ -3,9 +3,6 @@
 #include <algorithm>
 #include <functional>
 #include <vector>
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
 
 #include "reduce/reduce.h"
 #include "reduce/reduce_internal.h"
@@ -14,26 +11,9 @@ namespace zelk {
 
 using namespace reduce_detail;
 
-namespace {
-
-// Hands freed heap pages back to the system, so that what one stage freed
-// does not add up with what the next one takes in the peak memory of a
-// large design.
-void give_back_freed_memory() {
-#if defined(__GLIBC__)
-  malloc_trim(0);
-#endif
-}
-
-}  // namespace
-
 void red_inv(Design& d, Recount how) {
-  give_back_freed_memory();  // what reading and flattening freed
-  {
-    Reducer r(d, how);
-    r.run();
-  }
-  give_back_freed_memory();  // the reduction's tables, before the rebuild
+  Reducer r(d, how);
+  r.run();
 }
 
 Reducer::Reducer(Design& d, Recount how) : d_(d), how_(how) {

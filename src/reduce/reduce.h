@@ -225,6 +225,7 @@ class Reducer {
     g.try_marks[1].set(x);
   }
   void keep_big(Groups& g);
+  void join_big(Groups& g, uint32_t r);
   bool group_pays(Groups& g, uint32_t r, bool weight_rule);
   Instance* first_paying(bool with_eor, bool weight_rule);
   int global_move(Instance* h, bool with_eor, bool weight_rule);
