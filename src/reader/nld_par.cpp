@@ -13,15 +13,6 @@ namespace {
 
 // ---------------------------------------------------------------- name tables
 
-std::uint64_t hash_name(const char* s, std::size_t n) {
-  std::uint64_t h = 14695981039346656037ull;
-  for (std::size_t i = 0; i < n; ++i) {
-    h ^= static_cast<unsigned char>(s[i]);
-    h *= 1099511628211ull;
-  }
-  return h ^ (h >> 29);
-}
-
 const char* key_of(const Instance* i) { return i->name; }
 const char* key_of(const char* s) { return s; }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,6 +13,27 @@
 #include "netlist/netlist.h"
 
 namespace zelk {
+
+// The hash of a name for the tables of names that the readers keep (NLD
+// instances and nets, Verilog declarations and instances): eight bytes at a
+// time, since a million names are hashed as they are read.
+inline std::uint64_t hash_name(const char* s, std::size_t n) {
+  constexpr std::uint64_t kMul = 0x9e3779b97f4a7c15ull;
+  std::uint64_t h = n * kMul;
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, s + i, 8);
+    h = (h ^ w) * kMul;
+    h ^= h >> 32;
+  }
+  std::uint64_t tail = 0;
+  for (std::size_t k = n; k > i; --k) tail = (tail << 8) | static_cast<unsigned char>(s[k - 1]);
+  h = (h ^ tail) * 0xff51afd7ed558ccdull;
+  h ^= h >> 33;
+  h *= 0xc4ceb9fe1a85ec53ull;
+  return h ^ (h >> 29);
+}
 
 // A byte reader over an open FILE* with a large buffer and one byte of
 // push-back.  get() returns 0..255, or -1 at end of file (a read error, as

@@ -16,6 +16,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "reader/reader.h"
@@ -137,12 +138,16 @@ class VLexer {
   std::string_view s_;
   std::size_t p_ = 0;
   int line_ = 1;
+
+ public:
+  // The text not lexed yet.
+  std::string_view rest() const { return s_.substr(p_); }
 };
 
 // A bit of a connection: a declared bit (>= 0) or a constant.
 constexpr int kConst0 = -1, kConst1 = -2, kFloat = -3;
 
-enum Dir { dNone, dIn, dOut, dInout };
+enum Dir : uint8_t { dNone, dIn, dOut, dInout };
 
 struct Decl {
   std::string_view name;  // inside the file's text
@@ -168,14 +173,16 @@ struct Bits {
 // file's text, and their connections and bits in arrays of the module.
 struct Conn {
   std::string_view port;
-  std::size_t bits, count;  // bits[bits .. bits + count) of the module
+  std::size_t bits;  // bits[bits .. bits + count) of the module
+  uint32_t count;
   int line;
 };
 
 struct Inst {
   std::string_view type, name;
+  std::size_t conns;  // conns[conns .. conns + count) of the module
+  uint32_t count;
   int line;
-  std::size_t conns, count;  // conns[conns .. conns + count) of the module
 };
 
 // The name of bit `i` (counted from the low index) of a declared net.
@@ -233,9 +240,7 @@ class BigArray {
 class DeclTable {
  public:
   static uint32_t hash(std::string_view s) {
-    uint64_t h = 1469598103934665603ull;
-    for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
-    return static_cast<uint32_t>(h ^ (h >> 32));
+    return static_cast<uint32_t>(hash_name(s.data(), s.size()));
   }
   // A name met ahead of its use: its slot (stage 0), then its declaration
   // (stage 1), then the declaration's name (stage 2) are read, each stage
@@ -566,6 +571,7 @@ class Parser {
       return m;
     }
     if (is_p('#')) err("parameters are outside the structural subset");
+    reserve(*m);
     if (is_p('(')) {
       adv();
       if (!is_p(')')) {
@@ -632,6 +638,25 @@ class Parser {
     return m;
   }
 
+  uint32_t count_of(std::size_t n, int line) const {
+    if (n > UINT32_MAX) fault_at(file_, line, "more than 4294967295 bits or connections in one instance");
+    return static_cast<uint32_t>(n);
+  }
+
+  // Room for the module's instances and connections, reckoned from its
+  // text: at most one instance per ";" and one connection per "(".  A
+  // million of them are then read without moving them as the arrays grow
+  // (the room not used is never touched).
+  void reserve(VModule& m) {
+    std::string_view text = lx_.rest();
+    text = text.substr(0, text.find("endmodule"));
+    auto semicolons = static_cast<std::size_t>(std::count(text.begin(), text.end(), ';'));
+    auto parentheses = static_cast<std::size_t>(std::count(text.begin(), text.end(), '('));
+    m.insts.reserve(semicolons);
+    m.conns.reserve(parentheses);
+    m.bits.reserve(parentheses);
+  }
+
   void instance(VModule& m) {
     Inst in;
     in.line = tok_.line;
@@ -666,14 +691,14 @@ class Parser {
         expect('(');
         c.bits = m.bits.size();
         if (!is_p(')')) expr(m, m.bits);
-        c.count = m.bits.size() - c.bits;
+        c.count = count_of(m.bits.size() - c.bits, c.line);
         expect(')');
         m.conns.push_back(c);
         if (is_p(')')) break;
         expect(',');
       }
     }
-    in.count = m.conns.size() - in.conns;
+    in.count = count_of(m.conns.size() - in.conns, in.line);
     expect(')');
     expect(';');
     m.insts.push_back(in);
@@ -771,10 +796,10 @@ class Parser {
   bool primed_ = false;
   Tok last_kind_ = tEnd;  // of the token lexed last
   bool last_net_word_ = false, last_dot_ = false;
-  volatile unsigned touched_ = 0;  // keeps the reads ahead
   bool lex_failed_ = false;
   std::string lex_fault_;
   const DeclTable* decls_ = nullptr;  // of the module being read
+  volatile unsigned touched_ = 0;  // keeps the reads ahead
 };
 
 // ---------------------------------------------------------------- cells
@@ -878,9 +903,17 @@ const std::unordered_map<std::string, CellMap>& yosys_cells() {
 // NLD names hold no blank, parenthesis, dot or semicolon, and a module name
 // is a file name; such bytes are written as %XX.
 void append_nld_name(std::string& r, std::string_view s, bool file_name) {
+  auto plain = [file_name](unsigned char c) {
+    return !(c == '.' || c == '(' || c == ')' || c == ';' || c <= ' ' || c == 127 ||
+             (file_name && c == '/'));
+  };
+  // Most names need no encoding: they are copied whole.
+  if (std::all_of(s.begin(), s.end(), plain)) {
+    r += s;
+    return;
+  }
   for (unsigned char c : s) {
-    if (c == '.' || c == '(' || c == ')' || c == ';' || c <= ' ' || c == 127 ||
-        (file_name && c == '/')) {
+    if (!plain(c)) {
       char buf[4];
       std::snprintf(buf, sizeof buf, "%%%02X", c);
       r += buf;
@@ -913,11 +946,13 @@ struct Unions {
 // stable storage (the cell tables, the parsed connections, or the
 // converter's pin names).
 struct Term {
-  int comp;
+  Term(int comp_, std::string_view pin_, int bit_, Dir dir_, int line_)
+      : pin(pin_), comp(comp_), bit(bit_), line(line_), dir(dir_) {}
   std::string_view pin;
+  int comp;
   int bit;
-  Dir dir;             // dOut drives, dInout drives as tristate
   int line;
+  Dir dir;             // dOut drives, dInout drives as tristate
 };
 
 // Names of the components of a module: an open table of component numbers,
@@ -954,9 +989,7 @@ class NameSet {
 
  private:
   static std::size_t hash(std::string_view s) {
-    std::uint64_t h = 1469598103934665603ull;
-    for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
-    return static_cast<std::size_t>(h ^ (h >> 29));
+    return static_cast<std::size_t>(hash_name(s.data(), s.size()));
   }
   template <class NameOf>
   void grow(const NameOf& name_of) {
@@ -971,6 +1004,88 @@ class NameSet {
   }
   std::vector<int> slots_;
   std::size_t count_ = 0;
+};
+
+// The files of a conversion, each written to a temporary beside its target
+// and renamed into place only when every one of them is complete: a
+// rejected input or a failed write leaves the directory as it was.
+class OutFiles {
+ public:
+  explicit OutFiles(std::string dir) : dir_(std::move(dir)) {}
+  OutFiles(const OutFiles&) = delete;
+  OutFiles& operator=(const OutFiles&) = delete;
+  ~OutFiles() {
+    if (file_) std::fclose(file_);
+    for (const std::string& t : temps_) std::remove(t.c_str());
+  }
+  // The temporary of dir/name, open for writing; the one before is closed.
+  std::FILE* open(const std::string& name) {
+    close();
+    std::string path = dir_ + "/" + name;
+    std::FILE* f = std::fopen((path + ".zelk-tmp").c_str(), "wb");
+    if (!f) fail("Could not open " + path + "\n");
+    paths_.push_back(path);
+    temps_.push_back(path + ".zelk-tmp");
+    file_ = f;
+    return f;
+  }
+  // Renames every temporary into place, in order; names receives the paths.
+  void commit(std::vector<std::string>* names) {
+    close();
+    for (std::size_t i = 0; i < temps_.size(); ++i) {
+      if (std::rename(temps_[i].c_str(), paths_[i].c_str()) != 0) {
+        temps_.erase(temps_.begin(), temps_.begin() + static_cast<std::ptrdiff_t>(i));
+        fail("Could not write " + paths_[i] + "\n");
+      }
+      names->push_back(paths_[i]);
+    }
+    temps_.clear();
+  }
+
+ private:
+  void close() {
+    if (!file_) return;
+    bool ok = !std::ferror(file_);
+    ok = std::fclose(file_) == 0 && ok;
+    file_ = nullptr;
+    if (!ok) fail("Could not write " + paths_.back() + "\n");
+  }
+  std::string dir_;
+  std::vector<std::string> paths_, temps_;
+  std::FILE* file_ = nullptr;
+};
+
+// A file's text, made in a buffer and written out in blocks as it grows.
+// Its last byte stays in the buffer until finish(), where the closing
+// parenthesis of the module takes the place of its final line break.
+class TextOut {
+ public:
+  explicit TextOut(std::FILE* f) : f_(f) { buf_.reserve(kBlock + kBlock / 4); }
+  // Append here, then spill().
+  std::string& text() { return buf_; }
+  void spill() {
+    if (buf_.size() >= kBlock) write(buf_.size() - 1);
+  }
+  void put(std::string_view t) {
+    for (std::size_t at = 0; at < t.size(); at += kBlock) {
+      buf_.append(t.substr(at, kBlock));
+      spill();
+    }
+  }
+  void finish() {
+    buf_.pop_back();
+    buf_ += ")\n";
+    write(buf_.size());
+  }
+
+ private:
+  static constexpr std::size_t kBlock = std::size_t(1) << 20;
+  void write(std::size_t n) {
+    std::fwrite(buf_.data(), 1, n, f_);  // errors are found when the file is closed
+    buf_.erase(0, n);
+  }
+  std::FILE* f_;
+  std::string buf_;
 };
 
 // What the cell name of an instance says, found once per cell name.
@@ -991,14 +1106,24 @@ class Converter {
     }
   }
 
-  void run(std::vector<std::pair<std::string, std::string>>& files) {
+  void run(OutFiles& files) {
     check_cycles();
+    std::unordered_map<std::string, const VModule*> file_of;
     for (auto& m : mods_) {
       if (library_module(m->name)) continue;
       std::string file = nld_name(m->name, true);
       if (file.size() >= kNameLimit) fault_at(m->file, m->line, "module name too long");
-      if (is_box(*m)) files.emplace_back(file + ".pcd", pcd(*m));
-      else files.emplace_back(file + ".nld", nld(*m));
+      auto [other, fresh] = file_of.try_emplace(file, m.get());
+      if (!fresh)
+        fault_at(m->file, m->line, "modules \"" + other->second->name + "\" and \"" + m->name +
+                                       "\" would both be written as " + file);
+      if (is_box(*m)) {
+        TextOut out(files.open(file + ".pcd"));
+        out.text() = pcd(*m);
+        out.finish();
+      } else {
+        nld(*m, files.open(file + ".nld"));
+      }
     }
   }
 
@@ -1035,8 +1160,7 @@ class Converter {
              " type " + word + ")\n";
       }
     }
-    s.back() = ')';
-    return s + "\n";
+    return s;  // its final line break becomes the closing parenthesis
   }
 
   // Pins of an instantiated cell: the declared module's ports, bit by bit,
@@ -1059,7 +1183,7 @@ class Converter {
   std::unordered_map<const Decl*, std::vector<std::string>> pin_cache_;
   volatile unsigned touched_ = 0;  // keeps the reads ahead
 
-  std::string nld(VModule& m) {
+  void nld(VModule& m, std::FILE* file) {
     int bits = m.bit_count;
     Unions u;
     // Bits, then one node per constant value of this module.
@@ -1173,7 +1297,7 @@ class Converter {
               if (b.empty() || b[0] == kFloat) continue;
               bit = node(b[0]);
             }
-            terms.push_back({comp, pin, bit, part_dir(part, pin), in.line});
+            terms.emplace_back(comp, pin, bit, part_dir(part, pin), in.line);
           }
         }
         helper_nets += most;
@@ -1193,7 +1317,7 @@ class Converter {
           if (c.count == 0 || m.bits[c.bits] == kFloat) continue;
           Dir dir = t == kwTristate ? dInout : t == kwOutput ? dOut : dIn;
           // A pin name the cell has needs no encoding.
-          terms.push_back({comp, c.port, node(m.bits[c.bits]), dir, c.line});
+          terms.emplace_back(comp, c.port, node(m.bits[c.bits]), dir, c.line);
         }
         continue;
       }
@@ -1213,7 +1337,7 @@ class Converter {
                                        std::to_string(b.size()));
         for (std::size_t i = 0; i < b.size(); ++i) {
           if (b[i] == kFloat) continue;
-          terms.push_back({comp, (*pins)[i], node(b[i]), dir, c.line});
+          terms.emplace_back(comp, (*pins)[i], node(b[i]), dir, c.line);
         }
       }
     }
@@ -1222,136 +1346,139 @@ class Converter {
       throw;
     }
     check();
+    // Every terminal's net, found once: the joins are all made.
+    std::size_t nodes = u.parent.size();
+    for (std::size_t i = 0; i < nodes; ++i) u.parent[i] = u.find(static_cast<int>(i));
+    auto root = [&](int b) { return u.parent[static_cast<std::size_t>(b)]; };
+    for (Term& t : terms) t.bit = root(t.bit);
+
     // Constant cells, one per value used.
-    std::string low, high;
     for (int v = 0; v < 2; ++v) {
-      bool used = const_line[static_cast<std::size_t>(v)] != 0;
-      for (const Term& t : terms) used = used || u.find(t.bit) == u.find(v ? c1 : c0);
+      int value = root(v ? c1 : c0);
+      bool used = const_line[static_cast<std::size_t>(v)] != 0 ||
+                  std::any_of(terms.begin(), terms.end(), [&](const Term& t) { return t.bit == value; });
       if (!used) continue;
       std::string base = v ? "high-" : "low-", name = base;
       for (int k = 1; inst_names.contains(name, name_of); ++k) name = base + std::to_string(k);
       name_text += name;
       int comp = add_comp(base, name.size(), m.line);
       check();
-      terms.push_back({comp, v ? "out" : "nout", v ? c1 : c0, dOut,
-                       const_line[static_cast<std::size_t>(v)] ? const_line[static_cast<std::size_t>(v)] : m.line});
+      terms.emplace_back(comp, v ? "out" : "nout", value, dOut,
+                         const_line[static_cast<std::size_t>(v)] ? const_line[static_cast<std::size_t>(v)] : m.line);
     }
 
     // Module pins, bit by bit.
     std::string pins_text;
     std::vector<Term> pin_terms;
-    std::vector<std::pair<const Decl*, int>> pin_bits;
+    std::vector<const Decl*> pin_decls;
     for (const std::string& p : m.ports) {
       const Decl& d = port_decl(m, p);
       Dir dir = dNone;
       const std::vector<std::string>& pn = *module_pins(m, p, &dir);
       for (std::size_t k = 0; k < pn.size(); ++k) {
         int b = d.base + static_cast<int>(pn.size() - 1 - k);
-        pin_bits.emplace_back(&d, b);
+        pin_decls.push_back(&d);
         Dir drive = d.dir == dIn ? dOut : d.dir == dInout ? dInout : dIn;
-        pin_terms.push_back({-1, pn[k], b, drive, d.line});
+        pin_terms.emplace_back(-1, pn[k], root(b), drive, d.line);
       }
     }
-    // Drivers: one per net unless a tristate driver is on it.
-    std::size_t nodes = u.parent.size();
-    std::vector<int> drivers(nodes, 0), tristate(nodes, 0);
-    auto count = [&](const Term& t) {
-      int r = u.find(t.bit);
-      if (t.dir == dInout) tristate[static_cast<std::size_t>(r)] = 1;
-      if (t.dir == dOut) ++drivers[static_cast<std::size_t>(r)];
-    };
-    for (const Term& t : pin_terms) count(t);
-    for (const Term& t : terms) count(t);
-    if (drivers[static_cast<std::size_t>(u.find(c0))] && u.find(c0) == u.find(c1))
-      fault_at(m.file, m.line, "a net is tied to both constants");
-    std::vector<int> seen(nodes, 0);
-    for (const Term& t : terms) {
-      int r = u.find(t.bit);
-      if (t.dir == dOut && drivers[static_cast<std::size_t>(r)] > 1 && !tristate[static_cast<std::size_t>(r)]) {
-        // Report at the second driver met in file order.
-        if (seen[static_cast<std::size_t>(r)]++)
-          fault_at(m.file, t.line, "net of \"" + member(t) + "\" has more than one driver");
-      }
-    }
-    for (const Term& t : pin_terms) {
-      int r = u.find(t.bit);
-      if (t.dir == dOut && drivers[static_cast<std::size_t>(r)] > 1 && !tristate[static_cast<std::size_t>(r)])
-        fault_at(m.file, t.line, "input \"" + member(t) + "\" is driven inside the module");
-    }
-    for (std::size_t i = 0; i < pin_terms.size(); ++i) {
-      const Decl& d = *pin_bits[i].first;
-      pins_text += "  (def-pin " + std::string(pin_terms[i].pin) + " type " +
-                   std::string(type_word(d, tristate[static_cast<std::size_t>(u.find(pin_terms[i].bit))] != 0)) + ")\n";
-    }
-
-    // Nets: grouped by root, in order of first appearance (pins first),
-    // by a counting sort over one flat array.
     std::size_t total = pin_terms.size() + terms.size();
     auto term_at = [&](std::size_t i) -> const Term& {
       return i < pin_terms.size() ? pin_terms[i] : terms[i - pin_terms.size()];
     };
-    std::vector<int> group_of(nodes, -1), gid(total), start;
-    for (std::size_t i = 0; i < total; ++i) {
-      int& g = group_of[static_cast<std::size_t>(u.find(term_at(i).bit))];
-      if (g < 0) {
-        g = static_cast<int>(start.size());
-        start.push_back(0);
-      }
-      gid[i] = g;
-      ++start[static_cast<std::size_t>(g)];
-    }
-    std::vector<int> size(start);
-    int run = 0;
-    for (int& v : start) {
-      int c = v;
-      v = run;
-      run += c;
-    }
-    std::vector<int> order(total), fill(start);
-    for (std::size_t i = 0; i < total; ++i)
-      order[static_cast<std::size_t>(fill[static_cast<std::size_t>(gid[i])]++)] = static_cast<int>(i);
 
-    // The terminals' texts, made in the order of the terminals (the order
-    // their names lie in memory), then copied in the order of the nets.
-    std::string members;
-    std::vector<std::size_t> member_at(total + 1);
+    // One walk over the terminals: each net's drivers, whether a tristate
+    // driver is on it, its terminals and their bytes in its line
+    // (" comp.pin" or " pin"), and the nets in order of first appearance,
+    // pins first.
+    struct Net {
+      std::size_t bytes = 0;  // then where its next terminal goes, kLone for none
+      int terms = 0;
+      int drivers = 0;
+      bool tristate = false;
+      bool seen = false;
+    };
+    constexpr std::size_t kLone = SIZE_MAX;
+    std::vector<Net> net(nodes);
+    std::vector<int> first_seen;  // the nets, by first appearance
+    // The nets of the terminals lie anywhere: each is asked for ahead.
+    constexpr std::size_t kAhead = 16;
+    auto ask_ahead = [&](std::size_t i) {
+      if (i + kAhead < total) __builtin_prefetch(&net[static_cast<std::size_t>(term_at(i + kAhead).bit)]);
+    };
     for (std::size_t i = 0; i < total; ++i) {
-      member_at[i] = members.size();
+      ask_ahead(i);
       const Term& t = term_at(i);
-      members += ' ';
+      Net& n = net[static_cast<std::size_t>(t.bit)];
+      if (t.dir == dInout) n.tristate = true;
+      if (t.dir == dOut) ++n.drivers;
+      if (n.terms++ == 0) first_seen.push_back(t.bit);
+      n.bytes += 1 + t.pin.size() + (t.comp < 0 ? 0 : name_at[static_cast<std::size_t>(t.comp)].second + 1);
+    }
+    if (net[static_cast<std::size_t>(root(c0))].drivers && root(c0) == root(c1))
+      fault_at(m.file, m.line, "a net is tied to both constants");
+    // Drivers: one per net unless a tristate driver is on it.
+    auto clash = [&](const Term& t) {
+      const Net& n = net[static_cast<std::size_t>(t.bit)];
+      return t.dir == dOut && n.drivers > 1 && !n.tristate;
+    };
+    if (std::any_of(net.begin(), net.end(), [](const Net& n) { return n.drivers > 1 && !n.tristate; })) {
+      for (const Term& t : terms)
+        // Reported at the second driver met in file order.
+        if (clash(t) && std::exchange(net[static_cast<std::size_t>(t.bit)].seen, true))
+          fault_at(m.file, t.line, "net of \"" + member(t) + "\" has more than one driver");
+      for (const Term& t : pin_terms)
+        if (clash(t)) fault_at(m.file, t.line, "input \"" + member(t) + "\" is driven inside the module");
+    }
+    for (std::size_t i = 0; i < pin_terms.size(); ++i)
+      pins_text += "  (def-pin " + std::string(pin_terms[i].pin) + " type " +
+                   std::string(type_word(*pin_decls[i], net[static_cast<std::size_t>(pin_terms[i].bit)].tristate)) +
+                   ")\n";
+
+    // The nets' lines, each terminal written straight into its net's place
+    // in one text (a net of one terminal joins nothing and is left out).
+    std::size_t net_bytes = 0;
+    const std::string_view head = "  (def-net", tail = ")\n";
+    for (int b : first_seen) {
+      Net& n = net[static_cast<std::size_t>(b)];
+      if (n.terms < 2) {
+        n.bytes = kLone;
+        continue;
+      }
+      std::size_t bytes = n.bytes;
+      n.bytes = net_bytes + head.size();
+      net_bytes += head.size() + bytes + tail.size();
+    }
+    std::unique_ptr<char[]> nets(new char[net_bytes]);
+    for (int b : first_seen) {
+      const Net& n = net[static_cast<std::size_t>(b)];
+      if (n.bytes != kLone) head.copy(nets.get() + n.bytes - head.size(), head.size());
+    }
+    for (std::size_t i = 0; i < total; ++i) {
+      ask_ahead(i);
+      const Term& t = term_at(i);
+      Net& n = net[static_cast<std::size_t>(t.bit)];
+      if (n.bytes == kLone) continue;
+      char* at = nets.get() + n.bytes;
+      *at++ = ' ';
       if (t.comp >= 0) {
-        members += name_of(t.comp);
-        members += '.';
+        std::string_view name = name_of(t.comp);
+        at = std::copy(name.begin(), name.end(), at);
+        *at++ = '.';
       }
-      members += t.pin;
+      at = std::copy(t.pin.begin(), t.pin.end(), at);
+      n.bytes = static_cast<std::size_t>(at - nets.get());
+      if (--n.terms == 0) tail.copy(at, tail.size());
     }
-    member_at[total] = members.size();
-    std::string s = "(def-module " + nld_name(m.name, false) + "\n" + pins_text + comps;
-    s.reserve(s.size() + members.size() + start.size() * 12 + 4);
-    // In batches whose reads of the texts' places and texts go together.
-    constexpr std::size_t kBatch = 64;
-    std::size_t g = 0;
-    for (std::size_t b = 0; b < total; b += kBatch) {
-      std::size_t e = std::min(total, b + kBatch), from[kBatch], to[kBatch];
-      for (std::size_t k = b; k < e; ++k) {
-        auto i = static_cast<std::size_t>(order[k]);
-        from[k - b] = member_at[i];
-        to[k - b] = member_at[i + 1];
-      }
-      unsigned read = 0;
-      for (std::size_t k = b; k < e; ++k) read += static_cast<unsigned char>(members[from[k - b]]);
-      touched_ = read;
-      for (std::size_t k = b; k < e; ++k) {
-        while (k >= static_cast<std::size_t>(start[g] + size[g])) ++g;
-        if (size[g] < 2) continue;  // a lone terminal joins nothing
-        if (k == static_cast<std::size_t>(start[g])) s += "  (def-net";
-        s.append(members, from[k - b], to[k - b] - from[k - b]);
-        if (k + 1 == static_cast<std::size_t>(start[g] + size[g])) s += ")\n";
-      }
-    }
-    s.pop_back();
-    s += ")\n";
-    return s;
+
+    TextOut out(file);
+    std::string& s = out.text();
+    s = "(def-module " + nld_name(m.name, false) + "\n";
+    s += pins_text;
+    out.spill();
+    out.put(comps);
+    out.put(std::string_view(nets.get(), net_bytes));
+    out.finish();
   }
 
   // A module that instantiates itself, directly or through others, would
@@ -1478,35 +1605,9 @@ void read_verilog(const std::vector<std::string>& files, const std::string& dir,
     Parser p(f, slurp(f, texts));
     p.parse(mods);
   }
-  std::vector<std::pair<std::string, std::string>> out;
+  OutFiles out(dir);
   Converter(mods).run(out);
-  // Whole or nothing: every file goes to a temporary first.
-  std::vector<std::string> temps;
-  auto drop = [&] {
-    for (const std::string& t : temps) std::remove(t.c_str());
-  };
-  for (auto& [name, text] : out) {
-    std::string path = dir + "/" + name, tmp = path + ".zelk-tmp";
-    FILE* fp = std::fopen(tmp.c_str(), "wb");
-    if (!fp) {
-      drop();
-      fail("Could not open " + path + "\n");
-    }
-    temps.push_back(tmp);
-    bool ok = std::fwrite(text.data(), 1, text.size(), fp) == text.size();
-    if (std::fclose(fp) != 0 || !ok) {
-      drop();
-      fail("Could not write " + path + "\n");
-    }
-  }
-  for (std::size_t i = 0; i < out.size(); ++i) {
-    std::string path = dir + "/" + out[i].first;
-    if (std::rename(temps[i].c_str(), path.c_str()) != 0) {
-      for (std::size_t k = i; k < temps.size(); ++k) std::remove(temps[k].c_str());
-      fail("Could not write " + path + "\n");
-    }
-    names->push_back(path);
-  }
+  out.commit(names);
 }
 
 }  // namespace zelk

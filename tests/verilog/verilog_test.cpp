@@ -150,6 +150,13 @@ TEST(VerilogIn, RefusedInputWritesNothing) {
        "3: assign with an expression is outside the structural subset"},
       {"module t(a, y);\n input [1:0] a; output y;\n assign y = a[2];\nendmodule\n",
        "3: bit select outside the range of \"a\""},
+      // Found while converting, after the module before it was written.
+      {"module ok(a, y);\n input a; output y;\n \\$_NOT_ g(.A(a), .Y(y));\nendmodule\n"
+       "module t(a, y);\n input a; output y;\n \\$_NOT_ g(.A(a), .Y(y));\n"
+       " \\$_NOT_ h(.A(a), .Y(y));\nendmodule\n",
+       "8: net of \"h.nout\" has more than one driver"},
+      {"module \\a/b (a);\n input a;\nendmodule\nmodule \\a%2Fb (a);\n input a;\nendmodule\n",
+       "4: modules \"a/b\" and \"a%2Fb\" would both be written as a%2Fb"},
   };
   for (const Bad& b : cases) {
     if (*b.message == '\0') continue;
