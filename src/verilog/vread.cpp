@@ -234,65 +234,85 @@ class BigArray {
   std::size_t size_ = 0, cap_ = 0;
 };
 
-// Names to declarations: open addressing over one array of (hash, index)
-// words, the names themselves kept by the declarations.  A million nets are
-// looked up with one probe into the array and one name comparison.
+// Names to declarations: open addressing over one array of slots of half
+// a cache line.  A slot holds the name's hash, its first bytes and the
+// declaration's first bit, so that a net of a short name is found, and a
+// scalar net resolved, by reading that one slot: a million nets are looked
+// up in any order, and each further read would wait on memory.
 class DeclTable {
  public:
   static uint32_t hash(std::string_view s) {
     return static_cast<uint32_t>(hash_name(s.data(), s.size()));
   }
-  // A name met ahead of its use: its slot (stage 0), then its declaration
-  // (stage 1), then the declaration's name (stage 2) are read, each stage
-  // reading only what the one before brought in.  Returns a byte read, for
-  // the caller to keep.
-  unsigned touch(uint32_t h, int stage) const {
-    if (slots_.empty()) return 0;
-    uint64_t v = slots_[h & mask_];
-    if (stage == 0 || v == 0 || static_cast<uint32_t>(v >> 32) != h) return static_cast<unsigned>(v);
-    const Decl& d = decls_[static_cast<std::size_t>(static_cast<uint32_t>(v) - 1)];
-    if (stage == 1) return static_cast<unsigned>(d.base);
-    return d.name.empty() ? 0 : static_cast<unsigned char>(d.name.front()) + static_cast<unsigned char>(d.name.back());
+  // What a lookup finds: the declaration (not read), and for a scalar net
+  // its one bit.
+  struct Found {
+    const Decl* decl = nullptr;
+    bool scalar = false;
+    int base = 0;
+  };
+  // Reads the slot of a name met ahead of its use.  Returns a byte read,
+  // for the caller to keep.
+  unsigned touch(uint32_t h) const {
+    return slots_.empty() ? 0 : slots_[h & mask_].hash;
   }
-  Decl* find(std::string_view name) { return find(name, hash(name)); }
-  Decl* find(std::string_view name, uint32_t h) {
-    if (slots_.empty()) return nullptr;
+  Found look(std::string_view name, uint32_t h) const {
+    if (slots_.empty()) return {};
     for (std::size_t i = h & mask_;; i = (i + 1) & mask_) {
-      uint64_t v = slots_[i];
-      if (v == 0) return nullptr;
-      if (static_cast<uint32_t>(v >> 32) == h) {
-        Decl& d = decls_[static_cast<std::size_t>(static_cast<uint32_t>(v) - 1)];
-        if (d.name == name) return &d;
-      }
+      const Slot& slot = slots_[i];
+      if (slot.index == 0) return {};
+      if (slot.hash != h || slot.size != name.size() ||
+          std::memcmp(slot.prefix, name.data(), std::min(name.size(), kPrefix)) != 0)
+        continue;
+      const Decl& d = decls_[slot.index - 1];
+      if (name.size() > kPrefix && d.name != name) continue;
+      return {&d, slot.scalar, slot.base};
     }
   }
-  const Decl* find(std::string_view name) const { return const_cast<DeclTable*>(this)->find(name); }
-  const Decl* find(std::string_view name, uint32_t h) const {
-    return const_cast<DeclTable*>(this)->find(name, h);
-  }
+  Decl* find(std::string_view name) { return find(name, hash(name)); }
+  Decl* find(std::string_view name, uint32_t h) { return const_cast<Decl*>(look(name, h).decl); }
+  const Decl* find(std::string_view name) const { return look(name, hash(name)).decl; }
   // Adds d (its name absent).
-  void add(const Decl& d) {
+  void add(const Decl& d) { add(d, hash(d.name)); }
+  void add(const Decl& d, uint32_t h) {
     if ((decls_.size() + 1) * 2 > slots_.size()) grow();
     decls_.push_back(d);
-    place(hash(d.name), static_cast<uint32_t>(decls_.size()));
+    Slot slot{};
+    slot.hash = h;
+    slot.index = static_cast<uint32_t>(decls_.size());
+    slot.base = d.base;
+    slot.size = static_cast<uint16_t>(d.name.size());
+    slot.scalar = !d.vector;
+    std::memcpy(slot.prefix, d.name.data(), std::min(d.name.size(), kPrefix));
+    place(slot);
   }
 
  private:
-  void place(uint32_t h, uint32_t index) {
-    std::size_t i = h & mask_;
-    while (slots_[i] != 0) i = (i + 1) & mask_;
-    slots_[i] = (static_cast<uint64_t>(h) << 32) | index;
+  static constexpr std::size_t kPrefix = 17;
+  struct alignas(32) Slot {
+    uint32_t hash;
+    uint32_t index;  // of the declaration + 1; 0 for an empty slot
+    int32_t base;
+    uint16_t size;   // of the name (shorter than 4096 bytes)
+    bool scalar;
+    char prefix[kPrefix];  // the name's first bytes
+  };
+  static_assert(sizeof(Slot) == 32);
+  void place(const Slot& slot) {
+    std::size_t i = slot.hash & mask_;
+    while (slots_[i].index != 0) i = (i + 1) & mask_;
+    slots_[i] = slot;
   }
   void grow() {
-    BigArray<uint64_t> old;
+    BigArray<Slot> old;
     std::swap(old, slots_);
     slots_.zeroed(old.empty() ? 64 : old.size() * 2);
     mask_ = slots_.size() - 1;
     for (std::size_t i = 0; i < old.size(); ++i)
-      if (old[i] != 0) place(static_cast<uint32_t>(old[i] >> 32), static_cast<uint32_t>(old[i]));
+      if (old[i].index != 0) place(old[i]);
   }
   BigArray<Decl> decls_;
-  BigArray<uint64_t> slots_;
+  BigArray<Slot> slots_;
   std::size_t mask_ = 0;
 };
 
@@ -339,11 +359,11 @@ class Parser {
 
  private:
   // Tokens are read in blocks, kBlocks blocks ahead of the parsing, so
-  // that the declarations of the names met are in the cache when they are
-  // looked up: a million of them in any order would each wait on memory.
-  // The reads of a block's names are independent of each other and go
-  // together; each block goes through kBlocks such stages.  A fault of the
-  // lexer ahead is raised only when the parsing reaches it.
+  // that the slots of the names met are in the cache when they are looked
+  // up: a million of them in any order would each wait on memory.  The
+  // reads of a block's slots are independent of each other and go
+  // together.  A fault of the lexer ahead is raised only when the parsing
+  // reaches it.
   static constexpr std::size_t kBlock = 64, kBlocks = 3, kLook = kBlock * kBlocks;
   void adv() {
     if (at_ % kBlock == 0) refill();
@@ -362,12 +382,12 @@ class Parser {
       for (std::size_t i = from; i < from + kBlock; ++i) lex(ahead_[i]);
     }
     if (!decls_) return;
+    // The slots of the block lexed last: the names of the blocks between
+    // are read while they come in.
     unsigned read = 0;
-    for (std::size_t k = 0; k < kBlocks; ++k) {
-      std::size_t from = (at_ + k * kBlock) % kLook;
-      for (std::size_t i = from; i < from + kBlock; ++i)
-        if (ahead_[i].net) read += decls_->touch(ahead_[i].hash, static_cast<int>(kBlocks - 1 - k));
-    }
+    std::size_t from = (at_ + kLook - kBlock) % kLook;
+    for (std::size_t i = from; i < from + kBlock; ++i)
+      if (ahead_[i].net) read += decls_->touch(ahead_[i].hash);
     touched_ = read;
   }
   void lex(Token& t) {
@@ -500,8 +520,8 @@ class Parser {
   }
 
   // Declares name in m (ports are declared again by "wire": same range).
-  void declare(VModule& m, std::string_view name, Decl d, int line) {
-    if (Decl* found = m.decls.find(name)) {
+  void declare(VModule& m, std::string_view name, uint32_t h, Decl d, int line) {
+    if (Decl* found = m.decls.find(name, h)) {
       Decl& o = *found;
       if (o.vector != d.vector || o.msb != d.msb || o.lsb != d.lsb)
         fault_at(file_, line, "\"" + std::string(name) + "\" declared again with another width");
@@ -516,7 +536,7 @@ class Parser {
     d.base = m.bit_count;
     d.line = line;
     m.bit_count += std::abs(d.msb - d.lsb) + 1;
-    m.decls.add(d);
+    m.decls.add(d, h);
   }
 
   void decl_list(VModule& m, Dir dir, std::string_view type_attr, bool ansi) {
@@ -529,10 +549,11 @@ class Parser {
     range(d);
     for (;;) {
       int line = tok_.line;
+      uint32_t h = tok_.hash;
       std::string_view n = ident_view();
       if (is_p('=')) err("a declaration with a value is outside the structural subset");
       if (is_p('[')) err("arrays are outside the structural subset");
-      declare(m, n, d, line);
+      declare(m, n, h, d, line);
       if (ansi) m.ports.emplace_back(n);
       if (!is_p(',')) break;
       adv();
@@ -733,9 +754,13 @@ class Parser {
     int line = tok_.line;
     uint32_t h = tok_.hash;
     std::string_view n = ident_view();
-    const Decl* found = m.decls.find(n, h);
-    if (!found) fault_at(file_, line, "undeclared net \"" + std::string(n) + "\"");
-    const Decl& d = *found;
+    const DeclTable::Found found = m.decls.look(n, h);
+    if (!found.decl) fault_at(file_, line, "undeclared net \"" + std::string(n) + "\"");
+    if (found.scalar && !is_p('[')) {
+      bits.push_back(found.base);
+      return;
+    }
+    const Decl& d = *found.decl;
     int lo = std::min(d.msb, d.lsb), hi = std::max(d.msb, d.lsb);
     int from = d.msb, to = d.lsb;
     if (is_p('[')) {
@@ -955,54 +980,62 @@ struct Term {
   Dir dir;             // dOut drives, dInout drives as tristate
 };
 
-// Names of the components of a module: an open table of component numbers,
-// the names kept by the caller (name_of(comp)).
+// Names of the components of a module: an open table of component numbers
+// with their names' hashes, the names kept by the caller (name_of(comp)),
+// read only when the hashes agree.
 class NameSet {
  public:
   void reserve(std::size_t n) {
     std::size_t size = 64;
     while (size < n * 2) size *= 2;
-    slots_.assign(size, -1);
+    slots_.assign(size, Slot{});
   }
   // Adds comp named name; false when the name is there already.
   template <class NameOf>
   bool insert(std::string_view name, int comp, const NameOf& name_of) {
     if ((count_ + 1) * 2 > slots_.size()) grow(name_of);
-    std::size_t i = hash(name) & (slots_.size() - 1);
-    for (; slots_[i] >= 0; i = (i + 1) & (slots_.size() - 1))
-      if (name_of(slots_[i]) == name) return false;
-    slots_[i] = comp;
+    const uint64_t h = hash_name(name.data(), name.size());
+    std::size_t i = h & (slots_.size() - 1);
+    for (; slots_[i].comp >= 0; i = (i + 1) & (slots_.size() - 1))
+      if (slots_[i].check == check_of(h) && name_of(slots_[i].comp) == name) return false;
+    slots_[i] = {comp, check_of(h)};
     ++count_;
     return true;
   }
   // Reads the slot of name, for the reads of a batch to go together.
   unsigned touch(std::string_view name) const {
-    return slots_.empty() ? 0 : static_cast<unsigned>(slots_[hash(name) & (slots_.size() - 1)]);
+    return slots_.empty() ? 0 : slots_[hash_name(name.data(), name.size()) & (slots_.size() - 1)].check;
   }
   template <class NameOf>
   bool contains(std::string_view name, const NameOf& name_of) const {
     if (slots_.empty()) return false;
-    for (std::size_t i = hash(name) & (slots_.size() - 1); slots_[i] >= 0; i = (i + 1) & (slots_.size() - 1))
-      if (name_of(slots_[i]) == name) return true;
+    const uint64_t h = hash_name(name.data(), name.size());
+    for (std::size_t i = h & (slots_.size() - 1); slots_[i].comp >= 0; i = (i + 1) & (slots_.size() - 1))
+      if (slots_[i].check == check_of(h) && name_of(slots_[i].comp) == name) return true;
     return false;
   }
 
  private:
-  static std::size_t hash(std::string_view s) {
-    return static_cast<std::size_t>(hash_name(s.data(), s.size()));
-  }
+  // The high half of the name's hash (its low bits place the slot): names
+  // are compared only when it agrees.
+  struct Slot {
+    int comp = -1;
+    uint32_t check = 0;
+  };
+  static uint32_t check_of(uint64_t h) { return static_cast<uint32_t>(h >> 32); }
   template <class NameOf>
   void grow(const NameOf& name_of) {
-    std::vector<int> old(slots_.empty() ? 64 : slots_.size() * 2, -1);
+    std::vector<Slot> old(slots_.empty() ? 64 : slots_.size() * 2);
     old.swap(slots_);
-    for (int comp : old) {
-      if (comp < 0) continue;
-      std::size_t i = hash(name_of(comp)) & (slots_.size() - 1);
-      while (slots_[i] >= 0) i = (i + 1) & (slots_.size() - 1);
-      slots_[i] = comp;
+    for (const Slot& s : old) {
+      if (s.comp < 0) continue;
+      std::string_view name = name_of(s.comp);
+      std::size_t i = hash_name(name.data(), name.size()) & (slots_.size() - 1);
+      while (slots_[i].comp >= 0) i = (i + 1) & (slots_.size() - 1);
+      slots_[i] = s;
     }
   }
-  std::vector<int> slots_;
+  std::vector<Slot> slots_;
   std::size_t count_ = 0;
 };
 
