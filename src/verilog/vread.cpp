@@ -19,6 +19,11 @@
 #include <utility>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "reader/reader.h"
 #include "verilog/verilog.h"
 
@@ -262,7 +267,7 @@ class DeclTable {
       const Slot& slot = slots_[i];
       if (slot.index == 0) return {};
       if (slot.hash != h || slot.size != name.size() ||
-          std::memcmp(slot.prefix, name.data(), std::min(name.size(), kPrefix)) != 0)
+          !same_bytes(slot.prefix, name.data(), std::min(name.size(), kPrefix)))
         continue;
       const Decl& d = decls_[slot.index - 1];
       if (name.size() > kPrefix && d.name != name) continue;
@@ -298,6 +303,24 @@ class DeclTable {
     char prefix[kPrefix];  // the name's first bytes
   };
   static_assert(sizeof(Slot) == 32);
+  // Whether a and b agree in their first n bytes (n at most kPrefix),
+  // compared a word at a time: a library call would cost more than the
+  // comparison of so short a name.
+  static bool same_bytes(const char* a, const char* b, std::size_t n) {
+    auto word = [](const char* p) {
+      uint64_t w;
+      std::memcpy(&w, p, 8);
+      return w;
+    };
+    if (n < 8) {
+      for (std::size_t i = 0; i < n; ++i)
+        if (a[i] != b[i]) return false;
+      return true;
+    }
+    for (std::size_t i = 0; i + 8 <= n; i += 8)
+      if (word(a + i) != word(b + i)) return false;
+    return word(a + n - 8) == word(b + n - 8);
+  }
   void place(const Slot& slot) {
     std::size_t i = slot.hash & mask_;
     while (slots_[i].index != 0) i = (i + 1) & mask_;
@@ -1597,45 +1620,59 @@ class Converter {
   std::unordered_map<const std::string*, Dir> part_dirs_;
 };
 
-// The text of a file, kept in `arena` (large pages: the names of the
-// file's nets are compared in any order).
-std::string_view slurp(const std::string& path, Arena& arena) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) fail("Could not open " + path + "\n");
-  std::string s;
-  char buf[1 << 16];
-  long size = std::fseek(f, 0, SEEK_END) == 0 ? std::ftell(f) : -1;
-  if (size > 0 && std::fseek(f, 0, SEEK_SET) == 0) {
-    char* text = static_cast<char*>(arena.allocate(static_cast<std::size_t>(size), 1));
-    std::size_t n = std::fread(text, 1, static_cast<std::size_t>(size), f);
-    std::size_t more = n == static_cast<std::size_t>(size) ? std::fread(buf, 1, 1, f) : 0;
-    if (n == static_cast<std::size_t>(size) && more == 0) {
-      std::fclose(f);
-      return {text, n};
-    }
-    s.assign(text, n);  // the file changed as it was read: what follows too
-    s.append(buf, more);
-  } else {
-    std::clearerr(f);
-    std::rewind(f);
+// The texts of the files read.  A regular file is mapped and read in
+// place: a hundred megabytes of Verilog are neither copied nor laid on
+// fresh pages that must first be cleared.  Anything else (a pipe, a
+// directory, which reads as an empty file) is read into memory.  The
+// modules point into the texts: they stay until the end.
+class Texts {
+ public:
+  Texts() = default;
+  Texts(const Texts&) = delete;
+  Texts& operator=(const Texts&) = delete;
+  ~Texts() {
+    for (auto [at, size] : maps_) ::munmap(at, size);
   }
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-  std::fclose(f);
-  char* text = static_cast<char*>(arena.allocate(s.size() + 1, 1));
-  std::memcpy(text, s.data(), s.size());
-  return {text, s.size()};
-}
+
+  std::string_view read(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY);
+    if (fd < 0) fail("Could not open " + path + "\n");
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+      auto size = static_cast<std::size_t>(st.st_size);
+      void* at = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+      if (at != MAP_FAILED) {
+        ::close(fd);
+        maps_.emplace_back(at, size);
+        return {static_cast<const char*>(at), size};
+      }
+    }
+    ::close(fd);
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) fail("Could not open " + path + "\n");
+    std::string s;
+    char buf[1 << 16];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
+    std::fclose(f);
+    char* text = static_cast<char*>(arena_.allocate(s.size() + 1, 1));
+    std::memcpy(text, s.data(), s.size());
+    return {text, s.size()};
+  }
+
+ private:
+  Arena arena_;
+  std::vector<std::pair<void*, std::size_t>> maps_;
+};
 
 }  // namespace
 
 void read_verilog(const std::vector<std::string>& files, const std::string& dir,
                   std::vector<std::string>* names) {
   std::vector<std::unique_ptr<VModule>> mods;
-  // The modules point into the texts: they stay until the end.
-  Arena texts;
+  Texts texts;
   for (const std::string& f : files) {
-    Parser p(f, slurp(f, texts));
+    Parser p(f, texts.read(f));
     p.parse(mods);
   }
   OutFiles out(dir);
