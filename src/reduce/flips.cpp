@@ -10,7 +10,7 @@ using namespace reduce_detail;
 
 void rev_instance(Instance* g, Book* b) {
   for_each_terminal(g, [b](Link* t) {
-    if (t->pin_type == kwInput) {
+    if (flips_alone(t)) {
       negate_weight(t, b);
     } else if (t->net) {
       negate_net(t->net, b);

@@ -312,7 +312,7 @@ void Reducer::take_changes() {
     // A member whose own terminal changed is tried again whatever its nets'
     // tallies did.
     rearm(id);
-    const bool gate_input = is_gate(i->cls) && t->pin_type == kwInput && counted(t) && counts_in_whole(n);
+    const bool gate_input = is_gate(i->cls) && flips_alone(t) && counted(t) && counts_in_whole(n);
     if (gate_input) comp_sum_.weight(t, c.old, c.now);
     const bool edge = (c.old == 1) != (c.now == 1) && n->type == kNetSignal && n->source &&
                       n->source->inst->comp == h;

@@ -81,6 +81,10 @@ inline uint8_t refused_marks(bool weight_rule) {
 // their terminals never cost.
 inline bool counted(const Link* t) { return t->inst->cls != kEor && t->inst->cls != kEnor; }
 
+// What flipping a gate does at its terminal t: an input terminal's weight
+// is negated alone; at any other pin the whole net is negated.
+inline bool flips_alone(const Link* t) { return t->pin_type == kwInput; }
+
 // The nets over which the whole counts sum: signal and tristate nets.
 inline bool counts_in_whole(const Net* n) {
   return n->type == kNetSignal || n->type == kNetTristate;
@@ -243,7 +247,7 @@ class Book {
   // call flip_terminal for each terminal of each gate; `nets` receives each
   // counted net of the top module once.
   void flip_terminal(const Link* t, std::vector<Net*>& nets) {
-    if (t->pin_type == kwInput) flip_one(t, nets);
+    if (reduce_detail::flips_alone(t)) flip_one(t, nets);
     else if (t->net) flip_net(t->net, nets);
   }
   // t's weight alone is negated.
@@ -438,7 +442,7 @@ class FlipSum {
     return &e;
   }
   static void count(Entry& e, const Link* t, int sign) {
-    if (t->pin_type != kwInput) {
+    if (!reduce_detail::flips_alone(t)) {
       e.odd ^= 1;
     } else if (reduce_detail::counted(t)) {
       if (t->weight == 1) e.plus += sign;
