@@ -1122,11 +1122,12 @@ class TextOut {
   void spill() {
     if (buf_.size() >= kBlock) write(buf_.size() - 1);
   }
+  // A text made elsewhere, written out directly rather than copied.
   void put(std::string_view t) {
-    for (std::size_t at = 0; at < t.size(); at += kBlock) {
-      buf_.append(t.substr(at, kBlock));
-      spill();
-    }
+    if (t.empty()) return;
+    write(buf_.size());
+    std::fwrite(t.data(), 1, t.size() - 1, f_);
+    buf_.assign(1, t.back());
   }
   void finish() {
     buf_.pop_back();
@@ -1457,13 +1458,7 @@ class Converter {
     constexpr std::size_t kLone = SIZE_MAX;
     std::vector<Net> net(nodes);
     std::vector<int> first_seen;  // the nets, by first appearance
-    // The nets of the terminals lie anywhere: each is asked for ahead.
-    constexpr std::size_t kAhead = 16;
-    auto ask_ahead = [&](std::size_t i) {
-      if (i + kAhead < total) __builtin_prefetch(&net[static_cast<std::size_t>(term_at(i + kAhead).bit)]);
-    };
     for (std::size_t i = 0; i < total; ++i) {
-      ask_ahead(i);
       const Term& t = term_at(i);
       Net& n = net[static_cast<std::size_t>(t.bit)];
       if (t.dir == dInout) n.tristate = true;
@@ -1511,7 +1506,6 @@ class Converter {
       if (n.bytes != kLone) head.copy(nets.get() + n.bytes - head.size(), head.size());
     }
     for (std::size_t i = 0; i < total; ++i) {
-      ask_ahead(i);
       const Term& t = term_at(i);
       Net& n = net[static_cast<std::size_t>(t.bit)];
       if (n.bytes == kLone) continue;
