@@ -332,7 +332,8 @@ void Reducer::rebuild_groups(Groups& g, const std::vector<uint32_t>& roots) {
 
 // Rebuilds the groups of `members`, which no +1 connection leaves.
 void Reducer::rebuild_members(Groups& g, const std::vector<uint32_t>& members, bool big_gone) {
-  std::vector<Net*> nets;
+  // Nets by number, kept beside them so that sorting reads no net.
+  std::vector<std::pair<int32_t, const Net*>> nets;
   book_->new_mark();
   for (uint32_t m : members) {
     reset_member(m, g.parent, g.next, g.prev, g.tail, g.size);
@@ -342,11 +343,11 @@ void Reducer::rebuild_members(Groups& g, const std::vector<uint32_t>& members, b
     for_each_terminal(members_[m], [&](Link* t) {
       Net* n = t->net;
       if (n && n->type == kNetSignal && n->source == t && n->id > 0 && book_->first_sight(n))
-        nets.push_back(n);
+        nets.emplace_back(n->id, n);
     });
   }
-  std::sort(nets.begin(), nets.end(), [](const Net* a, const Net* b) { return a->id < b->id; });
-  for (const Net* n : nets) join_along(g, n);
+  std::sort(nets.begin(), nets.end());
+  for (const auto& [id, n] : nets) join_along(g, n);
   uint32_t largest = kNoHead;
   for (uint32_t m : members) {
     g.parent[m] = find(g, m);
