@@ -155,6 +155,7 @@ void Reducer::conn_comp() {
   member_marks_.assign(members_.size(), 0);
   if (book_) comp_sum_.reset(static_cast<std::size_t>(book_->nets()));
   work_ = nullptr;
+  if (book_) book_->focus(nullptr);
 }
 
 uint32_t Reducer::component(uint32_t id) const {

@@ -286,6 +286,7 @@ bool Reducer::conn_comp_flip(Instance* h, bool weight_rule) {
 void Reducer::enter(Instance* h) {
   if (work_ == h) return;
   work_ = h;
+  book_->focus(h);
   for (Groups& g : groups_) g.of = nullptr;
   book_->clear_log();
   comp_sum_.reset(static_cast<std::size_t>(book_->nets()));
@@ -303,30 +304,25 @@ void Reducer::take_changes() {
     for (Groups& g : groups_)
       if (g.of == h && g.big != kNoHead && g.big_sum.touches(f.id)) g.big_sum.before(f.id);
   }
-  for (const Book::Change& c : book_->log()) {
-    const Link* t = c.t;
-    Net* n = t->net;
-    const Instance* i = t->inst;
-    if (!h || i->comp != h) continue;
-    const uint32_t id = static_cast<uint32_t>(i->id);
+  // The log holds the changes of h's members only; those made before the
+  // components were last built are passed over.
+  const std::size_t taken = h ? book_->log().size() : 0;
+  for (std::size_t k = 0; k < taken; ++k) {
+    const Book::Change& c = book_->log()[k];
+    const uint32_t id = c.member;
     // A member whose own terminal changed is tried again whatever its nets'
     // tallies did.
     rearm(id);
-    const bool gate_input = is_gate(i->cls) && flips_alone(t) && counted(t) && counts_in_whole(n);
-    if (gate_input) comp_sum_.weight(t, c.old, c.now);
-    const bool edge = (c.old == 1) != (c.now == 1) && n->type == kNetSignal && n->source &&
-                      n->source->inst->comp == h;
+    if (c.gate_input) comp_sum_.weight(c.net, c.old, c.now);
     for (Groups& g : groups_) {
       if (g.of != h) continue;
-      if (gate_input && g.big != kNoHead && g.in_big(id)) g.big_sum.weight(t, c.old, c.now);
-      if (!edge || !joins_sub_comp(n->source->inst->cls, g.with_eor) || !joins_sub_comp(i->cls, g.with_eor))
-        continue;
-      const uint32_t s = static_cast<uint32_t>(n->source->inst->id);
+      if (c.gate_input && g.big != kNoHead && g.in_big(id)) g.big_sum.weight(c.net, c.old, c.now);
+      if (!c.edge || !c.joins(g.with_eor)) continue;
       if (c.now == 1) {
-        g.joins.push_back(s);
+        g.joins.push_back(c.source);
         g.joins.push_back(id);
       } else {
-        g.rebuild.push_back(s);
+        g.rebuild.push_back(c.source);
         g.rebuild.push_back(id);
       }
     }

@@ -186,14 +186,27 @@ class Book {
       k.pending = 1;
       pending_.push_back(n);
     }
-    log_.push_back({t, static_cast<int16_t>(old), t->weight});
+    log_change(t, n, old);
   }
 
-  // Every weight change since the last clear_log(), in order.
+  // The component whose members' changes the log keeps (null: none).
+  void focus(const Instance* h) { focus_ = h; }
+
+  // A weight change of a terminal of a member of the focused component,
+  // with what taking it needs, read while the terminal is at hand.
   struct Change {
-    const Link* t;
-    int16_t old, now;
+    uint32_t net;     // the terminal's net's number
+    uint32_t member;  // the terminal's instance's member id
+    uint32_t source;  // when `edge`: the member id of the net's driver
+    int8_t old, now;  // the weights before and after
+    // A counted input terminal of a gate (a flip sum follows its weight);
+    // a +1 connection from the net's driver in the component appeared or
+    // went; and, per sub-component build (without, with exclusive-or
+    // cells), whether both ends are cells that join one.
+    uint8_t gate_input : 1, edge : 1, joins_plain : 1, joins_eor : 1;
+    bool joins(bool with_eor) const { return with_eor ? joins_eor : joins_plain; }
   };
+  static_assert(sizeof(Change) == 16);
   const std::vector<Change>& log() const { return log_; }
   void clear_log() {
     log_.clear();
@@ -345,8 +358,29 @@ class Book {
     return &effect_[i];
   }
 
+  void log_change(const Link* t, const Net* n, int old) {
+    const Instance* i = t->inst;
+    if (!focus_ || i->comp != focus_) return;
+    Change c{};
+    c.net = static_cast<uint32_t>(n->id);
+    c.member = static_cast<uint32_t>(i->id);
+    c.old = static_cast<int8_t>(old);
+    c.now = static_cast<int8_t>(t->weight);
+    c.gate_input = is_gate(i->cls) && reduce_detail::flips_alone(t) && reduce_detail::counted(t) &&
+                   reduce_detail::counts_in_whole(n);
+    const Instance* s = n->source ? n->source->inst : nullptr;
+    c.edge = (old == 1) != (t->weight == 1) && n->type == kNetSignal && s && s->comp == focus_;
+    if (c.edge) {
+      c.source = static_cast<uint32_t>(s->id);
+      c.joins_plain = reduce_detail::joins_sub_comp(s->cls, false) && reduce_detail::joins_sub_comp(i->cls, false);
+      c.joins_eor = reduce_detail::joins_sub_comp(s->cls, true) && reduce_detail::joins_sub_comp(i->cls, true);
+    }
+    log_.push_back(c);
+  }
+
   std::vector<Tally> tally_;
   std::vector<Effect> effect_;
+  const Instance* focus_ = nullptr;
   std::vector<Change> log_;
   std::vector<First> firsts_;
   std::vector<uint32_t> seen_;
@@ -389,9 +423,10 @@ class FlipSum {
     gain_inv_ = gain_wt_ = 0;
     for (uint32_t id : touched_) after(id, b);
   }
-  // Input terminal t of a gate of the set changed weight from old to now.
-  void weight(const Link* t, int old, int now) {
-    Entry& e = e_[static_cast<std::size_t>(t->net->id)];
+  // An input terminal of a gate of the set, on net number `net`, changed
+  // weight from old to now.
+  void weight(uint32_t net, int old, int now) {
+    Entry& e = e_[net];
     if (old == 1) --e.plus;
     else if (old == -1) --e.minus;
     if (now == 1) ++e.plus;
