@@ -131,7 +131,17 @@ void Reducer::conn_comp() {
     members_[id]->id = static_cast<int32_t>(id);
     member_kind_[id] = member_kind(members_[id]->cls);
   }
-  if (book_) book_->start(d_);
+  if (book_) {
+    book_->start(d_);
+    drive_.assign(members_.size(), nullptr);
+    for (Net* n = top->nets; n; n = n->next) {
+      if (n->type != kNetSignal || !n->source || !n->source->inst->comp) continue;
+      const auto m = static_cast<std::size_t>(n->source->inst->id);
+      if (!kind_joins(member_kind_[m], true)) continue;
+      if (drive_[m]) member_kind_[m] |= kDrivesMore;
+      else drive_[m] = n;
+    }
+  }
 
   // Per component, the nets it drives in net-list order: the absorption and
   // the sub-components visit these, and membership never changes later.
@@ -217,20 +227,14 @@ uint32_t Reducer::merge_keep(Groups& g, uint32_t a, uint32_t b) {
   uint32_t keep = find(g, a), gone = find(g, b);
   if (keep == gone) return keep;
   if (members_[gone]->cls == kPin && members_[keep]->cls != kPin) std::swap(keep, gone);
-  g.prev[gone] = g.tail[keep];
-  g.next[g.tail[keep]] = gone;
-  g.tail[keep] = g.tail[gone];
+  g.append(keep, gone);
   g.parent[gone] = keep;
-  g.size[keep] += g.size[gone];
   return keep;
 }
 
 // Joins the groups along the +1 connections of signal net n, in terminal
 // order, as the whole build does.
-void Reducer::join_along(Groups& g, const Net* n) {
-  Instance* s = n->source->inst;
-  if (!joins_sub_comp(s->cls, g.with_eor)) return;
-  const uint32_t sid = static_cast<uint32_t>(s->id);
+void Reducer::join_along(Groups& g, const Net* n, uint32_t sid) {
   uint32_t current = find(g, sid);
   for (Link* t = n->links; t; t = t->next) {
     Instance* i = t->inst;
@@ -240,20 +244,6 @@ void Reducer::join_along(Groups& g, const Net* n) {
   }
 }
 
-namespace {
-
-void reset_member(uint32_t i, std::vector<uint32_t>& parent, std::vector<uint32_t>& next,
-                  std::vector<uint32_t>& prev, std::vector<uint32_t>& tail,
-                  std::vector<uint32_t>& size) {
-  parent[i] = i;
-  next[i] = UINT32_MAX;
-  prev[i] = UINT32_MAX;
-  tail[i] = i;
-  size[i] = 1;
-}
-
-}  // namespace
-
 void Reducer::build_sub_comps(Instance* h, bool with_eor) {
   if (fast()) {
     enter(h);
@@ -262,13 +252,13 @@ void Reducer::build_sub_comps(Instance* h, bool with_eor) {
   Groups& g = groups(with_eor);
   const std::size_t n = members_.size();
   if (g.parent.size() != n) {
-    for (auto* v : {&g.parent, &g.next, &g.prev, &g.tail, &g.size}) v->assign(n, 0);
+    for (auto* v : {&g.parent, &g.next, &g.prev, &g.size}) v->assign(n, 0);
     g.marks.assign(n, 0);
     for (MemberBits& b : g.try_marks) b.size(n);
   }
   const uint32_t first = static_cast<uint32_t>(h->id), end = comp_end(first);
   for (uint32_t i = first; i < end; ++i) {
-    reset_member(i, g.parent, g.next, g.prev, g.tail, g.size);
+    g.reset(i);
     g.marks[i] = 0;
   }
   g.of = h;
@@ -278,8 +268,11 @@ void Reducer::build_sub_comps(Instance* h, bool with_eor) {
   g.rebuild.clear();
   g.unknown.clear();
   g.big = kNoHead;
-  for (Net* net : nets_of(h))
-    if (net->type == kNetSignal) join_along(g, net);
+  for (Net* net : nets_of(h)) {
+    if (net->type != kNetSignal) continue;
+    const auto sid = static_cast<uint32_t>(net->source->inst->id);
+    if (kind_joins(member_kind_[sid], with_eor)) join_along(g, net, sid);
+  }
   for (uint32_t i = first; i < end; ++i) {
     g.parent[i] = find(g, i);  // every member points at its root
     g.set_head(i, g.parent[i] == i);
@@ -333,22 +326,31 @@ void Reducer::rebuild_groups(Groups& g, const std::vector<uint32_t>& roots) {
 
 // Rebuilds the groups of `members`, which no +1 connection leaves.
 void Reducer::rebuild_members(Groups& g, const std::vector<uint32_t>& members, bool big_gone) {
-  // Nets by number, kept beside them so that sorting reads no net.
-  std::vector<std::pair<int32_t, const Net*>> nets;
-  book_->new_mark();
+  // The nets the members drive, each with its number and driver: the
+  // whole build joins along them in net-list order.
+  struct Driven {
+    int32_t id;
+    uint32_t member;
+    const Net* net;
+  };
+  std::vector<Driven> nets;
   for (uint32_t m : members) {
-    reset_member(m, g.parent, g.next, g.prev, g.tail, g.size);
+    g.reset(m);
     g.set_head(m, false);
     g.clear_rejected(m);
-    if (!joins_sub_comp(members_[m]->cls, g.with_eor)) continue;
-    for_each_terminal(members_[m], [&](Link* t) {
-      Net* n = t->net;
-      if (n && n->type == kNetSignal && n->source == t && n->id > 0 && book_->first_sight(n))
-        nets.emplace_back(n->id, n);
-    });
+    const uint8_t kind = member_kind_[m];
+    if (!kind_joins(kind, g.with_eor)) continue;
+    if (kind & kDrivesMore) {
+      for_each_terminal(members_[m], [&](Link* t) {
+        const Net* n = t->net;
+        if (n && n->type == kNetSignal && n->source == t && n->id > 0) nets.push_back({n->id, m, n});
+      });
+    } else if (const Net* n = drive_[m]) {
+      nets.push_back({n->id, m, n});
+    }
   }
-  std::sort(nets.begin(), nets.end());
-  for (const auto& [id, n] : nets) join_along(g, n);
+  std::sort(nets.begin(), nets.end(), [](const Driven& a, const Driven& b) { return a.id < b.id; });
+  for (const Driven& d : nets) join_along(g, d.net, d.member);
   uint32_t largest = kNoHead;
   for (uint32_t m : members) {
     g.parent[m] = find(g, m);
@@ -397,10 +399,7 @@ void Reducer::update_sub_comps(Groups& g) {
         join_big(g, gone);
       }
       for (uint32_t m = gone; m != kNoHead; m = g.next[m]) g.parent[m] = keep;
-      g.prev[gone] = g.tail[keep];
-      g.next[g.tail[keep]] = gone;
-      g.tail[keep] = g.tail[gone];
-      g.size[keep] += g.size[gone];
+      g.append(keep, gone);
       g.set_head(gone, false);
     }
     // A connection inside a group can change its head as well.
@@ -544,9 +543,8 @@ bool Reducer::split_big(Groups& g, uint32_t r, const std::vector<uint32_t>& from
   for (const std::vector<uint32_t>& part : parts) {
     if (part.empty()) continue;
     for (uint32_t m : part) {
-      if (g.prev[m] != kNoHead) g.next[g.prev[m]] = g.next[m];
-      if (g.next[m] != kNoHead) g.prev[g.next[m]] = g.prev[m];
-      else g.tail[r] = g.prev[m];
+      g.next[g.prev[m]] = g.next[m];  // m is not the root: prev is its predecessor
+      g.prev[g.next[m] != kNoHead ? g.next[m] : r] = g.prev[m];
       if (g.in_big(m)) {
         if (member_kind_[m] & kGate) g.big_sum.gate(members_[m], *book_, -1);
         g.set_big(m, false);
@@ -579,8 +577,10 @@ void for_each_gate(const std::vector<uint32_t>& next, const std::vector<Instance
 
 void Reducer::rev_sub_comp_tmp(Instance* x) {
   Groups& g = *last_groups_;
+  gates_.clear();
   for_each_gate(g.next, members_, find(g, static_cast<uint32_t>(x->id)),
-                [this](Instance* m) { rev_instance(m, book_); });
+                [this](Instance* m) { gates_.push_back(m); });
+  flip_gates({gates_.data(), gates_.data() + gates_.size()});
 }
 
 void Reducer::sub_comp_dual(Instance* x) {

@@ -277,7 +277,7 @@ bool Reducer::conn_comp_flip(Instance* h, bool weight_rule) {
   enter(h);
   take_changes();
   if (!comp_sum_.pays(weight_rule, open())) return false;
-  rev_instance_all(members_of(h), book_);
+  flip_gates(members_of(h));
   return true;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "netlist/netlist.h"
@@ -172,16 +173,34 @@ class Reducer {
 
   // The sub-components of one component built with or without
   // exclusive-or cells, over member ids.  A group is a chain of members
-  // (next, tail at its root) under a union-find parent; its head is its root
+  // (next and prev) under a union-find parent; its head is its root
   // when is_head(root) (else not known: after a +1 connection joined two
   // groups, which head the whole build would give is found only when it
   // matters, by rebuilding the group).  With the fast measure, groups are
   // kept up to date from the weight changes, and the largest one's flip
   // gain is kept per net.
+  static constexpr uint32_t kNoHead = UINT32_MAX;
   struct Groups {
     Instance* of = nullptr;  // component whose groups are held
     bool with_eor = false;
-    std::vector<uint32_t> parent, next, prev, tail, size;
+    // A chain runs forward through next to kNoHead and back through prev
+    // around to its last member: a root's prev is its chain's tail.
+    std::vector<uint32_t> parent, next, prev, size;
+    // Member x as a group of its own.
+    void reset(uint32_t x) {
+      parent[x] = x;
+      next[x] = kNoHead;
+      prev[x] = x;
+      size[x] = 1;
+    }
+    // Root gone's chain follows root keep's; parents are left to the caller.
+    void append(uint32_t keep, uint32_t gone) {
+      const uint32_t last = prev[keep];
+      next[last] = gone;
+      prev[keep] = prev[gone];
+      prev[gone] = last;
+      size[keep] += size[gone];
+    }
     // Per member, one byte: the rules that refused its group (at a root),
     // whether it is a known head, whether it is in the group whose gain
     // is kept.
@@ -206,7 +225,6 @@ class Reducer {
     uint32_t big = UINT32_MAX;      // root of the group whose gain is kept
     FlipSum big_sum;
   };
-  static constexpr uint32_t kNoHead = UINT32_MAX;
   Groups& groups(bool with_eor) { return groups_[with_eor ? 1 : 0]; }
   uint32_t find(Groups& g, uint32_t x);
   void build_sub_comps(Instance* h, bool with_eor);
@@ -217,7 +235,8 @@ class Reducer {
   bool split_big(Groups& g, uint32_t r, const std::vector<uint32_t>& from);
   template <class F>
   void for_each_neighbour(const Groups& g, uint32_t m, F f);
-  void join_along(Groups& g, const Net* n);
+  // Joins along signal net n, driven by member sid, which joins groups.
+  void join_along(Groups& g, const Net* n, uint32_t sid);
   uint32_t merge_keep(Groups& g, uint32_t a, uint32_t b);
   // Marks head x as worth trying again under both rules.
   static void may_try(Groups& g, uint32_t x) {
@@ -240,6 +259,9 @@ class Reducer {
   bool output_negation(Instance* g, bool weight_rule);
   bool conn_comp_flip(Instance* h, bool weight_rule);
   void absorb_instance(Instance* g);
+  // rev_instance on every gate of the set, each weight changed at most
+  // once.
+  void flip_gates(Members set);
   // Fast measure: takes up component h (once), and the weight changes made
   // since last taken: they update the flip gains kept per net, mark the
   // gates and groups around changed nets to be tried again and note the +1
@@ -259,6 +281,9 @@ class Reducer {
   Book* book_ = nullptr;  // per-net tallies (fast measure only)
   std::vector<Instance*> members_;     // component members by id, in component order
   std::vector<uint8_t> member_kind_;   // per member id: member_kind() of its class
+  // Per member that joins groups (fast measure only): the signal net it
+  // drives, so that a rebuild of groups reads no terminal to find it.
+  std::vector<Net*> drive_;
   std::vector<uint32_t> comp_first_;   // per component in list order: its head's id
   uint32_t component(uint32_t id) const;  // ordinal of the component holding member id
   uint32_t comp_end(uint32_t first) const;  // one past the last id of the component from first
@@ -279,8 +304,10 @@ class Reducer {
   static constexpr int kNegShift = 2;
   static constexpr uint8_t kRebuildMark = 16;
   static constexpr uint8_t kRearmedMark = 32;  // while the changes are taken
+  static constexpr uint8_t kFlipMark = 64;     // in the set flip_gates flips
   std::vector<uint32_t> rearmed_;
   std::vector<Link*> bus_terms_;  // scratch of bus_flip
+  std::vector<Instance*> gates_;  // scratch: the gates of the group flipped
   FlipSum comp_sum_;                   // flipping every gate of the component taken up
 };
 

@@ -26,17 +26,26 @@ inline bool joins_sub_comp(int cls, bool with_eor) {
   return with_eor && is_exor(cls);
 }
 
-// What the local moves may try on a member, as bits of one byte per member:
-// a gate; a gate that single-gate moves flip (and-/or-/nand-/nor-/aoi-/oai-;
+// What the moves may do with a member, as bits of one byte per member: a
+// gate; a gate that single-gate moves flip (and-/or-/nand-/nor-/aoi-/oai-;
 // exclusive-or cells only change through absorption); a tristate buffer; a
-// gate whose output may be negated.
-constexpr uint8_t kGate = 1, kFlipsAlone = 2, kBus = 4, kAndOr = 8;
+// gate whose output may be negated; a cell that joins sub-components built
+// without and with exclusive-or cells.
+constexpr uint8_t kGate = 1, kFlipsAlone = 2, kBus = 4, kAndOr = 8, kJoins = 16, kJoinsEor = 32;
+// Set by the reduction on a joining member that drives more than one
+// signal net (no built-in cell does).
+constexpr uint8_t kDrivesMore = 64;
 inline uint8_t member_kind(int cls) {
   uint8_t k = 0;
   if (is_gate(cls)) k |= is_exor(cls) ? kGate : kGate | kFlipsAlone;
   if (cls == kTsBuf) k |= kBus;
   if (is_and_or(cls)) k |= kAndOr;
+  if (joins_sub_comp(cls, false)) k |= kJoins;
+  if (joins_sub_comp(cls, true)) k |= kJoinsEor;
   return k;
+}
+inline bool kind_joins(uint8_t kind, bool with_eor) {
+  return kind & (with_eor ? kJoinsEor : kJoins);
 }
 
 // One bit per member number, with a search for the previous set bit that
@@ -318,6 +327,23 @@ class Book {
     if (m == mark_) return false;
     m = mark_;
     return true;
+  }
+
+  // Whole-net negations by a set of gates flipped at once, counted mod 2
+  // per numbered net since new_mark(); true the first time n is met.
+  bool toggle_odd(const Net* n) {
+    const auto i = static_cast<std::size_t>(n->id);
+    const bool first = seen_[i] != mark_;
+    if (first) {
+      seen_[i] = mark_;
+      effect_[i] = Effect{};
+    }
+    effect_[i].odd ^= 1;
+    return first;
+  }
+  bool odd(int32_t net_id) const {
+    const auto i = static_cast<std::size_t>(net_id);
+    return seen_[i] == mark_ && effect_[i].odd;
   }
 
   // Nets whose weights changed since the absorption last ran on them.
