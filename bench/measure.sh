@@ -48,7 +48,8 @@ done
 # present) | zelk options.  flat: random gates, an inverter on about a
 # fifth of the gate inputs, one giant component; hier: module copies with
 # registers, buses, constants and fixed modules, run with -a; fanout: one
-# inverted input read by that many nand gates.
+# inverted input read by that many nand gates (also with -a, where most of
+# them flip one by one).
 DESIGNS=(
   "flat_1e4|--flat 10000|"
   "flat_1e5|--flat 100000|"
@@ -59,6 +60,8 @@ DESIGNS=(
   "fanout_1e4|--flat 100 --fanout 10000|"
   "fanout_1e5|--flat 100 --fanout 100000|"
   "fanout_1e6|--flat 100 --fanout 1000000|"
+  "fanout_1e5_a|--flat 100 --fanout 100000|-a"
+  "fanout_1e6_a|--flat 100 --fanout 1000000|-a"
   "flat_1e5_no_inv|--flat 100000 --no-inv|"
   "flat_1e7|--flat 10000000|"
 )

@@ -491,19 +491,23 @@ bool Reducer::split_big(Groups& g, uint32_t r, const std::vector<uint32_t>& from
     }
   }
   std::size_t walked = 0;
-  std::vector<uint8_t> open(k_all);
-  for (;;) {
+  // The searches not run out yet, in order: a round costs the nodes it
+  // walks, however many searches have ended.
+  std::vector<uint32_t> active;
+  for (uint32_t k = 0; k < k_all; ++k)
+    if (!queue[k].empty()) active.push_back(k);
+  std::vector<uint32_t> open(k_all, 0);  // per part: the last round it was seen open
+  for (uint32_t round = 1;; ++round) {
     // Parts still being walked: stop when at most one is left.
-    std::fill(open.begin(), open.end(), 0);
     std::size_t open_parts = 0;
-    for (uint32_t k = 0; k < k_all; ++k)
-      if (pos[k] < queue[k].size() && !open[cls(k)]) {
-        open[cls(k)] = 1;
+    for (uint32_t k : active)
+      if (open[cls(k)] != round) {
+        open[cls(k)] = round;
         ++open_parts;
       }
     if (open_parts <= 1) break;
-    for (uint32_t k = 0; k < k_all; ++k) {
-      if (pos[k] >= queue[k].size()) continue;
+    std::size_t still = 0;
+    for (uint32_t k : active) {
       const uint32_t m = queue[k][pos[k]++];
       ++walked;
       for_each_neighbour(g, m, [&](uint32_t v) {
@@ -515,7 +519,9 @@ bool Reducer::split_big(Groups& g, uint32_t r, const std::vector<uint32_t>& from
           queue[k].push_back(v);
         }
       });
+      if (pos[k] < queue[k].size()) active[still++] = k;
     }
+    active.resize(still);
     if (walked * 2 > g.size[r]) return false;  // no cheaper than a rebuild
   }
   // The part kept is the one still being walked, else the root's.
@@ -620,6 +626,7 @@ Instance* Reducer::first_paying(bool with_eor, bool weight_rule) {
         rebuild_groups(g, {r});
       } else {
         g.reject(r, refused);
+        refused_group();
         still.push_back(r);
       }
     }
@@ -646,6 +653,7 @@ Instance* Reducer::first_paying(bool with_eor, bool weight_rule) {
         return members_[x];
       }
       g.reject(r, refused);
+      refused_group();
       marks.clear(x);
     }
     return nullptr;

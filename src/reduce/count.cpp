@@ -160,7 +160,10 @@ void Book::start(const Design& d) {
     Tally& k = tally_[static_cast<std::size_t>(n->id)];
     k.rule_code = static_cast<uint32_t>(reduce_detail::rule_of(d, n)) & 3u;
     for (const Link* t = n->links; t; t = t->next) {
-      if (!counted(t)) continue;
+      if (!counted(t)) {
+        k.exor = 1;
+        continue;
+      }
       if (t->weight == 1) ++k.plus;
       else if (t->weight == -1) ++k.minus;
     }

@@ -126,27 +126,36 @@ void eor_enor_plus_wt_dual(Net* n, Book* b) {
 }
 
 void eor_enor_and_or_nand_nor_net(const Design& d, Net* n, Book* b) {
+  // On a net without exclusive-or terminals, the book's tallies give the
+  // weight sum and there is nothing to absorb: the net is walked only when
+  // its driver takes the opposite polarity.  A net of many readers costs
+  // what it changes.
+  const bool exor_free = b && b->exor_free(n);
+  auto aside = [&] { return exor_free ? b->weight_sum(n) : count_wt_net_eor_enor_aside(n); };
+  auto absorb = [&] {
+    if (!exor_free) eor_enor_minus_wt_dual(n, b);
+  };
   // A net without a driver can only have its exclusive-or inputs absorbed.
   Instance* s = n->source ? n->source->inst : nullptr;
   int cls = s ? s->cls : 0;
   if (s && is_and_or(cls)) {
-    if (d.options.all && count_wt_net_eor_enor_aside(n) < 0) {
+    if (d.options.all && aside() < 0) {
       toggle(s->negate);
       eor_enor_plus_wt_dual(n, b);
     } else {
-      eor_enor_minus_wt_dual(n, b);
+      absorb();
     }
   } else if (s && is_exor(cls)) {
-    if (count_wt_net_eor_enor_aside(n) < 0) {
+    if (aside() < 0) {
       toggle(s->dual);
       eor_enor_plus_wt_dual(n, b);
     } else {
-      eor_enor_minus_wt_dual(n, b);
+      absorb();
     }
   } else if (s && is_register(cls)) {
     // Complementary register outputs serve either polarity.
   } else {
-    eor_enor_minus_wt_dual(n, b);
+    absorb();
   }
 }
 

@@ -115,6 +115,7 @@ int Reducer::node(Instance* h, bool weight_rule) {
         changed = 1;
       } else if (fast() && measured_by_book_) {
         member_marks_[id] |= refused;
+        refused_member(id);
       }
     } else {
       if (bus_flip(g, weight_rule)) {
@@ -149,6 +150,7 @@ int Reducer::neg(Instance* h, bool weight_rule) {
       changed = 1;
     } else if (fast() && measured_by_book_) {
       member_marks_[id] |= static_cast<uint8_t>(refused << kNegShift);
+      refused_member(id);
     }
   }
   return changed;
@@ -286,6 +288,7 @@ bool Reducer::conn_comp_flip(Instance* h, bool weight_rule) {
 void Reducer::enter(Instance* h) {
   if (work_ == h) return;
   work_ = h;
+  ++rearm_gen_;
   book_->focus(h);
   for (Groups& g : groups_) g.of = nullptr;
   book_->clear_log();
@@ -334,13 +337,58 @@ void Reducer::take_changes() {
     // A trial reads a net only through its tallies: when they came back as
     // they were, the members around it that did not change themselves
     // would be refused again.
-    if (!h || !book_->tallies_changed(f)) continue;
-    for (const Link* u = f.net->links; u; u = u->next)
-      if (u->inst->comp == h) rearm(static_cast<uint32_t>(u->inst->id));
+    if (h && book_->tallies_changed(f)) rearm_around(f.net);
   }
   book_->clear_log();
   for (uint32_t id : rearmed_) member_marks_[id] &= static_cast<uint8_t>(~kRearmedMark);
   rearmed_.clear();
+}
+
+namespace {
+
+// Nets of at least this many weighted terminals are re-armed from the
+// refusals made since their last walk, of which the last this many at most
+// are kept (a full walk then follows as many refusals: its cost spread
+// over them).
+constexpr long kManyTerminals = 64;
+constexpr std::size_t kRefusalsKept = std::size_t{1} << 16;
+
+}  // namespace
+
+void Reducer::refused_member(uint32_t id) {
+  refusals_.push_back(id);
+  // A net whose last walk the log no longer reaches is walked again.
+  if (refusals_.size() >= kRefusalsKept) {
+    refusals_before_ += refusals_.size();
+    refusals_.clear();
+  }
+}
+
+// A walk re-arms every member on the net: while no group was refused and
+// the same component is taken up, the only members whose marks a new walk
+// would change are those refused since the last one (a group's rejection
+// and head marks stay cleared until a group is refused).
+void Reducer::rearm_around(const Net* n) {
+  const Instance* h = work_;
+  const long many = book_->weighted(n);
+  if (many >= kManyTerminals) {
+    const uint64_t now = refusals_before_ + refusals_.size();
+    Walk& w = walks_[n->id];
+    if (w.gen == rearm_gen_ && w.refusals >= refusals_before_ &&
+        static_cast<long>(now - w.refusals) < many) {
+      for (uint64_t k = w.refusals; k < now; ++k) {
+        const uint32_t id = refusals_[static_cast<std::size_t>(k - refusals_before_)];
+        bool on_net = false;
+        for_each_terminal(members_[id], [&](Link* t) { on_net = on_net || t->net == n; });
+        if (on_net) rearm(id);
+      }
+      w.refusals = now;
+      return;
+    }
+    w = {rearm_gen_, now};
+  }
+  for (const Link* u = n->links; u; u = u->next)
+    if (u->inst->comp == h) rearm(static_cast<uint32_t>(u->inst->id));
 }
 
 // Member id of the component taken up is tried again by every move.

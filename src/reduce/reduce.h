@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -269,6 +270,13 @@ class Reducer {
   void enter(Instance* h);
   void take_changes();
   void rearm(uint32_t id);
+  // Re-arms the members of the component taken up that have a terminal
+  // on n, whose tallies changed.
+  void rearm_around(const Net* n);
+  // A member refused as a single-gate move or output negation, and a
+  // group refused: see rearm_around.
+  void refused_member(uint32_t id);
+  void refused_group() { ++rearm_gen_; }
   void note(char kind, const Instance* x) {
     if (log) log->push_back({kind, x->id});
   }
@@ -306,6 +314,20 @@ class Reducer {
   static constexpr uint8_t kRearmedMark = 32;  // while the changes are taken
   static constexpr uint8_t kFlipMark = 64;     // in the set flip_gates flips
   std::vector<uint32_t> rearmed_;
+  // Re-arming around a net of many terminals: once a walk of it has
+  // re-armed every member on it, the next only needs the members refused
+  // since, while no group was refused and the component taken up stayed;
+  // those are found among the refusals logged since, when they are fewer
+  // than the net's terminals.  Per such net: its last walk, as the
+  // generation and the refusal count at the time.
+  struct Walk {
+    uint64_t gen;
+    uint64_t refusals;
+  };
+  std::unordered_map<int32_t, Walk> walks_;
+  std::vector<uint32_t> refusals_;  // members refused, the last of them
+  uint64_t refusals_before_ = 0;    // refusals dropped from the front of refusals_
+  uint64_t rearm_gen_ = 0;          // counts group refusals and components taken up
   std::vector<Link*> bus_terms_;  // scratch of bus_flip
   std::vector<Instance*> gates_;  // scratch: the gates of the group flipped
   FlipSum comp_sum_;                   // flipping every gate of the component taken up

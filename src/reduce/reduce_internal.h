@@ -252,6 +252,19 @@ class Book {
       default: return 0;
     }
   }
+  // The counted terminals of weight +1 or -1 on a numbered net.
+  long weighted(const Net* n) const {
+    const Tally& k = tally_[static_cast<std::size_t>(n->id)];
+    return static_cast<long>(k.plus) + k.minus;
+  }
+  // Whether n is a numbered net without exclusive-or terminals; then the
+  // sum of its weights is plus - minus.
+  bool exor_free(const Net* n) const { return n->id > 0 && !tally_[static_cast<std::size_t>(n->id)].exor; }
+  long weight_sum(const Net* n) const {
+    const Tally& k = tally_[static_cast<std::size_t>(n->id)];
+    return static_cast<long>(k.plus) - k.minus;
+  }
+
   // count_inv_net and count_wt_net of a numbered net, from its tallies.
   int inv(const Net* n) const {
     const Tally& k = tally_[static_cast<std::size_t>(n->id)];
@@ -360,7 +373,8 @@ class Book {
   // Packed into 8 bytes each: these run over every net of the design.  A
   // count of terminals stays below 2^27 in any design that fits memory.
   struct Tally {
-    int32_t plus = 0;
+    int32_t plus : 31 = 0;
+    uint32_t exor : 1 = 0;  // some terminal is on an exclusive-or cell
     int32_t minus : 28 = 0;
     uint32_t rule_code : 2 = static_cast<uint32_t>(reduce_detail::Rule::kNormal);
     uint32_t pending : 1 = 0;

@@ -84,7 +84,7 @@ struct Case {
 // sub-component moves, whole components), exclusive-or cells (absorption and
 // the moves without them), -a (negated outputs), tristate buses, registers,
 // constants, module copies, gates reading one net twice, a net read by
-// hundreds of gates, nets nothing drives.
+// hundreds or thousands of gates, nets nothing drives.
 const Case kCases[] = {
     {"tiny", 10, 0, 0, 0, 0, 0, 0, 0, 100, 0, 0, 40},
     {"tiny_all", 12, 0, 0, 1, 100, 0, 0, 0, 100, 1, 0, 40},
@@ -93,6 +93,7 @@ const Case kCases[] = {
     {"small_all_flat", 200, 0, 0, 3, 30, 5, 2, 0, 100, 1, 1, 15},
     {"fanout", 300, 0, 400, 0, 0, 0, 0, 0, 100, 0, 0, 3},
     {"fanout_all", 300, 0, 400, 2, 20, 0, 0, 0, 100, 1, 0, 3},
+    {"fanout_many_all", 500, 0, 3000, 2, 20, 0, 0, 0, 100, 1, 0, 2},
     {"hier", 0, 40, 0, 2, 0, 0, 0, 3, 100, 1, 0, 4},
     {"hier_plain", 0, 60, 0, 0, 20, 0, 2, 2, 100, 0, 0, 3},
     {"inverted", 100, 0, 0, 0, 0, 0, 0, 0, 600, 0, 0, 20},
