@@ -16,6 +16,7 @@
 //     --fixed F        F instances of a module in DIR/ro (read-only dir)
 //     --pcd P          P instances of a PCD library cell
 //     --fanout N       flat: also N nand gates reading one inverted input
+//     --fanout-exor K  every K-th of them an exclusive-or cell
 //     --twice PERMILLE gate inputs repeating another input of the gate
 //     --undriven PERMILLE  gate inputs on nets nothing drives
 //
@@ -36,7 +37,7 @@ namespace {
       "usage: zelk_gen [--flat N | --hier K | --hier2 K1 K2] [--leaf-cells C] [--seed S]\n"
       "                [--top NAME] [--inputs I] [--outputs O] [--regs PERMILLE]\n"
       "                [--glue PERMILLE] [--no-inv] [--tristate B] [--fixed F] [--pcd P]\n"
-      "                [--fanout N] [--twice PERMILLE] [--undriven PERMILLE] DIR\n",
+      "                [--fanout N] [--fanout-exor K] [--twice PERMILLE] [--undriven PERMILLE] DIR\n",
       stderr);
   std::exit(2);
 }
@@ -91,6 +92,8 @@ int main(int argc, char** argv) {
       o.pcd = static_cast<int>(number(argc, argv, i));
     } else if (a == "--fanout") {
       o.fanout = number(argc, argv, i);
+    } else if (a == "--fanout-exor") {
+      o.fanout_exor = number(argc, argv, i);
     } else if (a == "--twice") {
       o.twice_permille = static_cast<int>(number(argc, argv, i));
     } else if (a == "--undriven") {

@@ -172,6 +172,8 @@ struct ModulePlan {
   long hub_readers = 0;                     // gates reading one inverted input signal
   const Kind* hub_inv = nullptr;            // ... the inverter on that signal
   const Kind* hub_gate = nullptr;           // ... and the kind of its readers
+  const Kind* hub_exor = nullptr;           // ... except every hub_exor_every-th (if > 0)
+  long hub_exor_every = 0;
 };
 
 // A generated module: its interface as a Kind (for parents) and its text.
@@ -333,7 +335,9 @@ class ModuleWriter {
       conn_.push_back(hub);
       for (long r = 0; r < plan_.hub_readers; ++r) {
         std::size_t from = conn_.size();
-        cells_.push_back(Cell{plan_.hub_gate, number_for(plan_.hub_gate), static_cast<uint32_t>(from)});
+        const Kind* k = plan_.hub_exor_every > 0 && r % plan_.hub_exor_every == 0 ? plan_.hub_exor
+                                                                                  : plan_.hub_gate;
+        cells_.push_back(Cell{k, number_for(k), static_cast<uint32_t>(from)});
         conn_.push_back(hub);
         ++reads_[hub];
         conn_.push_back(pick(from, from + 1));
@@ -521,6 +525,7 @@ struct Options {
   int fixed = 0;                // instances of a module of the read-only dir
   int pcd = 0;                  // instances of a PCD library cell
   long fanout = 0;              // flat: gates reading one inverted input (plus `cells`)
+  long fanout_exor = 0;         // every this-many-th of them an exclusive-or cell (0: none)
   int twice_permille = 0;       // gate inputs repeating another input's signal
   int undriven_permille = 0;    // gate inputs on nets nothing drives
   int inverter_weight = 100;    // weight of inverters in the cell mix (gates: about 1000)
@@ -592,8 +597,11 @@ inline Summary generate(const Options& opt) {
   if (opt.fanout > 0) {
     top.hub_readers = opt.fanout;
     top.hub_inv = &mix[0].kind;
-    for (const Weighted& w : mix)
+    for (const Weighted& w : mix) {
       if (w.kind.name == "nand--2") top.hub_gate = &w.kind;
+      if (w.kind.name == "eor--2") top.hub_exor = &w.kind;
+    }
+    top.hub_exor_every = opt.fanout_exor;
   }
 
   // Side modules: a fixed module in the read-only dir, a PCD library cell.

@@ -126,14 +126,23 @@ void eor_enor_plus_wt_dual(Net* n, Book* b) {
 }
 
 void eor_enor_and_or_nand_nor_net(const Design& d, Net* n, Book* b) {
-  // On a net without exclusive-or terminals, the book's tallies give the
-  // weight sum and there is nothing to absorb: the net is walked only when
-  // its driver takes the opposite polarity.  A net of many readers costs
-  // what it changes.
-  const bool exor_free = b && b->exor_free(n);
-  auto aside = [&] { return exor_free ? b->weight_sum(n) : count_wt_net_eor_enor_aside(n); };
+  // With the book, a numbered net's tallies give the weight sum, and the
+  // net is walked only when its driver takes the opposite polarity or an
+  // exclusive-or input on it may want the inverted signal: a net of many
+  // readers costs what changes on it.
+  const bool tallied = b && n->id > 0;
+  auto aside = [&] { return tallied ? b->weight_sum(n) : count_wt_net_eor_enor_aside(n); };
   auto absorb = [&] {
-    if (!exor_free) eor_enor_minus_wt_dual(n, b);
+    if (!tallied) {
+      eor_enor_minus_wt_dual(n, b);
+    } else if (b->exor_unsettled(n)) {
+      eor_enor_minus_wt_dual(n, b);
+      b->exor_settled(n);
+    }
+  };
+  auto opposite = [&] {
+    eor_enor_plus_wt_dual(n, b);
+    if (tallied) b->exor_settled(n);
   };
   // A net without a driver can only have its exclusive-or inputs absorbed.
   Instance* s = n->source ? n->source->inst : nullptr;
@@ -141,14 +150,14 @@ void eor_enor_and_or_nand_nor_net(const Design& d, Net* n, Book* b) {
   if (s && is_and_or(cls)) {
     if (d.options.all && aside() < 0) {
       toggle(s->negate);
-      eor_enor_plus_wt_dual(n, b);
+      opposite();
     } else {
       absorb();
     }
   } else if (s && is_exor(cls)) {
     if (aside() < 0) {
       toggle(s->dual);
-      eor_enor_plus_wt_dual(n, b);
+      opposite();
     } else {
       absorb();
     }

@@ -185,7 +185,9 @@ class Book {
       k.logged = 1;
       firsts_.push_back({n, static_cast<uint32_t>(n->id), k.plus, k.minus});
     }
-    if (reduce_detail::counted(t)) {
+    if (!reduce_detail::counted(t)) {
+      k.exor = 1;
+    } else {
       if (old == 1) --k.plus;
       else if (old == -1) --k.minus;
       if (t->weight == 1) ++k.plus;
@@ -257,13 +259,17 @@ class Book {
     const Tally& k = tally_[static_cast<std::size_t>(n->id)];
     return static_cast<long>(k.plus) + k.minus;
   }
-  // Whether n is a numbered net without exclusive-or terminals; then the
-  // sum of its weights is plus - minus.
-  bool exor_free(const Net* n) const { return n->id > 0 && !tally_[static_cast<std::size_t>(n->id)].exor; }
+  // The sum of the weights of a numbered net's terminals that are not on
+  // exclusive-or cells.
   long weight_sum(const Net* n) const {
     const Tally& k = tally_[static_cast<std::size_t>(n->id)];
     return static_cast<long>(k.plus) - k.minus;
   }
+  // Whether an exclusive-or terminal of a numbered net may have weight -1:
+  // so from the start and after any change of one, until the absorption
+  // has made them all +1 (exor_settled).
+  bool exor_unsettled(const Net* n) const { return tally_[static_cast<std::size_t>(n->id)].exor; }
+  void exor_settled(const Net* n) { tally_[static_cast<std::size_t>(n->id)].exor = 0; }
 
   // count_inv_net and count_wt_net of a numbered net, from its tallies.
   int inv(const Net* n) const {
@@ -374,7 +380,7 @@ class Book {
   // count of terminals stays below 2^27 in any design that fits memory.
   struct Tally {
     int32_t plus : 31 = 0;
-    uint32_t exor : 1 = 0;  // some terminal is on an exclusive-or cell
+    uint32_t exor : 1 = 0;  // an exclusive-or input may have weight -1
     int32_t minus : 28 = 0;
     uint32_t rule_code : 2 = static_cast<uint32_t>(reduce_detail::Rule::kNormal);
     uint32_t pending : 1 = 0;

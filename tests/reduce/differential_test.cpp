@@ -75,7 +75,7 @@ struct Case {
   const char* name;
   long cells;
   long copies;  // > 0: hierarchical, this many leaf copies
-  long fanout;
+  long fanout, fanout_exor;  // fanout_exor: every this-many-th reader an exclusive-or cell
   int tristate, twice, undriven, pcd, fixed, inverters;
   int all, flat, seeds;  // flat: written as one flat top module
 };
@@ -86,20 +86,21 @@ struct Case {
 // constants, module copies, gates reading one net twice, a net read by
 // hundreds or thousands of gates, nets nothing drives.
 const Case kCases[] = {
-    {"tiny", 10, 0, 0, 0, 0, 0, 0, 0, 100, 0, 0, 40},
-    {"tiny_all", 12, 0, 0, 1, 100, 0, 0, 0, 100, 1, 0, 40},
-    {"small", 200, 0, 0, 3, 30, 5, 0, 0, 100, 0, 0, 15},
-    {"twice", 200, 0, 0, 3, 30, 0, 0, 0, 100, 1, 0, 15},
-    {"small_all_flat", 200, 0, 0, 3, 30, 5, 2, 0, 100, 1, 1, 15},
-    {"fanout", 300, 0, 400, 0, 0, 0, 0, 0, 100, 0, 0, 3},
-    {"fanout_all", 300, 0, 400, 2, 20, 0, 0, 0, 100, 1, 0, 3},
-    {"fanout_many_all", 500, 0, 3000, 2, 20, 0, 0, 0, 100, 1, 0, 2},
-    {"hier", 0, 40, 0, 2, 0, 0, 0, 3, 100, 1, 0, 4},
-    {"hier_plain", 0, 60, 0, 0, 20, 0, 2, 2, 100, 0, 0, 3},
-    {"inverted", 100, 0, 0, 0, 0, 0, 0, 0, 600, 0, 0, 20},
-    {"inverted_all", 300, 0, 0, 2, 10, 0, 0, 0, 900, 1, 0, 10},
-    {"large", 3000, 0, 0, 10, 10, 0, 0, 0, 100, 0, 0, 1},
-    {"large_all", 10000, 0, 0, 20, 10, 2, 0, 0, 100, 1, 0, 1},
+    {"tiny", 10, 0, 0, 0, 0, 0, 0, 0, 0, 100, 0, 0, 40},
+    {"tiny_all", 12, 0, 0, 0, 1, 100, 0, 0, 0, 100, 1, 0, 40},
+    {"small", 200, 0, 0, 0, 3, 30, 5, 0, 0, 100, 0, 0, 15},
+    {"twice", 200, 0, 0, 0, 3, 30, 0, 0, 0, 100, 1, 0, 15},
+    {"small_all_flat", 200, 0, 0, 0, 3, 30, 5, 2, 0, 100, 1, 1, 15},
+    {"fanout", 300, 0, 400, 0, 0, 0, 0, 0, 0, 100, 0, 0, 3},
+    {"fanout_all", 300, 0, 400, 0, 2, 20, 0, 0, 0, 100, 1, 0, 3},
+    {"fanout_many_all", 500, 0, 3000, 0, 2, 20, 0, 0, 0, 100, 1, 0, 2},
+    {"fanout_exor_all", 500, 0, 3000, 40, 2, 20, 0, 0, 0, 100, 1, 0, 2},
+    {"hier", 0, 40, 0, 0, 2, 0, 0, 0, 3, 100, 1, 0, 4},
+    {"hier_plain", 0, 60, 0, 0, 0, 20, 0, 2, 2, 100, 0, 0, 3},
+    {"inverted", 100, 0, 0, 0, 0, 0, 0, 0, 0, 600, 0, 0, 20},
+    {"inverted_all", 300, 0, 0, 0, 2, 10, 0, 0, 0, 900, 1, 0, 10},
+    {"large", 3000, 0, 0, 0, 10, 10, 0, 0, 0, 100, 0, 0, 1},
+    {"large_all", 10000, 0, 0, 0, 20, 10, 2, 0, 0, 100, 1, 0, 1},
 };
 
 // Generates each seed's design of case c and hands it to f.
@@ -122,6 +123,7 @@ TEST(ReduceDifferential, TalliedMovesDecideAsWholeRecount) {
     opt.cells = c.cells;
     opt.copies = c.copies;
     opt.fanout = c.fanout;
+    opt.fanout_exor = c.fanout_exor;
     opt.tristate = c.tristate;
     opt.twice_permille = c.twice;
     opt.undriven_permille = c.undriven;
