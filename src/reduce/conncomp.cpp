@@ -622,11 +622,14 @@ Instance* Reducer::first_paying(bool with_eor, bool weight_rule) {
     std::vector<uint32_t> still;
     for (uint32_t r : g.unknown) {
       if (find(g, r) != r || g.is_head(r)) continue;
-      if (!(g.rejected(r) & bit) && group_pays(g, r, weight_rule)) {
+      if (g.rejected(r) & bit) {
+        g.reject(r, refused);
+        still.push_back(r);
+      } else if (group_pays(g, r, weight_rule)) {
         rebuild_groups(g, {r});
       } else {
+        refused_trial(r == g.big);
         g.reject(r, refused);
-        refused_group();
         still.push_back(r);
       }
     }
@@ -652,8 +655,8 @@ Instance* Reducer::first_paying(bool with_eor, bool weight_rule) {
         rev_sub_comp_tmp(members_[x]);
         return members_[x];
       }
+      refused_trial(r == g.big);
       g.reject(r, refused);
-      refused_group();
       marks.clear(x);
     }
     return nullptr;

@@ -115,7 +115,7 @@ int Reducer::node(Instance* h, bool weight_rule) {
         changed = 1;
       } else if (fast() && measured_by_book_) {
         member_marks_[id] |= refused;
-        refused_member(id);
+        refused_trial(false);
       }
     } else {
       if (bus_flip(g, weight_rule)) {
@@ -150,7 +150,7 @@ int Reducer::neg(Instance* h, bool weight_rule) {
       changed = 1;
     } else if (fast() && measured_by_book_) {
       member_marks_[id] |= static_cast<uint8_t>(refused << kNegShift);
-      refused_member(id);
+      refused_trial(false);
     }
   }
   return changed;
@@ -252,6 +252,7 @@ bool Reducer::output_negation(Instance* g, bool weight_rule) {
   if (!fast()) return weight_rule ? diff_wt_neg(d_, g) : diff_inv_neg(d_, g);
   Link* out = first_terminal_of_type(g, kwOutput);
   measured_by_book_ = true;  // nothing to measure: refused while the net stays
+  nets_.clear();
   if (!out || !out->net || !counts_in_whole(out->net)) return false;
   Net* n = out->net;
   measured_by_book_ = n->id > 0;
@@ -337,7 +338,7 @@ void Reducer::take_changes() {
     // A trial reads a net only through its tallies: when they came back as
     // they were, the members around it that did not change themselves
     // would be refused again.
-    if (h && book_->tallies_changed(f)) rearm_around(f.net);
+    if (h && book_->tallies_changed(f)) rearm_around(f.net, f.plus, f.minus);
   }
   book_->clear_log();
   for (uint32_t id : rearmed_) member_marks_[id] &= static_cast<uint8_t>(~kRearmedMark);
@@ -346,49 +347,103 @@ void Reducer::take_changes() {
 
 namespace {
 
-// Nets of at least this many weighted terminals are re-armed from the
-// refusals made since their last walk, of which the last this many at most
-// are kept (a full walk then follows as many refusals: its cost spread
-// over them).
+// Nets of at least this many weighted terminals are re-armed from what
+// the trials refused since their last walk read of them.
 constexpr long kManyTerminals = 64;
-constexpr std::size_t kRefusalsKept = std::size_t{1} << 16;
 
 }  // namespace
 
-void Reducer::refused_member(uint32_t id) {
-  refusals_.push_back(id);
-  // A net whose last walk the log no longer reaches is walked again.
-  if (refusals_.size() >= kRefusalsKept) {
-    refusals_before_ += refusals_.size();
-    refusals_.clear();
+void Reducer::Walk::note(long m, long p, bool odd) {
+  if (odd) {
+    whole = true;
+    return;
+  }
+  if ((m == 0) != (p == 0)) {
+    one_sided_m = std::max(one_sided_m, m);
+    one_sided_p = std::max(one_sided_p, p);
+  }
+  if (m != p) {
+    lo = std::min(lo, 2 * (m - p));
+    hi = std::max(hi, 2 * (m - p));
   }
 }
 
-// A walk re-arms every member on the net: while no group was refused and
-// the same component is taken up, the only members whose marks a new walk
-// would change are those refused since the last one (a group's rejection
-// and head marks stay cleared until a group is refused).
-void Reducer::rearm_around(const Net* n) {
-  const Instance* h = work_;
-  const long many = book_->weighted(n);
-  if (many >= kManyTerminals) {
-    const uint64_t now = refusals_before_ + refusals_.size();
-    Walk& w = walks_[n->id];
-    if (w.gen == rearm_gen_ && w.refusals >= refusals_before_ &&
-        static_cast<long>(now - w.refusals) < many) {
-      for (uint64_t k = w.refusals; k < now; ++k) {
-        const uint32_t id = refusals_[static_cast<std::size_t>(k - refusals_before_)];
-        bool on_net = false;
-        for_each_terminal(members_[id], [&](Link* t) { on_net = on_net || t->net == n; });
-        if (on_net) rearm(id);
-      }
-      w.refusals = now;
-      return;
+// A refused trial negates, one by one, m terminals of weight -1 and p of
+// weight +1 of a net whose other counted terminals hold m_out = minus - m
+// of weight -1 and p_out = plus - p of weight +1.  Its inverter count on
+// the net changes by 0 when m and p are both above 0, else by an amount
+// that follows whether m_out > 0 (and, on a reversible net, p_out > 0).
+// Its weight count changes by m - p on a normal net; on a reversible one
+// by p - m while minus - plus >= max(0, 2 (m - p)) and by m - p while
+// minus - plus <= min(0, 2 (m - p)).  Trials that negate the whole net
+// are left to the caller.
+bool Reducer::measures_alike(const Walk& w, Rule r, long p1, long m1, long p2, long m2) {
+  if (p1 == p2 && m1 == m2) return true;
+  auto above = [](long a1, long a2, long bound) { return bound < 0 || a1 == a2 || (a1 > bound && a2 > bound); };
+  switch (r) {
+    case Rule::kNone:
+      return true;
+    case Rule::kNormal:
+      return above(m1, m2, w.one_sided_m);
+    case Rule::kReversible: {
+      const long x1 = m1 - p1, x2 = m2 - p2;
+      const bool weights = x1 == x2 || (x1 >= w.hi && x2 >= w.hi) || (x1 <= w.lo && x2 <= w.lo);
+      return weights && above(m1, m2, w.one_sided_m) && above(p1, p2, w.one_sided_p);
     }
-    w = {rearm_gen_, now};
   }
-  for (const Link* u = n->links; u; u = u->next)
+  return false;
+}
+
+void Reducer::refused_trial(bool kept) {
+  if (kept) {  // its nets are read from the kept gain when they change
+    ++kept_refusals_;
+    return;
+  }
+  for (const Net* n : nets_) {
+    if (book_->weighted(n) < kManyTerminals) continue;
+    auto it = walks_.find(n->id);
+    if (it == walks_.end() || it->second.gen != rearm_gen_) continue;  // walked at its next change
+    it->second.note(book_->negated_minus(n->id), book_->negated_plus(n->id), book_->negated_whole(n->id));
+  }
+}
+
+// A walk re-arms every member on the net.  Between walks, a change that
+// every trial refused since measures alike re-arms none of them, but the
+// driver when a refused trial negated the whole net.
+void Reducer::rearm_around(const Net* n, long plus, long minus) {
+  const Instance* h = work_;
+  const bool many = book_->weighted(n) >= kManyTerminals;
+  if (many) {
+    auto it = walks_.find(n->id);
+    if (it != walks_.end() && it->second.gen == rearm_gen_) {
+      Walk& w = it->second;
+      if (w.kept_seen != kept_refusals_) {
+        // A largest group refused since is one of those held now, or has
+        // been rebuilt or joined to another since, which re-armed it.
+        const auto id = static_cast<uint32_t>(n->id);
+        for (const Groups& g : groups_)
+          if (g.of == h && g.big != kNoHead && g.big_sum.touches(id))
+            w.note(g.big_sum.minus(id), g.big_sum.plus(id), g.big_sum.whole(id));
+        w.kept_seen = kept_refusals_;
+      }
+      const Rule r = book_->rule(n);
+      if (measures_alike(w, r, plus, minus, book_->plus(n), book_->minus(n))) {
+        if (!w.whole || r == Rule::kNone) return;
+        if (w.one_driver) {
+          const Instance* s = n->source ? n->source->inst : nullptr;
+          if (s && s->comp == h) rearm(static_cast<uint32_t>(s->id));
+          w.whole = false;
+          return;
+        }
+      }
+    }
+  }
+  bool one_driver = true;
+  for (const Link* u = n->links; u; u = u->next) {
     if (u->inst->comp == h) rearm(static_cast<uint32_t>(u->inst->id));
+    if (u != n->source && !flips_alone(u) && is_gate(u->inst->cls)) one_driver = false;
+  }
+  if (many) walks_[n->id] = {rearm_gen_, kept_refusals_, -1, -1, 0, 0, false, one_driver};
 }
 
 // Member id of the component taken up is tried again by every move.

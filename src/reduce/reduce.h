@@ -271,12 +271,11 @@ class Reducer {
   void take_changes();
   void rearm(uint32_t id);
   // Re-arms the members of the component taken up that have a terminal
-  // on n, whose tallies changed.
-  void rearm_around(const Net* n);
-  // A member refused as a single-gate move or output negation, and a
-  // group refused: see rearm_around.
-  void refused_member(uint32_t id);
-  void refused_group() { ++rearm_gen_; }
+  // on n, whose tallies changed from (plus, minus).
+  void rearm_around(const Net* n, long plus, long minus);
+  // A trial just gathered over nets_ was refused (`kept`: read from the
+  // kept gain of the largest group, nets_ not gathered).
+  void refused_trial(bool kept);
   void note(char kind, const Instance* x) {
     if (log) log->push_back({kind, x->id});
   }
@@ -314,20 +313,34 @@ class Reducer {
   static constexpr uint8_t kRearmedMark = 32;  // while the changes are taken
   static constexpr uint8_t kFlipMark = 64;     // in the set flip_gates flips
   std::vector<uint32_t> rearmed_;
-  // Re-arming around a net of many terminals: once a walk of it has
-  // re-armed every member on it, the next only needs the members refused
-  // since, while no group was refused and the component taken up stayed;
-  // those are found among the refusals logged since, when they are fewer
-  // than the net's terminals.  Per such net: its last walk, as the
-  // generation and the refusal count at the time.
+  // Re-arming around a net of many terminals.  A walk re-arms every member
+  // on it.  Until the next, the trials refused that read it are summed up
+  // by where its tallies may move without changing what any of them
+  // measures (a trial reads a net through the terminals it negates one by
+  // one, m of weight -1 and p of weight +1, and the terminals it leaves);
+  // a change within those bounds re-arms none of them, but the net's
+  // driver when a refused trial negated the whole net.  Per such net:
   struct Walk {
-    uint64_t gen;
-    uint64_t refusals;
+    uint64_t gen;        // rearm_gen_ of the walk
+    uint64_t kept_seen;  // kept_refusals_ when the largest groups were last read
+    // Over the refused trials with exactly one of m and p not 0: the
+    // largest m and p (-1: none).  Their inverter counts change with
+    // whether minus > m and plus > p.
+    long one_sided_m, one_sided_p;
+    // Over the refused trials with m != p: the band [lo, hi] of
+    // minus - plus spanning 0 and 2 (m - p) of each, where a reversible
+    // net's weight count changes with minus - plus.
+    long lo, hi;
+    bool whole;       // a refused trial negated the whole net
+    bool one_driver;  // no gate terminal but the source is other than an input
+    void note(long m, long p, bool odd);
   };
+  // Whether every trial summed up in w measures the same on the tallies
+  // (p1, m1) as on (p2, m2), those that negate the whole net aside.
+  static bool measures_alike(const Walk& w, reduce_detail::Rule r, long p1, long m1, long p2, long m2);
   std::unordered_map<int32_t, Walk> walks_;
-  std::vector<uint32_t> refusals_;  // members refused, the last of them
-  uint64_t refusals_before_ = 0;    // refusals dropped from the front of refusals_
-  uint64_t rearm_gen_ = 0;          // counts group refusals and components taken up
+  uint64_t rearm_gen_ = 0;      // components taken up
+  uint64_t kept_refusals_ = 0;  // refusals of the largest group, measured from its kept gain
   std::vector<Link*> bus_terms_;  // scratch of bus_flip
   std::vector<Instance*> gates_;  // scratch: the gates of the group flipped
   FlipSum comp_sum_;                   // flipping every gate of the component taken up

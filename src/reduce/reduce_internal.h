@@ -348,6 +348,17 @@ class Book {
     return true;
   }
 
+  // What the flips gathered since new_mark() do to numbered net net_id:
+  // the counted terminals they negate one by one, and whether they negate
+  // the whole net.
+  long negated_plus(int32_t net_id) const { return effect_[static_cast<std::size_t>(net_id)].plus; }
+  long negated_minus(int32_t net_id) const { return effect_[static_cast<std::size_t>(net_id)].minus; }
+  bool negated_whole(int32_t net_id) const { return effect_[static_cast<std::size_t>(net_id)].odd; }
+  // The driver rule and tallies of a numbered net.
+  reduce_detail::Rule rule(const Net* n) const { return tally_[static_cast<std::size_t>(n->id)].rule(); }
+  long plus(const Net* n) const { return tally_[static_cast<std::size_t>(n->id)].plus; }
+  long minus(const Net* n) const { return tally_[static_cast<std::size_t>(n->id)].minus; }
+
   // Whole-net negations by a set of gates flipped at once, counted mod 2
   // per numbered net since new_mark(); true the first time n is met.
   bool toggle_odd(const Net* n) {
@@ -480,6 +491,11 @@ class FlipSum {
   }
   // By net number.
   bool touches(uint32_t id) const { return e_[id].touched; }
+  // The set's counted input terminals on the net of weight +1 and -1, and
+  // whether it negates the whole net.
+  long plus(uint32_t id) const { return e_[id].plus; }
+  long minus(uint32_t id) const { return e_[id].minus; }
+  bool whole(uint32_t id) const { return e_[id].odd; }
   void before(uint32_t id) {
     const Entry& e = e_[id];
     gain_inv_ -= e.gain_inv;
