@@ -353,47 +353,6 @@ constexpr long kManyTerminals = 64;
 
 }  // namespace
 
-void Reducer::Walk::note(long m, long p, bool odd) {
-  if (odd) {
-    whole = true;
-    return;
-  }
-  if ((m == 0) != (p == 0)) {
-    one_sided_m = std::max(one_sided_m, m);
-    one_sided_p = std::max(one_sided_p, p);
-  }
-  if (m != p) {
-    lo = std::min(lo, 2 * (m - p));
-    hi = std::max(hi, 2 * (m - p));
-  }
-}
-
-// A refused trial negates, one by one, m terminals of weight -1 and p of
-// weight +1 of a net whose other counted terminals hold m_out = minus - m
-// of weight -1 and p_out = plus - p of weight +1.  Its inverter count on
-// the net changes by 0 when m and p are both above 0, else by an amount
-// that follows whether m_out > 0 (and, on a reversible net, p_out > 0).
-// Its weight count changes by m - p on a normal net; on a reversible one
-// by p - m while minus - plus >= max(0, 2 (m - p)) and by m - p while
-// minus - plus <= min(0, 2 (m - p)).  Trials that negate the whole net
-// are left to the caller.
-bool Reducer::measures_alike(const Walk& w, Rule r, long p1, long m1, long p2, long m2) {
-  if (p1 == p2 && m1 == m2) return true;
-  auto above = [](long a1, long a2, long bound) { return bound < 0 || a1 == a2 || (a1 > bound && a2 > bound); };
-  switch (r) {
-    case Rule::kNone:
-      return true;
-    case Rule::kNormal:
-      return above(m1, m2, w.one_sided_m);
-    case Rule::kReversible: {
-      const long x1 = m1 - p1, x2 = m2 - p2;
-      const bool weights = x1 == x2 || (x1 >= w.hi && x2 >= w.hi) || (x1 <= w.lo && x2 <= w.lo);
-      return weights && above(m1, m2, w.one_sided_m) && above(p1, p2, w.one_sided_p);
-    }
-  }
-  return false;
-}
-
 void Reducer::refused_trial(bool kept) {
   if (kept) {  // its nets are read from the kept gain when they change
     ++kept_refusals_;
@@ -403,7 +362,8 @@ void Reducer::refused_trial(bool kept) {
     if (book_->weighted(n) < kManyTerminals) continue;
     auto it = walks_.find(n->id);
     if (it == walks_.end() || it->second.gen != rearm_gen_) continue;  // walked at its next change
-    it->second.note(book_->negated_minus(n->id), book_->negated_plus(n->id), book_->negated_whole(n->id));
+    it->second.reads.note(book_->negated_minus(n->id), book_->negated_plus(n->id),
+                          book_->negated_whole(n->id));
   }
 }
 
@@ -423,16 +383,16 @@ void Reducer::rearm_around(const Net* n, long plus, long minus) {
         const auto id = static_cast<uint32_t>(n->id);
         for (const Groups& g : groups_)
           if (g.of == h && g.big != kNoHead && g.big_sum.touches(id))
-            w.note(g.big_sum.minus(id), g.big_sum.plus(id), g.big_sum.whole(id));
+            w.reads.note(g.big_sum.minus(id), g.big_sum.plus(id), g.big_sum.whole(id));
         w.kept_seen = kept_refusals_;
       }
       const Rule r = book_->rule(n);
-      if (measures_alike(w, r, plus, minus, book_->plus(n), book_->minus(n))) {
-        if (!w.whole || r == Rule::kNone) return;
+      if (w.reads.alike(r, plus, minus, book_->plus(n), book_->minus(n))) {
+        if (!w.reads.whole || r == Rule::kNone) return;
         if (w.one_driver) {
           const Instance* s = n->source ? n->source->inst : nullptr;
           if (s && s->comp == h) rearm(static_cast<uint32_t>(s->id));
-          w.whole = false;
+          w.reads.whole = false;
           return;
         }
       }
@@ -443,7 +403,7 @@ void Reducer::rearm_around(const Net* n, long plus, long minus) {
     if (u->inst->comp == h) rearm(static_cast<uint32_t>(u->inst->id));
     if (u != n->source && !flips_alone(u) && is_gate(u->inst->cls)) one_driver = false;
   }
-  if (many) walks_[n->id] = {rearm_gen_, kept_refusals_, -1, -1, 0, 0, false, one_driver};
+  if (many) walks_[n->id] = {rearm_gen_, kept_refusals_, RefusedReads{}, one_driver};
 }
 
 // Member id of the component taken up is tried again by every move.

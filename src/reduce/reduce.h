@@ -314,30 +314,16 @@ class Reducer {
   static constexpr uint8_t kFlipMark = 64;     // in the set flip_gates flips
   std::vector<uint32_t> rearmed_;
   // Re-arming around a net of many terminals.  A walk re-arms every member
-  // on it.  Until the next, the trials refused that read it are summed up
-  // by where its tallies may move without changing what any of them
-  // measures (a trial reads a net through the terminals it negates one by
-  // one, m of weight -1 and p of weight +1, and the terminals it leaves);
-  // a change within those bounds re-arms none of them, but the net's
-  // driver when a refused trial negated the whole net.  Per such net:
+  // on it; until the next, the trials refused that read it are summed up,
+  // and a change of its tallies that all of them measure alike re-arms
+  // none of them (but the net's driver when one negated the whole net).
+  // Per such net:
   struct Walk {
     uint64_t gen;        // rearm_gen_ of the walk
     uint64_t kept_seen;  // kept_refusals_ when the largest groups were last read
-    // Over the refused trials with exactly one of m and p not 0: the
-    // largest m and p (-1: none).  Their inverter counts change with
-    // whether minus > m and plus > p.
-    long one_sided_m, one_sided_p;
-    // Over the refused trials with m != p: the band [lo, hi] of
-    // minus - plus spanning 0 and 2 (m - p) of each, where a reversible
-    // net's weight count changes with minus - plus.
-    long lo, hi;
-    bool whole;       // a refused trial negated the whole net
+    reduce_detail::RefusedReads reads;
     bool one_driver;  // no gate terminal but the source is other than an input
-    void note(long m, long p, bool odd);
   };
-  // Whether every trial summed up in w measures the same on the tallies
-  // (p1, m1) as on (p2, m2), those that negate the whole net aside.
-  static bool measures_alike(const Walk& w, reduce_detail::Rule r, long p1, long m1, long p2, long m2);
   std::unordered_map<int32_t, Walk> walks_;
   uint64_t rearm_gen_ = 0;      // components taken up
   uint64_t kept_refusals_ = 0;  // refusals of the largest group, measured from its kept gain

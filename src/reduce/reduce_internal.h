@@ -1,6 +1,7 @@
 // Helpers and running state shared by the reduction's source files.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <vector>
@@ -103,6 +104,64 @@ inline bool counts_in_whole(const Net* n) {
 // needed, with one polarity, or with either.
 enum class Rule : uint8_t { kNone, kNormal, kReversible };
 Rule rule_of(const Design& d, const Net* n);
+
+// What the trials refused since a net was last walked read of it, summed
+// up so as to tell which changes of its tallies they all measure alike.
+//
+// A trial negates, one by one, m terminals of weight -1 and p of weight +1
+// of a net whose other counted terminals hold m_out = minus - m of weight
+// -1 and p_out = plus - p of weight +1.  Its inverter count on the net
+// changes by 0 when m and p are both above 0, else by an amount that
+// follows whether m_out > 0 (and, on a reversible net, p_out > 0).  Its
+// weight count changes by m - p on a normal net; on a reversible one by
+// p - m while minus - plus >= max(0, 2 (m - p)) and by m - p while
+// minus - plus <= min(0, 2 (m - p)).  A trial that negates the whole net
+// depends on minus - plus itself: it is only marked.
+struct RefusedReads {
+  // Over the trials with exactly one of m and p above 0: the largest m
+  // and p (-1: none).
+  long one_sided_m = -1, one_sided_p = -1;
+  // Over the trials with m != p: the band of minus - plus spanning 0 and
+  // 2 (m - p) of each.
+  long lo = 0, hi = 0;
+  bool whole = false;  // a trial negated the whole net
+
+  void note(long m, long p, bool negates_whole) {
+    if (negates_whole) {
+      whole = true;
+      return;
+    }
+    if ((m == 0) != (p == 0)) {
+      one_sided_m = std::max(one_sided_m, m);
+      one_sided_p = std::max(one_sided_p, p);
+    }
+    if (m != p) {
+      lo = std::min(lo, 2 * (m - p));
+      hi = std::max(hi, 2 * (m - p));
+    }
+  }
+  // Whether every trial noted (those that negate the whole net aside)
+  // measures the same on a net of rule r with tallies (p1, m1) as with
+  // (p2, m2), its own terminals being among both.
+  bool alike(Rule r, long p1, long m1, long p2, long m2) const {
+    if (p1 == p2 && m1 == m2) return true;
+    auto above = [](long a1, long a2, long bound) {
+      return bound < 0 || a1 == a2 || (a1 > bound && a2 > bound);
+    };
+    switch (r) {
+      case Rule::kNone:
+        return true;
+      case Rule::kNormal:
+        return above(m1, m2, one_sided_m);
+      case Rule::kReversible: {
+        const long x1 = m1 - p1, x2 = m2 - p2;
+        const bool weights = x1 == x2 || (x1 >= hi && x2 >= hi) || (x1 <= lo && x2 <= lo);
+        return weights && above(m1, m2, one_sided_m) && above(p1, p2, one_sided_p);
+      }
+    }
+    return false;
+  }
+};
 
 // Calls f on each terminal of inst, once around its ring from inst->link.
 template <class F>

@@ -3,6 +3,8 @@
 
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "reduce/reduce.h"
 #include "support/fixture.h"
@@ -103,6 +105,59 @@ TEST(Count, ModuleStates) {
   net_push_back(&clk, &l);
   i1.link = &l;
   EXPECT_EQ(count_control_inv(d, &m), 1);  // i2 has no terminal
+}
+
+// A change of a net's tallies that the summed-up refused trials measure
+// alike must leave what each of them measures on the net unchanged: every
+// trial negating m terminals of weight -1 and p of weight +1 of a net of
+// up to 5 + 5 terminals, alone and with others, against every other
+// tallies that still hold its terminals.
+TEST(Count, RefusedTrialsMeasureAlike) {
+  using reduce_detail::RefusedReads;
+  using reduce_detail::Rule;
+  constexpr long kMax = 5;
+  struct Trial {
+    long m, p;
+  };
+  // The inverter and weight gain of the trial on tallies (plus, minus).
+  auto gain = [](Rule r, Trial t, long plus, long minus) {
+    const long p2 = plus - t.p + t.m, m2 = minus - t.m + t.p;
+    return std::pair<long, long>{Book::inv_of(r, plus, minus) - Book::inv_of(r, p2, m2),
+                                 Book::wt_of(r, plus, minus) - Book::wt_of(r, p2, m2)};
+  };
+  std::vector<Trial> trials;
+  for (long m = 0; m <= kMax; ++m)
+    for (long p = 0; p <= kMax; ++p) trials.push_back({m, p});
+  long checked = 0, alike = 0, changes = 0;
+  for (Rule r : {Rule::kNone, Rule::kNormal, Rule::kReversible}) {
+    for (std::size_t a = 0; a < trials.size(); ++a) {
+      // The trial alone, and with a second one noted (a second trial
+      // tightens the bounds, never loosens them).
+      for (std::size_t b = a; b < trials.size(); b += 7) {
+        RefusedReads reads;
+        reads.note(trials[a].m, trials[a].p, false);
+        if (b != a) reads.note(trials[b].m, trials[b].p, false);
+        for (long p1 = 0; p1 <= 2 * kMax; ++p1)
+          for (long m1 = 0; m1 <= 2 * kMax; ++m1)
+            for (long p2 = 0; p2 <= 2 * kMax; ++p2)
+              for (long m2 = 0; m2 <= 2 * kMax; ++m2) {
+                ++changes;
+                if (!reads.alike(r, p1, m1, p2, m2)) continue;
+                ++alike;
+                for (std::size_t k : {a, b}) {
+                  const Trial t = trials[k];
+                  if (t.m > m1 || t.m > m2 || t.p > p1 || t.p > p2) continue;
+                  ++checked;
+                  ASSERT_EQ(gain(r, t, p1, m1), gain(r, t, p2, m2))
+                      << "rule " << static_cast<int>(r) << " trial m " << t.m << " p " << t.p
+                      << " tallies (" << p1 << ", " << m1 << ") -> (" << p2 << ", " << m2 << ")";
+                }
+              }
+      }
+    }
+  }
+  EXPECT_GT(checked, 0);
+  EXPECT_LT(alike, changes);  // not every change is alike
 }
 
 }  // namespace
