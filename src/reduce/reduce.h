@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <unordered_map>
-#include <utility>
 #include <vector>
 
 #include "netlist/netlist.h"

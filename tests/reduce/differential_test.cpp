@@ -84,7 +84,8 @@ struct Case {
 // sub-component moves, whole components), exclusive-or cells (absorption and
 // the moves without them), -a (negated outputs), tristate buses, registers,
 // constants, module copies, gates reading one net twice, a net read by
-// hundreds or thousands of gates, nets nothing drives.
+// hundreds or thousands of gates (also beside a sub-component large enough
+// to have its gain kept), nets nothing drives.
 const Case kCases[] = {
     {"tiny", 10, 0, 0, 0, 0, 0, 0, 0, 0, 100, 0, 0, 40},
     {"tiny_all", 12, 0, 0, 0, 1, 100, 0, 0, 0, 100, 1, 0, 40},
@@ -95,6 +96,7 @@ const Case kCases[] = {
     {"fanout_all", 300, 0, 400, 0, 2, 20, 0, 0, 0, 100, 1, 0, 3},
     {"fanout_many_all", 500, 0, 3000, 0, 2, 20, 0, 0, 0, 100, 1, 0, 2},
     {"fanout_exor_all", 500, 0, 3000, 40, 2, 20, 0, 0, 0, 100, 1, 0, 2},
+    {"fanout_large_all", 3000, 0, 2000, 0, 3, 20, 0, 0, 0, 100, 1, 0, 2},
     {"hier", 0, 40, 0, 0, 2, 0, 0, 0, 3, 100, 1, 0, 4},
     {"hier_plain", 0, 60, 0, 0, 0, 20, 0, 2, 2, 100, 0, 0, 3},
     {"inverted", 100, 0, 0, 0, 0, 0, 0, 0, 0, 600, 0, 0, 20},
