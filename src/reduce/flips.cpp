@@ -133,12 +133,9 @@ void eor_enor_and_or_nand_nor_net(const Design& d, Net* n, Book* b) {
   const bool tallied = b && n->id > 0;
   auto aside = [&] { return tallied ? b->weight_sum(n) : count_wt_net_eor_enor_aside(n); };
   auto absorb = [&] {
-    if (!tallied) {
-      eor_enor_minus_wt_dual(n, b);
-    } else if (b->exor_unsettled(n)) {
-      eor_enor_minus_wt_dual(n, b);
-      b->exor_settled(n);
-    }
+    if (tallied && !b->exor_unsettled(n)) return;  // no exclusive-or terminal is -1
+    eor_enor_minus_wt_dual(n, b);
+    if (tallied) b->exor_settled(n);
   };
   auto opposite = [&] {
     eor_enor_plus_wt_dual(n, b);

@@ -397,15 +397,9 @@ class Book {
   // Number of numbered nets.
   int32_t nets() const { return static_cast<int32_t>(tally_.size()) - 1; }
 
-  // Marks for gathering each net once: true the first time n is seen since
-  // the last new_mark().
+  // Starts a new gathering: every net's effect reads as none until the
+  // flips gathered next reach it.
   void new_mark() { ++mark_; }
-  bool first_sight(const Net* n) {
-    uint32_t& m = seen_[static_cast<std::size_t>(n->id)];
-    if (m == mark_) return false;
-    m = mark_;
-    return true;
-  }
 
   // What the flips gathered since new_mark() do to numbered net net_id:
   // the counted terminals they negate one by one, and whether they negate
@@ -450,7 +444,7 @@ class Book {
   // count of terminals stays below 2^27 in any design that fits memory.
   struct Tally {
     int32_t plus : 31 = 0;
-    uint32_t exor : 1 = 0;  // an exclusive-or input may have weight -1
+    uint32_t exor : 1 = 0;  // an exclusive-or terminal may have weight -1
     int32_t minus : 28 = 0;
     uint32_t rule_code : 2 = static_cast<uint32_t>(reduce_detail::Rule::kNormal);
     uint32_t pending : 1 = 0;
