@@ -219,17 +219,14 @@ void inv_to_weight(Design& d, Module* m) {
 
 Net* add_net_flat(Design& d, Net* tail, Module* m) {
   if (m->state != kStateOpen) return tail;
-  Net* n = module_detach_nets(m);
-  while (n) {
-    Net* next = n->next;
+  module_take_nets(m, [&](Net* n) {
     if (n->type == kNetControl) {
       module_push_net_front(m, n);  // control nets stay in their copy
     } else {
       module_insert_net_after(d.top, tail, n);
       tail = n;
     }
-    n = next;
-  }
+  });
   return tail;
 }
 

@@ -170,13 +170,6 @@ void delete_net(Net* n, Module* m) {
   n->owner = 0;
 }
 
-Net* module_detach_nets(Module* m) {
-  Net* head = m->nets;
-  for (Net* n = head; n; n = n->next) n->owner = 0;
-  m->nets = nullptr;
-  return head;
-}
-
 void module_relink_nets(Module* m) {
   Net* prev = nullptr;
   for (Net* n = m->nets; n; n = n->next) {

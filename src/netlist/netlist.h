@@ -321,8 +321,21 @@ void module_insert_net_after(Module* m, Net* after, Net* n);  // after == null: 
 // Unlinks n from m's nets (fault, no message, if absent).  n->next is left
 // as it was.
 void delete_net(Net* n, Module* m);
-// Empties m's net list and returns its former head (chained through `next`).
-Net* module_detach_nets(Module* m);
+// Empties m's net list and hands each former net to f, in list order,
+// owned by no module when f gets it.  Taking each net off as it is handed
+// on walks the list once, not twice: on a large design every walk of the
+// nets waits on memory.
+template <class F>
+void module_take_nets(Module* m, F f) {
+  Net* n = m->nets;
+  m->nets = nullptr;
+  while (n) {
+    Net* next = n->next;
+    n->owner = 0;
+    f(n);
+    n = next;
+  }
+}
 // Recomputes `prev` and `owner` of m's nets after `nets` was rebuilt by hand.
 void module_relink_nets(Module* m);
 // The last net of m's list (linear), or null.

@@ -43,12 +43,11 @@ void restore_expanded(Design& d) {
 }
 
 // Terminals that flattening left cut no longer want anything inverted.
-void uncut_weights(Design& d) {
-  for (Net* n = d.top->nets; n; n = n->next) {
-    if (n->type != kNetTristate && n->type != kNetSignal) continue;
-    for (Link* l = n->links; l; l = l->next)
-      if (l->cut == 1) l->weight = 1;
-  }
+// Done net by net as the nets are distributed: nothing reads the weights
+// of a net before its turn.
+void uncut_weights(Net* n) {
+  for (Link* l = n->links; l; l = l->next)
+    if (l->cut == 1) l->weight = 1;
 }
 
 // An unused net stays only when it belongs to the top module.
@@ -98,7 +97,9 @@ void mark_written(Instance* i) {
   else i->written = 1;
 }
 
-void use_marks(Design& d) {
+// Also gathers the terminals on instances of opened copies, for
+// keep_named_pins: one walk of every terminal instead of two.
+void use_marks(Design& d, std::vector<const Link*>& on_copies) {
   for (Module* m = d.top; m; m = m->next) {
     if (m->state != kStateOpen) continue;
     if (m != d.top)
@@ -106,23 +107,22 @@ void use_marks(Design& d) {
         if (p->pin_use == kPinConnected) p->pin_use = kPinUnconnected;
     for (Instance* i = m->comps; i; i = i->next) i->written = 0;
     for (Net* n = m->nets; n; n = n->next)
-      for (Link* l = n->links; l; l = l->next) mark_written(l->inst);
+      for (Link* l = n->links; l; l = l->next) {
+        mark_written(l->inst);
+        if (l->pin_name != nullptr && is_open_copy_instance(l->inst)) on_copies.push_back(l);
+      }
   }
 }
 
 // A pin of a copy that a written net of its parent still names is written
 // too (for example a clock pin on no net inside, whose parent net stays as
-// it was), so that the parent's terminal has a pin to meet.
-void keep_named_pins(Design& d) {
+// it was), so that the parent's terminal has a pin to meet.  Read once
+// every mark is made: the pins belong to other modules.
+void keep_named_pins(const std::vector<const Link*>& on_copies) {
   FlatIndex ix;
-  for (Module* m = d.top; m; m = m->next) {
-    if (m->state != kStateOpen) continue;
-    for (Net* n = m->nets; n; n = n->next)
-      for (Link* t = n->links; t; t = t->next) {
-        if (t->pin_name == nullptr || !is_open_copy_instance(t->inst)) continue;
-        Instance* p = ix.pin(t->inst->def, t->pin_name);
-        if (p && p->pin_use == kPinUnconnected) p->pin_use = kPinOpenEnd;
-      }
+  for (const Link* t : on_copies) {
+    Instance* p = ix.pin(t->inst->def, t->pin_name);
+    if (p && p->pin_use == kPinUnconnected) p->pin_use = kPinOpenEnd;
   }
 }
 
@@ -199,11 +199,9 @@ void hierarchy_tree(Design& d) {
   Module* top = d.top;
   deliver_inst(d);
   restore_expanded(d);
-  uncut_weights(d);
 
   NetTrees trees(d);
-  for (Net* n = module_detach_nets(top); n;) {
-    Net* nx = n->next;
+  module_take_nets(top, [&](Net* n) {
     switch (n->type) {
       case kNetUnused:
         keep_unused(top, n);
@@ -213,16 +211,17 @@ void hierarchy_tree(Design& d) {
         break;
       case kNetTristate:
       case kNetSignal:
+        uncut_weights(n);
         distribute(d, trees, n);
         break;
       default:
         break;  // no type: dropped
     }
-    n = nx;
-  }
+  });
 
-  use_marks(d);
-  keep_named_pins(d);
+  std::vector<const Link*> on_copies;
+  use_marks(d, on_copies);
+  keep_named_pins(on_copies);
   keep_black_boxes(d);
   rename_new_constants(d, true);
   class_name(d);
@@ -245,12 +244,10 @@ void join_control_nets(Design& d, FlatIndex& ix) {
   Net* last = module_last_net(top);
   for (Module* m = top->next; m; m = m->next) {
     if (m->state != kStateOpen) continue;
-    for (Net* n = module_detach_nets(m); n;) {
-      Net* nx = n->next;
+    module_take_nets(m, [&](Net* n) {
       module_insert_net_after(top, last, n);
       last = n;
-      n = nx;
-    }
+    });
   }
   for (Net* n = top->nets; n; n = n->next)
     if (n->type == kNetControl) join_net(d, ix, n);
@@ -403,10 +400,8 @@ void hierarchical_names(Design& d) {
 void hierarchy_flat(Design& d) {
   Module* top = d.top;
   restore_expanded(d);
-  uncut_weights(d);
 
-  for (Net* n = module_detach_nets(top); n;) {
-    Net* nx = n->next;
+  module_take_nets(top, [&](Net* n) {
     switch (n->type) {
       case kNetUnused:
         keep_unused(top, n);
@@ -416,6 +411,7 @@ void hierarchy_flat(Design& d) {
         break;
       case kNetTristate:
       case kNetSignal: {
+        uncut_weights(n);
         Link* s = n->source;
         int cls = s ? s->inst->cls : 0;
         if (s && (is_constant_cell(cls) || register_rule(s))) {
@@ -430,8 +426,7 @@ void hierarchy_flat(Design& d) {
       default:
         break;
     }
-    n = nx;
-  }
+  });
 
   // Components and pins moved since flattening: fresh look-ups.
   FlatIndex ix;

@@ -92,15 +92,6 @@ void exchange(Design& d, Net* p, Net* q, const MakeDriver& make_p, const MakeDri
   finish(q, q_made, make_q);
 }
 
-// A net of the top module of type 291 whose source satisfies `pred`; the
-// first one in list order.
-template <class Pred>
-Net* find_driven_net(Design& d, Pred pred) {
-  for (Net* n = d.top->nets; n; n = n->next)
-    if (n->type == kNetSignal && n->source && pred(n->source)) return n;
-  return nullptr;
-}
-
 }  // namespace
 
 void delete_link(Link* t) {
@@ -115,11 +106,33 @@ void delete_link(Link* t) {
   i->link = p;
 }
 
-void out_nout(Design& d) {
+void ConstantNets::note(Net* n) {
+  if (n->type != kNetSignal || n->source == nullptr) return;
+  const Link* s = n->source;
+  switch (s->inst->cls) {
+    case kHigh:
+      if (!high) high = n;
+      break;
+    case kLow:
+      if (!low) low = n;
+      break;
+    case kPin:
+      if (!vdd && same(s->pin_name, kNameVdd)) vdd = n;
+      if (!vss && same(s->pin_name, kNameVss)) vss = n;
+      break;
+    default:
+      break;
+  }
+}
+
+// The renaming changes no net's type or source, nor a module pin's name.
+ConstantNets out_nout(Design& d) {
+  ConstantNets found;
   for (Net* n = d.top->nets; n; n = n->next) {
     if (n->type != kNetTristate && n->type != kNetSignal) continue;
     Link* s = n->source;
     if (s == nullptr) continue;  // no driver: nothing to rename
+    found.note(n);
     Instance* g = s->inst;
     const char* to = nullptr;
     switch (g->cls) {
@@ -152,17 +165,10 @@ void out_nout(Design& d) {
     for (Link* o = s->inst_next; o && o != s; o = o->inst_next)
       if (same(o->pin_name, to)) o->pin_name = from;
   }
+  return found;
 }
 
-void high_low(Design& d) {
-  Net* p = nullptr;
-  Net* q = nullptr;
-  for (Net* n = d.top->nets; n && !(p && q); n = n->next) {
-    if (n->type != kNetSignal || n->source == nullptr) continue;
-    int cls = n->source->inst->cls;
-    if (cls == kHigh && !p) p = n;
-    if (cls == kLow && !q) q = n;
-  }
+void high_low(Design& d, Net* high, Net* low) {
   auto make_cell = [&d](int16_t cls, const char* name, const char* pin) {
     Instance* c = d.make<Instance>();
     c->cls = cls;
@@ -174,20 +180,11 @@ void high_low(Design& d) {
     return new_single_link(d, c, pin, kwOutput);
   };
   exchange(
-      d, p, q, [&] { return make_cell(kHigh, kNameHigh, kNameOut); },
+      d, high, low, [&] { return make_cell(kHigh, kNameHigh, kNameOut); },
       [&] { return make_cell(kLow, kNameLow, kNameNout); }, nullptr);
 }
 
-void vdd_vss(Design& d) {
-  Net* p = nullptr;
-  Net* q = nullptr;
-  for (Net* n = d.top->nets; n && !(p && q); n = n->next) {
-    if (n->type != kNetSignal || n->source == nullptr) continue;
-    Link* s = n->source;
-    if (s->inst->cls != kPin) continue;
-    if (!p && same(s->pin_name, kNameVdd)) p = n;
-    if (!q && same(s->pin_name, kNameVss)) q = n;
-  }
+void vdd_vss(Design& d, Net* vdd, Net* vss) {
   auto make_pin = [&d](const char* name) {
     Instance* pin = d.make<Instance>();
     pin->cls = kPin;
@@ -199,7 +196,7 @@ void vdd_vss(Design& d) {
     return new_single_link(d, pin, pin->name, kwGlobal);
   };
   exchange(
-      d, p, q, [&] { return make_pin(kNameVdd); }, [&] { return make_pin(kNameVss); }, nullptr);
+      d, vdd, vss, [&] { return make_pin(kNameVdd); }, [&] { return make_pin(kNameVss); }, nullptr);
 }
 
 void reg_out(Design& d, Instance* reg) {
@@ -247,9 +244,10 @@ void reg_out(Design& d, Instance* reg) {
 }
 
 void output(Design& d) {
-  out_nout(d);
-  high_low(d);
-  vdd_vss(d);
+  const ConstantNets constants = out_nout(d);
+  high_low(d, constants.high, constants.low);
+  // The joining of high- and low- nets leaves the VDD and VSS nets alone.
+  vdd_vss(d, constants.vdd, constants.vss);
   if (d.reg_exist == 1) {
     for (Instance* i = d.top->comps; i; i = i->next)
       if (is_register(i->cls)) reg_out(d, i);

@@ -24,9 +24,20 @@ inline constexpr char kNameVss[] = "VSS";
 
 // ---------------------------------------------------------------- output polarity
 
-void out_nout(Design& d);
-void high_low(Design& d);
-void vdd_vss(Design& d);
+// The first signal net (in list order) driven by each constant source:
+// a high- or low- cell, a VDD or VSS pin.
+struct ConstantNets {
+  Net* high = nullptr;
+  Net* low = nullptr;
+  Net* vdd = nullptr;
+  Net* vss = nullptr;
+  void note(Net* n);
+};
+// Renames negated outputs and, in the same walk of the nets, finds the
+// constant nets that high_low and vdd_vss join.
+ConstantNets out_nout(Design& d);
+void high_low(Design& d, Net* high, Net* low);
+void vdd_vss(Design& d, Net* vdd, Net* vss);
 void reg_out(Design& d, Instance* reg);
 // Takes terminal t out of its instance's ring of terminals.
 void delete_link(Link* t);
