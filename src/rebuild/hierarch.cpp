@@ -97,9 +97,10 @@ void mark_written(Instance* i) {
   else i->written = 1;
 }
 
-// Also gathers the terminals on instances of opened copies, for
-// keep_named_pins: one walk of every terminal instead of two.
-void use_marks(Design& d, std::vector<const Link*>& on_copies) {
+// Also gathers the terminals on instances of opened copies, which
+// keep_named_pins and other_pin_name read: one walk of every terminal
+// instead of three.
+void use_marks(Design& d, std::vector<Link*>& on_copies) {
   for (Module* m = d.top; m; m = m->next) {
     if (m->state != kStateOpen) continue;
     if (m != d.top)
@@ -109,7 +110,7 @@ void use_marks(Design& d, std::vector<const Link*>& on_copies) {
     for (Net* n = m->nets; n; n = n->next)
       for (Link* l = n->links; l; l = l->next) {
         mark_written(l->inst);
-        if (l->pin_name != nullptr && is_open_copy_instance(l->inst)) on_copies.push_back(l);
+        if (is_open_copy_instance(l->inst)) on_copies.push_back(l);
       }
   }
 }
@@ -118,9 +119,10 @@ void use_marks(Design& d, std::vector<const Link*>& on_copies) {
 // too (for example a clock pin on no net inside, whose parent net stays as
 // it was), so that the parent's terminal has a pin to meet.  Read once
 // every mark is made: the pins belong to other modules.
-void keep_named_pins(const std::vector<const Link*>& on_copies) {
+void keep_named_pins(const std::vector<Link*>& on_copies) {
   FlatIndex ix;
   for (const Link* t : on_copies) {
+    if (t->pin_name == nullptr) continue;
     Instance* p = ix.pin(t->inst->def, t->pin_name);
     if (p && p->pin_use == kPinUnconnected) p->pin_use = kPinOpenEnd;
   }
@@ -219,7 +221,7 @@ void hierarchy_tree(Design& d) {
     }
   });
 
-  std::vector<const Link*> on_copies;
+  std::vector<Link*> on_copies;
   use_marks(d, on_copies);
   keep_named_pins(on_copies);
   keep_black_boxes(d);
@@ -228,11 +230,9 @@ void hierarchy_tree(Design& d) {
   for (Module* m = top; m; m = m->next) {
     if (m->state != kStateOpen) continue;
     make_comp(d, m);
-    inst_name(d, m);
-    pin_name(d, m);
+    inst_and_pin_name(d, m);
   }
-  for (Module* m = top; m; m = m->next)
-    if (m->state == kStateOpen) other_pin_name(d, m);
+  other_pin_name(on_copies);
 }
 
 // ---------------------------------------------------------------- flat output

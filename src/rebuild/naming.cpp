@@ -308,14 +308,15 @@ void class_name(Design& d) {
   }
 }
 
-void inst_name(Design& d, Module* m) {
-  NameSet taken = taken_names(m, m == d.top);
+namespace {
+
+void inst_name(Design& d, Module* m, const NameSet& taken) {
   for (CompGroup* g = m->comp_groups; g; g = g->next)
     if (g->first && g->first->cls < kReg1) inst_name_tree(d, g, taken);
 }
 
-void pin_name(Design& d, Module* m) {
-  NameSet taken = taken_names(m, false);
+// `taken` gains the new names.
+void pin_name(Design& d, Module* m, NameSet& taken) {
   long out_k = 1, in_k = 1;
   std::string buf;
   for (Instance* p = m->pins; p; p = p->next) {
@@ -351,14 +352,28 @@ void pin_name(Design& d, Module* m) {
   }
 }
 
-void other_pin_name(Design&, Module* m) {
-  for (Net* n = m->nets; n; n = n->next) {
-    if (n->type != kNetTristate && n->type != kNetSignal) continue;
-    for (Link* t = n->links; t; t = t->next) {
-      const Instance* i = t->inst;
-      if (i && i->cls == kUser && i->def && i->def->state == kStateOpen && t->partner)
-        t->pin_name = t->partner->pin_name;
-    }
+}  // namespace
+
+void inst_name(Design& d, Module* m) { inst_name(d, m, taken_names(m, m == d.top)); }
+
+void inst_and_pin_name(Design& d, Module* m) {
+  if (m == d.top) {
+    inst_name(d, m);
+    NameSet taken = taken_names(m, false);
+    pin_name(d, m, taken);
+    return;
+  }
+  // Below the top both series avoid the same names, which naming the
+  // gates does not change: gathered once.
+  NameSet taken = taken_names(m, false);
+  inst_name(d, m, taken);
+  pin_name(d, m, taken);
+}
+
+void other_pin_name(const std::vector<Link*>& on_copies) {
+  for (Link* t : on_copies) {
+    const int type = t->net->type;
+    if ((type == kNetTristate || type == kNetSignal) && t->partner) t->pin_name = t->partner->pin_name;
   }
 }
 

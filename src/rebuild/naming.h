@@ -2,6 +2,8 @@
 // copies, gate instances and new port pins.
 #pragma once
 
+#include <vector>
+
 #include "netlist/netlist.h"
 
 namespace zelk {
@@ -9,8 +11,11 @@ namespace zelk {
 void class_name(Design& d);                 // renames used opened copies after top
 void make_comp(Design& d, Module* m);       // builds m->comp_groups from used comps
 void inst_name(Design& d, Module* m);       // names gates (classes 400..409)
-void pin_name(Design& d, Module* m);        // names new pins (name == null)
-void other_pin_name(Design& d, Module* m);  // outside terminals take pin names
+// inst_name, then names new pins (name == null).
+void inst_and_pin_name(Design& d, Module* m);
+// The terminals on instances of opened copies (on the nets of opened
+// modules) take the names of the copies' pins.
+void other_pin_name(const std::vector<Link*>& on_copies);
 
 // The three forms of a generated name.
 enum class NameForm {
