@@ -298,9 +298,17 @@ void Reducer::keep_big(Groups& g) {
   if (best == kNoHead) return;
   g.big = best;
   g.big_sum.reset(static_cast<std::size_t>(book_->nets()));
-  for (uint32_t m = best; m != kNoHead; m = g.next[m]) {
-    g.set_big(m, true);
-    if (member_kind_[m] & kGate) g.big_sum.add_gate(members_[m]);
+  for (uint32_t m = best; m != kNoHead; m = g.next[m]) g.set_big(m, true);
+  // A group of most of the component sums up to the component's flip less
+  // the gates outside it: fewer terminals to read.  The component's sums
+  // are current here, the changes taken just before the build.
+  if (work_ == g.of && g.size[best] > (end - first) / 2) {
+    g.big_sum.copy_counts(comp_sum_);
+    for (uint32_t m = first; m < end; ++m)
+      if ((member_kind_[m] & kGate) && !g.in_big(m)) g.big_sum.remove_gate(members_[m]);
+  } else {
+    for (uint32_t m = best; m != kNoHead; m = g.next[m])
+      if (member_kind_[m] & kGate) g.big_sum.add_gate(members_[m]);
   }
   g.big_sum.settle(*book_);
 }

@@ -522,12 +522,25 @@ class FlipSum {
       }
     });
   }
-  // The same for many gates at once: add_gate() on each leaves the gains
-  // stale, settle() then computes them once per net.
+  // The same for many gates at once: add_gate() and remove_gate() on each
+  // leave the gains stale, settle() then computes them once per net.
   void add_gate(const Instance* g) {
     reduce_detail::for_each_terminal(g, [&](Link* t) {
       if (Entry* e = entry(t)) count(*e, t, 1);
     });
+  }
+  void remove_gate(const Instance* g) {
+    reduce_detail::for_each_terminal(g, [&](Link* t) {
+      if (Entry* e = entry(t)) count(*e, t, -1);
+    });
+  }
+  // Takes the tallies of another set (its gains go stale, as add_gate's).
+  // Nets it touched stay touched here, with gain 0 once nothing of the set
+  // is left on them.
+  void copy_counts(const FlipSum& o) {
+    for (uint32_t id : touched_) e_[id] = Entry{};
+    touched_ = o.touched_;
+    for (uint32_t id : touched_) e_[id] = o.e_[id];
   }
   void settle(const Book& b) {
     gain_inv_ = gain_wt_ = 0;
