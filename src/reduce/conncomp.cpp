@@ -134,17 +134,12 @@ void Reducer::conn_comp() {
   if (book_) {
     book_->start(d_);
     drive_.assign(members_.size(), nullptr);
-    for (Net* n = top->nets; n; n = n->next) {
-      if (n->type != kNetSignal || !n->source || !n->source->inst->comp) continue;
-      const auto m = static_cast<std::size_t>(n->source->inst->id);
-      if (!kind_joins(member_kind_[m], true)) continue;
-      if (drive_[m]) member_kind_[m] |= kDrivesMore;
-      else drive_[m] = n;
-    }
   }
 
   // Per component, the nets it drives in net-list order: the absorption and
   // the sub-components visit these, and membership never changes later.
+  // The walk that counts them also finds the signal net each joining
+  // member drives.
   const uint32_t count = static_cast<uint32_t>(comp_first_.size());
   std::vector<uint32_t> ordinal(members_.size(), 0);  // per head's id
   for (uint32_t c = 0; c < count; ++c) ordinal[comp_first_[c]] = c;
@@ -153,8 +148,16 @@ void Reducer::conn_comp() {
   };
   auto index_of = [&ordinal](const Instance* h) { return ordinal[static_cast<std::size_t>(h->id)]; };
   std::vector<uint32_t> sizes(count, 0);
-  for (Net* n = top->nets; n; n = n->next)
-    if (const Instance* h = driven_from(n)) ++sizes[index_of(h)];
+  for (Net* n = top->nets; n; n = n->next) {
+    const Instance* h = driven_from(n);
+    if (!h) continue;
+    ++sizes[index_of(h)];
+    if (!book_ || n->type != kNetSignal) continue;
+    const auto m = static_cast<std::size_t>(n->source->inst->id);
+    if (!kind_joins(member_kind_[m], true)) continue;
+    if (drive_[m]) member_kind_[m] |= kDrivesMore;
+    else drive_[m] = n;
+  }
   net_first_.assign(count + 1, 0);
   for (uint32_t i = 0; i < count; ++i) net_first_[i + 1] = net_first_[i] + sizes[i];
   comp_nets_.assign(net_first_[count], nullptr);
