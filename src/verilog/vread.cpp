@@ -1461,24 +1461,24 @@ class Converter {
     // The terminals come in instance order and their nets in any order: the
     // nets of a batch of terminals are read together first, so that their
     // loads overlap instead of each waiting on memory in turn.
-    constexpr std::size_t kBatch = 32;
-    auto touch_nets = [&](std::size_t from, std::size_t to) {
-      unsigned read = 0;
-      for (std::size_t i = from; i < to; ++i) read += static_cast<unsigned>(net[static_cast<std::size_t>(term_at(i).bit)].terms);
-      touched_ = read;
-    };
-    for (std::size_t b = 0; b < total; b += kBatch) {
-      const std::size_t e = std::min(total, b + kBatch);
-      touch_nets(b, e);
-      for (std::size_t i = b; i < e; ++i) {
-        const Term& t = term_at(i);
-        Net& n = net[static_cast<std::size_t>(t.bit)];
-        if (t.dir == dInout) n.tristate = true;
-        if (t.dir == dOut) ++n.drivers;
-        if (n.terms++ == 0) first_seen.push_back(t.bit);
-        n.bytes += 1 + t.pin.size() + (t.comp < 0 ? 0 : name_at[static_cast<std::size_t>(t.comp)].second + 1);
+    auto each_term = [&](auto f) {
+      constexpr std::size_t kBatch = 32;
+      for (std::size_t b = 0; b < total; b += kBatch) {
+        const std::size_t e = std::min(total, b + kBatch);
+        unsigned read = 0;
+        for (std::size_t i = b; i < e; ++i)
+          read += static_cast<unsigned>(net[static_cast<std::size_t>(term_at(i).bit)].terms);
+        touched_ = read;
+        for (std::size_t i = b; i < e; ++i) f(term_at(i));
       }
-    }
+    };
+    each_term([&](const Term& t) {
+      Net& n = net[static_cast<std::size_t>(t.bit)];
+      if (t.dir == dInout) n.tristate = true;
+      if (t.dir == dOut) ++n.drivers;
+      if (n.terms++ == 0) first_seen.push_back(t.bit);
+      n.bytes += 1 + t.pin.size() + (t.comp < 0 ? 0 : name_at[static_cast<std::size_t>(t.comp)].second + 1);
+    });
     if (net[static_cast<std::size_t>(root(c0))].drivers && root(c0) == root(c1))
       fault_at(m.file, m.line, "a net is tied to both constants");
     // Drivers: one per net unless a tristate driver is on it.
@@ -1518,25 +1518,20 @@ class Converter {
       const Net& n = net[static_cast<std::size_t>(b)];
       if (n.bytes != kLone) head.copy(nets.get() + n.bytes - head.size(), head.size());
     }
-    for (std::size_t b = 0; b < total; b += kBatch) {
-      const std::size_t e = std::min(total, b + kBatch);
-      touch_nets(b, e);
-      for (std::size_t i = b; i < e; ++i) {
-        const Term& t = term_at(i);
-        Net& n = net[static_cast<std::size_t>(t.bit)];
-        if (n.bytes == kLone) continue;
-        char* at = nets.get() + n.bytes;
-        *at++ = ' ';
-        if (t.comp >= 0) {
-          std::string_view name = name_of(t.comp);
-          at = std::copy(name.begin(), name.end(), at);
-          *at++ = '.';
-        }
-        at = std::copy(t.pin.begin(), t.pin.end(), at);
-        n.bytes = static_cast<std::size_t>(at - nets.get());
-        if (--n.terms == 0) tail.copy(at, tail.size());
+    each_term([&](const Term& t) {
+      Net& n = net[static_cast<std::size_t>(t.bit)];
+      if (n.bytes == kLone) return;
+      char* at = nets.get() + n.bytes;
+      *at++ = ' ';
+      if (t.comp >= 0) {
+        std::string_view name = name_of(t.comp);
+        at = std::copy(name.begin(), name.end(), at);
+        *at++ = '.';
       }
-    }
+      at = std::copy(t.pin.begin(), t.pin.end(), at);
+      n.bytes = static_cast<std::size_t>(at - nets.get());
+      if (--n.terms == 0) tail.copy(at, tail.size());
+    });
 
     TextOut out(file);
     std::string& s = out.text();
