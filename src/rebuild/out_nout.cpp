@@ -125,6 +125,47 @@ void ConstantNets::note(Net* n) {
   }
 }
 
+namespace {
+
+// The name the output of gate g takes when its class changes, or null.
+const char* new_output_name(const Instance* g) {
+  switch (g->cls) {
+    case kAnd:
+    case kOr:
+      return g->negate == 1 ? kNameNout : nullptr;
+    case kNand:
+    case kNor:
+      return g->negate == 1 ? kNameOut : nullptr;
+    case kEor:
+      return g->dual == 1 ? kNameNout : nullptr;
+    case kEnor:
+      return g->dual == 1 ? kNameOut : nullptr;
+    case kInv: case kNinv: case kAoi: case kOai: case kReg1: case kRegr1: case kRegs1:
+    case kRegSR: case kRegSet: case kSreg1: case kSrgr1: case kSrgs1: case kSregSR:
+    case kSregSet: case kHigh: case kLow: case kTsBuf: case kBgate: case kPin: case kUser:
+      return nullptr;  // the output keeps its name
+    default:
+      fail();  // no such class
+  }
+}
+
+// Gives output terminal s the name `to`.  An input that happens to carry
+// the new output name takes the old one, so the gate keeps distinct pin
+// names.
+void rename_output(Link* s, const char* to) {
+  const char* from = to == kNameOut ? kNameNout : kNameOut;
+  s->pin_name = to;
+  for (Link* o = s->inst_next; o && o != s; o = o->inst_next)
+    if (same(o->pin_name, to)) o->pin_name = from;
+}
+
+bool renamed_with_its_net(const Link* o) {
+  const Net* n = o->net;
+  return n && (n->type == kNetTristate || n->type == kNetSignal) && n->source == o;
+}
+
+}  // namespace
+
 // The renaming changes no net's type or source, nor a module pin's name.
 ConstantNets out_nout(Design& d) {
   ConstantNets found;
@@ -133,37 +174,22 @@ ConstantNets out_nout(Design& d) {
     Link* s = n->source;
     if (s == nullptr) continue;  // no driver: nothing to rename
     found.note(n);
-    Instance* g = s->inst;
-    const char* to = nullptr;
-    switch (g->cls) {
-      case kAnd:
-      case kOr:
-        if (g->negate == 1) to = kNameNout;
-        break;
-      case kNand:
-      case kNor:
-        if (g->negate == 1) to = kNameOut;
-        break;
-      case kEor:
-        if (g->dual == 1) to = kNameNout;
-        break;
-      case kEnor:
-        if (g->dual == 1) to = kNameOut;
-        break;
-      case kInv: case kNinv: case kAoi: case kOai: case kReg1: case kRegr1: case kRegs1:
-      case kRegSR: case kRegSet: case kSreg1: case kSrgr1: case kSrgs1: case kSregSR:
-      case kSregSet: case kHigh: case kLow: case kTsBuf: case kBgate: case kPin: case kUser:
-        break;  // the output keeps its name
-      default:
-        fail();  // no such class
+    if (const char* to = new_output_name(s->inst)) rename_output(s, to);
+  }
+  // A gate output that is not its net's driver (a second driver on the
+  // net) takes its new name too, or the gate would be written with the
+  // output name of its old class.
+  for (Instance* g = d.top->comps; g; g = g->next) {
+    if (!is_gate(g->cls) || (g->dual != 1 && g->negate != 1)) continue;
+    const char* to = new_output_name(g);
+    Link* start = g->link;
+    if (!to || !start) continue;
+    Link* o = start;
+    while (o->pin_type != kwOutput) {
+      o = o->inst_next;
+      if (!o || o == start) break;
     }
-    if (to == nullptr) continue;
-    const char* from = to == kNameOut ? kNameNout : kNameOut;
-    s->pin_name = to;
-    // An input that happens to carry the new output name takes the old one,
-    // so the gate keeps distinct pin names.
-    for (Link* o = s->inst_next; o && o != s; o = o->inst_next)
-      if (same(o->pin_name, to)) o->pin_name = from;
+    if (o && o->pin_type == kwOutput && !renamed_with_its_net(o)) rename_output(o, to);
   }
   return found;
 }

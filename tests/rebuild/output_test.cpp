@@ -69,5 +69,30 @@ TEST(RebuildOutput, GateOutputsFollowNewClasses) {
   EXPECT_TRUE(check_lists(t));
 }
 
+// A gate output that is the second driver of its net, not its source, takes
+// the output name of the gate's new class too (else the written design
+// names a pin the new cell does not have and cannot be read back).
+TEST(RebuildOutput, SecondDriverOutputFollowsNewClass) {
+  const char* top =
+      "(def-module top (def-pin a type input) (def-pin b type input) (def-pin y type output)\n"
+      " (def-comp or--2 p) (def-comp eor--2 e) (def-comp and--2 g)\n"
+      " (def-net a p.in1 e.in1 g.in1) (def-net b p.in2 e.in2 g.in2)\n"
+      " (def-net p.out e.out g.out y))\n";
+  auto r = load_flat({{"top.nld", top}}, "top");
+  Design& d = *r.design;
+  Instance* e = find_comp(d.top, "e");
+  Instance* g = find_comp(d.top, "g");
+  Link* e_out = find_term(e, "out");
+  Link* g_out = find_term(g, "out");
+  ASSERT_EQ(net_of_pin(d.top, "y")->source, g_out);  // e's output is a second driver
+  e->dual = 1;
+  g->negate = 1;
+  output(d);
+  EXPECT_EQ(e->cls, kEnor);
+  EXPECT_STREQ(e_out->pin_name, "nout");
+  EXPECT_EQ(g->cls, kNand);
+  EXPECT_STREQ(g_out->pin_name, "nout");
+}
+
 }  // namespace
 }  // namespace zelk
