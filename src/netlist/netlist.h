@@ -340,6 +340,19 @@ void module_take_nets(Module* m, F f) {
 void module_relink_nets(Module* m);
 // The last net of m's list (linear), or null.
 Net* module_last_net(const Module* m);
+// The first terminal of inst (ring order from inst->link) with this pin
+// type, or null.
+inline Link* first_terminal_of_type(const Instance* inst, int pin_type) {
+  Link* first = inst->link;
+  if (!first) return nullptr;
+  Link* t = first;
+  do {
+    if (t->pin_type == pin_type) return t;
+    t = t->inst_next;
+  } while (t && t != first);
+  return nullptr;
+}
+
 // True if n is in m's net list.
 inline bool module_has_net(const Module* m, const Net* n) {
   return n->owner == m->id && (n->prev != nullptr || m->nets == n);

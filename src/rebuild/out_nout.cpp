@@ -182,14 +182,8 @@ ConstantNets out_nout(Design& d) {
   for (Instance* g = d.top->comps; g; g = g->next) {
     if (!is_gate(g->cls) || (g->dual != 1 && g->negate != 1)) continue;
     const char* to = new_output_name(g);
-    Link* start = g->link;
-    if (!to || !start) continue;
-    Link* o = start;
-    while (o->pin_type != kwOutput) {
-      o = o->inst_next;
-      if (!o || o == start) break;
-    }
-    if (o && o->pin_type == kwOutput && !renamed_with_its_net(o)) rename_output(o, to);
+    Link* o = to ? first_terminal_of_type(g, kwOutput) : nullptr;
+    if (o && !renamed_with_its_net(o)) rename_output(o, to);
   }
   return found;
 }

@@ -176,19 +176,6 @@ void for_each_terminal(const Instance* inst, F f) {
   } while (t && t != first);
 }
 
-// The first terminal of inst (ring order from inst->link) with this pin
-// type, or null.
-inline Link* first_terminal_of_type(const Instance* inst, int pin_type) {
-  Link* first = inst->link;
-  if (!first) return nullptr;
-  Link* t = first;
-  do {
-    if (t->pin_type == pin_type) return t;
-    t = t->inst_next;
-  } while (t && t != first);
-  return nullptr;
-}
-
 inline bool is_ts_buf_output(const Link* u) {
   return u->inst->cls == kTsBuf && u->pin_type == kwTristate;
 }
