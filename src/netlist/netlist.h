@@ -190,6 +190,8 @@ struct Link {
   int16_t pin_type;
   int16_t weight;           // +1, -1 (wants the inverted signal), 0 (not counted)
   int16_t cut;              // 1 excludes the terminal from component building
+  uint8_t in_flip;          // set only while a flip of a set of gates runs: an input
+                            // of the set, which the flip leaves alone on its net
 };
 
 struct CompGroup {

@@ -55,46 +55,52 @@ void rev_ts_bufs(Instance* t, Book* b) {
 // is negated twice, so keeps its weight; the other terminals of such a net
 // are negated once, and the other inputs alone.  Changing each weight once
 // rather than back and forth halves the changes that flipping a group
-// hands to the book.
+// hands to the book.  The inputs are listed, and marked on the terminal,
+// while the set is walked once: the rest of the flip reads the list and
+// the nets, not the gates again.
 void Reducer::flip_gates(Members set) {
   if (!book_) {
     rev_instance_all(set, nullptr);
     return;
   }
   nets_.clear();
+  flip_inputs_.clear();
   book_->new_mark();
   bool unnumbered = false;
   for (Instance* m : set) {
     if (!is_gate(m->cls)) continue;
-    member_marks_[static_cast<std::size_t>(m->id)] |= kFlipMark;
     for_each_terminal(m, [&](Link* t) {
       Net* n = t->net;
-      if (!n || flips_alone(t)) return;
-      if (n->id <= 0) unnumbered = true;  // not listed by the top module (none, in practice)
-      else if (book_->toggle_odd(n)) nets_.push_back(n);
+      if (flips_alone(t)) {
+        t->in_flip = 1;
+        flip_inputs_.push_back({t, n ? n->id : 0});
+      } else if (!n) {
+      } else if (n->id <= 0) {
+        unnumbered = true;  // not listed by the top module (none, in practice)
+      } else if (book_->toggle_odd(n)) {
+        nets_.push_back(n);
+      }
     });
   }
   if (unnumbered) {
+    for (const FlipInput& f : flip_inputs_) f.t->in_flip = 0;
     rev_instance_all(set, book_);
-  } else {
-    for (Instance* m : set) {
-      if (!is_gate(m->cls)) continue;
-      for_each_terminal(m, [&](Link* t) {
-        if (flips_alone(t) && !(t->net && t->net->id > 0 && book_->odd(t->net->id)))
-          negate_weight(t, book_);
-      });
-    }
-    auto in_set = [this](const Instance* i) {
-      return i->comp && (member_marks_[static_cast<std::size_t>(i->id)] & kFlipMark);
-    };
-    for (Net* n : nets_) {
-      if (!book_->odd(n->id)) continue;
-      for (Link* u = n->links; u; u = u->next)
-        if (!flips_alone(u) || !in_set(u->inst)) negate_weight(u, book_);
+    return;
+  }
+  // An input marked here on a net negated whole keeps its mark until the
+  // walk of that net passes it.
+  for (const FlipInput& f : flip_inputs_) {
+    if (f.net > 0 && book_->odd(f.net)) continue;
+    f.t->in_flip = 0;
+    negate_weight(f.t, book_);
+  }
+  for (Net* n : nets_) {
+    if (!book_->odd(n->id)) continue;
+    for (Link* u = n->links; u; u = u->next) {
+      if (u->in_flip) u->in_flip = 0;
+      else negate_weight(u, book_);
     }
   }
-  for (Instance* m : set)
-    member_marks_[static_cast<std::size_t>(m->id)] &= static_cast<uint8_t>(~kFlipMark);
 }
 
 // ---------------------------------------------------------------- absorption

@@ -310,7 +310,6 @@ class Reducer {
   static constexpr int kNegShift = 2;
   static constexpr uint8_t kRebuildMark = 16;
   static constexpr uint8_t kRearmedMark = 32;  // while the changes are taken
-  static constexpr uint8_t kFlipMark = 64;     // in the set flip_gates flips
   std::vector<uint32_t> rearmed_;
   // Re-arming around a net of many terminals.  A walk re-arms every member
   // on it; until the next, the trials refused that read it are summed up,
@@ -328,6 +327,11 @@ class Reducer {
   uint64_t kept_refusals_ = 0;  // refusals of the largest group, measured from its kept gain
   std::vector<Link*> bus_terms_;  // scratch of bus_flip
   std::vector<Instance*> gates_;  // scratch: the gates of the group flipped
+  struct FlipInput {
+    Link* t;
+    int32_t net;  // its net's number, 0 for none
+  };
+  std::vector<FlipInput> flip_inputs_;  // scratch of flip_gates
   FlipSum comp_sum_;                   // flipping every gate of the component taken up
 };
 
