@@ -133,12 +133,12 @@ void Reducer::conn_comp() {
   }
   if (book_) {
     book_->start(d_);
-    drive_.assign(members_.size(), nullptr);
+    drive_.assign(members_.size(), kNoNet);
   }
 
   // Per component, the nets it drives in net-list order: the absorption and
   // the sub-components visit these, and membership never changes later.
-  // The walk that counts them also finds the signal net each joining
+  // The walk that places them also finds the signal net each joining
   // member drives.
   const uint32_t count = static_cast<uint32_t>(comp_first_.size());
   std::vector<uint32_t> ordinal(members_.size(), 0);  // per head's id
@@ -148,22 +148,23 @@ void Reducer::conn_comp() {
   };
   auto index_of = [&ordinal](const Instance* h) { return ordinal[static_cast<std::size_t>(h->id)]; };
   std::vector<uint32_t> sizes(count, 0);
-  for (Net* n = top->nets; n; n = n->next) {
-    const Instance* h = driven_from(n);
-    if (!h) continue;
-    ++sizes[index_of(h)];
-    if (!book_ || n->type != kNetSignal) continue;
-    const auto m = static_cast<std::size_t>(n->source->inst->id);
-    if (!kind_joins(member_kind_[m], true)) continue;
-    if (drive_[m]) member_kind_[m] |= kDrivesMore;
-    else drive_[m] = n;
-  }
+  for (Net* n = top->nets; n; n = n->next)
+    if (const Instance* h = driven_from(n)) ++sizes[index_of(h)];
   net_first_.assign(count + 1, 0);
   for (uint32_t i = 0; i < count; ++i) net_first_[i + 1] = net_first_[i] + sizes[i];
   comp_nets_.assign(net_first_[count], nullptr);
   std::vector<uint32_t> fill(net_first_.begin(), net_first_.end() - 1);
-  for (Net* n = top->nets; n; n = n->next)
-    if (const Instance* h = driven_from(n)) comp_nets_[fill[index_of(h)]++] = n;
+  for (Net* n = top->nets; n; n = n->next) {
+    const Instance* h = driven_from(n);
+    if (!h) continue;
+    const uint32_t at = fill[index_of(h)]++;
+    comp_nets_[at] = n;
+    if (!book_ || n->type != kNetSignal) continue;
+    const auto m = static_cast<std::size_t>(n->source->inst->id);
+    if (!kind_joins(member_kind_[m], true)) continue;
+    if (drive_[m] != kNoNet) member_kind_[m] |= kDrivesMore;
+    else drive_[m] = at;
+  }
   for (Groups& g : groups_) g.of = nullptr;
   member_marks_.assign(members_.size(), 0);
   if (book_) comp_sum_.reset(static_cast<std::size_t>(book_->nets()));
@@ -337,13 +338,15 @@ void Reducer::rebuild_groups(Groups& g, const std::vector<uint32_t>& roots) {
 
 // Rebuilds the groups of `members`, which no +1 connection leaves.
 void Reducer::rebuild_members(Groups& g, const std::vector<uint32_t>& members, bool big_gone) {
-  // The nets the members drive, each with its number and driver: the
-  // whole build joins along them in net-list order.
+  // The nets the members drive, each with its place in the component's
+  // nets and its driver: the whole build joins along them in that order.
   struct Driven {
-    int32_t id;
+    uint32_t at;
     uint32_t member;
-    const Net* net;
   };
+  const uint32_t c = component(static_cast<uint32_t>(g.of->id));
+  Net* const* const comp_begin = comp_nets_.data() + net_first_[c];
+  Net* const* const comp_end = comp_nets_.data() + net_first_[c + 1];
   std::vector<Driven> nets;
   for (uint32_t m : members) {
     g.reset(m);
@@ -352,16 +355,20 @@ void Reducer::rebuild_members(Groups& g, const std::vector<uint32_t>& members, b
     const uint8_t kind = member_kind_[m];
     if (!kind_joins(kind, g.with_eor)) continue;
     if (kind & kDrivesMore) {
+      // The component's nets are in net-list order, so by number.
       for_each_terminal(members_[m], [&](Link* t) {
         const Net* n = t->net;
-        if (n && n->type == kNetSignal && n->source == t && n->id > 0) nets.push_back({n->id, m, n});
+        if (!n || n->type != kNetSignal || n->source != t || n->id <= 0) return;
+        Net* const* at = std::lower_bound(comp_begin, comp_end, n->id,
+                                          [](const Net* x, int32_t id) { return x->id < id; });
+        nets.push_back({static_cast<uint32_t>(at - comp_nets_.data()), m});
       });
-    } else if (const Net* n = drive_[m]) {
-      nets.push_back({n->id, m, n});
+    } else if (drive_[m] != kNoNet) {
+      nets.push_back({drive_[m], m});
     }
   }
-  std::sort(nets.begin(), nets.end(), [](const Driven& a, const Driven& b) { return a.id < b.id; });
-  for (const Driven& d : nets) join_along(g, d.net, d.member);
+  std::sort(nets.begin(), nets.end(), [](const Driven& a, const Driven& b) { return a.at < b.at; });
+  for (const Driven& d : nets) join_along(g, comp_nets_[d.at], d.member);
   uint32_t largest = kNoHead;
   for (uint32_t m : members) {
     g.parent[m] = find(g, m);

@@ -287,9 +287,12 @@ class Reducer {
   Book* book_ = nullptr;  // per-net tallies (fast measure only)
   std::vector<Instance*> members_;     // component members by id, in component order
   std::vector<uint8_t> member_kind_;   // per member id: member_kind() of its class
-  // Per member that joins groups (fast measure only): the signal net it
-  // drives, so that a rebuild of groups reads no terminal to find it.
-  std::vector<Net*> drive_;
+  // Per member that joins groups (fast measure only): the place in
+  // comp_nets_ of the signal net it drives (kNoNet for none), so that a
+  // rebuild of groups reads no terminal to find it, and puts the nets in
+  // net-list order without reading them.
+  std::vector<uint32_t> drive_;
+  static constexpr uint32_t kNoNet = UINT32_MAX;
   std::vector<uint32_t> comp_first_;   // per component in list order: its head's id
   uint32_t component(uint32_t id) const;  // ordinal of the component holding member id
   uint32_t comp_end(uint32_t first) const;  // one past the last id of the component from first
