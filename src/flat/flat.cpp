@@ -188,8 +188,10 @@ void control_net_check(Design& d, const ControlStarts& starts) {
     if (Link* c = ix.find_node(s)) w.walk(c);
 }
 
-void inv_to_weight(Design& d, Module* m) {
+Net* inv_to_weight(Design& d, Module* m) {
+  Net* last = nullptr;
   for (Net* n = m->nets; n; n = n->next) {
+    last = n;  // a merge keeps n and may take the nets after it
     if (!is_signal_or_tristate(n)) continue;
     Link* t = n->links;
     while (t) {
@@ -215,6 +217,7 @@ void inv_to_weight(Design& d, Module* m) {
       t = t->next;
     }
   }
+  return last;
 }
 
 Net* add_net_flat(Design& d, Net* tail, Module* m) {
@@ -314,14 +317,18 @@ void flat(Design& d) {
 
   control_net_check(d, starts);
 
-  for (Module* m = top; m; m = m->next)
-    if (m->state == kStateOpen) inv_to_weight(d, m);
+  // The walk of the top module's nets ends on its last one.
+  Net* tail = top->state == kStateOpen ? nullptr : module_last_net(top);
+  for (Module* m = top; m; m = m->next) {
+    if (m->state != kStateOpen) continue;
+    Net* last = inv_to_weight(d, m);
+    if (m == top) tail = last;
+  }
 
   // Cuts were cleared with the weights; nothing set one since.
   for (Module* m = top; m; m = m->next)
     if (m->state == kStateOpen) m->expanded = nullptr;
 
-  Net* tail = module_last_net(top);
   if (tail == nullptr) fail();
   for (Module* m = top->next; m; m = m->next) tail = add_net_flat(d, tail, m);
 
