@@ -238,14 +238,22 @@ uint32_t Reducer::merge_keep(Groups& g, uint32_t a, uint32_t b) {
 
 // Joins the groups along the +1 connections of signal net n, in terminal
 // order, as the whole build does.
-void Reducer::join_along(Groups& g, const Net* n, uint32_t sid) {
+template <class OnMerge>
+void Reducer::join_along(Groups& g, const Net* n, uint32_t sid, OnMerge on_merge) {
   uint32_t current = find(g, sid);
   for (Link* t = n->links; t; t = t->next) {
     Instance* i = t->inst;
     if (t->weight != 1 || !joins_sub_comp(i->cls, g.with_eor) || i->comp != g.of) continue;
-    if (find(g, static_cast<uint32_t>(i->id)) != current)
-      current = merge_keep(g, sid, static_cast<uint32_t>(i->id));
+    const auto id = static_cast<uint32_t>(i->id);
+    if (find(g, id) != current) {
+      current = merge_keep(g, sid, id);
+      on_merge(sid, id);
+    }
   }
+}
+
+void Reducer::join_along(Groups& g, const Net* n, uint32_t sid) {
+  join_along(g, n, sid, [](uint32_t, uint32_t) {});
 }
 
 void Reducer::build_sub_comps(Instance* h, bool with_eor) {
@@ -267,6 +275,7 @@ void Reducer::build_sub_comps(Instance* h, bool with_eor) {
   }
   g.of = h;
   g.with_eor = with_eor;
+  g.logged = kNoHead;
   last_groups_ = &g;
   g.joins.clear();
   g.rebuild.clear();
@@ -336,8 +345,22 @@ void Reducer::rebuild_groups(Groups& g, const std::vector<uint32_t>& roots) {
   rebuild_members(g, members, big_gone);
 }
 
+// A group that pays with its head open is rebuilt to find it.  A large
+// one keeps the merges of the rebuild for the next.
+void Reducer::rebuild_paying(Groups& g, uint32_t r) {
+  if (g.size[r] < kBig || !replay_merges) {
+    rebuild_groups(g, {r});
+    return;
+  }
+  if (g.logged != kNoHead && find(g, g.logged) != r) g.logged = kNoHead;  // of another group
+  std::vector<uint32_t> members;
+  for (uint32_t m = r; m != kNoHead; m = g.next[m]) members.push_back(m);
+  rebuild_members(g, members, r == g.big, true);
+}
+
 // Rebuilds the groups of `members`, which no +1 connection leaves.
-void Reducer::rebuild_members(Groups& g, const std::vector<uint32_t>& members, bool big_gone) {
+void Reducer::rebuild_members(Groups& g, const std::vector<uint32_t>& members, bool big_gone,
+                              bool keep_merges) {
   // The nets the members drive, each with its place in the component's
   // nets and its driver: the whole build joins along them in that order.
   struct Driven {
@@ -347,7 +370,12 @@ void Reducer::rebuild_members(Groups& g, const std::vector<uint32_t>& members, b
   const uint32_t c = component(static_cast<uint32_t>(g.of->id));
   Net* const* const comp_begin = comp_nets_.data() + net_first_[c];
   Net* const* const comp_end = comp_nets_.data() + net_first_[c + 1];
+  // Replayed merges stand for the nets they cover: only the others are walked.
+  const bool replay = keep_merges && g.logged != kNoHead;
   std::vector<Driven> nets;
+  auto drives = [&](uint32_t at, uint32_t m) {
+    if (!replay || !g.covered.test(at)) nets.push_back({at, m});
+  };
   for (uint32_t m : members) {
     g.reset(m);
     g.set_head(m, false);
@@ -361,14 +389,46 @@ void Reducer::rebuild_members(Groups& g, const std::vector<uint32_t>& members, b
         if (!n || n->type != kNetSignal || n->source != t || n->id <= 0) return;
         Net* const* at = std::lower_bound(comp_begin, comp_end, n->id,
                                           [](const Net* x, int32_t id) { return x->id < id; });
-        nets.push_back({static_cast<uint32_t>(at - comp_nets_.data()), m});
+        drives(static_cast<uint32_t>(at - comp_nets_.data()), m);
       });
     } else if (drive_[m] != kNoNet) {
-      nets.push_back({drive_[m], m});
+      drives(drive_[m], m);
     }
   }
   std::sort(nets.begin(), nets.end(), [](const Driven& a, const Driven& b) { return a.at < b.at; });
-  for (const Driven& d : nets) join_along(g, comp_nets_[d.at], d.member);
+  if (!keep_merges) {
+    for (const Driven& d : nets) join_along(g, comp_nets_[d.at], d.member);
+  } else {
+    // Replaying is exact: no +1 connection has gone since the merges were
+    // made and the nets they cover have gained none, so every connection
+    // the last rebuild walked is still there, in the same order.  One that
+    // merged nothing then joined members already joined by connections
+    // before it, which come first now as well: only the merges need
+    // replaying (each where it still joins two groups), in net-list order
+    // between the walks of the nets not covered.
+    std::vector<Groups::Merge> merges;
+    const std::vector<Groups::Merge> none;
+    const std::vector<Groups::Merge>& held = replay ? g.merges : none;
+    std::size_t k = 0;
+    auto replay_to = [&](uint32_t at) {
+      for (; k < held.size() && held[k].at < at; ++k) {
+        const Groups::Merge& e = held[k];
+        if (!g.covered.test(e.at) || find(g, e.source) == find(g, e.load)) continue;
+        merge_keep(g, e.source, e.load);
+        merges.push_back(e);
+      }
+    };
+    for (const Driven& d : nets) {
+      replay_to(d.at);
+      join_along(g, comp_nets_[d.at], d.member,
+                 [&](uint32_t s, uint32_t t) { merges.push_back({d.at, s, t}); });
+    }
+    replay_to(UINT32_MAX);
+    if (!replay) g.covered.size(comp_nets_.size());
+    for (const Driven& d : nets) g.covered.set(d.at);
+    g.merges.swap(merges);
+    g.logged = members.front();
+  }
   uint32_t largest = kNoHead;
   for (uint32_t m : members) {
     g.parent[m] = find(g, m);
@@ -406,6 +466,14 @@ void Reducer::join_big(Groups& g, uint32_t r) {
 // lost rebuilds the groups at its ends.
 void Reducer::update_sub_comps(Groups& g) {
   take_changes();
+  // The merges held stand while no +1 connection goes; a net that gains
+  // one is walked again.
+  if (g.logged != kNoHead && !g.rebuild.empty()) g.logged = kNoHead;
+  for (std::size_t k = 0; g.logged != kNoHead && k + 1 < g.joins.size(); k += 2) {
+    const uint32_t source = g.joins[k];
+    if (member_kind_[source] & kDrivesMore) g.logged = kNoHead;
+    else if (drive_[source] != kNoNet) g.covered.clear(drive_[source]);
+  }
   for (std::size_t k = 0; k + 1 < g.joins.size(); k += 2) {
     uint32_t keep = find(g, g.joins[k]), gone = find(g, g.joins[k + 1]);
     if (keep != gone) {
@@ -644,7 +712,7 @@ Instance* Reducer::first_paying(bool with_eor, bool weight_rule) {
         g.reject(r, refused);
         still.push_back(r);
       } else if (group_pays(g, r, weight_rule)) {
-        rebuild_groups(g, {r});
+        rebuild_paying(g, r);
       } else {
         refused_trial(r == g.big);
         g.reject(r, refused);

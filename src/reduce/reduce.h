@@ -119,6 +119,10 @@ class Reducer {
   // (measured from the tallies all the same): the plain form of keeping
   // them up to date, to check that against.
   bool fresh_groups = false;
+  // Replay the merges of the last rebuild of a large group that paid when
+  // the group holding it is rebuilt; off, rebuild it whole (to check that
+  // against).
+  bool replay_merges = true;
 
   // Builds the connected components (Instance::comp: the head of each
   // member), numbers their members and the top module's nets, and records
@@ -224,18 +228,36 @@ class Reducer {
     std::vector<uint32_t> unknown;  // roots whose head is not known
     uint32_t big = UINT32_MAX;      // root of the group whose gain is kept
     FlipSum big_sum;
+    // The merges of the last rebuild of one large group that paid, in
+    // order, and the nets (places in comp_nets_) whose +1 connections they
+    // came from.  While no +1 connection goes, the next rebuild of the
+    // group that holds them replays them and walks only the nets that
+    // gained a connection since and those of the members joined since.
+    struct Merge {
+      uint32_t at, source, load;  // the net's place, its driver, the member joined
+    };
+    std::vector<Merge> merges;
+    uint32_t logged = UINT32_MAX;  // a member of that group; UINT32_MAX: none held
+    reduce_detail::MemberBits covered;
   };
   Groups& groups(bool with_eor) { return groups_[with_eor ? 1 : 0]; }
   uint32_t find(Groups& g, uint32_t x);
   void build_sub_comps(Instance* h, bool with_eor);
   void update_sub_comps(Groups& g);
   void rebuild_groups(Groups& g, const std::vector<uint32_t>& roots);
-  void rebuild_members(Groups& g, const std::vector<uint32_t>& members, bool big_gone);
+  // `keep_merges`: members is one large group; its merges are kept, and
+  // those held (of the group that holds them, when held) are replayed.
+  void rebuild_members(Groups& g, const std::vector<uint32_t>& members, bool big_gone,
+                       bool keep_merges = false);
+  void rebuild_paying(Groups& g, uint32_t r);
   void split_groups(Groups& g);
   bool split_big(Groups& g, uint32_t r, const std::vector<uint32_t>& from);
   template <class F>
   void for_each_neighbour(const Groups& g, uint32_t m, F f);
-  // Joins along signal net n, driven by member sid, which joins groups.
+  // Joins along signal net n, driven by member sid, which joins groups;
+  // on_merge(sid, member) follows each merge.
+  template <class OnMerge>
+  void join_along(Groups& g, const Net* n, uint32_t sid, OnMerge on_merge);
   void join_along(Groups& g, const Net* n, uint32_t sid);
   uint32_t merge_keep(Groups& g, uint32_t a, uint32_t b);
   // Marks head x as worth trying again under both rules.

@@ -57,6 +57,7 @@ class MemberBits {
   void size(std::size_t n) { w_.assign((n + 63) / 64, 0); }
   void set(uint32_t i) { w_[i >> 6] |= uint64_t{1} << (i & 63); }
   void clear(uint32_t i) { w_[i >> 6] &= ~(uint64_t{1} << (i & 63)); }
+  bool test(uint32_t i) const { return (w_[i >> 6] >> (i & 63)) & 1; }
   // The largest set number in [first, x), or kNone.
   uint32_t prev(uint32_t x, uint32_t first) const {
     if (x <= first) return kNone;
