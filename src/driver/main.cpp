@@ -1,3 +1,12 @@
 #include "driver/run.h"
 
-int main(int argc, char** argv) { return zelk::run(argc, argv, stderr); }
+#include <cstdio>
+
+// The messages go through one buffer, so that the line of each of many
+// files written does not cost a write to the system of its own; every
+// other line is flushed as it is said.
+int main(int argc, char** argv) {
+  static char log_buffer[1 << 16];
+  std::setvbuf(stderr, log_buffer, _IOFBF, sizeof log_buffer);
+  return zelk::run(argc, argv, stderr);
+}

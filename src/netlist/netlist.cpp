@@ -67,9 +67,20 @@ const char* Arena::strsave(const char* text) { return strsave(text, std::strlen(
 
 // ---------------------------------------------------------------- design
 
-void Design::say(const char* text) const { std::fputs(text, log); }
+void Design::say(const char* text) const {
+  std::fputs(text, log);
+  std::fflush(log);
+}
 
 void Design::sayf(const char* format, ...) const {
+  va_list ap;
+  va_start(ap, format);
+  std::vfprintf(log, format, ap);
+  va_end(ap);
+  std::fflush(log);
+}
+
+void Design::sayf_held(const char* format, ...) const {
   va_list ap;
   va_start(ap, format);
   std::vfprintf(log, format, ap);

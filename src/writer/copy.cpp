@@ -61,7 +61,7 @@ void copy_one(Design& d, OutputSet& out, const std::string& name, const char* ex
 }  // namespace
 
 void print_wrote(const Design& d, const std::string& path) {
-  d.sayf("\tWrote %s\n", path.c_str());
+  d.sayf_held("\tWrote %s\n", path.c_str());
 }
 
 void print_could_not_open(const std::string& path) { fail("Could not open " + path + "\n"); }
