@@ -74,10 +74,9 @@ void Reducer::flip_gates(Members set) {
       if (flips_alone(t)) {
         t->in_flip = 1;
         flip_inputs_.push_back({t, n ? n->id : 0});
-      } else if (!n) {
-      } else if (n->id <= 0) {
+      } else if (n && n->id <= 0) {
         unnumbered = true;  // not listed by the top module (none, in practice)
-      } else if (book_->toggle_odd(n)) {
+      } else if (n && book_->toggle_odd(n)) {
         nets_.push_back(n);
       }
     });
