@@ -1,5 +1,8 @@
 #include "writer/output_set.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
+
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -35,11 +38,38 @@ void OutputSet::fail_write(const std::string& target) {
   fail(std::move(message));
 }
 
+// Whether the target is a directory (or a link to one).  A run writes up
+// to a file per module copy into one folder: the folder is listed once, at
+// its first target, instead of asking the system about every target.
+bool OutputSet::is_directory(const std::string& target) {
+  std::size_t slash = target.rfind('/');
+  std::string folder = slash == std::string::npos ? "." : target.substr(0, slash ? slash : 1);
+  auto [it, fresh] = subdirs_.try_emplace(folder);
+  if (fresh) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) {
+      // Not listable: asked for each target, as the open will tell anyway.
+      subdirs_.erase(it);
+      std::error_code ec;
+      return std::filesystem::is_directory(target, ec);
+    }
+    while (const dirent* e = ::readdir(dir)) {
+      bool dir_entry = e->d_type == DT_DIR;
+      if (e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) {
+        struct stat st {};
+        dir_entry = ::fstatat(::dirfd(dir), e->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+      }
+      if (dir_entry) it->second.insert(e->d_name);
+    }
+    ::closedir(dir);
+  }
+  return it->second.count(slash == std::string::npos ? target : target.substr(slash + 1)) != 0;
+}
+
 void OutputSet::begin(const std::string& target) {
   // Opening a directory for writing fails; the rename would too, but only
   // after the whole run had been written.
-  std::error_code ec;
-  if (std::filesystem::is_directory(target, ec)) fail("Could not open " + target + "\n");
+  if (is_directory(target)) fail("Could not open " + target + "\n");
   current_ = Entry{target, target + kSuffix};
   // A file name near the system's limit leaves no room for the suffix; its
   // temporary gets a short name of its own, with the same ending.
@@ -139,6 +169,7 @@ void OutputSet::commit() {
   }
   pending_.clear();
   targets_.clear();
+  subdirs_.clear();
 }
 
 }  // namespace zelk

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -73,6 +74,7 @@ class OutputSet {
     std::string temp;
   };
   void drain();
+  bool is_directory(const std::string& target);
   bool sink(const char* data, std::size_t size);
   [[noreturn]] void fail_write(const std::string& target);
   void discard();
@@ -85,6 +87,9 @@ class OutputSet {
   Failure failure_;
   std::vector<Entry> pending_;  // complete temporaries, in the order written
   std::unordered_set<std::string> targets_;  // their targets
+  // Per folder of a target, the names of the directories it held when the
+  // set first wrote there (see is_directory).
+  std::unordered_map<std::string, std::unordered_set<std::string>> subdirs_;
   FILE* file_ = nullptr;        // the file being written
   Entry current_;
   int index_ = -1;              // number of the current file in the set

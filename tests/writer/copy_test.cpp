@@ -177,5 +177,23 @@ TEST(CopyTest, TargetCannotBeOpened) {
   EXPECT_EQ(f.copy_all(), "Could not open " + f.path("out/top.nld") + "\n");
 }
 
+// A link to a directory is in the way as much as the directory; a link to a
+// file is not (the file is replaced by the copy, the link by a file).
+TEST(CopyTest, LinkToADirectoryCannotBeOpened) {
+  Env f;
+  f.dir.write("opt/top.nld", "top\n");
+  f.dir.mkdir("elsewhere");
+  f.dir.mkdir("out");
+  std::filesystem::create_directory_symlink(f.path("elsewhere"), f.path("out/top.nld"));
+  f.add("top", kStateOpen);
+  EXPECT_EQ(f.copy_all(), "Could not open " + f.path("out/top.nld") + "\n");
+  std::filesystem::remove(f.path("out/top.nld"));
+  f.dir.write("elsewhere/file", "old\n");
+  std::filesystem::create_symlink(f.path("elsewhere/file"), f.path("out/top.nld"));
+  ASSERT_EQ(f.copy_all(), "ok");
+  EXPECT_EQ(read_file(f.path("out/top.nld")), "top\n");
+  EXPECT_EQ(read_file(f.path("elsewhere/file")), "old\n");
+}
+
 }  // namespace
 }  // namespace zelk
