@@ -100,14 +100,6 @@ void give_back_freed_memory() {
 #endif
 }
 
-// One output pass: every file into a temporary, then all renamed into
-// place, so that the write directory never holds a partial result.
-void write_all(Design& d, void (*pass)(Design&, OutputSet&)) {
-  OutputSet out;
-  pass(d, out);
-  out.commit();
-}
-
 // The run sequence after a valid command line.  Returns the exit status.
 int run_design(Design& d) {
   d.say("Start to read NLD/PCD files\n");

@@ -80,13 +80,6 @@ void Design::sayf(const char* format, ...) const {
   std::fflush(log);
 }
 
-void Design::sayf_held(const char* format, ...) const {
-  va_list ap;
-  va_start(ap, format);
-  std::vfprintf(log, format, ap);
-  va_end(ap);
-}
-
 // ---------------------------------------------------------------- net lists
 
 void net_push_front(Net* n, Link* l) {

@@ -282,9 +282,6 @@ struct Design {
   // Progress and report lines, each handed to the system as it is said.
   void say(const char* text) const;
   void sayf(const char* format, ...) const __attribute__((format(printf, 2, 3)));
-  // A line of a run of many (one per file written), left in the log's
-  // buffer, when it has one, until the next line said or the buffer fills.
-  void sayf_held(const char* format, ...) const __attribute__((format(printf, 2, 3)));
 
   int32_t module_count = 0;
 

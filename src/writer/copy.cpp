@@ -55,14 +55,12 @@ void copy_one(Design& d, OutputSet& out, const std::string& name, const char* ex
     out.end();
   }
   source.reset();
-  print_wrote(d, target);
+  print_wrote(out, target);
 }
 
 }  // namespace
 
-void print_wrote(const Design& d, const std::string& path) {
-  d.sayf_held("\tWrote %s\n", path.c_str());
-}
+void print_wrote(OutputSet& out, const std::string& path) { out.note("\tWrote " + path + "\n"); }
 
 void print_could_not_open(const std::string& path) { fail("Could not open " + path + "\n"); }
 
@@ -85,10 +83,6 @@ void copy_file(Design& d, OutputSet& out) {
   }
 }
 
-void copy_file(Design& d) {
-  OutputSet out;
-  copy_file(d, out);
-  out.commit();
-}
+void copy_file(Design& d) { write_all(d, copy_file); }
 
 }  // namespace zelk

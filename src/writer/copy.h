@@ -25,8 +25,8 @@ class NameList {
   std::unordered_set<std::string_view> names_;
 };
 
-// "\tWrote %s\n".
-void print_wrote(const Design& d, const std::string& path);
+// "\tWrote %s\n", once every file begun in `out` is complete.
+void print_wrote(OutputSet& out, const std::string& path);
 // Throws the fault "Could not open %s\n".
 [[noreturn]] void print_could_not_open(const std::string& path);
 

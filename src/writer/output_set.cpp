@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <new>
 #include <system_error>
 
 #include "netlist/netlist.h"
@@ -14,28 +15,191 @@ namespace zelk {
 namespace {
 // The longest file name (one path component) of the usual file systems.
 constexpr std::size_t kMaxFileName = 255;
+// Bytes of text the caller may be ahead of the system's side: enough for
+// many small files at once, little beside a design's own memory.
+constexpr std::size_t kMaxQueued = std::size_t{16} << 20;
 }  // namespace
 
-OutputSet::OutputSet(std::size_t buffer_size, Failure failure)
-    : buffer_(buffer_size ? buffer_size : 1), failure_(failure) {}
+OutputSet::OutputSet(std::size_t buffer_size, Failure failure, std::FILE* log)
+    : buffer_(buffer_size ? buffer_size : 1), failure_(failure), log_(log) {}
 
 OutputSet::~OutputSet() { discard(); }
 
+// ---------------------------------------------------------------- the thread
+
+void OutputSet::work() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    wake_.wait(lock, [&] { return stopping_ || !jobs_.empty(); });
+    if (jobs_.empty()) return;  // stopping, every job done
+    std::vector<Job> jobs;
+    jobs.swap(jobs_);
+    busy_ = true;
+    lock.unlock();
+    std::vector<std::string> lines, opened;
+    std::size_t bytes = 0;
+    std::string message;
+    std::exception_ptr other;
+    bool ok = true;
+    for (Job& job : jobs) {
+      bytes += job.data.size();
+      if (!ok) continue;  // nothing after a failure is done
+      try {
+        run(job);
+      } catch (const Fault& f) {
+        ok = false;
+        message = f.message;
+      } catch (...) {
+        ok = false;
+        other = std::current_exception();
+      }
+      if (job.kind == Job::kOpen && file_) opened.push_back(open_.temp);
+      if (job.kind == Job::kNote) lines.emplace_back(job.data.begin(), job.data.end());
+    }
+    lock.lock();
+    busy_ = false;
+    queued_bytes_ -= bytes;
+    for (std::string& l : lines) printable_.push_back(std::move(l));
+    for (std::string& t : opened) opened_.push_back(std::move(t));
+    if (!ok) {
+      failed_ = true;
+      failure_message_ = std::move(message);
+      failure_exception_ = other;
+      // The caller learns of it and removes what was written.
+      jobs_.clear();
+      queued_bytes_ = 0;
+    }
+    done_.notify_all();
+  }
+}
+
+void OutputSet::run(Job& job) {
+  switch (job.kind) {
+    case Job::kOpen:
+      open_ = std::move(job.entry);
+      ++index_;
+      written_ = 0;
+      write_failed_ = false;
+      file_ = std::fopen(open_.temp.c_str(), "w");
+      if (!file_) fail("Could not open " + open_.target + "\n");
+      // The set buffers itself, so that each write reaches the system at
+      // once and its result is known.
+      std::setvbuf(file_, nullptr, _IONBF, 0);
+      break;
+    case Job::kData:
+      if (!sink(job.data.data(), job.data.size())) fail_write(open_.target);
+      break;
+    case Job::kEnd: {
+      if (std::fflush(file_) != 0 || injected(Failure::kFlush)) fail_write(open_.target);
+      FILE* f = file_;
+      file_ = nullptr;
+      if (std::fclose(f) != 0 || injected(Failure::kClose)) fail_write(open_.target);
+      break;
+    }
+    case Job::kNote:
+      break;
+  }
+}
+
+bool OutputSet::sink(const char* data, std::size_t size) {
+  if (injected(Failure::kWrite) && written_ + size > failure_.after) {
+    std::size_t part = failure_.after > written_ ? failure_.after - written_ : 0;
+    written_ += std::fwrite(data, 1, part, file_);
+    return false;
+  }
+  std::size_t done = std::fwrite(data, 1, size, file_);
+  written_ += done;
+  return done == size;
+}
+
+void OutputSet::fail_write(const std::string& target) { fail("Could not write " + target + "\n"); }
+
+// ---------------------------------------------------------------- the caller
+
+void OutputSet::push(Job job) {
+  batch_bytes_ += job.data.size();
+  batch_.push_back(std::move(job));
+  if (batch_.size() >= 256 || batch_bytes_ >= buffer_.size()) hand_over();
+}
+
+// Hands the gathered jobs to the thread, prints the noted lines that are
+// due and throws a failure met.
+void OutputSet::hand_over() {
+  std::unique_lock lock(mutex_);
+  if (!batch_.empty()) {
+    if (!thread_.joinable()) thread_ = std::thread([this] { work(); });
+    // A large file waits for the system rather than filling the memory.
+    done_.wait(lock, [&] { return failed_ || queued_bytes_ == 0 || queued_bytes_ + batch_bytes_ <= kMaxQueued; });
+    if (!failed_) {
+      queued_bytes_ += batch_bytes_;
+      for (Job& j : batch_) jobs_.push_back(std::move(j));
+      wake_.notify_one();
+    }
+    batch_.clear();
+    batch_bytes_ = 0;
+  }
+  std::vector<std::string> lines;
+  lines.swap(printable_);
+  bool failed = failed_;
+  lock.unlock();
+  if (log_)
+    for (const std::string& l : lines) std::fputs(l.c_str(), log_);
+  if (failed) rethrow_failure();
+}
+
+void OutputSet::note(std::string line) {
+  Job job{Job::kNote, {}, {}};
+  job.data.assign(line.begin(), line.end());
+  push(std::move(job));
+}
+
+void OutputSet::settle() {
+  hand_over();
+  {
+    std::unique_lock lock(mutex_);
+    done_.wait(lock, [&] { return failed_ || (jobs_.empty() && !busy_); });
+  }
+  hand_over();  // prints the last lines, throws a failure
+}
+
+void OutputSet::rethrow_failure() {
+  std::unique_lock lock(mutex_);
+  if (!failed_) return;
+  std::string message = failure_message_;
+  std::exception_ptr other = failure_exception_;
+  lock.unlock();
+  discard();
+  if (other) std::rethrow_exception(other);
+  fail(std::move(message));
+}
+
+void OutputSet::stop() {
+  {
+    std::lock_guard lock(mutex_);
+    // Jobs not taken yet are dropped: the set is given up.
+    stopping_ = true;
+    jobs_.clear();
+    queued_bytes_ = 0;
+    wake_.notify_one();
+    batch_.clear();
+    batch_bytes_ = 0;
+  }
+  if (thread_.joinable()) thread_.join();
+  stopping_ = false;
+}
+
 void OutputSet::discard() {
+  // The jobs given are done (or dropped after a failure) before anything is
+  // removed: the thread may be writing a temporary.
+  stop();
   if (file_) {
     std::fclose(file_);
     file_ = nullptr;
-    std::remove(current_.temp.c_str());
   }
-  for (const Entry& e : pending_) std::remove(e.temp.c_str());
+  for (const std::string& temp : opened_) std::remove(temp.c_str());
+  opened_.clear();
   pending_.clear();
   targets_.clear();
-}
-
-void OutputSet::fail_write(const std::string& target) {
-  std::string message = "Could not write " + target + "\n";
-  discard();
-  fail(std::move(message));
 }
 
 // Whether the target is a directory (or a link to one).  A run writes up
@@ -67,48 +231,39 @@ bool OutputSet::is_directory(const std::string& target) {
 }
 
 void OutputSet::begin(const std::string& target) {
+  auto cannot_open = [&] {
+    settle();  // a failure of an earlier file comes first
+    fail("Could not open " + target + "\n");
+  };
   // Opening a directory for writing fails; the rename would too, but only
   // after the whole run had been written.
-  if (is_directory(target)) fail("Could not open " + target + "\n");
-  current_ = Entry{target, target + kSuffix};
+  if (is_directory(target)) cannot_open();
+  Entry entry{target, target + kSuffix};
   // A file name near the system's limit leaves no room for the suffix; its
   // temporary gets a short name of its own, with the same ending.
   std::size_t slash = target.rfind('/');
   std::size_t base = slash == std::string::npos ? 0 : slash + 1;
   // A name too long for the file system cannot be opened, as before.
-  if (target.size() - base > kMaxFileName) fail("Could not open " + target + "\n");
+  if (target.size() - base > kMaxFileName) cannot_open();
   if (target.size() - base + std::strlen(kSuffix) > kMaxFileName)
-    current_.temp = target.substr(0, base) + ".zelk-" + std::to_string(index_ + 1) + kSuffix;
-  file_ = std::fopen(current_.temp.c_str(), "w");
-  if (!file_) fail("Could not open " + target + "\n");
-  // The set buffers itself, so that each write reaches the system at once
-  // and its result is known.
-  std::setvbuf(file_, nullptr, _IONBF, 0);
-  ++index_;
+    entry.temp = target.substr(0, base) + ".zelk-" + std::to_string(begun_) + kSuffix;
+  ++begun_;
+  current_ = entry;
   used_ = 0;
-  written_ = 0;
-}
-
-bool OutputSet::sink(const char* data, std::size_t size) {
-  if (injected(Failure::kWrite) && written_ + size > failure_.after) {
-    std::size_t part = failure_.after > written_ ? failure_.after - written_ : 0;
-    written_ += std::fwrite(data, 1, part, file_);
-    return false;
-  }
-  std::size_t done = std::fwrite(data, 1, size, file_);
-  written_ += done;
-  return done == size;
+  push(Job{Job::kOpen, std::move(entry), {}});
 }
 
 void OutputSet::drain() {
-  if (used_ > 0 && !sink(buffer_.data(), used_)) fail_write(current_.target);
+  if (used_ == 0) return;
+  Job job{Job::kData, {}, std::vector<char>(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(used_))};
   used_ = 0;
+  push(std::move(job));
 }
 
 void OutputSet::write(const char* data, std::size_t size) {
   if (size >= buffer_.size()) {
     drain();
-    if (!sink(data, size)) fail_write(current_.target);
+    push(Job{Job::kData, {}, std::vector<char>(data, data + size)});
     return;
   }
   if (size > buffer_.size() - used_) drain();
@@ -137,13 +292,7 @@ void OutputSet::copy_from(FILE* source) {
 
 void OutputSet::end() {
   drain();
-  if (std::fflush(file_) != 0 || injected(Failure::kFlush)) fail_write(current_.target);
-  FILE* f = file_;
-  file_ = nullptr;
-  if (std::fclose(f) != 0 || injected(Failure::kClose)) {
-    std::remove(current_.temp.c_str());
-    fail_write(current_.target);
-  }
+  push(Job{Job::kEnd, {}, {}});
   // A target written twice in one run keeps its last text, as a file
   // overwritten in place would.
   if (!targets_.insert(current_.target).second) {
@@ -158,16 +307,21 @@ void OutputSet::end() {
 }
 
 void OutputSet::commit() {
+  settle();
   for (std::size_t i = 0; i < pending_.size(); ++i) {
     const Entry& e = pending_[i];
     bool injected_here = failure_.step == Failure::kRename && failure_.file == static_cast<int>(i);
     if (injected_here || std::rename(e.temp.c_str(), e.target.c_str()) != 0) {
       std::string target = e.target;
-      pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(i));
+      // The ones renamed are in place; the rest are removed.
+      opened_.clear();
+      for (std::size_t k = i; k < pending_.size(); ++k) opened_.push_back(pending_[k].temp);
+      discard();
       fail_write(target);
     }
   }
   pending_.clear();
+  opened_.clear();
   targets_.clear();
   subdirs_.clear();
 }

@@ -8,11 +8,24 @@
 // before it is committed (a fault thrown later in the run): the write
 // directory keeps its files as they were, the user's input included when the
 // write directory is also a read directory.
+//
+// The system's side of the temporaries (open, write, close) runs on a thread
+// of the set's own, while the caller makes the next file's text: a run of
+// 10^5 module copies spends as long in those calls as in the text.  What the
+// caller sees is as if each call were made in turn: a failure is reported
+// with the same message, at the latest by the next call that could fail
+// (begin, end, commit or settle), and before any fault of the caller's that
+// came later; lines given to `note` are printed only once every file begun
+// before them is complete, so no line announces a file that failed.
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdio>
+#include <exception>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -33,8 +46,10 @@ class OutputSet {
  public:
   using Failure = WriteFailure;
 
-  // `buffer_size`: bytes gathered before each write to the file.
-  explicit OutputSet(std::size_t buffer_size = std::size_t{1} << 20, Failure failure = {});
+  // `buffer_size`: bytes gathered before each write to the file.  `log`:
+  // where noted lines go.
+  explicit OutputSet(std::size_t buffer_size = std::size_t{1} << 20, Failure failure = {},
+                     std::FILE* log = nullptr);
   ~OutputSet();
   OutputSet(const OutputSet&) = delete;
   OutputSet& operator=(const OutputSet&) = delete;
@@ -57,10 +72,19 @@ class OutputSet {
   // Throws "Could not write <target>\n" (and removes every temporary) on
   // failure.
   void end();
+  // Prints `line` to the log (held in its buffer, not flushed) once every
+  // file begun so far is complete.
+  void note(std::string line);
 
-  // Renames every temporary onto its target, in the order written.  Throws
-  // "Could not write <target>\n" when one fails; the temporaries not yet
-  // renamed are removed.
+  // Waits until every file begun is complete and every line noted printed;
+  // throws the first failure.  Called before a fault of the caller's leaves
+  // the pass, it puts the set's own failure first, as the calls in turn
+  // would have.
+  void settle();
+
+  // Settles, then renames every temporary onto its target, in the order
+  // written.  Throws "Could not write <target>\n" when one fails; the
+  // temporaries not yet renamed are removed.
   void commit();
 
   // Temporaries written and not yet renamed (tests).
@@ -73,28 +97,67 @@ class OutputSet {
     std::string target;
     std::string temp;
   };
+  // One step for the thread: a file to open, bytes to write, the end of
+  // the file, or a line to print (which the caller prints when it is done).
+  struct Job {
+    enum Kind { kOpen, kData, kEnd, kNote } kind;
+    Entry entry;             // kOpen, kEnd: the file
+    std::vector<char> data;  // kData: the bytes; kNote: the line
+  };
   void drain();
+  void push(Job job);
+  void hand_over();
+  void work();
+  void run(Job& job);
   bool is_directory(const std::string& target);
   bool sink(const char* data, std::size_t size);
   [[noreturn]] void fail_write(const std::string& target);
+  void rethrow_failure();
+  void stop();
   void discard();
   bool injected(Failure::Step step) const {
     return failure_.step == step && failure_.file == index_;
   }
 
+  // The caller's side.
   std::vector<char> buffer_;
   std::size_t used_ = 0;
   Failure failure_;
-  std::vector<Entry> pending_;  // complete temporaries, in the order written
+  std::FILE* log_;
+  std::vector<Entry> pending_;  // temporaries begun, in the order written
   std::unordered_set<std::string> targets_;  // their targets
   // Per folder of a target, the names of the directories it held when the
   // set first wrote there (see is_directory).
   std::unordered_map<std::string, std::unordered_set<std::string>> subdirs_;
-  FILE* file_ = nullptr;        // the file being written
-  Entry current_;
-  int index_ = -1;              // number of the current file in the set
-  std::size_t written_ = 0;     // bytes of the current file handed to the system
-  bool failed_ = false;         // a write of the current file failed
+  Entry current_;  // the file begun and not ended
+  // Jobs gathered for the thread, handed over together: one wake of the
+  // thread per file would cost as much as the file's own calls.
+  std::vector<Job> batch_;
+  std::size_t batch_bytes_ = 0;
+  int begun_ = 0;        // files begun
+
+  // Shared with the thread, under mutex_.
+  std::mutex mutex_;
+  std::condition_variable wake_;  // a job, or the end, for the thread
+  std::condition_variable done_;  // the thread took jobs or failed
+  std::vector<Job> jobs_;
+  std::size_t queued_bytes_ = 0;  // of jobs handed over and not yet done
+  bool busy_ = false;  // the thread is doing jobs it took
+  std::vector<std::string> printable_;  // noted lines, due
+  bool stopping_ = false;
+  std::string failure_message_;  // the first failure's, when failed_
+  std::exception_ptr failure_exception_;  // or what the thread met instead
+  bool failed_ = false;
+  std::thread thread_;
+
+  std::vector<std::string> opened_;  // temporaries the thread opened
+
+  // The thread's side.
+  FILE* file_ = nullptr;  // the file being written
+  Entry open_;            // and its names
+  int index_ = -1;        // number of that file in the set
+  std::size_t written_ = 0;  // bytes of it handed to the system
+  bool write_failed_ = false;  // a write of it failed
 };
 
 }  // namespace zelk

@@ -120,7 +120,7 @@ void write_module(const Design& d, OutputSet& out, const Module* m) {
   out.begin(path);
   print_nld2(out, m, m == d.top);
   out.end();
-  print_wrote(d, path);
+  print_wrote(out, path);
 }
 
 }  // namespace
@@ -162,10 +162,17 @@ void print_nld(Design& d, OutputSet& out) {
   }
 }
 
-void print_nld(Design& d) {
-  OutputSet out;
-  print_nld(d, out);
+void write_all(Design& d, void (*pass)(Design&, OutputSet&)) {
+  OutputSet out(std::size_t{1} << 20, {}, d.log);
+  try {
+    pass(d, out);
+  } catch (...) {
+    out.settle();  // throws a failure of the files written before
+    throw;
+  }
   out.commit();
 }
+
+void print_nld(Design& d) { write_all(d, print_nld); }
 
 }  // namespace zelk

@@ -21,7 +21,13 @@ void print_nld(Design& d, OutputSet& out);
 // directory (a run without gain), into temporaries of `out`.
 void copy_file(Design& d, OutputSet& out);
 
-// The same, each as a run of its own: written, then committed.
+// One output pass as a run of its own: every file into a temporary of a set
+// printing to the design's log, then all renamed into place, so that the
+// write directory never holds a partial result.  A fault of the pass comes
+// after any failure of the files it had written.
+void write_all(Design& d, void (*pass)(Design&, OutputSet&));
+
+// The same for each pass.
 void print_nld(Design& d);
 void copy_file(Design& d);
 

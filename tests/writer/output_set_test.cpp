@@ -1,0 +1,135 @@
+// The output set writes its files on a thread of its own: what a caller
+// sees must still be what the calls made in turn would show.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "support/fixture.h"
+#include "writer/output_set.h"
+#include "writer/writer.h"
+
+namespace zelk {
+namespace {
+
+using test::list_dir;
+using test::read_file;
+using test::TempDir;
+
+std::string log_text(std::FILE* log) {
+  std::fflush(log);
+  std::rewind(log);
+  std::string text;
+  char buf[256];
+  while (std::size_t n = std::fread(buf, 1, sizeof buf, log)) text.append(buf, n);
+  return text;
+}
+
+// Writes files a, b, c with a line noted after each; returns the fault.
+std::string write_three(OutputSet& out, const std::string& dir) {
+  try {
+    for (const char* name : {"a", "b", "c"}) {
+      std::string target = dir + "/" + name + ".nld";
+      out.begin(target);
+      out.put(name);
+      out.put('\n');
+      out.end();
+      out.note(std::string("\tWrote ") + name + "\n");
+    }
+    out.commit();
+  } catch (const Fault& f) {
+    return f.message;
+  }
+  return "none";
+}
+
+// A line is printed only when every file begun before it is complete: a
+// failed file, and every file after it, is never announced.
+TEST(OutputSet, NotesOnlyCompleteFiles) {
+  using S = WriteFailure::Step;
+  for (S step : {S::kWrite, S::kFlush, S::kClose}) {
+    TempDir dir;
+    std::FILE* log = std::tmpfile();
+    {
+      OutputSet out(64, {step, 1, 0}, log);
+      EXPECT_EQ(write_three(out, dir.path()), "Could not write " + dir.path() + "/b.nld\n");
+    }
+    EXPECT_EQ(log_text(log), "\tWrote a\n") << step;
+    EXPECT_EQ(list_dir(dir.path()), std::vector<std::string>{}) << step;
+    std::fclose(log);
+  }
+  TempDir dir;
+  std::FILE* log = std::tmpfile();
+  OutputSet out(64, {}, log);
+  EXPECT_EQ(write_three(out, dir.path()), "none");
+  EXPECT_EQ(log_text(log), "\tWrote a\n\tWrote b\n\tWrote c\n");
+  EXPECT_EQ(list_dir(dir.path()), (std::vector<std::string>{"a.nld", "b.nld", "c.nld"}));
+  EXPECT_EQ(read_file(dir / "c.nld"), "c\n");
+  std::fclose(log);
+}
+
+// A fault of the pass itself comes after a failure of a file it wrote
+// earlier, as it would if each file were written before the pass went on;
+// alone, it leaves the write directory as it was, its files announced.
+TEST(OutputSet, PassFaultComesAfterEarlierFileFailure) {
+  TempDir dir;
+  dir.write("out/old.nld", "kept\n");
+  Design d;
+  d.options.write_dir = dir / "out";
+  d.log = std::tmpfile();
+  static std::string where;
+  where = dir.path();
+  auto fault_of = [&](void (*pass)(Design&, OutputSet&)) {
+    try {
+      write_all(d, pass);
+    } catch (const Fault& f) {
+      return f.message;
+    }
+    return std::string("none");
+  };
+  // The folder of the first target is missing: its temporary cannot be
+  // opened, which the thread finds after the pass has gone on.
+  EXPECT_EQ(fault_of([](Design&, OutputSet& out) {
+              out.begin(where + "/missing/x.nld");
+              out.put("x\n");
+              out.end();
+              fail("a later fault\n");
+            }),
+            "Could not open " + dir.path() + "/missing/x.nld\n");
+  EXPECT_EQ(fault_of([](Design&, OutputSet& out) {
+              out.begin(where + "/out/x.nld");
+              out.put("x\n");
+              out.end();
+              out.note("\tWrote x\n");
+              fail("a later fault\n");
+            }),
+            "a later fault\n");
+  EXPECT_EQ(log_text(d.log), "\tWrote x\n");
+  EXPECT_EQ(list_dir(dir / "out"), std::vector<std::string>{"old.nld"});
+  std::fclose(d.log);
+}
+
+// A file far larger than what the set keeps in hand before the system has
+// written it arrives whole, byte for byte, through a small buffer and
+// through writes larger than the buffer.
+TEST(OutputSet, LargeFileArrivesWhole) {
+  TempDir dir;
+  OutputSet out(4096);
+  std::string expected;
+  out.begin(dir / "big.nld");
+  std::string block(3 << 20, ' ');
+  for (int i = 0; i < 12; ++i) {
+    for (std::size_t k = 0; k < block.size(); k += 997) block[k] = static_cast<char>('a' + (i + k) % 26);
+    out.write(block.data(), block.size());
+    expected += block;
+    out.put_int(i);
+    expected += std::to_string(i);
+  }
+  out.end();
+  out.commit();
+  EXPECT_EQ(read_file(dir / "big.nld") == expected, true);
+}
+
+}  // namespace
+}  // namespace zelk
