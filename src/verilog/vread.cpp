@@ -201,9 +201,9 @@ struct Assign {
   int line;
 };
 
-// A growing array of plain records in memory of large pages, an arena per
-// size: the tables of a million names are read in any order, and each read
-// should not walk the page tables as well.
+// A growing array of plain records, an arena per size: the arena's fresh
+// pages are zero, so a table of a million empty slots costs nothing before
+// its slots are used.
 template <class T>
 class BigArray {
   static_assert(std::is_trivially_copyable_v<T>);

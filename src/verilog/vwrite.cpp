@@ -91,8 +91,8 @@ void prefetch(const void* p) { __builtin_prefetch(p); }
 // Net names as written, made once per net: a net is met again at each of
 // its terminals, and its name lies behind its first terminal's instance.
 // An open table of pointers; its slots can be asked for ahead of use.  The
-// table and the names are in an arena of their own: large pages, so that a
-// million lookups in any order do not each walk the page tables too.
+// table and the names are in an arena of their own, whose fresh pages are
+// the empty slots.
 class NetNames {
  public:
   explicit NetNames(std::size_t nets) {
