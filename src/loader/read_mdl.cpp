@@ -227,6 +227,7 @@ class Loader {
   // Scratch of find_link and copy_module, kept across calls.
   std::vector<Link*> saved_links_;
   std::vector<Link*> firsts_;
+  std::vector<Link*> terms_;  // a chunk of terminals
   std::vector<Instance*> pins_, comps_;
 };
 
@@ -451,8 +452,17 @@ void Loader::find_link(Module* m) {
     saved_links_.push_back(c->link);
     c->link = nullptr;
   }
-  for (Net* n = m->nets; n; n = n->next) {
-    for (Link* l = n->links; l; l = l->next) {
+  // The terminals' instances and their first terminals lie anywhere in a
+  // large design: the terminals are taken a chunk at a time, and each
+  // instance and first terminal asked for some terminals ahead of its use.
+  constexpr std::size_t kChunk = 4096, kAhead = 16;
+  auto ring = [&] {
+    const std::size_t count = terms_.size();
+    for (std::size_t i = 0; i < count; ++i) {
+      if (i + 2 * kAhead < count) __builtin_prefetch(terms_[i + 2 * kAhead]->inst);
+      if (i + kAhead < count)
+        if (const Link* ahead = terms_[i + kAhead]->inst->link) __builtin_prefetch(ahead);
+      Link* l = terms_[i];
       l->inst_next = l;
       if (l->inst->cls == kPin) continue;
       Link* first = l->inst->link;
@@ -464,17 +474,47 @@ void Loader::find_link(Module* m) {
         first->inst_next = l;
       }
     }
+    terms_.clear();
+  };
+  for (Net* n = m->nets; n; n = n->next) {
+    for (Link* l = n->links; l; l = l->next) {
+      terms_.push_back(l);
+      if (terms_.size() == kChunk) ring();
+    }
   }
+  ring();
   std::size_t i = 0;
   for (Instance* c = m->comps; c; c = c->next) c->link = saved_links_[i++];
 
-  for (Link* first : firsts_) {
-    int count = 1;
-    for (Link* t = first->inst_next; t != first; t = t->inst_next) ++count;
-    const Instance* c = first->inst;
-    if (count > terminal_limit(c))
-      fail("\"" + last_read_ + "\", " + c->name + " appears " + std::to_string(count) +
-           " times in def-net\n");
+  // The rings of a batch of components are walked side by side, so that
+  // their terminals are waited for together; the first too long in
+  // firsts_ order is reported.
+  constexpr std::size_t kBatch = 16;
+  for (std::size_t b = 0; b < firsts_.size(); b += kBatch) {
+    const std::size_t n = std::min(kBatch, firsts_.size() - b);
+    int counts[kBatch];
+    const Link* at[kBatch];
+    std::size_t live = n;
+    for (std::size_t k = 0; k < n; ++k) {
+      counts[k] = 1;
+      at[k] = firsts_[b + k]->inst_next;
+      __builtin_prefetch(firsts_[b + k]->inst);  // its class, read at the end
+    }
+    while (live > 0) {
+      live = 0;
+      for (std::size_t k = 0; k < n; ++k) {
+        if (at[k] == firsts_[b + k]) continue;
+        ++counts[k];
+        at[k] = at[k]->inst_next;
+        ++live;
+      }
+    }
+    for (std::size_t k = 0; k < n; ++k) {
+      const Instance* c = firsts_[b + k]->inst;
+      if (counts[k] > terminal_limit(c))
+        fail("\"" + last_read_ + "\", " + c->name + " appears " + std::to_string(counts[k]) +
+             " times in def-net\n");
+    }
   }
 }
 

@@ -174,6 +174,17 @@ TEST(LoaderTest, TerminalCounts) {
             "j appears 3 times in def-net\n");
   EXPECT_EQ(counts("(def-comp inv- i j) (def-net a j.in j.in j.in i.in i.in i.in)"),
             "i appears 3 times in def-net\n");
+  // Many components, rings of every length: still the first in that order.
+  std::string many = " (def-comp and--2";
+  for (int k = 0; k < 40; ++k) many += " g" + std::to_string(k);
+  many += ")";
+  for (int k = 0; k < 40; ++k) {
+    std::string g = " g" + std::to_string(k);
+    many += " (def-net" + g + ".in1" + g + ".in2" + g + ".out";
+    for (int extra = 0; extra < (k == 3 ? 1 : k == 20 ? 2 : 0); ++extra) many += g + ".in9";
+    many += ")";
+  }
+  EXPECT_EQ(counts(many), "g20 appears 5 times in def-net\n");
 }
 
 }  // namespace
