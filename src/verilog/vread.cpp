@@ -26,6 +26,7 @@
 
 #include "reader/reader.h"
 #include "verilog/verilog.h"
+#include "writer/output_set.h"
 
 namespace zelk {
 
@@ -1065,58 +1066,12 @@ class NameSet {
 // The files of a conversion, each written to a temporary beside its target
 // and renamed into place only when every one of them is complete: a
 // rejected input or a failed write leaves the directory as it was.
-class OutFiles {
- public:
-  explicit OutFiles(std::string dir) : dir_(std::move(dir)) {}
-  OutFiles(const OutFiles&) = delete;
-  OutFiles& operator=(const OutFiles&) = delete;
-  ~OutFiles() {
-    if (file_) std::fclose(file_);
-    for (const std::string& t : temps_) std::remove(t.c_str());
-  }
-  // The temporary of dir/name, open for writing; the one before is closed.
-  std::FILE* open(const std::string& name) {
-    close();
-    std::string path = dir_ + "/" + name;
-    std::FILE* f = std::fopen((path + ".zelk-tmp").c_str(), "wb");
-    if (!f) fail("Could not open " + path + "\n");
-    paths_.push_back(path);
-    temps_.push_back(path + ".zelk-tmp");
-    file_ = f;
-    return f;
-  }
-  // Renames every temporary into place, in order; names receives the paths.
-  void commit(std::vector<std::string>* names) {
-    close();
-    for (std::size_t i = 0; i < temps_.size(); ++i) {
-      if (std::rename(temps_[i].c_str(), paths_[i].c_str()) != 0) {
-        temps_.erase(temps_.begin(), temps_.begin() + static_cast<std::ptrdiff_t>(i));
-        fail("Could not write " + paths_[i] + "\n");
-      }
-      names->push_back(paths_[i]);
-    }
-    temps_.clear();
-  }
-
- private:
-  void close() {
-    if (!file_) return;
-    bool ok = !std::ferror(file_);
-    ok = std::fclose(file_) == 0 && ok;
-    file_ = nullptr;
-    if (!ok) fail("Could not write " + paths_.back() + "\n");
-  }
-  std::string dir_;
-  std::vector<std::string> paths_, temps_;
-  std::FILE* file_ = nullptr;
-};
-
 // A file's text, made in a buffer and written out in blocks as it grows.
 // Its last byte stays in the buffer until finish(), where the closing
 // parenthesis of the module takes the place of its final line break.
 class TextOut {
  public:
-  explicit TextOut(std::FILE* f) : f_(f) { buf_.reserve(kBlock + kBlock / 4); }
+  explicit TextOut(OutputSet& f) : f_(f) { buf_.reserve(kBlock + kBlock / 4); }
   // Append here, then spill().
   std::string& text() { return buf_; }
   void spill() {
@@ -1126,7 +1081,7 @@ class TextOut {
   void put(std::string_view t) {
     if (t.empty()) return;
     write(buf_.size());
-    std::fwrite(t.data(), 1, t.size() - 1, f_);
+    f_.write(t.data(), t.size() - 1);
     buf_.assign(1, t.back());
   }
   void finish() {
@@ -1138,10 +1093,10 @@ class TextOut {
  private:
   static constexpr std::size_t kBlock = std::size_t(1) << 20;
   void write(std::size_t n) {
-    std::fwrite(buf_.data(), 1, n, f_);  // errors are found when the file is closed
+    f_.write(buf_.data(), n);
     buf_.erase(0, n);
   }
-  std::FILE* f_;
+  OutputSet& f_;
   std::string buf_;
 };
 
@@ -1163,7 +1118,13 @@ class Converter {
     }
   }
 
-  void run(OutFiles& files) {
+  // Writes every module into `files`, as dir/<file>.nld or .pcd; `paths`
+  // receives the files' paths in the order written.
+  void run(OutputSet& files, const std::string& dir, std::vector<std::string>& paths) {
+    auto begin = [&](const std::string& name) {
+      paths.push_back(dir + "/" + name);
+      files.begin(paths.back());
+    };
     check_cycles();
     std::unordered_map<std::string, const VModule*> file_of;
     for (auto& m : mods_) {
@@ -1175,12 +1136,15 @@ class Converter {
         fault_at(m->file, m->line, "modules \"" + other->second->name + "\" and \"" + m->name +
                                        "\" would both be written as " + file);
       if (is_box(*m)) {
-        TextOut out(files.open(file + ".pcd"));
+        begin(file + ".pcd");
+        TextOut out(files);
         out.text() = pcd(*m);
         out.finish();
       } else {
-        nld(*m, files.open(file + ".nld"));
+        begin(file + ".nld");
+        nld(*m, files);
       }
+      files.end();
     }
   }
 
@@ -1240,7 +1204,7 @@ class Converter {
   std::unordered_map<const Decl*, std::vector<std::string>> pin_cache_;
   volatile unsigned touched_ = 0;  // keeps the reads ahead
 
-  void nld(VModule& m, std::FILE* file) {
+  void nld(VModule& m, OutputSet& file) {
     int bits = m.bit_count;
     Unions u;
     // Bits, then one node per constant value of this module.
@@ -1681,9 +1645,11 @@ void read_verilog(const std::vector<std::string>& files, const std::string& dir,
     Parser p(f, texts.read(f));
     p.parse(mods);
   }
-  OutFiles out(dir);
-  Converter(mods).run(out);
-  out.commit(names);
+  OutputSet out;
+  std::vector<std::string> paths;
+  out.run([&] { Converter(mods).run(out, dir, paths); });
+  out.commit();
+  names->insert(names->end(), paths.begin(), paths.end());
 }
 
 }  // namespace zelk

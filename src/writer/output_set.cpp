@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <new>
@@ -46,6 +47,7 @@ void OutputSet::work() {
       if (!ok) continue;  // nothing after a failure is done
       try {
         run(job);
+        if (job.kind == Job::kNote) lines.emplace_back(job.data.begin(), job.data.end());
       } catch (const Fault& f) {
         ok = false;
         message = f.message;
@@ -53,14 +55,33 @@ void OutputSet::work() {
         ok = false;
         other = std::current_exception();
       }
-      if (job.kind == Job::kOpen && file_) opened.push_back(open_.temp);
-      if (job.kind == Job::kNote) lines.emplace_back(job.data.begin(), job.data.end());
+      if (job.kind == Job::kOpen && file_) {
+        try {
+          opened.push_back(open_.temp);
+        } catch (...) {  // memory full: the file is closed, removed, and the fault told
+          std::fclose(file_);
+          file_ = nullptr;
+          std::remove(open_.temp.c_str());
+          if (ok) other = std::current_exception();
+          ok = false;
+        }
+      }
     }
     lock.lock();
     busy_ = false;
     queued_bytes_ -= bytes;
-    for (std::string& l : lines) printable_.push_back(std::move(l));
-    for (std::string& t : opened) opened_.push_back(std::move(t));
+    try {
+      for (std::string& l : lines) printable_.push_back(std::move(l));
+      opened_.reserve(opened_.size() + opened.size());
+      for (std::string& t : opened) opened_.push_back(std::move(t));
+    } catch (...) {
+      // Memory full: what was opened is still removed (a name moved is
+      // moved whole), and the fault is told.
+      for (std::string& t : opened)
+        if (!t.empty()) std::remove(t.c_str());
+      if (ok) other = std::current_exception();
+      ok = false;
+    }
     if (!ok) {
       failed_ = true;
       failure_message_ = std::move(message);
@@ -261,14 +282,16 @@ void OutputSet::drain() {
 }
 
 void OutputSet::write(const char* data, std::size_t size) {
-  if (size >= buffer_.size()) {
-    drain();
-    push(Job{Job::kData, {}, std::vector<char>(data, data + size)});
-    return;
+  // A large text goes a buffer at a time, so that no more of it waits for
+  // the system than the set keeps in hand.
+  while (size > 0) {
+    if (used_ == buffer_.size()) drain();
+    std::size_t n = std::min(size, buffer_.size() - used_);
+    std::memcpy(buffer_.data() + used_, data, n);
+    used_ += n;
+    data += n;
+    size -= n;
   }
-  if (size > buffer_.size() - used_) drain();
-  std::memcpy(buffer_.data() + used_, data, size);
-  used_ += size;
 }
 
 void OutputSet::put(const char* text) {

@@ -81,6 +81,17 @@ class OutputSet {
   // the pass, it puts the set's own failure first, as the calls in turn
   // would have.
   void settle();
+  // Runs `pass`, which writes into the set: a fault it throws comes after
+  // a failure of the files it wrote before.
+  template <class Pass>
+  void run(Pass&& pass) {
+    try {
+      pass();
+    } catch (...) {
+      settle();
+      throw;
+    }
+  }
 
   // Settles, then renames every temporary onto its target, in the order
   // written.  Throws "Could not write <target>\n" when one fails; the

@@ -164,12 +164,7 @@ void print_nld(Design& d, OutputSet& out) {
 
 void write_all(Design& d, void (*pass)(Design&, OutputSet&)) {
   OutputSet out(std::size_t{1} << 20, {}, d.log);
-  try {
-    pass(d, out);
-  } catch (...) {
-    out.settle();  // throws a failure of the files written before
-    throw;
-  }
+  out.run([&] { pass(d, out); });
   out.commit();
 }
 

@@ -177,6 +177,25 @@ TEST(VerilogIn, RefusedInputWritesNothing) {
   EXPECT_TRUE(list_dir(out).empty());
 }
 
+// A file that cannot be written is told before a fault found later in the
+// conversion, and nothing is left behind.
+TEST(VerilogIn, UnwritableFileComesFirst) {
+  const std::string text =
+      "module ok(a, y);\n input a; output y;\n \\$_NOT_ g(.A(a), .Y(y));\nendmodule\n"
+      "module t(a, y);\n input a; output y;\n \\$_NOT_ g(.A(a), .Y(y));\n"
+      " \\$_NOT_ h(.A(a), .Y(y));\nendmodule\n";
+  TempDir t;
+  t.write("bad.v", text);
+  std::string err;
+  EXPECT_EQ(shell(zv() + " in " + (t / "bad.v") + " -w " + (t / "missing"), &err), 1);
+  EXPECT_EQ(err, "Could not open " + (t / "missing/ok.nld") + "\n");
+  std::string out = t.mkdir("o");
+  t.mkdir("o/ok.nld");
+  EXPECT_EQ(shell(zv() + " in " + (t / "bad.v") + " -w " + out, &err), 1);
+  EXPECT_EQ(err, "Could not open " + (t / "o/ok.nld") + "\n");
+  EXPECT_TRUE(list_dir(out).empty());
+}
+
 // The proof command accepts zelk's output and rejects wrong ones.
 TEST(VerilogProve, ExampleProvedAndWrongOutputsRejected) {
   if (!have_yosys()) GTEST_SKIP() << "yosys and berkeley-abc are not installed: proofs not run";
