@@ -25,18 +25,13 @@ void usage() {
       stderr);
 }
 
-// Writes text to path through a temporary in the same directory, renamed
-// only when complete.
+// Writes text to path whole or not at all.
 void write_whole(const std::string& path, const std::string& text) {
-  std::string tmp = path + ".zelk-tmp";
-  FILE* f = std::fopen(tmp.c_str(), "wb");
-  if (!f) zelk::fail("Could not open " + path + "\n");
-  bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  ok = (std::fclose(f) == 0) && ok;
-  if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
-    std::remove(tmp.c_str());
-    zelk::fail("Could not write " + path + "\n");
-  }
+  zelk::OutputSet out;
+  out.begin(path);
+  out.write(text.data(), text.size());
+  out.end();
+  out.commit();
 }
 
 int run_out(int argc, char** argv) {
@@ -66,28 +61,19 @@ int run_out(int argc, char** argv) {
     return 1;
   }
   zelk::read_module(d, d.options.top_name);
-  // Written as it is made, through the same temporary as write_whole.
-  std::string tmp = out + ".zelk-tmp";
-  FILE* f = std::fopen(tmp.c_str(), "wb");
-  if (!f) {
-    (void)zelk::write_verilog(d, assigns);  // a fault of the design comes first
-    zelk::fail("Could not open " + out + "\n");
-  }
+  // Written as it is made, whole or not at all.
+  zelk::OutputSet set;
   try {
-    zelk::write_verilog(d, assigns, f);
-  } catch (...) {
-    std::fclose(f);
-    std::remove(tmp.c_str());
+    set.begin(out);
+    zelk::write_verilog(d, assigns, set);
+    set.end();
+    set.commit();
+  } catch (const zelk::Fault&) {
+    (void)zelk::write_verilog(d, assigns);  // a fault of the design comes first
     throw;
   }
   if (quiet) std::fclose(quiet);
   d.log = stderr;
-  bool ok = !std::ferror(f);
-  ok = (std::fclose(f) == 0) && ok;
-  if (!ok || std::rename(tmp.c_str(), out.c_str()) != 0) {
-    std::remove(tmp.c_str());
-    zelk::fail("Could not write " + out + "\n");
-  }
   return 0;
 }
 

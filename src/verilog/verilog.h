@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "netlist/netlist.h"
+#include "writer/output_set.h"
 
 namespace zelk {
 
@@ -33,9 +34,9 @@ constexpr int kLibraryMaxFanIn = 16;
 // hierarchy), so that flat and hierarchical designs name them alike.
 std::string write_verilog(const Design& d, bool gates_as_assigns = false);
 
-// The same text written to f as it is made, never held whole: a million
-// cells make a hundred megabytes.  The caller checks f for write errors.
-void write_verilog(const Design& d, bool gates_as_assigns, std::FILE* f);
+// The same text written to the file begun in f as it is made, never held
+// whole: a million cells make a hundred megabytes.
+void write_verilog(const Design& d, bool gates_as_assigns, OutputSet& f);
 
 // A Verilog name for an NLD name: the name itself when it is a simple
 // identifier and no keyword, otherwise an escaped identifier.  Throws Fault

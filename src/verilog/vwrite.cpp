@@ -169,14 +169,14 @@ struct ModuleWriter {
   std::string& out;
   std::unordered_set<long long>* extra_gates;
   bool gates_as_assigns;
-  std::FILE* sink;  // when set, the text goes there as it grows
+  OutputSet* sink;  // when set, the text goes there as it grows
 
-  ModuleWriter(std::string& o, std::unordered_set<long long>* extra, bool assigns, std::FILE* f)
+  ModuleWriter(std::string& o, std::unordered_set<long long>* extra, bool assigns, OutputSet* f)
       : out(o), extra_gates(extra), gates_as_assigns(assigns), sink(f) {}
 
   void drain() {
     if (!sink || out.size() < (std::size_t{1} << 20)) return;
-    std::fwrite(out.data(), 1, out.size(), sink);  // the caller checks the stream
+    sink->write(out.data(), out.size());
     out.clear();
   }
 
@@ -589,7 +589,7 @@ struct ModuleWriter {
 
 // The whole text into out; with f set, out is written to f whenever it
 // grows large and holds only the rest at the end.
-void write_text(const Design& d, bool gates_as_assigns, std::FILE* f, std::string& out) {
+void write_text(const Design& d, bool gates_as_assigns, OutputSet* f, std::string& out) {
   std::unordered_set<long long> extra;
   ModuleWriter w(out, &extra, gates_as_assigns, f);
   out += "// Written by zelk-verilog from the NLD design " + d.options.top_name +
@@ -622,11 +622,11 @@ std::string write_verilog(const Design& d, bool gates_as_assigns) {
   return out;
 }
 
-void write_verilog(const Design& d, bool gates_as_assigns, std::FILE* f) {
+void write_verilog(const Design& d, bool gates_as_assigns, OutputSet& f) {
   std::string out;
   out.reserve(std::size_t{2} << 20);
-  write_text(d, gates_as_assigns, f, out);
-  std::fwrite(out.data(), 1, out.size(), f);
+  write_text(d, gates_as_assigns, &f, out);
+  f.write(out.data(), out.size());
 }
 
 

@@ -196,6 +196,26 @@ TEST(VerilogIn, UnwritableFileComesFirst) {
   EXPECT_TRUE(list_dir(out).empty());
 }
 
+// Out: a fault of the design is told before a file that cannot be
+// written, and a refused design leaves no file behind.
+TEST(VerilogOut, DesignFaultBeforeUnwritableFile) {
+  TempDir t;
+  t.write("d/top.nld", "(def-module top (def-pin b type output) (def-comp and- g)"
+                       " (def-net g.out b))\n");
+  t.write("ok/top.nld", "(def-module top (def-pin a type input) (def-pin b type output)"
+                        " (def-comp inv- g) (def-net a g.in) (def-net g.nout b))\n");
+  std::string out = t.mkdir("o"), err;
+  for (const std::string& to : {t / "missing/x.v", out + "/x.v"}) {
+    EXPECT_EQ(shell(zv() + " out top " + (t / "d") + " -o " + to, &err), 1);
+    EXPECT_EQ(err, "cannot write g: gate without inputs\n");
+  }
+  EXPECT_TRUE(list_dir(out).empty());
+  EXPECT_EQ(shell(zv() + " out top " + (t / "ok") + " -o " + (t / "missing/x.v"), &err), 1);
+  EXPECT_EQ(err, "Could not open " + (t / "missing/x.v") + "\n");
+  EXPECT_EQ(shell(zv() + " out top " + (t / "ok") + " -o " + out + "/x.v", &err), 0) << err;
+  EXPECT_EQ(list_dir(out), std::vector<std::string>{"x.v"});
+}
+
 // The proof command accepts zelk's output and rejects wrong ones.
 TEST(VerilogProve, ExampleProvedAndWrongOutputsRejected) {
   if (!have_yosys()) GTEST_SKIP() << "yosys and berkeley-abc are not installed: proofs not run";
