@@ -19,6 +19,8 @@ constexpr std::size_t kMaxFileName = 255;
 // Bytes of text the caller may be ahead of the system's side: enough for
 // many small files at once, little beside a design's own memory.
 constexpr std::size_t kMaxQueued = std::size_t{16} << 20;
+// Jobs handed to the thread at a time (a buffer's worth of bytes goes too).
+constexpr std::size_t kBatchJobs = 256;
 }  // namespace
 
 OutputSet::OutputSet(std::size_t buffer_size, Failure failure, std::FILE* log)
@@ -46,7 +48,7 @@ void OutputSet::work() {
       bytes += job.data.size();
       if (!ok) continue;  // nothing after a failure is done
       try {
-        run(job);
+        do_job(job);
         if (job.kind == Job::kNote) lines.emplace_back(job.data.begin(), job.data.end());
       } catch (const Fault& f) {
         ok = false;
@@ -94,13 +96,12 @@ void OutputSet::work() {
   }
 }
 
-void OutputSet::run(Job& job) {
+void OutputSet::do_job(Job& job) {
   switch (job.kind) {
     case Job::kOpen:
       open_ = std::move(job.entry);
       ++index_;
       written_ = 0;
-      write_failed_ = false;
       file_ = std::fopen(open_.temp.c_str(), "w");
       if (!file_) fail("Could not open " + open_.target + "\n");
       // The set buffers itself, so that each write reaches the system at
@@ -140,7 +141,7 @@ void OutputSet::fail_write(const std::string& target) { fail("Could not write " 
 void OutputSet::push(Job job) {
   batch_bytes_ += job.data.size();
   batch_.push_back(std::move(job));
-  if (batch_.size() >= 256 || batch_bytes_ >= buffer_.size()) hand_over();
+  if (batch_.size() >= kBatchJobs || batch_bytes_ >= buffer_.size()) hand_over();
 }
 
 // Hands the gathered jobs to the thread, prints the noted lines that are

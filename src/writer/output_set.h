@@ -54,9 +54,11 @@ class OutputSet {
   OutputSet(const OutputSet&) = delete;
   OutputSet& operator=(const OutputSet&) = delete;
 
-  // Starts the file for `target`: opens its temporary, truncating a left-over
-  // one.  Throws "Could not open <target>\n" when the temporary cannot be
-  // opened or the target is a directory.  The previous file must be ended.
+  // Starts the file for `target`: its temporary is opened, a left-over one
+  // truncated.  Throws "Could not open <target>\n" when the target is a
+  // directory or its name too long for the file system; a temporary that
+  // cannot be opened is told so too, by a later call.  The previous file
+  // must be ended.
   void begin(const std::string& target);
   void write(const char* data, std::size_t size);
   void put(const char* text);  // null writes nothing
@@ -68,9 +70,9 @@ class OutputSet {
   // Writes every byte `source` still holds.  A source that cannot be read on
   // (a directory) ends like an empty one.
   void copy_from(FILE* source);
-  // Completes the current file: the last write, the flush and the close.
-  // Throws "Could not write <target>\n" (and removes every temporary) on
-  // failure.
+  // Ends the current file: its last write, the flush and the close follow.
+  // A failure is told as "Could not write <target>\n" (and every temporary
+  // removed), by this call or a later one.
   void end();
   // Prints `line` to the log (held in its buffer, not flushed) once every
   // file begun so far is complete.
@@ -112,14 +114,14 @@ class OutputSet {
   // the file, or a line to print (which the caller prints when it is done).
   struct Job {
     enum Kind { kOpen, kData, kEnd, kNote } kind;
-    Entry entry;             // kOpen, kEnd: the file
+    Entry entry;             // kOpen: the file
     std::vector<char> data;  // kData: the bytes; kNote: the line
   };
   void drain();
   void push(Job job);
   void hand_over();
   void work();
-  void run(Job& job);
+  void do_job(Job& job);
   bool is_directory(const std::string& target);
   bool sink(const char* data, std::size_t size);
   [[noreturn]] void fail_write(const std::string& target);
@@ -160,7 +162,6 @@ class OutputSet {
   std::exception_ptr failure_exception_;  // or what the thread met instead
   bool failed_ = false;
   std::thread thread_;
-
   std::vector<std::string> opened_;  // temporaries the thread opened
 
   // The thread's side.
@@ -168,7 +169,6 @@ class OutputSet {
   Entry open_;            // and its names
   int index_ = -1;        // number of that file in the set
   std::size_t written_ = 0;  // bytes of it handed to the system
-  bool write_failed_ = false;  // a write of it failed
 };
 
 }  // namespace zelk
