@@ -1063,9 +1063,6 @@ class NameSet {
   std::size_t count_ = 0;
 };
 
-// The files of a conversion, each written to a temporary beside its target
-// and renamed into place only when every one of them is complete: a
-// rejected input or a failed write leaves the directory as it was.
 // A file's text, made in a buffer and written out in blocks as it grows.
 // Its last byte stays in the buffer until finish(), where the closing
 // parenthesis of the module takes the place of its final line break.
@@ -1645,6 +1642,9 @@ void read_verilog(const std::vector<std::string>& files, const std::string& dir,
     Parser p(f, texts.read(f));
     p.parse(mods);
   }
+  // Each file to a temporary beside its target, all renamed into place only
+  // when every one is complete: a rejected input or a failed write leaves
+  // the directory as it was.
   OutputSet out;
   std::vector<std::string> paths;
   out.run([&] { Converter(mods).run(out, dir, paths); });
