@@ -137,7 +137,7 @@ class OutputSet {
   std::size_t used_ = 0;
   Failure failure_;
   std::FILE* log_;
-  std::vector<Entry> pending_;  // temporaries begun, in the order written
+  std::vector<Entry> pending_;  // files ended, in the order written
   std::unordered_set<std::string> targets_;  // their targets
   // Per folder of a target, the names of the directories it held when the
   // set first wrote there (see is_directory).
