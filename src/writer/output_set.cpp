@@ -35,65 +35,71 @@ void OutputSet::work() {
   for (;;) {
     wake_.wait(lock, [&] { return stopping_ || !jobs_.empty(); });
     if (jobs_.empty()) return;  // stopping, every job done
-    std::vector<Job> jobs;
-    jobs.swap(jobs_);
-    busy_ = true;
-    lock.unlock();
-    std::vector<std::string> lines, opened;
-    std::size_t bytes = 0;
-    std::string message;
-    std::exception_ptr other;
-    bool ok = true;
-    for (Job& job : jobs) {
-      bytes += job.data.size();
-      if (!ok) continue;  // nothing after a failure is done
-      try {
-        do_job(job);
-        if (job.kind == Job::kNote) lines.emplace_back(job.data.begin(), job.data.end());
-      } catch (const Fault& f) {
-        ok = false;
-        message = f.message;
-      } catch (...) {
-        ok = false;
-        other = std::current_exception();
-      }
-      if (job.kind == Job::kOpen && file_) {
-        try {
-          opened.push_back(open_.temp);
-        } catch (...) {  // memory full: the file is closed, removed, and the fault told
-          std::fclose(file_);
-          file_ = nullptr;
-          std::remove(open_.temp.c_str());
-          if (ok) other = std::current_exception();
-          ok = false;
-        }
-      }
-    }
-    lock.lock();
-    busy_ = false;
-    queued_bytes_ -= bytes;
-    try {
-      for (std::string& l : lines) printable_.push_back(std::move(l));
-      opened_.reserve(opened_.size() + opened.size());
-      for (std::string& t : opened) opened_.push_back(std::move(t));
-    } catch (...) {
-      // Memory full: what was opened is still removed (a name moved is
-      // moved whole), and the fault is told.
-      for (std::string& t : opened)
-        if (!t.empty()) std::remove(t.c_str());
-      if (ok) other = std::current_exception();
-      ok = false;
-    }
-    if (!ok) {
-      failed_ = true;
-      failure_message_ = std::move(message);
-      failure_exception_ = other;
-      // The caller learns of it and removes what was written.
-      jobs_.clear();
-      queued_bytes_ = 0;
-    }
-    done_.notify_all();
+    do_jobs(lock);
   }
+}
+
+// Does the jobs handed over, the lock held on entry and on return (not
+// while the jobs are done).
+void OutputSet::do_jobs(std::unique_lock<std::mutex>& lock) {
+  std::vector<Job> jobs;
+  jobs.swap(jobs_);
+  busy_ = true;
+  lock.unlock();
+  std::vector<std::string> lines, opened;
+  std::size_t bytes = 0;
+  std::string message;
+  std::exception_ptr other;
+  bool ok = true;
+  for (Job& job : jobs) {
+    bytes += job.data.size();
+    if (!ok) continue;  // nothing after a failure is done
+    try {
+      do_job(job);
+      if (job.kind == Job::kNote) lines.emplace_back(job.data.begin(), job.data.end());
+    } catch (const Fault& f) {
+      ok = false;
+      message = f.message;
+    } catch (...) {
+      ok = false;
+      other = std::current_exception();
+    }
+    if (job.kind == Job::kOpen && file_) {
+      try {
+        opened.push_back(open_.temp);
+      } catch (...) {  // memory full: the file is closed, removed, and the fault told
+        std::fclose(file_);
+        file_ = nullptr;
+        std::remove(open_.temp.c_str());
+        if (ok) other = std::current_exception();
+        ok = false;
+      }
+    }
+  }
+  lock.lock();
+  busy_ = false;
+  queued_bytes_ -= bytes;
+  try {
+    for (std::string& l : lines) printable_.push_back(std::move(l));
+    opened_.reserve(opened_.size() + opened.size());
+    for (std::string& t : opened) opened_.push_back(std::move(t));
+  } catch (...) {
+    // Memory full: what was opened is still removed (a name moved is
+    // moved whole), and the fault is told.
+    for (std::string& t : opened)
+      if (!t.empty()) std::remove(t.c_str());
+    if (ok) other = std::current_exception();
+    ok = false;
+  }
+  if (!ok) {
+    failed_ = true;
+    failure_message_ = std::move(message);
+    failure_exception_ = other;
+    // The caller learns of it and removes what was written.
+    jobs_.clear();
+    queued_bytes_ = 0;
+  }
+  done_.notify_all();
 }
 
 void OutputSet::do_job(Job& job) {
@@ -149,13 +155,14 @@ void OutputSet::push(Job job) {
 void OutputSet::hand_over() {
   std::unique_lock lock(mutex_);
   if (!batch_.empty()) {
-    if (!thread_.joinable()) thread_ = std::thread([this] { work(); });
+    if (!thread_.joinable() && !alone_) start_thread();
     // A large file waits for the system rather than filling the memory.
     done_.wait(lock, [&] { return failed_ || queued_bytes_ == 0 || queued_bytes_ + batch_bytes_ <= kMaxQueued; });
     if (!failed_) {
       queued_bytes_ += batch_bytes_;
       for (Job& j : batch_) jobs_.push_back(std::move(j));
-      wake_.notify_one();
+      if (alone_) do_jobs(lock);
+      else wake_.notify_one();
     }
     batch_.clear();
     batch_bytes_ = 0;
@@ -167,6 +174,15 @@ void OutputSet::hand_over() {
   if (log_)
     for (const std::string& l : lines) std::fputs(l.c_str(), log_);
   if (failed) rethrow_failure();
+}
+
+void OutputSet::start_thread() {
+  try {
+    if (failure_.no_thread) throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    thread_ = std::thread([this] { work(); });
+  } catch (const std::system_error&) {
+    alone_ = true;  // the limit of threads is reached: the files are still written
+  }
 }
 
 void OutputSet::note(std::string line) {

@@ -11,7 +11,8 @@
 //
 // The system's side of the temporaries (open, write, close) runs on a thread
 // of the set's own, while the caller makes the next file's text: a run of
-// 10^5 module copies spends as long in those calls as in the text.  What the
+// 10^5 module copies spends as long in those calls as in the text.  When
+// the system gives no thread, the caller makes those calls itself.  What the
 // caller sees is as if each call were made in turn: a failure is reported
 // with the same message, at the latest by the next call that could fail
 // (begin, end, commit or settle), and before any fault of the caller's that
@@ -34,12 +35,13 @@ namespace zelk {
 
 // A failure injected for tests: file number `file` of the set (0 for the
 // first opened) fails at `step`.  A failing write first accepts `after`
-// bytes of that file.
+// bytes of that file.  `no_thread`: the set cannot start its thread.
 struct WriteFailure {
   enum Step { kNone, kWrite, kFlush, kClose, kRename };
   Step step = kNone;
   int file = 0;
   std::size_t after = 0;
+  bool no_thread = false;
 };
 
 class OutputSet {
@@ -120,7 +122,9 @@ class OutputSet {
   void drain();
   void push(Job job);
   void hand_over();
+  void start_thread();
   void work();
+  void do_jobs(std::unique_lock<std::mutex>& lock);
   void do_job(Job& job);
   bool is_directory(const std::string& target);
   bool sink(const char* data, std::size_t size);
@@ -162,6 +166,7 @@ class OutputSet {
   std::exception_ptr failure_exception_;  // or what the thread met instead
   bool failed_ = false;
   std::thread thread_;
+  bool alone_ = false;  // no thread to be had: the caller does the jobs
   std::vector<std::string> opened_;  // temporaries the thread opened
 
   // The thread's side.
