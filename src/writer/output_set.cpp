@@ -237,6 +237,7 @@ void OutputSet::discard() {
   for (const std::string& temp : opened_) std::remove(temp.c_str());
   opened_.clear();
   pending_.clear();
+  superseded_.clear();
   targets_.clear();
 }
 
@@ -338,6 +339,9 @@ void OutputSet::end() {
   if (!targets_.insert(current_.target).second) {
     for (auto it = pending_.begin(); it != pending_.end(); ++it) {
       if (it->target == current_.target) {
+        // A temporary of a short name of its own is not overwritten by the
+        // later one: it goes once every file is in place.
+        if (it->temp != current_.temp) superseded_.push_back(it->temp);
         pending_.erase(it);
         break;
       }
@@ -354,12 +358,14 @@ void OutputSet::commit() {
     if (injected_here || std::rename(e.temp.c_str(), e.target.c_str()) != 0) {
       std::string target = e.target;
       // The ones renamed are in place; the rest are removed.
-      opened_.clear();
+      opened_ = superseded_;
       for (std::size_t k = i; k < pending_.size(); ++k) opened_.push_back(pending_[k].temp);
       discard();
       fail_write(target);
     }
   }
+  for (const std::string& temp : superseded_) std::remove(temp.c_str());
+  superseded_.clear();
   pending_.clear();
   opened_.clear();
   targets_.clear();

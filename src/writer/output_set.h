@@ -143,6 +143,7 @@ class OutputSet {
   std::FILE* log_;
   std::vector<Entry> pending_;  // files ended, in the order written
   std::unordered_set<std::string> targets_;  // their targets
+  std::vector<std::string> superseded_;  // temporaries of files written again
   // Per folder of a target, the names of the directories it held when the
   // set first wrote there (see is_directory).
   std::unordered_map<std::string, std::unordered_set<std::string>> subdirs_;

@@ -113,6 +113,38 @@ TEST(OutputSet, PassFaultComesAfterEarlierFileFailure) {
   std::fclose(d.log);
 }
 
+// A target written twice keeps its last text.  A name near the file
+// system's limit gives each of its temporaries a short name of its own:
+// the first one is removed too, whether the run is committed or fails.
+TEST(OutputSet, TargetWrittenTwiceLeavesNoTemporary) {
+  for (std::size_t length : {10, 250}) {
+    for (bool rename_fails : {false, true}) {
+      TempDir dir;
+      std::string name = std::string(length - 4, 'n') + ".nld";
+      OutputSet out(64, {rename_fails ? WriteFailure::kRename : WriteFailure::kNone, 1, 0});
+      std::string fault = "none";
+      try {
+        for (const char* text : {"first\n", "other\n", "last\n"}) {
+          out.begin(dir / (text[0] == 'o' ? "other.nld" : name));
+          out.put(text);
+          out.end();
+        }
+        out.commit();
+      } catch (const Fault& f) {
+        fault = f.message;
+      }
+      if (rename_fails) {
+        EXPECT_EQ(fault, "Could not write " + dir.path() + "/" + name + "\n") << length;
+        EXPECT_EQ(list_dir(dir.path()), std::vector<std::string>{"other.nld"}) << length;
+      } else {
+        EXPECT_EQ(fault, "none");
+        EXPECT_EQ(list_dir(dir.path()), (std::vector<std::string>{name, "other.nld"})) << length;
+        EXPECT_EQ(read_file(dir / name), "last\n");
+      }
+    }
+  }
+}
+
 // A file far larger than what the set keeps in hand before the system has
 // written it arrives whole, byte for byte, through a small buffer and
 // through writes larger than the buffer.
