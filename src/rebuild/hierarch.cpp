@@ -55,6 +55,31 @@ void keep_unused(Module* top, Net* n) {
   if (n->links && n->links->inst->module == top) module_push_net_front(top, n);
 }
 
+// Takes every net of the flat top module out of it: clock and reset nets
+// go back as they are, an unused one only when it belongs to the top
+// module, one of no type is dropped, and each signal or tristate net,
+// its cut terminals made plain, goes to `place`.
+template <class Place>
+void take_flat_nets(Module* top, Place place) {
+  module_take_nets(top, [&](Net* n) {
+    switch (n->type) {
+      case kNetUnused:
+        keep_unused(top, n);
+        break;
+      case kNetControl:
+        module_push_net_front(top, n);
+        break;
+      case kNetTristate:
+      case kNetSignal:
+        uncut_weights(n);
+        place(n);
+        break;
+      default:
+        break;
+    }
+  });
+}
+
 void distribute(Design& d, NetTrees& trees, Net* net) {
   trees.next_net();
   int type = net->type;
@@ -203,23 +228,7 @@ void hierarchy_tree(Design& d) {
   restore_expanded(d);
 
   NetTrees trees(d);
-  module_take_nets(top, [&](Net* n) {
-    switch (n->type) {
-      case kNetUnused:
-        keep_unused(top, n);
-        break;
-      case kNetControl:
-        module_push_net_front(top, n);
-        break;
-      case kNetTristate:
-      case kNetSignal:
-        uncut_weights(n);
-        distribute(d, trees, n);
-        break;
-      default:
-        break;  // no type: dropped
-    }
-  });
+  take_flat_nets(top, [&](Net* n) { distribute(d, trees, n); });
 
   std::vector<Link*> on_copies;
   use_marks(d, on_copies);
@@ -401,31 +410,16 @@ void hierarchy_flat(Design& d) {
   Module* top = d.top;
   restore_expanded(d);
 
-  module_take_nets(top, [&](Net* n) {
-    switch (n->type) {
-      case kNetUnused:
-        keep_unused(top, n);
-        break;
-      case kNetControl:
-        module_push_net_front(top, n);
-        break;
-      case kNetTristate:
-      case kNetSignal: {
-        uncut_weights(n);
-        Link* s = n->source;
-        int cls = s ? s->inst->cls : 0;
-        if (s && (is_constant_cell(cls) || register_rule(s))) {
-          module_push_net_front(top, n);
-          break;
-        }
-        Net* kept = div_net(d, n);
-        if (Net* inv = kept->next) module_push_net_front(top, inv);
-        module_push_net_front(top, kept);
-        break;
-      }
-      default:
-        break;
+  take_flat_nets(top, [&](Net* n) {
+    Link* s = n->source;
+    int cls = s ? s->inst->cls : 0;
+    if (s && (is_constant_cell(cls) || register_rule(s))) {
+      module_push_net_front(top, n);
+      return;
     }
+    Net* kept = div_net(d, n);
+    if (Net* inv = kept->next) module_push_net_front(top, inv);
+    module_push_net_front(top, kept);
   });
 
   // Components and pins moved since flattening: fresh look-ups.
