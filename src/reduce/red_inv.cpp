@@ -99,14 +99,18 @@ int Reducer::node(Instance* h, bool weight_rule) {
   }
   const uint8_t bit = refused_bit(weight_rule), refused = refused_marks(weight_rule);
   int changed = 0;
+  const uint32_t first = static_cast<uint32_t>(h->id), end = comp_end(first);
+  TrialsAhead ahead{first, end, kFlipsAlone, bit};
+  begin_ahead(ahead);
   // Walked by member number over a byte per member: the members themselves
   // are read only when tried.
-  for (uint32_t id = static_cast<uint32_t>(h->id), end = comp_end(id); id < end; ++id) {
+  for (uint32_t id = first; id < end; ++id) {
     const uint8_t kind = member_kind_[id];
     if (!(kind & (kFlipsAlone | kBus))) continue;
     Instance* g = members_[id];
     if (kind & kFlipsAlone) {
       if (fast() && (member_marks_[id] & bit)) continue;
+      next_ahead(ahead);
       if (gate_flip(g, weight_rule)) {
         note('N', g);
         toggle(g->dual);
@@ -139,9 +143,13 @@ int Reducer::neg(Instance* h, bool weight_rule) {
   }
   const uint8_t bit = refused_bit(weight_rule), refused = refused_marks(weight_rule);
   int changed = 0;
-  for (uint32_t id = static_cast<uint32_t>(h->id), end = comp_end(id); id < end; ++id) {
+  const uint32_t first = static_cast<uint32_t>(h->id), end = comp_end(first);
+  TrialsAhead ahead{first, end, kAndOr, static_cast<uint8_t>(bit << kNegShift)};
+  begin_ahead(ahead);
+  for (uint32_t id = first; id < end; ++id) {
     if (!(member_kind_[id] & kAndOr)) continue;
     if (fast() && (member_marks_[id] & (bit << kNegShift))) continue;
+    next_ahead(ahead);
     Instance* g = members_[id];
     if (output_negation(g, weight_rule)) {
       note('O', g);
@@ -154,6 +162,26 @@ int Reducer::neg(Instance* h, bool weight_rule) {
     }
   }
   return changed;
+}
+
+// The members the walk will try next are those of its kind not refused
+// yet: a member refused or re-armed meanwhile is merely read for nothing.
+void Reducer::start_ahead(TrialsAhead& a) {
+  while (a.scan < a.end && !((member_kind_[a.scan] & a.kind) && !(member_marks_[a.scan] & a.refused)))
+    ++a.scan;
+  read_ahead_.start(a.scan < a.end ? members_[a.scan++] : nullptr);
+}
+
+void Reducer::begin_ahead(TrialsAhead& a) {
+  if (!fast()) return;
+  for (std::size_t k = 0; k < ReadAhead::kGates; ++k) start_ahead(a);
+}
+
+void Reducer::next_ahead(TrialsAhead& a, bool sums) {
+  if (!fast()) return;
+  if (sums) read_ahead_.step([this](int32_t net) { comp_sum_.read_ahead(net); });
+  else read_ahead_.step([this](int32_t net) { book_->read_ahead(net); });
+  start_ahead(a);
 }
 
 void Reducer::absorb_instance(Instance* g) { eor_enor_and_or_nand_nor_instance(d_, g, book_); }
@@ -296,8 +324,13 @@ void Reducer::enter(Instance* h) {
   comp_sum_.reset(static_cast<std::size_t>(book_->nets()));
   const uint32_t first = static_cast<uint32_t>(h->id), end = comp_end(first);
   std::fill(member_marks_.begin() + first, member_marks_.begin() + end, 0);
-  for (uint32_t id = first; id < end; ++id)
-    if (member_kind_[id] & kGate) comp_sum_.add_gate(members_[id]);
+  TrialsAhead ahead{first, end, kGate, 0};
+  begin_ahead(ahead);
+  for (uint32_t id = first; id < end; ++id) {
+    if (!(member_kind_[id] & kGate)) continue;
+    next_ahead(ahead, true);
+    comp_sum_.add_gate(members_[id]);
+  }
   comp_sum_.settle(*book_);
 }
 

@@ -273,6 +273,17 @@ class Reducer {
   int local(Instance* h, bool weight_rule);
   int node(Instance* h, bool weight_rule);
   int neg(Instance* h, bool weight_rule);
+  // A walk over members [scan, end) that reads ahead the members of one
+  // kind not refused under the rule's mark (fast measure only).
+  struct TrialsAhead {
+    uint32_t scan, end;
+    uint8_t kind, refused;
+  };
+  void begin_ahead(TrialsAhead& a);
+  // Before each trial; `sums`: before each gate taken into the sums of the
+  // component instead.
+  void next_ahead(TrialsAhead& a, bool sums = false);
+  void start_ahead(TrialsAhead& a);
   // The moves, measured as how_ says.
   bool gate_flip(Instance* g, bool weight_rule);
   bool gate_flip_counted(Instance* g, bool weight_rule);
@@ -325,6 +336,7 @@ class Reducer {
   std::vector<uint32_t> visit_;        // marks of the searches that split groups
   uint32_t visit_base_ = 0;
   std::vector<Net*> nets_;             // nets a tentative move touches
+  ReadAhead read_ahead_;               // of the walks over members
   bool measured_by_book_ = false;      // the last gate trial was measured from the tallies
   Instance* work_ = nullptr;           // component taken up by enter()
   // Per member: the rules that refused it as a single-gate move (low bits)

@@ -384,6 +384,13 @@ class Book {
 
   // Number of numbered nets.
   int32_t nets() const { return static_cast<int32_t>(tally_.size()) - 1; }
+  // Asks for the entries of numbered net net_id, a trial ahead of its use.
+  void read_ahead(int32_t net_id) const {
+    const auto i = static_cast<std::size_t>(net_id);
+    __builtin_prefetch(&tally_[i]);
+    __builtin_prefetch(&effect_[i]);
+    __builtin_prefetch(&seen_[i]);
+  }
 
   // Starts a new gathering: every net's effect reads as none until the
   // flips gathered next reach it.
@@ -486,6 +493,62 @@ class Book {
   std::vector<Net*> pending_;
 };
 
+// Reads ahead the records that the trials of the next gates read: the
+// instance, its ring of terminals, their nets and the entries of those
+// nets in the tables of the reduction.  A trial waits on memory for each
+// of them in turn, the ring being a chain of pointers; here each gate
+// ahead is taken one step of that chain further per trial, so that its
+// records are in the cache when its turn comes.  It only reads: no
+// decision depends on it.
+class ReadAhead {
+ public:
+  static constexpr std::size_t kGates = 12;  // gates read ahead
+  // Starts on g (null: none), the gate kGates trials ahead.
+  void start(const Instance* g) {
+    Walk& w = walks_[next_];
+    next_ = (next_ + 1) % kGates;
+    w = Walk{g, nullptr, nullptr, nullptr};
+    if (g) __builtin_prefetch(g);
+  }
+  // Every gate ahead one step further: each step reads only what the
+  // step before asked for.  ask(id) asks for the entries of numbered net
+  // id that the trials read.
+  template <class Ask>
+  void step(Ask ask) {
+    for (Walk& w : walks_) {
+      if (w.net) {
+        if (w.net->id > 0) ask(w.net->id);
+        w.net = nullptr;
+      }
+      if (!w.inst) continue;
+      if (!w.at) {
+        w.at = w.first = w.inst->link;
+        if (w.at) __builtin_prefetch(w.at);
+        else w.inst = nullptr;
+        continue;
+      }
+      if ((w.net = w.at->net)) __builtin_prefetch(w.net);
+      const Link* next = w.at->inst_next;
+      if (!next || next == w.first) {
+        w.inst = nullptr;
+      } else {
+        w.at = next;
+        __builtin_prefetch(next);
+      }
+    }
+  }
+
+ private:
+  struct Walk {
+    const Instance* inst;  // null once its ring is walked
+    const Link* first;
+    const Link* at;  // the terminal asked for, read at the next step
+    const Net* net;  // whose entries are asked for at the next step
+  };
+  Walk walks_[kGates] = {};
+  std::size_t next_ = 0;
+};
+
 // What flipping a fixed set of gates (rev_instance on each) would gain, kept
 // per net as the weights change: per net, the counted input terminals of
 // the set by weight (each negated on its own), whether the set negates the
@@ -510,6 +573,8 @@ class FlipSum {
       }
     });
   }
+  // Asks for the entry of numbered net id, ahead of its use.
+  void read_ahead(int32_t id) const { __builtin_prefetch(&e_[static_cast<std::size_t>(id)]); }
   // The same for many gates at once: add_gate() and remove_gate() on each
   // leave the gains stale, settle() then computes them once per net.
   void add_gate(const Instance* g) {
