@@ -167,8 +167,10 @@ int Reducer::neg(Instance* h, bool weight_rule) {
 // The members the walk will try next are those of its kind not refused
 // yet: a member refused or re-armed meanwhile is merely read for nothing.
 void Reducer::start_ahead(TrialsAhead& a) {
-  while (a.scan < a.end && !((member_kind_[a.scan] & a.kind) && !(member_marks_[a.scan] & a.refused)))
-    ++a.scan;
+  auto tried = [&](uint32_t id) {
+    return (member_kind_[id] & a.kind) && !(member_marks_[id] & a.refused);
+  };
+  while (a.scan < a.end && !tried(a.scan)) ++a.scan;
   read_ahead_.start(a.scan < a.end ? members_[a.scan++] : nullptr);
 }
 

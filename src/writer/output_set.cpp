@@ -178,7 +178,8 @@ void OutputSet::hand_over() {
 
 void OutputSet::start_thread() {
   try {
-    if (failure_.no_thread) throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    if (failure_.no_thread)
+      throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
     thread_ = std::thread([this] { work(); });
   } catch (const std::system_error&) {
     alone_ = true;  // the limit of threads is reached: the files are still written
