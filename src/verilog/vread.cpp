@@ -257,10 +257,10 @@ class DeclTable {
     bool scalar = false;
     int base = 0;
   };
-  // Reads the slot of a name met ahead of its use.  Returns a byte read,
-  // for the caller to keep.
-  unsigned touch(uint32_t h) const {
-    return slots_.empty() ? 0 : slots_[h & mask_].hash;
+  // Asks for the slot of a name met ahead of its use.  A hint, not a
+  // load: the lexing goes on while the slot comes in.
+  void read_ahead(uint32_t h) const {
+    if (!slots_.empty()) __builtin_prefetch(&slots_[h & mask_]);
   }
   Found look(std::string_view name, uint32_t h) const {
     if (slots_.empty()) return {};
@@ -408,11 +408,9 @@ class Parser {
     if (!decls_) return;
     // The slots of the block lexed last: the names of the blocks between
     // are read while they come in.
-    unsigned read = 0;
     std::size_t from = (at_ + kLook - kBlock) % kLook;
     for (std::size_t i = from; i < from + kBlock; ++i)
-      if (ahead_[i].net) read += decls_->touch(ahead_[i].hash);
-    touched_ = read;
+      if (ahead_[i].net) decls_->read_ahead(ahead_[i].hash);
   }
   void lex(Token& t) {
     if (!lex_failed_) {
@@ -848,7 +846,6 @@ class Parser {
   bool lex_failed_ = false;
   std::string lex_fault_;
   const DeclTable* decls_ = nullptr;  // of the module being read
-  volatile unsigned touched_ = 0;  // keeps the reads ahead
 };
 
 // ---------------------------------------------------------------- cells
@@ -1026,9 +1023,10 @@ class NameSet {
     ++count_;
     return true;
   }
-  // Reads the slot of name, for the reads of a batch to go together.
-  unsigned touch(std::string_view name) const {
-    return slots_.empty() ? 0 : slots_[hash_name(name.data(), name.size()) & (slots_.size() - 1)].check;
+  // Asks for the slot of name, for the reads of a batch to go together.
+  void read_ahead(std::string_view name) const {
+    if (!slots_.empty())
+      __builtin_prefetch(&slots_[hash_name(name.data(), name.size()) & (slots_.size() - 1)]);
   }
   template <class NameOf>
   bool contains(std::string_view name, const NameOf& name_of) const {
@@ -1199,7 +1197,6 @@ class Converter {
     return &c->second;
   }
   std::unordered_map<const Decl*, std::vector<std::string>> pin_cache_;
-  volatile unsigned touched_ = 0;  // keeps the reads ahead
 
   void nld(VModule& m, OutputSet& file) {
     int bits = m.bit_count;
@@ -1239,9 +1236,7 @@ class Converter {
       constexpr std::size_t kBatch = 64;
       for (std::size_t b = 0; b < unchecked.size(); b += kBatch) {
         std::size_t e = std::min(unchecked.size(), b + kBatch);
-        unsigned read = 0;
-        for (std::size_t k = b; k < e; ++k) read += inst_names.touch(name_of(unchecked[k].first));
-        touched_ = read;
+        for (std::size_t k = b; k < e; ++k) inst_names.read_ahead(name_of(unchecked[k].first));
         for (std::size_t k = b; k < e; ++k) {
           auto [comp, line] = unchecked[k];
           if (!inst_names.insert(name_of(comp), comp, name_of)) {
@@ -1426,10 +1421,8 @@ class Converter {
       constexpr std::size_t kBatch = 32;
       for (std::size_t b = 0; b < total; b += kBatch) {
         const std::size_t e = std::min(total, b + kBatch);
-        unsigned read = 0;
         for (std::size_t i = b; i < e; ++i)
-          read += static_cast<unsigned>(net[static_cast<std::size_t>(term_at(i).bit)].terms);
-        touched_ = read;
+          __builtin_prefetch(&net[static_cast<std::size_t>(term_at(i).bit)]);
         for (std::size_t i = b; i < e; ++i) f(term_at(i));
       }
     };
