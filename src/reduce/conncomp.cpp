@@ -583,6 +583,28 @@ bool Reducer::split_big(Groups& g, uint32_t r, const std::vector<uint32_t>& from
   for (uint32_t k = 0; k < k_all; ++k)
     if (!queue[k].empty()) active.push_back(k);
   std::vector<uint32_t> open(k_all, 0);  // per part: the last round it was seen open
+  // The searches take their next node in turn, each node a chain of
+  // records in any order: the nodes of the searches next in the round are
+  // read ahead.
+  ReadAhead ahead;
+  auto node_at = [&](std::size_t i) -> const Instance* {
+    if (i >= active.size()) return nullptr;
+    const uint32_t k = active[i];
+    return pos[k] < queue[k].size() ? members_[queue[k][pos[k]]] : nullptr;
+  };
+  // Before a node is read ahead, its place in its queue and its entry
+  // among the members.
+  constexpr std::size_t kMember = ReadAhead::kGates * 3 / 2, kQueue = ReadAhead::kGates * 2;
+  auto ask_node = [&](std::size_t i) {
+    if (i + kQueue < active.size()) {
+      const uint32_t k = active[i + kQueue];
+      if (pos[k] < queue[k].size()) __builtin_prefetch(&queue[k][pos[k]]);
+    }
+    if (i + kMember < active.size()) {
+      const uint32_t k = active[i + kMember];
+      if (pos[k] < queue[k].size()) __builtin_prefetch(&members_[queue[k][pos[k]]]);
+    }
+  };
   for (uint32_t round = 1;; ++round) {
     // Parts still being walked: stop when at most one is left.
     std::size_t open_parts = 0;
@@ -593,7 +615,22 @@ bool Reducer::split_big(Groups& g, uint32_t r, const std::vector<uint32_t>& from
       }
     if (open_parts <= 1) break;
     std::size_t still = 0;
-    for (uint32_t k : active) {
+    for (std::size_t i = 0; i < ReadAhead::kGates; ++i) ahead.start(node_at(i));
+    for (std::size_t i = 0, count = active.size(); i < count; ++i) {
+      const uint32_t k = active[i];
+      ask_node(i);
+      ahead.start(node_at(i + ReadAhead::kGates));
+      // A node reads the driver of each net it reads, and the readers of
+      // each net it drives.
+      ahead.step(
+          [](const Net* n) {
+            if (n->links) __builtin_prefetch(n->links);
+            if (n->source) __builtin_prefetch(n->source);
+          },
+          [](const Net* n) {
+            if (n->source) __builtin_prefetch(n->source->inst);
+            if (n->links) __builtin_prefetch(n->links->inst);
+          });
       const uint32_t m = queue[k][pos[k]++];
       ++walked;
       for_each_neighbour(g, m, [&](uint32_t v) {

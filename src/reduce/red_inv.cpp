@@ -181,8 +181,15 @@ void Reducer::begin_ahead(TrialsAhead& a) {
 
 void Reducer::next_ahead(TrialsAhead& a, bool sums) {
   if (!fast()) return;
-  if (sums) read_ahead_.step([this](int32_t net) { comp_sum_.read_ahead(net); });
-  else read_ahead_.step([this](int32_t net) { book_->read_ahead(net); });
+  if (sums) {
+    read_ahead_.step([this](const Net* n) {
+      if (n->id > 0) comp_sum_.read_ahead(n->id);
+    });
+  } else {
+    read_ahead_.step([this](const Net* n) {
+      if (n->id > 0) book_->read_ahead(n->id);
+    });
+  }
   start_ahead(a);
 }
 

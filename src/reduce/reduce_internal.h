@@ -493,9 +493,9 @@ class Book {
   std::vector<Net*> pending_;
 };
 
-// Reads ahead the records that the trials of the next gates read: the
-// instance, its ring of terminals, their nets and the entries of those
-// nets in the tables of the reduction.  A trial waits on memory for each
+// Reads ahead the records that the trials of the next gates (or the next
+// nodes of a search) read: the instance, its ring of terminals, their nets
+// and what the walk reads of those nets.  A trial waits on memory for each
 // of them in turn, the ring being a chain of pointers; here each gate
 // ahead is taken one step of that chain further per trial, so that its
 // records are in the cache when its turn comes.  It only reads: no
@@ -507,17 +507,23 @@ class ReadAhead {
   void start(const Instance* g) {
     Walk& w = walks_[next_];
     next_ = (next_ + 1) % kGates;
-    w = Walk{g, nullptr, nullptr, nullptr};
+    w = Walk{g, nullptr, nullptr, nullptr, nullptr};
     if (g) __builtin_prefetch(g);
   }
   // Every gate ahead one step further: each step reads only what the
-  // step before asked for.  ask(id) asks for the entries of numbered net
-  // id that the trials read.
-  template <class Ask>
-  void step(Ask ask) {
+  // step before asked for.  ask(net) asks for what the walk reads beyond
+  // the net record itself (the net is in the cache by then), and then(net)
+  // one step later for what that brought in leads to.
+  template <class Ask, class Then>
+  void step(Ask ask, Then then) {
     for (Walk& w : walks_) {
+      if (w.asked) {
+        then(w.asked);
+        w.asked = nullptr;
+      }
       if (w.net) {
-        if (w.net->id > 0) ask(w.net->id);
+        ask(w.net);
+        w.asked = w.net;
         w.net = nullptr;
       }
       if (!w.inst) continue;
@@ -537,6 +543,10 @@ class ReadAhead {
       }
     }
   }
+  template <class Ask>
+  void step(Ask ask) {
+    step(ask, [](const Net*) {});
+  }
 
  private:
   struct Walk {
@@ -544,6 +554,7 @@ class ReadAhead {
     const Link* first;
     const Link* at;  // the terminal asked for, read at the next step
     const Net* net;  // whose entries are asked for at the next step
+    const Net* asked;  // whose further records are asked for at the next step
   };
   Walk walks_[kGates] = {};
   std::size_t next_ = 0;
