@@ -281,11 +281,14 @@ void Reducer::build_sub_comps(Instance* h, bool with_eor) {
   g.rebuild.clear();
   g.unknown.clear();
   g.big = kNoHead;
-  for (Net* net : nets_of(h)) {
-    if (net->type != kNetSignal) continue;
-    const auto sid = static_cast<uint32_t>(net->source->inst->id);
-    if (kind_joins(member_kind_[sid], with_eor)) join_along(g, net, sid);
-  }
+  const NetSpan span = nets_of(h);
+  walk_nets_ahead(
+      static_cast<std::size_t>(span.end() - span.begin()), [&](std::size_t j) { return span.begin()[j]; },
+      [&](std::size_t, const Net* net) {
+        if (net->type != kNetSignal) return;
+        const auto sid = static_cast<uint32_t>(net->source->inst->id);
+        if (kind_joins(member_kind_[sid], with_eor)) join_along(g, net, sid);
+      });
   for (uint32_t i = first; i < end; ++i) {
     g.parent[i] = find(g, i);  // every member points at its root
     g.set_head(i, g.parent[i] == i);
@@ -397,7 +400,9 @@ void Reducer::rebuild_members(Groups& g, const std::vector<uint32_t>& members, b
   }
   std::sort(nets.begin(), nets.end(), [](const Driven& a, const Driven& b) { return a.at < b.at; });
   if (!keep_merges) {
-    for (const Driven& d : nets) join_along(g, comp_nets_[d.at], d.member);
+    walk_nets_ahead(
+        nets.size(), [&](std::size_t j) { return comp_nets_[nets[j].at]; },
+        [&](std::size_t j, const Net* n) { join_along(g, n, nets[j].member); });
   } else {
     // Replaying is exact: no +1 connection has gone since the merges were
     // made and the nets they cover have gained none, so every connection
@@ -418,11 +423,13 @@ void Reducer::rebuild_members(Groups& g, const std::vector<uint32_t>& members, b
         merges.push_back(e);
       }
     };
-    for (const Driven& d : nets) {
-      replay_to(d.at);
-      join_along(g, comp_nets_[d.at], d.member,
-                 [&](uint32_t s, uint32_t t) { merges.push_back({d.at, s, t}); });
-    }
+    walk_nets_ahead(
+        nets.size(), [&](std::size_t j) { return comp_nets_[nets[j].at]; },
+        [&](std::size_t j, const Net* n) {
+          const Driven& d = nets[j];
+          replay_to(d.at);
+          join_along(g, n, d.member, [&](uint32_t s, uint32_t t) { merges.push_back({d.at, s, t}); });
+        });
     replay_to(UINT32_MAX);
     if (!replay) g.covered.size(comp_nets_.size());
     for (const Driven& d : nets) g.covered.set(d.at);
