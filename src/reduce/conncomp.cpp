@@ -93,9 +93,16 @@ bool is_flat_net(const Net* n) { return n->type == kNetSignal || n->type == kNet
 void Reducer::conn_comp() {
   Module* top = d_.top;
 
+  // The net list is walked several times, its records and those of their
+  // terminals in any order: each walk reads nets ahead from this array.
+  std::vector<Net*> all;
+  for (Net* n = top->nets; n; n = n->next) all.push_back(n);
+  auto all_at = [&all](std::size_t j) { return all[j]; };
+
   // Component marks left from an earlier build would read as memberships.
-  for (Net* n = top->nets; n; n = n->next)
+  walk_nets_ahead(all.size(), all_at, [](std::size_t, const Net* n) {
     for (Link* t = n->links; t; t = t->next) t->inst->comp = nullptr;
+  });
 
   Grouping g;
   for (Instance* p = top->pins; p; p = p->next)
@@ -108,17 +115,17 @@ void Reducer::conn_comp() {
   for (Instance* c = top->comps; c; c = c->next)
     if (c->cls != kInv) g.add(c);
 
-  for (Net* n = top->nets; n; n = n->next) {
-    if (!is_flat_net(n) || !n->source) continue;
+  walk_nets_ahead(all.size(), all_at, [&g](std::size_t, const Net* n) {
+    if (!is_flat_net(n) || !n->source) return;
     Instance* s = n->source->inst;
     Instance* current = g.find(s);
-    if (!current) continue;  // a driver outside every component joins nothing
+    if (!current) return;  // a driver outside every component joins nothing
     for (Link* t = n->links; t; t = t->next) {
       if (t->cut != 0) continue;
       Instance* other = g.find(t->inst);
       if (other && other != current) current = g.merge(s, t->inst);
     }
-  }
+  });
 
   // Members are numbered in component order, so that each component holds
   // one range of numbers starting at its head.
@@ -132,7 +139,7 @@ void Reducer::conn_comp() {
     member_kind_[id] = member_kind(members_[id]->cls);
   }
   if (book_) {
-    book_->start(d_);
+    book_->start(d_, all);
     drive_.assign(members_.size(), kNoNet);
   }
 
@@ -148,23 +155,24 @@ void Reducer::conn_comp() {
   };
   auto index_of = [&ordinal](const Instance* h) { return ordinal[static_cast<std::size_t>(h->id)]; };
   std::vector<uint32_t> sizes(count, 0);
-  for (Net* n = top->nets; n; n = n->next)
+  walk_nets_ahead(all.size(), all_at, [&](std::size_t, const Net* n) {
     if (const Instance* h = driven_from(n)) ++sizes[index_of(h)];
+  });
   net_first_.assign(count + 1, 0);
   for (uint32_t i = 0; i < count; ++i) net_first_[i + 1] = net_first_[i] + sizes[i];
   comp_nets_.assign(net_first_[count], nullptr);
   std::vector<uint32_t> fill(net_first_.begin(), net_first_.end() - 1);
-  for (Net* n = top->nets; n; n = n->next) {
+  walk_nets_ahead(all.size(), all_at, [&](std::size_t j, const Net* n) {
     const Instance* h = driven_from(n);
-    if (!h) continue;
+    if (!h) return;
     const uint32_t at = fill[index_of(h)]++;
-    comp_nets_[at] = n;
-    if (!book_ || n->type != kNetSignal) continue;
+    comp_nets_[at] = all[j];
+    if (!book_ || n->type != kNetSignal) return;
     const auto m = static_cast<std::size_t>(n->source->inst->id);
-    if (!kind_joins(member_kind_[m], true)) continue;
+    if (!kind_joins(member_kind_[m], true)) return;
     if (drive_[m] != kNoNet) member_kind_[m] |= kDrivesMore;
     else drive_[m] = at;
-  }
+  });
   for (Groups& g : groups_) g.of = nullptr;
   member_marks_.assign(members_.size(), 0);
   if (book_) comp_sum_.reset(static_cast<std::size_t>(book_->nets()));

@@ -148,26 +148,28 @@ long count_wt(const Design& d) {
   return k;
 }
 
-void Book::start(const Design& d) {
+void Book::start(const Design& d, const std::vector<Net*>& nets) {
   int32_t id = 0;
-  for (Net* n = d.top->nets; n; n = n->next) n->id = ++id;
+  for (Net* n : nets) n->id = ++id;
   tally_.assign(static_cast<std::size_t>(id) + 1, Tally{});
   seen_.assign(static_cast<std::size_t>(id) + 1, 0);
   effect_.assign(static_cast<std::size_t>(id) + 1, Effect{});
   mark_ = 0;
   pending_.clear();
-  for (const Net* n = d.top->nets; n; n = n->next) {
-    Tally& k = tally_[static_cast<std::size_t>(n->id)];
-    k.rule_code = static_cast<uint32_t>(reduce_detail::rule_of(d, n)) & 3u;
-    for (const Link* t = n->links; t; t = t->next) {
-      if (!counted(t)) {
-        k.exor = 1;
-        continue;
-      }
-      if (t->weight == 1) ++k.plus;
-      else if (t->weight == -1) ++k.minus;
-    }
-  }
+  walk_nets_ahead(
+      nets.size(), [&nets](std::size_t j) { return nets[j]; },
+      [&](std::size_t, const Net* n) {
+        Tally& k = tally_[static_cast<std::size_t>(n->id)];
+        k.rule_code = static_cast<uint32_t>(reduce_detail::rule_of(d, n)) & 3u;
+        for (const Link* t = n->links; t; t = t->next) {
+          if (!counted(t)) {
+            k.exor = 1;
+            continue;
+          }
+          if (t->weight == 1) ++k.plus;
+          else if (t->weight == -1) ++k.minus;
+        }
+      });
 }
 
 }  // namespace zelk

@@ -220,8 +220,9 @@ namespace zelk {
 // weights changed since the absorption last ran on them.
 class Book {
  public:
-  // Numbers d.top's nets and takes their tallies.
-  void start(const Design& d);
+  // Numbers the nets of d.top (`nets`, in list order) and takes their
+  // tallies.
+  void start(const Design& d, const std::vector<Net*>& nets);
 
   // t's weight has just changed from `old`.
   void changed(const Link* t, int old) {
