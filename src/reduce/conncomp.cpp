@@ -290,8 +290,9 @@ void Reducer::build_sub_comps(Instance* h, bool with_eor) {
   g.unknown.clear();
   g.big = kNoHead;
   const NetSpan span = nets_of(h);
+  const auto count = static_cast<std::size_t>(span.end() - span.begin());
   walk_nets_ahead(
-      static_cast<std::size_t>(span.end() - span.begin()), [&](std::size_t j) { return span.begin()[j]; },
+      count, [&](std::size_t j) { return span.begin()[j]; },
       [&](std::size_t, const Net* net) {
         if (net->type != kNetSignal) return;
         const auto sid = static_cast<uint32_t>(net->source->inst->id);
@@ -436,7 +437,8 @@ void Reducer::rebuild_members(Groups& g, const std::vector<uint32_t>& members, b
         [&](std::size_t j, const Net* n) {
           const Driven& d = nets[j];
           replay_to(d.at);
-          join_along(g, n, d.member, [&](uint32_t s, uint32_t t) { merges.push_back({d.at, s, t}); });
+          join_along(g, n, d.member,
+                     [&](uint32_t s, uint32_t t) { merges.push_back({d.at, s, t}); });
         });
     replay_to(UINT32_MAX);
     if (!replay) g.covered.size(comp_nets_.size());
