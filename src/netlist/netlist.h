@@ -338,6 +338,33 @@ void module_take_nets(Module* m, F f) {
     n = next;
   }
 }
+// Calls f(j, net_at(j)) for every j below count, in order.  The nets come
+// in list order, their records and those of their terminals in any order:
+// each net, its driver, its first terminals and their instances are asked
+// for some nets ahead, each step reading only what an earlier one asked
+// for.  It only reads: no decision depends on it.
+template <class NetAt, class F>
+void walk_nets_ahead(std::size_t count, NetAt net_at, F f) {
+  constexpr std::size_t kNet = 24, kLinks = 16, kInsts = 8;
+  for (std::size_t j = 0; j < count; ++j) {
+    if (j + kNet < count) __builtin_prefetch(net_at(j + kNet));
+    if (j + kLinks < count) {
+      const Net* n = net_at(j + kLinks);
+      if (n->links) __builtin_prefetch(n->links);
+      if (n->source) __builtin_prefetch(n->source);
+    }
+    if (j + kInsts < count) {
+      const Net* n = net_at(j + kInsts);
+      if (const Link* l = n->links) {
+        __builtin_prefetch(l->inst);
+        if (l->next) __builtin_prefetch(l->next);
+      }
+      if (n->source) __builtin_prefetch(n->source->inst);
+    }
+    f(j, net_at(j));
+  }
+}
+
 // Recomputes `prev` and `owner` of m's nets after `nets` was rebuilt by hand.
 void module_relink_nets(Module* m);
 // The last net of m's list (linear), or null.

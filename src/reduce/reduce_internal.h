@@ -561,33 +561,6 @@ class ReadAhead {
   std::size_t next_ = 0;
 };
 
-// Calls f(j, net_at(j)) for every j below count, in order.  The nets come
-// in list order, their records and those of their terminals in any order:
-// each net, its driver, its first terminals and their instances are asked
-// for some nets ahead, each step reading only what an earlier one asked
-// for.  It only reads: no decision depends on it.
-template <class NetAt, class F>
-void walk_nets_ahead(std::size_t count, NetAt net_at, F f) {
-  constexpr std::size_t kNet = 24, kLinks = 16, kInsts = 8;
-  for (std::size_t j = 0; j < count; ++j) {
-    if (j + kNet < count) __builtin_prefetch(net_at(j + kNet));
-    if (j + kLinks < count) {
-      const Net* n = net_at(j + kLinks);
-      if (n->links) __builtin_prefetch(n->links);
-      if (n->source) __builtin_prefetch(n->source);
-    }
-    if (j + kInsts < count) {
-      const Net* n = net_at(j + kInsts);
-      if (const Link* l = n->links) {
-        __builtin_prefetch(l->inst);
-        if (l->next) __builtin_prefetch(l->next);
-      }
-      if (n->source) __builtin_prefetch(n->source->inst);
-    }
-    f(j, net_at(j));
-  }
-}
-
 // What flipping a fixed set of gates (rev_instance on each) would gain, kept
 // per net as the weights change: per net, the counted input terminals of
 // the set by weight (each negated on its own), whether the set negates the
