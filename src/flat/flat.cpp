@@ -48,13 +48,6 @@ void use_check(const Design& d, Module* m) {
       }
     *at = nullptr;
   }
-
-  Net* n = m->nets;
-  while (n) {
-    Net* next = n->next;
-    if (n->links == nullptr) delete_net(n, m);
-    n = next;
-  }
 }
 
 // Terminals of a net of an open copy: pin types of user-module terminals
@@ -188,10 +181,12 @@ void control_net_check(Design& d, const ControlStarts& starts) {
     if (Link* c = ix.find_node(s)) w.walk(c);
 }
 
-Net* inv_to_weight(Design& d, Module* m) {
+// Each net walked goes to `walked` when given; a later merge may take it.
+Net* inv_to_weight(Design& d, Module* m, std::vector<Net*>* walked) {
   Net* last = nullptr;
   for (Net* n = m->nets; n; n = n->next) {
     last = n;  // a merge keeps n and may take the nets after it
+    if (walked) walked->push_back(n);
     if (!is_signal_or_tristate(n)) continue;
     Link* t = n->links;
     while (t) {
@@ -220,13 +215,14 @@ Net* inv_to_weight(Design& d, Module* m) {
   return last;
 }
 
-Net* add_net_flat(Design& d, Net* tail, Module* m) {
+Net* add_net_flat(Design& d, Net* tail, Module* m, std::vector<Net*>& added) {
   if (m->state != kStateOpen) return tail;
   module_take_nets(m, [&](Net* n) {
     if (n->type == kNetControl) {
       module_push_net_front(m, n);  // control nets stay in their copy
     } else {
       module_insert_net_after(d.top, tail, n);
+      added.push_back(n);
       tail = n;
     }
   });
@@ -301,7 +297,12 @@ void flat(Design& d) {
     for (Module* m = top; m; m = m->next) {
       bool open = m->state == kStateOpen;
       if (open) use_check(d, m);
-      for (Net* n = m->nets; n; n = n->next) {
+      for (Net* n = m->nets, *next; n; n = next) {
+        next = n->next;
+        if (open && n->links == nullptr) {
+          delete_net(n, m);  // an empty net of a copy goes
+          continue;
+        }
         if (open) prepare_terminals(ix, n);
         net_type_set_wt_ctr_source(n);
         if (n->type != kNetControl) continue;
@@ -317,25 +318,44 @@ void flat(Design& d) {
 
   control_net_check(d, starts);
 
-  // The walk of the top module's nets ends on its last one.
-  Net* tail = top->state == kStateOpen ? nullptr : module_last_net(top);
-  for (Module* m = top; m; m = m->next) {
+  // The top module's nets in list order, once the copies' nets have come
+  // in, so that the walks below read them ahead.  A net that a join takes
+  // away stays in the array and is passed over.
+  std::vector<Net*> nets;
+  Net* tail = nullptr;  // the top module's last net
+  if (top->state == kStateOpen) {
+    tail = inv_to_weight(d, top, &nets);
+  } else {
+    for (Net* n = top->nets; n; n = n->next) {
+      nets.push_back(n);
+      tail = n;
+    }
+  }
+  if (tail == nullptr) fail();
+  // A copy's nets join the top module right after its inverters became
+  // weights, while they are still at hand.
+  for (Module* m = top->next; m; m = m->next) {
     if (m->state != kStateOpen) continue;
-    Net* last = inv_to_weight(d, m);
-    if (m == top) tail = last;
+    inv_to_weight(d, m, nullptr);
+    tail = add_net_flat(d, tail, m, nets);
   }
 
   // Cuts were cleared with the weights; nothing set one since.
   for (Module* m = top; m; m = m->next)
     if (m->state == kStateOpen) m->expanded = nullptr;
 
-  if (tail == nullptr) fail();
-  for (Module* m = top->next; m; m = m->next) tail = add_net_flat(d, tail, m);
+  auto net_at = [&nets](std::size_t j) { return nets[j]; };
 
   {
     FlatIndex ix;
-    for (Net* n = top->nets; n; n = n->next)
-      if (is_signal_or_tristate(n)) join_net(d, ix, n);
+    // A net is whole once its own boundaries are joined: a later join
+    // either leaves it alone or takes it whole into its own net.  So its
+    // driver is found while its terminals are still at hand.
+    walk_nets_ahead(nets.size(), net_at, [&](std::size_t, Net* n) {
+      if (!module_has_net(top, n) || !is_signal_or_tristate(n)) return;
+      join_net(d, ix, n);
+      find_source(n);
+    });
   }
 
   Instance* last = top->comps;
@@ -343,14 +363,11 @@ void flat(Design& d) {
   while (last->next) last = last->next;
   for (Module* m = top->next; m; m = m->next) last = add_instance_flat(last, m);
 
-  // Sources, then constant cells and supply pins: every later net of one
-  // kind joins the first.  A join touches only the kept net and the joined
-  // one, both behind the scan, so both steps share one pass.  A net has one
-  // source, so the four kinds never meet.
+  // Constant cells and supply pins: every later net of one kind joins the
+  // first.  A net has one source, so the four kinds never meet.
   Net* keep[4] = {nullptr, nullptr, nullptr, nullptr};
-  for (Net* n = top->nets; n;) {
-    Net* next = n->next;
-    if (is_signal_or_tristate(n)) find_source(n);
+  walk_nets_ahead(nets.size(), net_at, [&](std::size_t, Net* n) {
+    if (!module_has_net(top, n)) return;
     if (n->type == kNetSignal && n->source) {
       int kind = constant_kind(n->source);
       if (kind >= 0) {
@@ -358,8 +375,7 @@ void flat(Design& d) {
         else merge_net_h_l(top, keep[kind], n);
       }
     }
-    n = next;
-  }
+  });
 }
 
 }  // namespace zelk
