@@ -29,6 +29,9 @@ void merge_net_h_l(Module* top, Net* keep, Net* other) {
 
 // ---------------------------------------------------------------- per module
 
+// Marks which pins of an open module are used, and takes the components
+// that are on no net out of its list (all stay when none is on a net).
+// Its empty nets go in the per-net pass.
 void use_check(const Design& d, Module* m) {
   for (Instance* p = m->pins; p; p = p->next)
     p->pin_use = (m == d.top || p->link != nullptr) ? kPinConnected : kPinUnconnected;
@@ -215,8 +218,9 @@ Net* inv_to_weight(Design& d, Module* m, std::vector<Net*>* walked) {
   return last;
 }
 
+// Moves the nets of open copy m but its clock and reset nets after `tail`
+// in the top module, and onto `added`; returns the new tail.
 Net* add_net_flat(Design& d, Net* tail, Module* m, std::vector<Net*>& added) {
-  if (m->state != kStateOpen) return tail;
   module_take_nets(m, [&](Net* n) {
     if (n->type == kNetControl) {
       module_push_net_front(m, n);  // control nets stay in their copy
