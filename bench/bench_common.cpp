@@ -133,7 +133,7 @@ void report(benchmark::State& state, const DesignFiles& f, const zelk::Design* d
   state.counters["cells"] = cells;
   state.counters["cells/s"] = Counter(cells, Counter::kIsIterationInvariantRate);
   if (d != nullptr && f.cells > 0)
-    state.counters["B/cell"] = static_cast<double>(d->arena.bytes_used()) / cells;
+    state.counters["B/cell"] = static_cast<double>(d->bytes_used()) / cells;
   state.counters["rss_MB"] = static_cast<double>(rss_now()) / (1 << 20);
   state.counters["peak_MB"] = static_cast<double>(rss_peak()) / (1 << 20);
 }

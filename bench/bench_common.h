@@ -45,7 +45,7 @@ long rss_now();
 long rss_peak();
 
 // Sets the counters every benchmark reports: cells, cells per second,
-// bytes per cell of the design's arena (when d is given), resident memory.
+// bytes per cell of the design's arenas (when d is given), resident memory.
 void report(benchmark::State& state, const DesignFiles& f, const zelk::Design* d);
 
 // Runs body(); a Fault ends the benchmark as an error (a stage that is not
