@@ -1,7 +1,11 @@
 #include "writer/output_set.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <cstring>
@@ -64,12 +68,12 @@ void OutputSet::do_jobs(std::unique_lock<std::mutex>& lock) {
       ok = false;
       other = std::current_exception();
     }
-    if (job.kind == Job::kOpen && file_) {
+    if (job.kind == Job::kOpen && fd_ >= 0) {
       try {
         opened.push_back(open_.temp);
       } catch (...) {  // memory full: the file is closed, removed, and the fault told
-        std::fclose(file_);
-        file_ = nullptr;
+        ::close(fd_);
+        fd_ = -1;
         std::remove(open_.temp.c_str());
         if (ok) other = std::current_exception();
         ok = false;
@@ -108,20 +112,23 @@ void OutputSet::do_job(Job& job) {
       open_ = std::move(job.entry);
       ++index_;
       written_ = 0;
-      file_ = std::fopen(open_.temp.c_str(), "w");
-      if (!file_) fail("Could not open " + open_.target + "\n");
-      // The set buffers itself, so that each write reaches the system at
-      // once and its result is known.
-      std::setvbuf(file_, nullptr, _IONBF, 0);
+      // Named within its folder, opened once for the set: the system does
+      // not walk the folder's path again for each of 10^5 files.
+      do {
+        fd_ = ::openat(open_.dir, open_.temp.c_str() + open_.base,
+                       O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+      } while (fd_ < 0 && errno == EINTR);
+      if (fd_ < 0) fail("Could not open " + open_.target + "\n");
       break;
     case Job::kData:
       if (!sink(job.data.data(), job.data.size())) fail_write(open_.target);
       break;
     case Job::kEnd: {
-      if (std::fflush(file_) != 0 || injected(Failure::kFlush)) fail_write(open_.target);
-      FILE* f = file_;
-      file_ = nullptr;
-      if (std::fclose(f) != 0 || injected(Failure::kClose)) fail_write(open_.target);
+      // The set buffers itself: each write has reached the system already.
+      if (injected(Failure::kFlush)) fail_write(open_.target);
+      int fd = fd_;
+      fd_ = -1;
+      if (::close(fd) != 0 || injected(Failure::kClose)) fail_write(open_.target);
       break;
     }
     case Job::kNote:
@@ -130,14 +137,17 @@ void OutputSet::do_job(Job& job) {
 }
 
 bool OutputSet::sink(const char* data, std::size_t size) {
-  if (injected(Failure::kWrite) && written_ + size > failure_.after) {
-    std::size_t part = failure_.after > written_ ? failure_.after - written_ : 0;
-    written_ += std::fwrite(data, 1, part, file_);
-    return false;
+  bool failing = injected(Failure::kWrite) && written_ + size > failure_.after;
+  if (failing) size = failure_.after > written_ ? failure_.after - written_ : 0;
+  while (size > 0) {
+    ssize_t done = ::write(fd_, data, size);
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return false;
+    written_ += static_cast<std::size_t>(done);
+    data += done;
+    size -= static_cast<std::size_t>(done);
   }
-  std::size_t done = std::fwrite(data, 1, size, file_);
-  written_ += done;
-  return done == size;
+  return !failing;
 }
 
 void OutputSet::fail_write(const std::string& target) { fail("Could not write " + target + "\n"); }
@@ -231,43 +241,51 @@ void OutputSet::discard() {
   // The jobs given are done (or dropped after a failure) before anything is
   // removed: the thread may be writing a temporary.
   stop();
-  if (file_) {
-    std::fclose(file_);
-    file_ = nullptr;
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
   }
   for (const std::string& temp : opened_) std::remove(temp.c_str());
   opened_.clear();
   pending_.clear();
   superseded_.clear();
   targets_.clear();
+  close_folders();
 }
 
-// Whether the target is a directory (or a link to one).  A run writes up
-// to a file per module copy into one folder: the folder is listed once, at
-// its first target, instead of asking the system about every target.
-bool OutputSet::is_directory(const std::string& target) {
-  std::size_t slash = target.rfind('/');
-  std::string folder = slash == std::string::npos ? "." : target.substr(0, slash ? slash : 1);
-  auto [it, fresh] = subdirs_.try_emplace(folder);
-  if (fresh) {
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) {
-      // Not listable: asked for each target, as the open will tell anyway.
-      subdirs_.erase(it);
-      std::error_code ec;
-      return std::filesystem::is_directory(target, ec);
-    }
-    while (const dirent* e = ::readdir(dir)) {
-      bool dir_entry = e->d_type == DT_DIR;
-      if (e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) {
-        struct stat st {};
-        dir_entry = ::fstatat(::dirfd(dir), e->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
-      }
-      if (dir_entry) it->second.insert(e->d_name);
-    }
-    ::closedir(dir);
+// The folder of a target, met for the first time: opened, and its
+// directories listed.  A run writes up to a file per module copy into one
+// folder: the system is asked once, not about every target.  A folder that
+// cannot be opened or listed is left to the system for each target, as the
+// open will tell anyway.
+OutputSet::Folder& OutputSet::folder(const std::string& name) {
+  auto [it, fresh] = folders_.try_emplace(name);
+  Folder& f = it->second;
+  if (!fresh) return f;
+  f.fd = ::open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (f.fd < 0) return f;
+  DIR* dir = ::opendir(name.c_str());
+  if (!dir) {
+    ::close(f.fd);
+    f.fd = -1;
+    return f;
   }
-  return it->second.count(slash == std::string::npos ? target : target.substr(slash + 1)) != 0;
+  while (const dirent* e = ::readdir(dir)) {
+    bool dir_entry = e->d_type == DT_DIR;
+    if (e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) {
+      struct stat st {};
+      dir_entry = ::fstatat(::dirfd(dir), e->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+    }
+    if (dir_entry) f.subdirs.insert(e->d_name);
+  }
+  ::closedir(dir);
+  return f;
+}
+
+void OutputSet::close_folders() {
+  for (auto& [name, f] : folders_)
+    if (f.fd >= 0) ::close(f.fd);
+  folders_.clear();
 }
 
 void OutputSet::begin(const std::string& target) {
@@ -275,16 +293,19 @@ void OutputSet::begin(const std::string& target) {
     settle();  // a failure of an earlier file comes first
     fail("Could not open " + target + "\n");
   };
-  // Opening a directory for writing fails; the rename would too, but only
-  // after the whole run had been written.
-  if (is_directory(target)) cannot_open();
-  Entry entry{target, target + kSuffix};
-  // A file name near the system's limit leaves no room for the suffix; its
-  // temporary gets a short name of its own, with the same ending.
   std::size_t slash = target.rfind('/');
   std::size_t base = slash == std::string::npos ? 0 : slash + 1;
+  const Folder& f = folder(slash == std::string::npos ? "." : target.substr(0, slash ? slash : 1));
+  // Opening a directory for writing fails; the rename would too, but only
+  // after the whole run had been written.
+  std::error_code ec;
+  if (f.fd >= 0 ? f.subdirs.count(target.substr(base)) != 0 : std::filesystem::is_directory(target, ec))
+    cannot_open();
   // A name too long for the file system cannot be opened, as before.
   if (target.size() - base > kMaxFileName) cannot_open();
+  Entry entry{target, target + kSuffix, f.fd >= 0 ? f.fd : AT_FDCWD, f.fd >= 0 ? base : 0};
+  // A file name near the system's limit leaves no room for the suffix; its
+  // temporary gets a short name of its own, with the same ending.
   if (target.size() - base + std::strlen(kSuffix) > kMaxFileName)
     entry.temp = target.substr(0, base) + ".zelk-" + std::to_string(begun_) + kSuffix;
   ++begun_;
@@ -356,7 +377,8 @@ void OutputSet::commit() {
   for (std::size_t i = 0; i < pending_.size(); ++i) {
     const Entry& e = pending_[i];
     bool injected_here = failure_.step == Failure::kRename && failure_.file == static_cast<int>(i);
-    if (injected_here || std::rename(e.temp.c_str(), e.target.c_str()) != 0) {
+    if (injected_here ||
+        ::renameat(e.dir, e.temp.c_str() + e.base, e.dir, e.target.c_str() + e.base) != 0) {
       std::string target = e.target;
       // The ones renamed are in place; the rest are removed.
       opened_ = superseded_;
@@ -370,7 +392,7 @@ void OutputSet::commit() {
   pending_.clear();
   opened_.clear();
   targets_.clear();
-  subdirs_.clear();
+  close_folders();
 }
 
 }  // namespace zelk

@@ -111,6 +111,12 @@ class OutputSet {
   struct Entry {
     std::string target;
     std::string temp;
+    int dir = -1;          // the folder, opened (AT_FDCWD: the paths go whole)
+    std::size_t base = 0;  // where the names within that folder start
+  };
+  struct Folder {
+    int fd = -1;  // -1: not to be opened; the paths go whole
+    std::unordered_set<std::string> subdirs;  // directories it held at first
   };
   // One step for the thread: a file to open, bytes to write, the end of
   // the file, or a line to print (which the caller prints when it is done).
@@ -126,7 +132,8 @@ class OutputSet {
   void work();
   void do_jobs(std::unique_lock<std::mutex>& lock);
   void do_job(Job& job);
-  bool is_directory(const std::string& target);
+  Folder& folder(const std::string& name);
+  void close_folders();
   bool sink(const char* data, std::size_t size);
   [[noreturn]] void fail_write(const std::string& target);
   void rethrow_failure();
@@ -144,9 +151,8 @@ class OutputSet {
   std::vector<Entry> pending_;  // files ended, in the order written
   std::unordered_set<std::string> targets_;  // their targets
   std::vector<std::string> superseded_;  // temporaries of files written again
-  // Per folder of a target, the names of the directories it held when the
-  // set first wrote there (see is_directory).
-  std::unordered_map<std::string, std::unordered_set<std::string>> subdirs_;
+  // The folders of the targets, opened when the set first wrote there.
+  std::unordered_map<std::string, Folder> folders_;
   Entry current_;  // the file begun and not ended
   // Jobs gathered for the thread, handed over together: one wake of the
   // thread per file would cost as much as the file's own calls.
@@ -171,7 +177,7 @@ class OutputSet {
   std::vector<std::string> opened_;  // temporaries the thread opened
 
   // The thread's side.
-  FILE* file_ = nullptr;  // the file being written
+  int fd_ = -1;           // the file being written
   Entry open_;            // and its names
   int index_ = -1;        // number of that file in the set
   std::size_t written_ = 0;  // bytes of it handed to the system
