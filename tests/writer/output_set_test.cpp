@@ -2,7 +2,10 @@
 // sees must still be what the calls made in turn would show.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -164,6 +167,38 @@ TEST(OutputSet, LargeFileArrivesWhole) {
   out.end();
   out.commit();
   EXPECT_TRUE(read_file(dir / "big.nld") == expected);  // not printed: 36 MB
+}
+
+// Each target lands in its own folder, whether named by a path or by its
+// bare name (the working directory), and a set used again after a commit
+// finds its folders anew: here the second folder is replaced in between.
+TEST(OutputSet, TargetsInSeveralFolders) {
+  TempDir dir;
+  const std::string one = dir / "one", two = dir / "two";
+  ASSERT_EQ(std::system(("mkdir " + one + " " + two).c_str()), 0);
+  char* cwd = getcwd(nullptr, 0);
+  ASSERT_NE(cwd, nullptr);
+  ASSERT_EQ(chdir(one.c_str()), 0);
+  OutputSet out(64);
+  for (int round = 0; round < 2; ++round) {
+    if (round == 1) {
+      ASSERT_EQ(std::system(("rm -r " + two + " && mkdir " + two).c_str()), 0);
+    }
+    for (const std::string& target : {std::string("bare.nld"), two + "/b.nld", one + "/c.nld"}) {
+      out.begin(target);
+      out.put(target.c_str());
+      out.put_int(round);
+      out.end();
+    }
+    out.commit();
+  }
+  ASSERT_EQ(chdir(cwd), 0);
+  std::free(cwd);
+  EXPECT_EQ(list_dir(one), (std::vector<std::string>{"bare.nld", "c.nld"}));
+  EXPECT_EQ(list_dir(two), std::vector<std::string>{"b.nld"});
+  EXPECT_EQ(read_file(one + "/bare.nld"), "bare.nld1");
+  EXPECT_EQ(read_file(two + "/b.nld"), two + "/b.nld1");
+  EXPECT_EQ(read_file(one + "/c.nld"), one + "/c.nld1");
 }
 
 }  // namespace
