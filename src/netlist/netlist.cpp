@@ -25,6 +25,16 @@ constexpr std::size_t kLargestBlock = std::size_t{64} << 20;
 // touch of the records about four times slower on the virtual machines we
 // measure on (a design of 10^6 cells read in 1.2 s instead of 0.35 s), more
 // than the fewer address translation misses of the reduction gave back.
+// An arena that has grown past kPrefaultFrom asks the system for its next
+// pages kPrefault at a time, ahead of the records that will fill them: one
+// call then stands for 512 first touches, each a trap that costs the most on
+// a virtual machine.  A small arena (a table of a small module) is left to
+// its first touches, and so is a record of that size or more, which may be
+// a table only partly used.
+constexpr std::size_t kPrefaultFrom = std::size_t{8} << 20;
+constexpr std::size_t kPrefault = std::size_t{2} << 20;
+constexpr std::uintptr_t kPage = 4096;
+
 char* map_block(std::size_t size) {
   void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) throw std::bad_alloc();
@@ -46,6 +56,7 @@ void* Arena::allocate(std::size_t size, std::size_t align) {
     blocks_.emplace_back(block, want);
     cur_ = block;
     left_ = want;
+    ready_ = block;
     pad = reinterpret_cast<std::uintptr_t>(cur_) & (align - 1);
     if (pad) pad = align - pad;
   }
@@ -53,7 +64,30 @@ void* Arena::allocate(std::size_t size, std::size_t align) {
   cur_ = p + size;
   left_ -= pad + size;
   used_ += size;
+  if (cur_ > ready_) prefault(size);
   return p;
+}
+
+void Arena::prefault(std::size_t size) {
+  auto up = [](char* at, std::uintptr_t step) {
+    auto a = reinterpret_cast<std::uintptr_t>(at);
+    return reinterpret_cast<char*>((a + step - 1) & ~(step - 1));
+  };
+  char* const end = cur_ + left_;
+  if (!prefault_ || used_ < kPrefaultFrom || size >= kPrefault) {
+    ready_ = std::min(end, up(cur_, kPage));
+    return;
+  }
+  char* to = std::min(end, up(cur_, kPrefault));
+  // Only a hint: a system without the call, or short of memory now, leaves
+  // the pages to their first touch.
+#ifdef MADV_POPULATE_WRITE
+  if (::madvise(ready_, static_cast<std::size_t>(to - ready_), MADV_POPULATE_WRITE) != 0)
+    prefault_ = false;
+#else
+  prefault_ = false;
+#endif
+  ready_ = to;
 }
 
 const char* Arena::strsave(const char* text, std::size_t length) {

@@ -234,10 +234,14 @@ class Arena {
   std::size_t bytes_used() const { return used_; }
 
  private:
+  void prefault(std::size_t size);
+
   std::vector<std::pair<char*, std::size_t>> blocks_;
   char* cur_ = nullptr;
   std::size_t left_ = 0;
   std::size_t used_ = 0;
+  char* ready_ = nullptr;  // the current block's pages before this are asked for
+  bool prefault_ = true;
 };
 
 // ---------------------------------------------------------------- run context
