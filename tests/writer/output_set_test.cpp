@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -175,14 +176,15 @@ TEST(OutputSet, LargeFileArrivesWhole) {
 TEST(OutputSet, TargetsInSeveralFolders) {
   TempDir dir;
   const std::string one = dir / "one", two = dir / "two";
-  ASSERT_EQ(std::system(("mkdir " + one + " " + two).c_str()), 0);
+  ASSERT_TRUE(std::filesystem::create_directory(one) && std::filesystem::create_directory(two));
   char* cwd = getcwd(nullptr, 0);
   ASSERT_NE(cwd, nullptr);
   ASSERT_EQ(chdir(one.c_str()), 0);
   OutputSet out(64);
   for (int round = 0; round < 2; ++round) {
     if (round == 1) {
-      ASSERT_EQ(std::system(("rm -r " + two + " && mkdir " + two).c_str()), 0);
+      ASSERT_GT(std::filesystem::remove_all(two), 0u);
+      ASSERT_TRUE(std::filesystem::create_directory(two));
     }
     for (const std::string& target : {std::string("bare.nld"), two + "/b.nld", one + "/c.nld"}) {
       out.begin(target);
