@@ -264,8 +264,13 @@ OutputSet::Folder& OutputSet::folder(const std::string& name) {
   if (!fresh) return f;
   f.fd = ::open(name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (f.fd < 0) return f;
-  DIR* dir = ::opendir(name.c_str());
+  // Listed through a second descriptor of the same opening: the folder
+  // listed is the one the temporaries go to, even if its path is replaced
+  // meanwhile.  The listing owns and closes its descriptor.
+  const int listing = ::fcntl(f.fd, F_DUPFD_CLOEXEC, 0);
+  DIR* dir = listing >= 0 ? ::fdopendir(listing) : nullptr;
   if (!dir) {
+    if (listing >= 0) ::close(listing);
     ::close(f.fd);
     f.fd = -1;
     return f;
