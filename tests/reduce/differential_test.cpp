@@ -289,36 +289,31 @@ std::string edited(const std::string& text, const std::string& edits) {
     }
     ++number;
   }
-  auto net_line = [](const std::vector<std::string>& net) {
-    std::string l = "  (def-net";
-    for (const std::string& w : net) l += " " + w;
-    return l + ")";
+  auto line = [](std::string l, const std::vector<std::string>& words) {
+    for (const std::string& w : words) l += " " + w;
+    return l + ")\n";
   };
   std::string out;
   bool comps_placed = false;
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const std::string& l = lines[i];
     if (net_of_line[i] != SIZE_MAX) {
-      if (!nets[net_of_line[i]].empty()) out += net_line(nets[net_of_line[i]]) + "\n";
+      if (!nets[net_of_line[i]].empty()) out += line("  (def-net", nets[net_of_line[i]]);
       continue;
     }
     if (!comps_placed && l.rfind("  (def-comp ", 0) == 0) {
       comps_placed = true;
-      if (!added.empty()) {
-        std::string c = "  (def-comp inv-";
-        for (const std::string& a : added) c += " " + a;
-        out += c + ")\n";
-      }
+      if (!added.empty()) out += line("  (def-comp inv-", added);
     }
     if (l.rfind(inv_open, 0) == 0) {
-      std::string c = "  (def-comp inv-";
+      std::vector<std::string> kept;
       for (const std::string& w : words(l, inv_open.size()))
-        if (!removed.count(w)) c += " " + w;
-      if (c.size() > inv_open.size() - 1) out += c + ")\n";
+        if (!removed.count(w)) kept.push_back(w);
+      if (!kept.empty()) out += line("  (def-comp inv-", kept);
       continue;
     }
     if (l == ")")
-      for (std::size_t k = first_new; k < nets.size(); ++k) out += net_line(nets[k]) + "\n";
+      for (std::size_t k = first_new; k < nets.size(); ++k) out += line("  (def-net", nets[k]);
     out += l + "\n";
   }
   return out;
