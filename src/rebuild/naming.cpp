@@ -2,12 +2,14 @@
 // numbered name series: new module names for used opened copies, instance
 // names for gates, and pin names for new ports.
 //
-// Every series only moves forward and checks its candidates against hash
-// sets built once per call, so naming stays linear in the size of the
-// design even for many copies of one module or a million gates.
+// Every series only moves forward and checks its candidates against sets
+// built once per call (a gate series, against the sorted numbers taken in
+// its own form), so naming stays linear in the size of the design even for
+// many copies of one module or a million gates.
 #include "netlist/classes.h"
 #include "rebuild/naming.h"
 
+#include <algorithm>
 #include <iterator>
 #include <map>
 #include <string>
@@ -142,12 +144,39 @@ void make_comp_tree(Design& d, Module* m) {
     if (g->first && is_tree_class(g->first->cls)) make_comp_tree_of(d, g);
 }
 
+// The numbers k >= 1 for which base followed by the digits of k is taken,
+// in ascending order.  A gate series only moves forward, so it steps over
+// them in turn instead of asking the set for every candidate: the set of a
+// large module is far bigger than the caches.
+std::vector<long> taken_numbers(const NameSet& taken, std::string_view base) {
+  std::vector<long> numbers;
+  for (std::string_view s : taken) {
+    if (s.size() <= base.size() || s.size() - base.size() > 8 || s.substr(0, base.size()) != base)
+      continue;
+    std::string_view digits = s.substr(base.size());
+    if (digits[0] == '0') continue;  // no candidate has a leading zero
+    long k = 0;
+    for (char c : digits) {
+      if (c < '0' || c > '9') {
+        k = 0;
+        break;
+      }
+      k = k * 10 + (c - '0');
+    }
+    if (k > 0) numbers.push_back(k);
+  }
+  std::sort(numbers.begin(), numbers.end());
+  return numbers;
+}
+
 // Names the gates of one root group and its fan-in subgroups, in
 // ascending fan-in order, from one running counter.
 void inst_name_tree(Design& d, CompGroup* root, const NameSet& taken) {
   const char* base = inv_screen(root->first->cls, kCellTable);
   if (!base) fail();
   std::string_view base_view(base);
+  const std::vector<long> skip = taken_numbers(taken, base_view);
+  std::size_t next_skip = 0;
   std::string buf;
   long k = 1;
   // In-order walk with an explicit stack: fan-in trees may be deep.
@@ -163,9 +192,10 @@ void inst_name_tree(Design& d, CompGroup* root, const NameSet& taken) {
     for (Instance* i = g->first; i; i = i->next) {
       for (;; ++k) {
         if (k >= kNameLimit) fail();
-        candidate(buf, base_view, k, NameForm::kGate);
-        if (!taken.count(buf)) break;
+        while (next_skip < skip.size() && skip[next_skip] < k) ++next_skip;
+        if (next_skip == skip.size() || skip[next_skip] != k) break;
       }
+      candidate(buf, base_view, k, NameForm::kGate);
       i->name = d.strsave(buf.c_str());
       ++k;
     }
