@@ -151,19 +151,19 @@ void make_comp_tree(Design& d, Module* m) {
 std::vector<long> taken_numbers(const NameSet& taken, std::string_view base) {
   std::vector<long> numbers;
   for (std::string_view s : taken) {
-    if (s.size() <= base.size() || s.size() - base.size() > 8 || s.substr(0, base.size()) != base)
-      continue;
+    if (s.size() <= base.size() || s.substr(0, base.size()) != base) continue;
     std::string_view digits = s.substr(base.size());
     if (digits[0] == '0') continue;  // no candidate has a leading zero
     long k = 0;
     for (char c : digits) {
-      if (c < '0' || c > '9') {
+      // Past the series' limit no candidate is left to clash with.
+      if (c < '0' || c > '9' || k >= kNameLimit) {
         k = 0;
         break;
       }
       k = k * 10 + (c - '0');
     }
-    if (k > 0) numbers.push_back(k);
+    if (k > 0 && k < kNameLimit) numbers.push_back(k);
   }
   std::sort(numbers.begin(), numbers.end());
   return numbers;
