@@ -264,12 +264,48 @@ void Reducer::join_along(Groups& g, const Net* n, uint32_t sid) {
   join_along(g, n, sid, [](uint32_t, uint32_t) {});
 }
 
-void Reducer::build_sub_comps(Instance* h, bool with_eor) {
+void Reducer::build_sub_comps(Instance* h, bool with_eor, bool both) {
+  const bool entering = fast() && work_ != h;
   if (fast()) {
-    enter(h);
+    if (entering) take_up(h);
     take_changes();
   }
   Groups& g = groups(with_eor);
+  Groups* other = &groups(!with_eor);
+  if (!both || other->of == h) other = nullptr;
+  // Summing the component's gates (on entering it) and building each kind
+  // of groups read the netlist and write apart: on a large component they
+  // run two at a time.
+  auto sum = [&] {
+    if (entering) sum_component(h);
+  };
+  auto fill = [&] { fill_groups(g, h, with_eor); };
+  auto fill_other = [&] {
+    if (other) fill_groups(*other, h, !with_eor);
+  };
+  const uint32_t first = static_cast<uint32_t>(h->id);
+  const bool large = comp_end(first) - first >= beside_from;
+  if (large && (entering || other)) {
+    run_beside(fill_other, [&] {
+      sum();
+      fill();
+    });
+  } else {
+    sum();
+    fill();
+    fill_other();
+  }
+  last_groups_ = &g;
+  if (!fast()) return;
+  if (large && other) {
+    run_beside([&] { keep_big(*other); }, [&] { keep_big(g); });
+  } else {
+    keep_big(g);
+    if (other) keep_big(*other);
+  }
+}
+
+void Reducer::fill_groups(Groups& g, Instance* h, bool with_eor) {
   const std::size_t n = members_.size();
   if (g.parent.size() != n) {
     for (auto* v : {&g.parent, &g.next, &g.prev, &g.size}) v->assign(n, 0);
@@ -284,7 +320,6 @@ void Reducer::build_sub_comps(Instance* h, bool with_eor) {
   g.of = h;
   g.with_eor = with_eor;
   g.logged = kNoHead;
-  last_groups_ = &g;
   g.joins.clear();
   g.rebuild.clear();
   g.unknown.clear();
@@ -308,7 +343,6 @@ void Reducer::build_sub_comps(Instance* h, bool with_eor) {
       g.try_marks[1].clear(i);
     }
   }
-  if (fast()) keep_big(g);
 }
 
 // Keeps the flip gain of the largest group per net, when it is large.
@@ -822,7 +856,9 @@ int Reducer::global_move(Instance* h, bool with_eor, bool weight_rule) {
   if (fast() && !fresh_groups && g.of == h) {
     update_sub_comps(g);
   } else {
-    build_sub_comps(h, with_eor);
+    // The moves of the other kind come next on the same component: their
+    // groups, kept up to date from here on, cost nothing more to build now.
+    build_sub_comps(h, with_eor, fast() && !fresh_groups && d_.eor_enor_exist == 1);
   }
   Instance* x = first_paying(with_eor, weight_rule);
   if (!x) return 0;

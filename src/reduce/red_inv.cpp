@@ -325,6 +325,11 @@ bool Reducer::conn_comp_flip(Instance* h, bool weight_rule) {
 
 void Reducer::enter(Instance* h) {
   if (work_ == h) return;
+  take_up(h);
+  sum_component(h);
+}
+
+void Reducer::take_up(Instance* h) {
   work_ = h;
   ++rearm_gen_;
   book_->focus(h);
@@ -333,6 +338,10 @@ void Reducer::enter(Instance* h) {
   comp_sum_.reset(static_cast<std::size_t>(book_->nets()));
   const uint32_t first = static_cast<uint32_t>(h->id), end = comp_end(first);
   std::fill(member_marks_.begin() + first, member_marks_.begin() + end, 0);
+}
+
+void Reducer::sum_component(Instance* h) {
+  const uint32_t first = static_cast<uint32_t>(h->id), end = comp_end(first);
   TrialsAhead ahead{first, end, kGate, 0};
   begin_ahead(ahead);
   for (uint32_t id = first; id < end; ++id) {

@@ -123,6 +123,9 @@ class Reducer {
   // the group holding it is rebuilt; off, rebuild it whole (to check that
   // against).
   bool replay_merges = true;
+  // Components of at least this many members have their walks of a build
+  // run two at a time (the outcome is the same either way).
+  uint32_t beside_from = uint32_t{1} << 16;
 
   // Builds the connected components (Instance::comp: the head of each
   // member), numbers their members and the top module's nets, and records
@@ -242,7 +245,13 @@ class Reducer {
   };
   Groups& groups(bool with_eor) { return groups_[with_eor ? 1 : 0]; }
   uint32_t find(Groups& g, uint32_t x);
-  void build_sub_comps(Instance* h, bool with_eor);
+  // `both`: the groups of the other kind are built for h as well, unless
+  // held for it already (at the same cost, beside these on a large
+  // component).
+  void build_sub_comps(Instance* h, bool with_eor, bool both = false);
+  // The walk of the build: touches only g and reads the netlist, so that
+  // two run at once.
+  void fill_groups(Groups& g, Instance* h, bool with_eor);
   void update_sub_comps(Groups& g);
   void rebuild_groups(Groups& g, const std::vector<uint32_t>& roots);
   // `keep_merges`: members is one large group; its merges are kept, and
@@ -300,6 +309,10 @@ class Reducer {
   // gates and groups around changed nets to be tried again and note the +1
   // connections gained and lost.
   void enter(Instance* h);
+  // The two halves of enter(): the marks of h's members and the nets'
+  // focus (cheap), then the component's flip gain (a walk of its gates).
+  void take_up(Instance* h);
+  void sum_component(Instance* h);
   void take_changes();
   void rearm(uint32_t id);
   // Re-arms the members of the component taken up that have a terminal

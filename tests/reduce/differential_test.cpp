@@ -68,6 +68,7 @@ Outcome reduce(const Source& g, int all, int flat_form, Recount how, const std::
     r.log = &o.moves;
     r.fresh_groups = fresh_groups;
     r.replay_merges = replay_merges;
+    r.beside_from = 0;  // every build takes the path of large components
     r.run();
     for (const Net* n = d.top->nets; n; n = n->next)
       for (const Link* t = n->links; t; t = t->next) o.state.push_back(t->weight);
