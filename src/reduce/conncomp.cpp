@@ -138,15 +138,28 @@ void Reducer::conn_comp() {
     members_[id]->id = static_cast<int32_t>(id);
     member_kind_[id] = member_kind(members_[id]->cls);
   }
-  if (book_) {
-    book_->start(d_, all);
-    drive_.assign(members_.size(), kNoNet);
+  if (book_) drive_.assign(members_.size(), kNoNet);
+  // The nets' tallies are read from the nets alone: on a large design they
+  // are taken beside the placing of the nets below.
+  if (book_ && members_.size() >= beside_from) {
+    run_beside([&] { book_->start(d_, all); }, [&] { place_nets(all); });
+  } else {
+    if (book_) book_->start(d_, all);
+    place_nets(all);
   }
+  for (Groups& g : groups_) g.of = nullptr;
+  member_marks_.assign(members_.size(), 0);
+  if (book_) comp_sum_.reset(static_cast<std::size_t>(book_->nets()));
+  work_ = nullptr;
+  if (book_) book_->focus(nullptr);
+}
 
-  // Per component, the nets it drives in net-list order: the absorption and
-  // the sub-components visit these, and membership never changes later.
-  // The walk that places them also finds the signal net each joining
-  // member drives.
+// Per component, the nets it drives in net-list order: the absorption and
+// the sub-components visit these, and membership never changes later.  The
+// walk that places them also finds the signal net each joining member
+// drives.  Reads no net's number.
+void Reducer::place_nets(const std::vector<Net*>& all) {
+  auto all_at = [&all](std::size_t j) { return all[j]; };
   const uint32_t count = static_cast<uint32_t>(comp_first_.size());
   std::vector<uint32_t> ordinal(members_.size(), 0);  // per head's id
   for (uint32_t c = 0; c < count; ++c) ordinal[comp_first_[c]] = c;
@@ -173,11 +186,6 @@ void Reducer::conn_comp() {
     if (drive_[m] != kNoNet) member_kind_[m] |= kDrivesMore;
     else drive_[m] = at;
   });
-  for (Groups& g : groups_) g.of = nullptr;
-  member_marks_.assign(members_.size(), 0);
-  if (book_) comp_sum_.reset(static_cast<std::size_t>(book_->nets()));
-  work_ = nullptr;
-  if (book_) book_->focus(nullptr);
 }
 
 uint32_t Reducer::component(uint32_t id) const {

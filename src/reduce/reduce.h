@@ -177,6 +177,9 @@ class Reducer {
     Net* const* end() const { return last; }
   };
   NetSpan nets_of(const Instance* h) const;
+  // Part of conn_comp(): the nets each component drives, from every net of
+  // the top module.
+  void place_nets(const std::vector<Net*>& all);
 
   // The sub-components of one component built with or without
   // exclusive-or cells, over member ids.  A group is a chain of members
