@@ -1,8 +1,15 @@
 // The parser of NLD and PCD files, the class of a cell name and the pin
 // types of the built-in cells.
+#include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <exception>
 #include <initializer_list>
+#include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "reader/reader.h"
@@ -97,6 +104,12 @@ class NameTable {
 // next def-comp form enters names, entries are made before lookups are
 // resolved, and a fault found while a batch waits resolves the batch first,
 // so the first fault in file order is the one reported.
+//
+// In a large file the lookups are made on a thread of their own while the
+// parser reads on: batches are handed over in file order and resolved in
+// that order, a def-comp form waits until every batch before it is
+// resolved (the table is then the parser's alone), and the thread's first
+// fault comes before any the parser meets later in the file.
 class Parser {
  public:
   Parser(Design& d, Source& in, const std::string& file_name, bool pcd)
@@ -104,11 +117,18 @@ class Parser {
     new_comps_.reserve(kBatch);
     members_.reserve(kBatch);
   }
+  ~Parser() { stop_resolver(); }
+  Parser(const Parser&) = delete;
+  Parser& operator=(const Parser&) = delete;
   Module* run();
 
  private:
   static constexpr std::size_t kBatch = 32;
   static constexpr std::size_t kFilterWords = 1024;
+  // Members looked up here before the thread is started, and handed to it
+  // at a time once it is.
+  static constexpr std::size_t kThreadFrom = std::size_t{1} << 15;
+  static constexpr std::size_t kHandOver = 2048;
 
   struct NewComp {
     Instance* inst;
@@ -136,6 +156,13 @@ class Parser {
   const char* intern_pin_name();
   void enter_comps();
   void resolve_members();
+  // resolve_members(), then waits until every member handed over is
+  // resolved; throws the first fault found among them.
+  void settle_members();
+  void resolve(const std::vector<Member>& batch, const std::string& names);
+  void start_resolver();
+  void stop_resolver();
+  void resolver_loop();
 
   Design& d_;
   Lexer lx_;
@@ -151,15 +178,31 @@ class Parser {
   std::vector<NewComp> new_comps_;
   std::vector<Member> members_;
   std::string member_names_;
+  std::size_t batch_limit_ = kBatch;  // members gathered before a resolve
+  std::size_t resolved_ = 0;          // members looked up here
+
+  // The resolving thread, once started; shared with it under mutex_.
+  struct Batch {
+    std::vector<Member> members;
+    std::string names;
+  };
+  std::thread resolver_;
+  std::mutex mutex_;
+  std::condition_variable wake_;  // a batch, or the end, for the thread
+  std::condition_variable idle_;  // the thread resolved all it was given
+  std::deque<Batch> queue_;
+  bool busy_ = false;
+  bool stopping_ = false;
+  std::exception_ptr fault_;  // the first of the thread's
 };
 
 Module* Parser::run() {
   try {
     Module* m = parse();
-    resolve_members();
+    settle_members();
     return m;
   } catch (const Fault&) {
-    resolve_members();  // an earlier member's fault comes first
+    settle_members();  // an earlier member's fault comes first
     throw;
   }
 }
@@ -257,7 +300,7 @@ int Parser::pin_type_note() {
 }
 
 void Parser::def_comp(Module* m) {
-  resolve_members();  // members read so far must not see these instances
+  settle_members();  // members read so far must not see these instances
   if (!name_token()) lx_.error();
   int cls = class_f(lx_.buf, kCellTable, &fan_in_);
   if (cls == kEor || cls == kEnor) d_.eor_enor_exist = 1;
@@ -331,29 +374,112 @@ void Parser::def_net(Module* m) {
     mb.pin_name = intern_pin_name();
     mb.line = lx_.lineno;
     members_.push_back(mb);
-    if (members_.size() == kBatch) resolve_members();
+    if (members_.size() == batch_limit_) resolve_members();
   }
 }
 
 void Parser::resolve_members() {
   enter_comps();
   if (members_.empty()) return;
+  if (!resolver_.joinable() && resolved_ + members_.size() >= kThreadFrom) start_resolver();
   std::vector<Member> batch;
+  std::string names;
   batch.swap(members_);  // a fault below leaves nothing waiting
-  members_.reserve(kBatch);
-  for (const Member& mb : batch) comps_.touch_slot(mb.hash);
-  for (const Member& mb : batch) comps_.touch_key(mb.hash);
-  for (const Member& mb : batch) {
-    const char* name = member_names_.data() + mb.name_at;
-    Instance* c = comps_.get(name, mb.name_len, mb.hash);
-    if (c == nullptr) lx_.fault(std::string(name, mb.name_len) + " undefined", mb.line);
-    mb.link->pin_type = static_cast<int16_t>(pin_type_f(mb.pin_name, c->cls));
-    mb.link->inst = c;
-    c->link = mb.link;
-    mb.link->pin_name = mb.pin_name;
+  names.swap(member_names_);
+  members_.reserve(batch_limit_);
+  if (resolver_.joinable()) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (fault_) std::rethrow_exception(fault_);  // no use reading on
+    queue_.push_back(Batch{std::move(batch), std::move(names)});
+    wake_.notify_one();
+    return;
   }
+  resolved_ += batch.size();
+  resolve(batch, names);
+  // The same storage serves the next batch.
   members_.swap(batch);
   members_.clear();
+  member_names_.swap(names);
+  member_names_.clear();
+}
+
+void Parser::settle_members() {
+  resolve_members();
+  if (!resolver_.joinable()) return;
+  std::unique_lock<std::mutex> lock(mutex_);
+  idle_.wait(lock, [this] { return queue_.empty() && !busy_; });
+  if (fault_) std::rethrow_exception(fault_);
+}
+
+// Looks the members' instances up, by slots and keys of many at once.
+void Parser::resolve(const std::vector<Member>& batch, const std::string& names) {
+  for (std::size_t at = 0; at < batch.size(); at += kBatch) {
+    const std::size_t end = std::min(batch.size(), at + kBatch);
+    for (std::size_t k = at; k < end; ++k) comps_.touch_slot(batch[k].hash);
+    for (std::size_t k = at; k < end; ++k) comps_.touch_key(batch[k].hash);
+    for (std::size_t k = at; k < end; ++k) {
+      const Member& mb = batch[k];
+      const char* name = names.data() + mb.name_at;
+      Instance* c = comps_.get(name, mb.name_len, mb.hash);
+      if (c == nullptr) lx_.fault(std::string(name, mb.name_len) + " undefined", mb.line);
+      mb.link->pin_type = static_cast<int16_t>(pin_type_f(mb.pin_name, c->cls));
+      mb.link->inst = c;
+      c->link = mb.link;
+      mb.link->pin_name = mb.pin_name;
+    }
+  }
+}
+
+// Without a thread to be had, the members are looked up here, as in a
+// small file.
+void Parser::start_resolver() {
+  try {
+    resolver_ = std::thread([this] { resolver_loop(); });
+  } catch (const std::system_error&) {
+    return;
+  }
+  batch_limit_ = kHandOver;
+}
+
+void Parser::stop_resolver() {
+  if (!resolver_.joinable()) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_one();
+  resolver_.join();
+}
+
+// Resolves the batches in the order given; after a fault, only takes them.
+void Parser::resolver_loop() {
+  for (;;) {
+    Batch b;
+    bool failed;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      wake_.wait(lock, [this] { return !queue_.empty() || stopping_; });
+      if (queue_.empty()) return;
+      b = std::move(queue_.front());
+      queue_.pop_front();
+      busy_ = true;
+      failed = fault_ != nullptr;
+    }
+    std::exception_ptr fault;
+    if (!failed) {
+      try {
+        resolve(b.members, b.names);
+      } catch (...) {
+        fault = std::current_exception();
+      }
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (fault) fault_ = fault;
+      busy_ = false;
+    }
+    idle_.notify_all();
+  }
 }
 
 // Skips the rest of a form whose "(" is already counted.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -121,6 +122,43 @@ TEST(ReaderParse, FirstFaultInFileOrder) {
   std::string many = h + "(def-net";
   for (int k = 0; k < 80; ++k) many += (k == 50 ? "\n y.in" : " u.in");
   EXPECT_EQ(fault(many + "\n(def-pin"), "\"dir/t.nld\", line 4: y undefined\n");
+}
+
+// A file with more members than are looked up beside the parser.  Nets
+// of four members each, one per line, on instances c0, c1, ...; `bad`
+// replaces the members of net number k.
+std::string large(int nets, const std::map<int, std::string>& bad = {}, const std::string& tail = ")") {
+  std::string text = "(def-module m\n(def-comp inv-";
+  for (int k = 0; k < nets; ++k) text += " c" + std::to_string(k);
+  text += ")\n";
+  for (int k = 0; k < nets; ++k) {
+    auto b = bad.find(k);
+    const std::string c = "c" + std::to_string(k);
+    text += "(def-net " + (b != bad.end() ? b->second : c + ".nout " + c + ".in " + c + ".in " + c + ".in") + ")\n";
+  }
+  return text + tail;
+}
+
+TEST(ReaderParse, FirstFaultInFileOrderInLargeFiles) {
+  const int nets = 20000;  // 80,000 members
+  // Line of net k: the module and def-comp lines come first.
+  auto line = [](int k) { return "\"dir/t.nld\", line " + std::to_string(k + 3) + ": "; };
+  Parsed p = parse(large(nets));
+  int resolved = 0;
+  for (const Net* n = p.m->nets; n; n = n->next)
+    for (const Link* t = n->links; t; t = t->next)
+      resolved += t->inst && t->inst->cls == kInv && t->pin_type == (t->pin_name[0] == 'n' ? kwOutput : kwInput);
+  EXPECT_EQ(resolved, 4 * nets);
+  // Late in the file, after a member fault and then a parse error.
+  EXPECT_EQ(fault(large(nets, {{15000, "c1.in z.in"}}, "(")), line(15000) + "z undefined\n");
+  EXPECT_EQ(fault(large(nets, {{15000, "c1.in c2.bogus"}, {15001, "("}})), "");
+  EXPECT_EQ(fault(large(nets, {{19000, "c1.in c2.in z.in"}, {19500, "c1.in y.in"}})),
+            line(19000) + "z undefined\n");
+  // A def-comp waits for every member before it: none sees its instances.
+  EXPECT_EQ(fault(large(nets, {{12000, "c1.in late.in) (def-comp inv- late"}})),
+            line(12000) + "late undefined\n");
+  EXPECT_EQ(fault(large(nets, {}, "(def-comp inv- late)(def-net late.in c0.in x.in))")),
+            line(nets) + "x undefined\n");
 }
 
 TEST(ReaderParse, PcdAttributesAndSkippedForms) {
