@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <new>
+#include <system_error>
 
 namespace zelk {
 
@@ -40,9 +41,71 @@ char* map_block(std::size_t size) {
   if (p == MAP_FAILED) throw std::bad_alloc();
   return static_cast<char*>(p);
 }
+
+// Pages are asked for this far past the chunk being filled, so that the
+// thread keeps ahead of the records.
+constexpr std::size_t kAhead = std::size_t{4} << 20;
+
+bool ask_pages(char* from, char* to) {
+#ifdef MADV_POPULATE_WRITE
+  return ::madvise(from, static_cast<std::size_t>(to - from), MADV_POPULATE_WRITE) == 0;
+#else
+  (void)from;
+  (void)to;
+  return false;
+#endif
+}
 }  // namespace
 
+bool PageAhead::ask(char* from, char* to) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (refused_ || stopping_) return false;
+  if (!started_) {
+    started_ = true;
+    try {
+      thread_ = std::thread([this] { work(); });
+    } catch (const std::system_error&) {
+    }
+  }
+  if (!thread_.joinable()) {
+    if (!ask_pages(from, to)) refused_ = true;
+    return !refused_;
+  }
+  ranges_.emplace_back(from, to);
+  lock.unlock();
+  wake_.notify_one();
+  return true;
+}
+
+void PageAhead::stop() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+    ranges_.clear();
+  }
+  wake_.notify_one();
+  if (thread_.joinable()) thread_.join();
+}
+
+void PageAhead::work() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    wake_.wait(lock, [this] { return stopping_ || !ranges_.empty(); });
+    if (stopping_) return;
+    const auto [from, to] = ranges_.front();
+    ranges_.pop_front();
+    lock.unlock();
+    const bool ok = ask_pages(from, to);
+    lock.lock();
+    if (!ok) {
+      refused_ = true;
+      ranges_.clear();
+    }
+  }
+}
+
 Arena::~Arena() {
+  if (ahead_) ahead_->stop();  // no page of a block is asked for once it goes
   for (auto& [block, size] : blocks_) ::munmap(block, size);
 }
 
@@ -57,6 +120,7 @@ void* Arena::allocate(std::size_t size, std::size_t align) {
     cur_ = block;
     left_ = want;
     ready_ = block;
+    asked_ = block;
     pad = reinterpret_cast<std::uintptr_t>(cur_) & (align - 1);
     if (pad) pad = align - pad;
   }
@@ -81,12 +145,15 @@ void Arena::prefault(std::size_t size) {
   char* to = std::min(end, up(cur_, kPrefault));
   // Only a hint: a system without the call, or short of memory now, leaves
   // the pages to their first touch.
-#ifdef MADV_POPULATE_WRITE
-  if (::madvise(ready_, static_cast<std::size_t>(to - ready_), MADV_POPULATE_WRITE) != 0)
+  if (ahead_) {
+    char* const want = std::min(end, to + kAhead);
+    if (want > asked_) {
+      if (!ahead_->ask(std::max(asked_, ready_), want)) prefault_ = false;
+      asked_ = want;
+    }
+  } else if (!ask_pages(ready_, to)) {
     prefault_ = false;
-#else
-  prefault_ = false;
-#endif
+  }
   ready_ = to;
 }
 

@@ -8,11 +8,15 @@
 // records may share one string.
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -217,9 +221,38 @@ struct Fault {
 // ---------------------------------------------------------------- arena
 
 // Bump allocator for the records and strings of a design.  Memory is zeroed.
+// Asks the system for pages ahead of their first use, on a thread of its
+// own: clearing the pages of a large design then overlaps the work that
+// fills them.  Shared by the arenas of one design.  Without a thread to be
+// had, the asking is done by the caller.
+class PageAhead {
+ public:
+  PageAhead() = default;
+  PageAhead(const PageAhead&) = delete;
+  PageAhead& operator=(const PageAhead&) = delete;
+  ~PageAhead() { stop(); }
+  // Asks for the pages of [from, to); false once the system refuses the
+  // asking (no harm: the pages come with their first touch).
+  bool ask(char* from, char* to);
+  // Drops what is not asked yet and waits for the thread to end; before
+  // any arena's blocks go.
+  void stop();
+
+ private:
+  void work();
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<std::pair<char*, char*>> ranges_;
+  std::thread thread_;
+  bool started_ = false;
+  bool stopping_ = false;
+  bool refused_ = false;
+};
+
 class Arena {
  public:
   Arena() = default;
+  explicit Arena(PageAhead* ahead) : ahead_(ahead) {}
   Arena(const Arena&) = delete;
   Arena& operator=(const Arena&) = delete;
   ~Arena();
@@ -241,7 +274,9 @@ class Arena {
   std::size_t left_ = 0;
   std::size_t used_ = 0;
   char* ready_ = nullptr;  // the current block's pages before this are asked for
+  char* asked_ = nullptr;  // and those before this, ahead
   bool prefault_ = true;
+  PageAhead* ahead_ = nullptr;
 };
 
 // ---------------------------------------------------------------- run context
@@ -274,10 +309,11 @@ struct Design {
   // the walks of a large design follow their lists, and records of one
   // kind laid out together, in the order made, share cache lines and
   // pages, where among the other kinds each would wait on memory alone.
-  Arena arena;  // modules, strings and every other record
-  Arena net_arena;
-  Arena link_arena;
-  Arena instance_arena;
+  PageAhead page_ahead;
+  Arena arena{&page_ahead};  // modules, strings and every other record
+  Arena net_arena{&page_ahead};
+  Arena link_arena{&page_ahead};
+  Arena instance_arena{&page_ahead};
   std::size_t bytes_used() const {
     return arena.bytes_used() + net_arena.bytes_used() + link_arena.bytes_used() +
            instance_arena.bytes_used();

@@ -18,15 +18,14 @@ bool all_zero(const unsigned char* p, std::size_t n) {
   return true;
 }
 
-TEST(Arena, RecordsStayZeroAlignedAndInPlace) {
-  Arena arena;
+// Fills an arena with small records well past the size where pages are
+// asked for ahead, with large ones (a table) between them, and checks them.
+void fill_and_check(Arena& arena) {
   struct Record {
     unsigned char bytes[40];
   };
   std::vector<Record*> records;
   std::size_t expected = 0;
-  // Small records well past the size where pages are asked for ahead,
-  // with large ones (a table) between them.
   for (int i = 0; i < 600000; ++i) {
     std::size_t size = sizeof(Record);
     std::size_t align = i % 3 == 0 ? 64 : alignof(Record);
@@ -50,6 +49,25 @@ TEST(Arena, RecordsStayZeroAlignedAndInPlace) {
   auto* big = static_cast<unsigned char*>(arena.allocate(huge, 8));
   EXPECT_TRUE(big[0] == 0 && big[huge / 2] == 0 && big[huge - 1] == 0);
   EXPECT_STREQ(arena.strsave("after"), "after");
+}
+
+TEST(Arena, RecordsStayZeroAlignedAndInPlace) {
+  Arena arena;
+  fill_and_check(arena);
+}
+
+// Pages asked for on a thread, for two arenas at once; the first to go
+// stops the asking for both.
+TEST(Arena, PagesAskedForAheadByAThread) {
+  PageAhead ahead;
+  Arena a(&ahead);
+  {
+    Arena b(&ahead);
+    fill_and_check(a);
+    fill_and_check(b);
+  }
+  EXPECT_STREQ(a.strsave("still"), "still");
+  EXPECT_FALSE(ahead.ask(nullptr, nullptr));
 }
 
 }  // namespace
