@@ -1,8 +1,14 @@
 // The NLD writer: writes the top module and every rebuilt module copy as
 // NLD text, and has the files of modules that stay unchanged copied.
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
+#include <exception>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "reader/reader.h"
@@ -81,7 +87,129 @@ void comp_print(OutputSet& f, const CompGroup* g) {
   }
 }
 
+// "\t(def-net\t<instance>.<pin>\t...)\n" for net n, into an OutputSet or
+// a Piece.
+template <class Out>
+void net_line(Out& f, const Net* n) {
+  f.put("\t(def-net");
+  for (const Link* t = n->links; t; t = t->next) {
+    f.put('\t');
+    if (t->inst && t->inst->cls != kPin) {
+      f.put(t->inst->name);
+      f.put('.');
+    }
+    f.put(t->pin_name);
+  }
+  f.put(")\n");
+}
+
+struct Piece {
+  std::string text;
+  void put(const char* s) {
+    if (s) text.append(s);
+  }
+  void put(char c) { text.push_back(c); }
+};
+
+// A module of at least this many nets has its net lines made beside the
+// lines before them.
+constexpr int kManyNets = 1 << 15;
+
+bool many_nets(const Module* m) {
+  int count = 0;
+  for (const Net* n = m->nets; n && count < kManyNets; n = n->next) ++count;
+  return count == kManyNets;
+}
+
+// The net lines of a large module, made on a thread of their own while the
+// caller writes the lines before them, and handed back in order a piece at
+// a time; at most kQueued pieces wait, so the memory they take is bounded.
+// Without a thread to be had, the caller makes them.
+class NetLines {
+ public:
+  explicit NetLines(const Net* first) : first_(first) {
+    try {
+      thread_ = std::thread([this] { make(); });
+    } catch (const std::system_error&) {
+    }
+  }
+  ~NetLines() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    space_.notify_one();
+    if (thread_.joinable()) thread_.join();
+  }
+  NetLines(const NetLines&) = delete;
+  NetLines& operator=(const NetLines&) = delete;
+
+  // Writes every net line to f, in order.
+  void write_to(OutputSet& f) {
+    if (!thread_.joinable()) {
+      for (const Net* n = first_; n; n = n->next) net_line(f, n);
+      return;
+    }
+    for (;;) {
+      std::string piece;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        ready_.wait(lock, [this] { return !pieces_.empty() || done_; });
+        if (pieces_.empty()) {
+          if (fault_) std::rethrow_exception(fault_);
+          return;
+        }
+        piece = std::move(pieces_.front());
+        pieces_.pop_front();
+      }
+      space_.notify_one();
+      f.write(piece.data(), piece.size());
+    }
+  }
+
+ private:
+  static constexpr std::size_t kPiece = std::size_t{1} << 20;
+  static constexpr std::size_t kQueued = 64;
+
+  void make() {
+    std::exception_ptr fault;
+    try {
+      for (const Net* n = first_; n;) {
+        Piece p;
+        p.text.reserve(kPiece + (kPiece >> 4));
+        for (; n && p.text.size() < kPiece; n = n->next) net_line(p, n);
+        std::unique_lock<std::mutex> lock(mutex_);
+        space_.wait(lock, [this] { return pieces_.size() < kQueued || stopping_; });
+        if (stopping_) return;
+        pieces_.push_back(std::move(p.text));
+        lock.unlock();
+        ready_.notify_one();
+      }
+    } catch (...) {
+      fault = std::current_exception();
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      fault_ = fault;
+      done_ = true;
+    }
+    ready_.notify_one();
+  }
+
+  const Net* const first_;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable ready_;  // a piece, or the end, for the caller
+  std::condition_variable space_;  // room for a piece, or the end, for the thread
+  std::deque<std::string> pieces_;
+  bool done_ = false;
+  bool stopping_ = false;
+  std::exception_ptr fault_;
+};
+
 void print_nld2(OutputSet& f, const Module* m, bool is_top) {
+  std::unique_ptr<NetLines> beside;
+  if (many_nets(m)) beside = std::make_unique<NetLines>(m->nets);
   f.put("(def-module\t");
   f.put(m->name);
   f.put("\n");
@@ -100,17 +228,10 @@ void print_nld2(OutputSet& f, const Module* m, bool is_top) {
   f.put("\n");
   for (const CompGroup* g = m->comp_groups; g; g = g->next) comp_print(f, g);
   f.put("\n");
-  for (const Net* n = m->nets; n; n = n->next) {
-    f.put("\t(def-net");
-    for (const Link* t = n->links; t; t = t->next) {
-      f.put('\t');
-      if (t->inst && t->inst->cls != kPin) {
-        f.put(t->inst->name);
-        f.put('.');
-      }
-      f.put(t->pin_name);
-    }
-    f.put(")\n");
+  if (beside) {
+    beside->write_to(f);
+  } else {
+    for (const Net* n = m->nets; n; n = n->next) net_line(f, n);
   }
   f.put(")\n");
 }
