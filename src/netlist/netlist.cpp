@@ -42,8 +42,9 @@ char* map_block(std::size_t size) {
   return static_cast<char*>(p);
 }
 
-// Pages are asked for this far past the chunk being filled, so that the
-// thread keeps ahead of the records.
+// Pages are asked for up to this far past the chunk being filled, so that
+// the thread keeps ahead of the records; less in a smaller arena, whose
+// pages asked for and never used would weigh more.
 constexpr std::size_t kAhead = std::size_t{4} << 20;
 
 bool ask_pages(char* from, char* to) {
@@ -146,7 +147,8 @@ void Arena::prefault(std::size_t size) {
   // Only a hint: a system without the call, or short of memory now, leaves
   // the pages to their first touch.
   if (ahead_) {
-    char* const want = std::min(end, to + kAhead);
+    const std::size_t ahead = std::min(kAhead, used_ / 16 & ~(kPage - 1));
+    char* const want = std::min(end, to + ahead);
     if (want > asked_) {
       if (!ahead_->ask(std::max(asked_, ready_), want)) prefault_ = false;
       asked_ = want;
