@@ -388,14 +388,14 @@ void Reducer::rebuild_groups(Groups& g, const std::vector<uint32_t>& roots) {
   bool big_gone = false;
   for (uint32_t r : roots) {
     r = find(g, r);
-    if (member_marks_[r] & kRebuildMark) continue;
+    if (g.gathered(r)) continue;
     if (r == g.big) big_gone = true;
     for (uint32_t m = r; m != kNoHead; m = g.next[m]) {
       members.push_back(m);
-      member_marks_[m] |= kRebuildMark;
+      g.set_gathered(m, true);
     }
   }
-  for (uint32_t m : members) member_marks_[m] &= static_cast<uint8_t>(~kRebuildMark);
+  for (uint32_t m : members) g.set_gathered(m, false);
   rebuild_members(g, members, big_gone);
 }
 
@@ -525,6 +525,21 @@ void Reducer::join_big(Groups& g, uint32_t r) {
 // lost rebuilds the groups at its ends.
 void Reducer::update_sub_comps(Groups& g) {
   take_changes();
+  // The other kind of groups, held for the same component, takes the same
+  // changes later; when they are many (a move that lost or gained many +1
+  // connections at once), it takes them now, beside these.
+  Groups& o = groups(!g.with_eor);
+  const std::size_t pending = o.rebuild.size() + o.joins.size() / 2;
+  if (o.of == g.of && pending > 0 && pending * 16 >= beside_from) {
+    run_beside([&] { apply_changes(o); }, [&] { apply_changes(g); });
+  } else {
+    apply_changes(g);
+  }
+}
+
+// The changes taken for g's groups, applied.  Touches only g and reads the
+// netlist, so that both kinds are brought up to date at once.
+void Reducer::apply_changes(Groups& g) {
   // The merges held stand while no +1 connection goes; a net that gains
   // one is walked again.
   if (g.logged != kNoHead && !g.rebuild.empty()) g.logged = kNoHead;
@@ -567,13 +582,13 @@ void Reducer::split_groups(Groups& g) {
   std::vector<uint32_t> small;
   std::vector<std::pair<uint32_t, uint32_t>> ends;  // (root, member)
   for (uint32_t m : g.rebuild) {
-    if (member_marks_[m] & kRebuildMark) continue;  // each end once
-    member_marks_[m] |= kRebuildMark;
+    if (g.gathered(m)) continue;  // each end once
+    g.set_gathered(m, true);
     const uint32_t r = find(g, m);
     if (g.size[r] < kBig) small.push_back(r);
     else ends.push_back({r, m});
   }
-  for (uint32_t m : g.rebuild) member_marks_[m] &= static_cast<uint8_t>(~kRebuildMark);
+  for (uint32_t m : g.rebuild) g.set_gathered(m, false);
   std::sort(ends.begin(), ends.end());
   for (std::size_t a = 0; a < ends.size();) {
     std::size_t b = a;
@@ -611,13 +626,14 @@ void Reducer::for_each_neighbour(const Groups& g, uint32_t m, F f) {
 
 bool Reducer::split_big(Groups& g, uint32_t r, const std::vector<uint32_t>& from) {
   const std::size_t k_all = from.size();
-  if (visit_.size() != members_.size()) visit_.assign(members_.size(), 0);
-  if (visit_base_ > UINT32_MAX - k_all - 2) {
-    std::fill(visit_.begin(), visit_.end(), 0);
-    visit_base_ = 0;
+  std::vector<uint32_t>& visit = g.visit;
+  if (visit.size() != members_.size()) visit.assign(members_.size(), 0);
+  if (g.visit_base > UINT32_MAX - k_all - 2) {
+    std::fill(visit.begin(), visit.end(), 0);
+    g.visit_base = 0;
   }
-  const uint32_t base = visit_base_;
-  visit_base_ += static_cast<uint32_t>(k_all) + 1;
+  const uint32_t base = g.visit_base;
+  g.visit_base += static_cast<uint32_t>(k_all) + 1;
   std::vector<std::vector<uint32_t>> queue(k_all);
   std::vector<std::size_t> pos(k_all, 0);
   std::vector<uint32_t> up(k_all);
@@ -627,11 +643,11 @@ bool Reducer::split_big(Groups& g, uint32_t r, const std::vector<uint32_t>& from
   };
   for (uint32_t k = 0; k < k_all; ++k) {
     up[k] = k;
-    const uint32_t seen = visit_[from[k]];
+    const uint32_t seen = visit[from[k]];
     if (seen > base && seen <= base + k_all) {
       up[cls(k)] = cls(seen - base - 1);
     } else {
-      visit_[from[k]] = base + k + 1;
+      visit[from[k]] = base + k + 1;
       queue[k].push_back(from[k]);
     }
   }
@@ -693,11 +709,11 @@ bool Reducer::split_big(Groups& g, uint32_t r, const std::vector<uint32_t>& from
       const uint32_t m = queue[k][pos[k]++];
       ++walked;
       for_each_neighbour(g, m, [&](uint32_t v) {
-        const uint32_t seen = visit_[v];
+        const uint32_t seen = visit[v];
         if (seen > base && seen <= base + k_all) {
           up[cls(k)] = cls(seen - base - 1);
         } else {
-          visit_[v] = base + k + 1;
+          visit[v] = base + k + 1;
           queue[k].push_back(v);
         }
       });
@@ -710,7 +726,7 @@ bool Reducer::split_big(Groups& g, uint32_t r, const std::vector<uint32_t>& from
   uint32_t kept = UINT32_MAX;
   for (uint32_t k = 0; k < k_all; ++k)
     if (pos[k] < queue[k].size()) kept = cls(k);
-  const uint32_t root_seen = visit_[r];
+  const uint32_t root_seen = visit[r];
   const bool root_walked = root_seen > base && root_seen <= base + k_all;
   if (kept == UINT32_MAX) {
     if (!root_walked) return false;

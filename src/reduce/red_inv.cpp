@@ -461,7 +461,7 @@ void Reducer::rearm_around(const Net* n, long plus, long minus) {
 void Reducer::rearm(uint32_t id) {
   // Once per taking of the changes: the groups only change after it.
   if (member_marks_[id] & kRearmedMark) return;
-  member_marks_[id] = static_cast<uint8_t>((member_marks_[id] & kRebuildMark) | kRearmedMark);
+  member_marks_[id] = kRearmedMark;
   rearmed_.push_back(id);
   for (Groups& g : groups_) {
     if (g.of != work_) continue;

@@ -223,6 +223,11 @@ class Reducer {
     void clear_rejected(uint32_t r) { put(r, reduce_detail::kRefusedBoth, false); }
     bool in_big(uint32_t m) const { return marks[m] & kBigMark; }
     void set_big(uint32_t m, bool on) { put(m, kBigMark, on); }
+    // While the members of groups to rebuild, or the ends of lost
+    // connections, are gathered: each once.
+    static constexpr uint8_t kGatherMark = 16;
+    bool gathered(uint32_t x) const { return marks[x] & kGatherMark; }
+    void set_gathered(uint32_t x, bool on) { put(x, kGatherMark, on); }
     void put(uint32_t x, uint8_t bits, bool on) {
       marks[x] = on ? marks[x] | bits : marks[x] & static_cast<uint8_t>(~bits);
     }
@@ -245,6 +250,10 @@ class Reducer {
     std::vector<Merge> merges;
     uint32_t logged = UINT32_MAX;  // a member of that group; UINT32_MAX: none held
     reduce_detail::MemberBits covered;
+    // Marks of the searches that split groups: a search's members hold
+    // numbers above visit_base.
+    std::vector<uint32_t> visit;
+    uint32_t visit_base = 0;
   };
   Groups& groups(bool with_eor) { return groups_[with_eor ? 1 : 0]; }
   uint32_t find(Groups& g, uint32_t x);
@@ -256,6 +265,7 @@ class Reducer {
   // two run at once.
   void fill_groups(Groups& g, Instance* h, bool with_eor);
   void update_sub_comps(Groups& g);
+  void apply_changes(Groups& g);
   void rebuild_groups(Groups& g, const std::vector<uint32_t>& roots);
   // `keep_merges`: members is one large group; its merges are kept, and
   // those held (of the group that holds them, when held) are replayed.
@@ -349,19 +359,15 @@ class Reducer {
   std::vector<Net*> comp_nets_;
   Groups groups_[2];
   Groups* last_groups_ = &groups_[1];  // the groups of the last build or search
-  std::vector<uint32_t> visit_;        // marks of the searches that split groups
-  uint32_t visit_base_ = 0;
   std::vector<Net*> nets_;             // nets a tentative move touches
   ReadAhead read_ahead_;               // of the walks over members
   bool measured_by_book_ = false;      // the last gate trial was measured from the tallies
   Instance* work_ = nullptr;           // component taken up by enter()
   // Per member: the rules that refused it as a single-gate move (low bits)
-  // and as an output negation (shifted by kNegShift); kRebuildMark while
-  // its group is being gathered for a rebuild; kRearmedMark once re-armed
-  // while the changes are taken.
+  // and as an output negation (shifted by kNegShift); kRearmedMark once
+  // re-armed while the changes are taken.
   std::vector<uint8_t> member_marks_;
   static constexpr int kNegShift = 2;
-  static constexpr uint8_t kRebuildMark = 16;
   static constexpr uint8_t kRearmedMark = 32;  // while the changes are taken
   std::vector<uint32_t> rearmed_;
   // Re-arming around a net of many terminals.  A walk re-arms every member
