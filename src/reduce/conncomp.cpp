@@ -525,12 +525,18 @@ void Reducer::join_big(Groups& g, uint32_t r) {
 // lost rebuilds the groups at its ends.
 void Reducer::update_sub_comps(Groups& g) {
   take_changes();
-  // The other kind of groups, held for the same component, takes the same
-  // changes later; when they are many (a move that lost or gained many +1
-  // connections at once), it takes them now, beside these.
+  // The other kind of groups, held for the same component, takes its
+  // changes later.  When both kinds have many (a move that lost or gained
+  // many +1 connections in both), it takes them now, beside these.  Many
+  // for the other kind alone wait: the flips of this kind's large groups
+  // that come next would each give it as many again, and one rebuild
+  // takes them all.
   Groups& o = groups(!g.with_eor);
-  const std::size_t pending = o.rebuild.size() + o.joins.size() / 2;
-  if (o.of == g.of && pending > 0 && pending * 16 >= beside_from) {
+  auto many = [this](const Groups& k) {
+    const std::size_t pending = k.rebuild.size() + k.joins.size() / 2;
+    return pending > 0 && pending * 16 >= beside_from;
+  };
+  if (o.of == g.of && many(o) && many(g)) {
     run_beside([&] { apply_changes(o); }, [&] { apply_changes(g); });
   } else {
     apply_changes(g);
