@@ -180,6 +180,7 @@ class Parser {
   std::string member_names_;
   std::size_t batch_limit_ = kBatch;  // members gathered before a resolve
   std::size_t resolved_ = 0;          // members looked up here
+  bool thread_tried_ = false;
 
   // The resolving thread, once started; shared with it under mutex_.
   struct Batch {
@@ -381,7 +382,7 @@ void Parser::def_net(Module* m) {
 void Parser::resolve_members() {
   enter_comps();
   if (members_.empty()) return;
-  if (!resolver_.joinable() && resolved_ + members_.size() >= kThreadFrom) start_resolver();
+  if (!thread_tried_ && resolved_ + members_.size() >= kThreadFrom) start_resolver();
   std::vector<Member> batch;
   std::string names;
   batch.swap(members_);  // a fault below leaves nothing waiting
@@ -433,6 +434,7 @@ void Parser::resolve(const std::vector<Member>& batch, const std::string& names)
 // Without a thread to be had, the members are looked up here, as in a
 // small file.
 void Parser::start_resolver() {
+  thread_tried_ = true;  // once: a system that gave none is not asked again
   try {
     resolver_ = std::thread([this] { resolver_loop(); });
   } catch (const std::system_error&) {
