@@ -4,11 +4,9 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
-#include <exception>
-#include <system_error>
-#include <thread>
 #include <vector>
 
+#include "netlist/beside.h"
 #include "netlist/classes.h"
 #include "netlist/netlist.h"
 
@@ -19,37 +17,6 @@ class Book;
 }  // namespace zelk
 
 namespace zelk::reduce_detail {
-
-// Runs `beside` on a thread of its own while `here` runs on this one, and
-// returns when both are done.  The two must write apart.  A fault of
-// either is raised here once both are done (here's first).  When the
-// system gives no thread, both run here in turn.
-template <class Beside, class Here>
-void run_beside(Beside&& beside, Here&& here) {
-  std::exception_ptr fault;
-  std::thread t;
-  try {
-    t = std::thread([&] {
-      try {
-        beside();
-      } catch (...) {
-        fault = std::current_exception();
-      }
-    });
-  } catch (const std::system_error&) {
-    beside();
-    here();
-    return;
-  }
-  try {
-    here();
-  } catch (...) {
-    t.join();
-    throw;
-  }
-  t.join();
-  if (fault) std::rethrow_exception(fault);
-}
 
 using zelk::is_exor;
 inline bool is_exor(const Link* t) { return is_exor(t->inst->cls); }

@@ -3,6 +3,7 @@
 // into NLD and PCD files.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -25,6 +26,10 @@ std::string gate_model(int cls, int n);
 constexpr int kLibraryMinFanIn = 2;
 constexpr int kLibraryMaxFanIn = 16;
 
+// A module of at least this many components has its instances written two
+// at a time, on a thread beside (the same text).
+constexpr std::size_t kVerilogBesideFrom = std::size_t{1} << 15;
+
 // Writes the loaded design d (read_module done) as one Verilog text: one
 // module per distinct module name, the top module first.  Throws Fault for a
 // name or a connection Verilog cannot hold.  With `gates_as_assigns` every
@@ -32,11 +37,13 @@ constexpr int kLibraryMaxFanIn = 16;
 // prover reads fast); registers, tristate drivers and cells stay instances,
 // and a "/" in their names is written as "." (the separator of a flattened
 // hierarchy), so that flat and hierarchical designs name them alike.
-std::string write_verilog(const Design& d, bool gates_as_assigns = false);
+std::string write_verilog(const Design& d, bool gates_as_assigns = false,
+                          std::size_t beside_from = kVerilogBesideFrom);
 
 // The same text written to the file begun in f as it is made, never held
 // whole: a million cells make a hundred megabytes.
-void write_verilog(const Design& d, bool gates_as_assigns, OutputSet& f);
+void write_verilog(const Design& d, bool gates_as_assigns, OutputSet& f,
+                   std::size_t beside_from = kVerilogBesideFrom);
 
 // A Verilog name for an NLD name: the name itself when it is a simple
 // identifier and no keyword, otherwise an escaped identifier.  Throws Fault

@@ -6,12 +6,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
+#include "netlist/beside.h"
 #include "reader/reader.h"
 #include "verilog/verilog.h"
 
@@ -170,9 +172,11 @@ struct ModuleWriter {
   std::unordered_set<long long>* extra_gates;
   bool gates_as_assigns;
   OutputSet* sink;  // when set, the text goes there as it grows
+  std::size_t beside_from;
 
-  ModuleWriter(std::string& o, std::unordered_set<long long>* extra, bool assigns, OutputSet* f)
-      : out(o), extra_gates(extra), gates_as_assigns(assigns), sink(f) {}
+  ModuleWriter(std::string& o, std::unordered_set<long long>* extra, bool assigns, OutputSet* f,
+               std::size_t beside)
+      : out(o), extra_gates(extra), gates_as_assigns(assigns), sink(f), beside_from(beside) {}
 
   void drain() {
     if (!sink || out.size() < (std::size_t{1} << 20)) return;
@@ -439,26 +443,50 @@ struct ModuleWriter {
     std::vector<const Instance*> comps;
     for (const Instance* c = m->comps; c; c = c->next) comps.push_back(c);
     std::reverse(comps.begin(), comps.end());
-    Terms terms;
-    std::vector<std::size_t> ends;
-    for (std::size_t first = 0; first < comps.size(); first += kChunk) {
+    // A large module's instances are made two chunks at a time, the second
+    // by a writer of its own on a thread beside: both only read the design
+    // and the net names.
+    std::unique_ptr<ModuleWriter> helper;
+    std::string helper_text;
+    if (comps.size() >= beside_from && comps.size() > kChunk)
+      helper = std::make_unique<ModuleWriter>(helper_text, &helper_gates, gates_as_assigns, nullptr,
+                                              beside_from);
+    for (std::size_t first = 0; first < comps.size();) {
       std::size_t count = std::min(kChunk, comps.size() - first);
-      gather(&comps[first], count, terms, ends);
-      std::size_t t = 0;
-      for (std::size_t j = 0; j < count; ++j) {
-        std::size_t begin = t;
-        for (; t < ends[j]; ++t) {
-          if (t + 2 * kAhead < terms.size() && terms[t + 2 * kAhead].net)
-            names.prefetch_slot(terms[t + 2 * kAhead].net);
-          if (t + kAhead < terms.size() && terms[t + kAhead].net)
-            names.prefetch_name(terms[t + kAhead].net);
-        }
-        instance(comps[first + j], terms.data() + begin, t - begin, names);
+      if (helper && first + count < comps.size()) {
+        std::size_t next = first + count, count2 = std::min(kChunk, comps.size() - next);
+        helper_text.clear();
+        run_beside([&] { helper->chunk(&comps[next], count2, names); },
+                   [&] { chunk(&comps[first], count, names); });
+        out += helper_text;
+        count += count2;
+      } else {
+        chunk(&comps[first], count, names);
       }
+      first += count;
       drain();
     }
     out += "endmodule\n\n";
   }
+  std::unordered_set<long long> helper_gates;  // the gates the helper met beyond the library
+
+  // The instances cs[0 .. count) in turn.
+  void chunk(const Instance* const* cs, std::size_t count, const NetNames& names) {
+    gather(cs, count, terms_, ends_);
+    std::size_t t = 0;
+    for (std::size_t j = 0; j < count; ++j) {
+      std::size_t begin = t;
+      for (; t < ends_[j]; ++t) {
+        if (t + 2 * kAhead < terms_.size() && terms_[t + 2 * kAhead].net)
+          names.prefetch_slot(terms_[t + 2 * kAhead].net);
+        if (t + kAhead < terms_.size() && terms_[t + kAhead].net)
+          names.prefetch_name(terms_[t + kAhead].net);
+      }
+      instance(cs[j], terms_.data() + begin, t - begin, names);
+    }
+  }
+  Terms terms_;
+  std::vector<std::size_t> ends_;
 
   // The terminals of each instance, in the order of its ring, one after
   // the other in terms; ends[j] is where those of instance j end.
@@ -589,9 +617,10 @@ struct ModuleWriter {
 
 // The whole text into out; with f set, out is written to f whenever it
 // grows large and holds only the rest at the end.
-void write_text(const Design& d, bool gates_as_assigns, OutputSet* f, std::string& out) {
+void write_text(const Design& d, bool gates_as_assigns, OutputSet* f, std::string& out,
+                std::size_t beside_from) {
   std::unordered_set<long long> extra;
-  ModuleWriter w(out, &extra, gates_as_assigns, f);
+  ModuleWriter w(out, &extra, gates_as_assigns, f, beside_from);
   out += "// Written by zelk-verilog from the NLD design " + d.options.top_name +
          ".\n// Built-in cells are the modules of share/zelk_cells.v.\n\n";
   std::unordered_set<std::string_view> done;
@@ -603,6 +632,7 @@ void write_text(const Design& d, bool gates_as_assigns, OutputSet* f, std::strin
     if (m->state == kStateCell) w.black_box(m, name);
     else w.body(m, name, m == d.top);
   }
+  extra.insert(w.helper_gates.begin(), w.helper_gates.end());
   std::vector<long long> sorted(extra.begin(), extra.end());
   std::sort(sorted.begin(), sorted.end());
   for (long long v : sorted) out += gate_model(static_cast<int>(v / 100000), static_cast<int>(v % 100000));
@@ -616,16 +646,16 @@ std::string verilog_name(const std::string& name) {
   return out;
 }
 
-std::string write_verilog(const Design& d, bool gates_as_assigns) {
+std::string write_verilog(const Design& d, bool gates_as_assigns, std::size_t beside_from) {
   std::string out;
-  write_text(d, gates_as_assigns, nullptr, out);
+  write_text(d, gates_as_assigns, nullptr, out, beside_from);
   return out;
 }
 
-void write_verilog(const Design& d, bool gates_as_assigns, OutputSet& f) {
+void write_verilog(const Design& d, bool gates_as_assigns, OutputSet& f, std::size_t beside_from) {
   std::string out;
   out.reserve(std::size_t{2} << 20);
-  write_text(d, gates_as_assigns, &f, out);
+  write_text(d, gates_as_assigns, &f, out, beside_from);
   f.write(out.data(), out.size());
 }
 

@@ -4,10 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "../../bench/gen/generator.h"
+#include "loader/loader.h"
 #include "support/fixture.h"
 #include "support/sim.h"
 #include "verilog/verilog.h"
@@ -99,6 +103,69 @@ TEST(VerilogRoundTrip, OneLetterGateInputs) {
   std::string rt = t.mkdir("rt");
   ASSERT_EQ(shell(zv() + " in " + (t / "top.v") + " -w " + rt, &err), 0) << err;
   EXPECT_EQ(check_equivalent("top", {t / "d"}, "top", {rt}), "");
+}
+
+// A large module's instances are written two chunks at a time, one on a
+// thread beside: the text is the one written in turn, in both forms, and a
+// fault is the first one in the text's order, whichever side meets it.
+TEST(VerilogOut, InstancesBesideGiveTheSameText) {
+  TempDir t;
+  zelkgen::Options opt;
+  opt.cells = 20000;
+  opt.seed = 5;
+  opt.dir = t.mkdir("in");
+  const zelkgen::Summary g = zelkgen::generate(opt);
+  Design d;
+  d.options.top_name = g.top;
+  d.options.opt_dir = {g.dir};
+  d.options.read_dir = {g.ro_dir};
+  d.log = std::tmpfile();
+  read_module(d, g.top);
+  for (bool assigns : {false, true}) {
+    const std::string alone = write_verilog(d, assigns, SIZE_MAX);
+    EXPECT_EQ(write_verilog(d, assigns, 0), alone);
+  }
+  // The instances in the order written, a chunk being 4096 of them.
+  std::vector<Instance*> comps;
+  for (Instance* c = d.top->comps; c; c = c->next) comps.insert(comps.begin(), c);
+  ASSERT_GT(comps.size(), std::size_t{3 * 4096});
+  // A gate of the given chunk with an output "nout" and an input on
+  // another net, that input renamed "nout": a pin on two nets.  Returns the
+  // terminal and its own pin name.
+  auto spoil = [&](std::size_t chunk) -> std::pair<Link*, const char*> {
+    for (std::size_t k = chunk * 4096; k < (chunk + 1) * 4096; ++k) {
+      int cls = comps[k]->cls;
+      Link* l = comps[k]->link;
+      if ((cls != kInv && cls != kNand && cls != kNor) || !l || l->inst_next == l ||
+          l->net == l->inst_next->net)
+        continue;
+      Link* other = std::string(l->pin_name) == "nout" ? l->inst_next : l;
+      return {other, std::exchange(other->pin_name, "nout")};
+    }
+    return {nullptr, nullptr};
+  };
+  auto fault_of = [&](std::size_t first, std::size_t second) {
+    std::pair<Link*, const char*> spoilt[2] = {spoil(first), spoil(second)};
+    EXPECT_TRUE(spoilt[0].first && spoilt[1].first);
+    std::string message[2];
+    std::size_t beside[2] = {SIZE_MAX, 0};
+    for (int k = 0; k < 2; ++k) {
+      try {
+        (void)write_verilog(d, false, beside[k]);
+      } catch (const Fault& f) {
+        message[k] = f.message;
+      }
+    }
+    for (auto [link, pin] : spoilt)
+      if (link) link->pin_name = pin;
+    EXPECT_EQ(message[1], message[0]);
+    return std::make_pair(message[0], spoilt[0].first ? std::string(spoilt[0].first->inst->name) : "");
+  };
+  for (auto [first, second] : {std::pair{1, 2}, std::pair{0, 1}}) {  // the thread's first, the caller's
+    auto [message, name] = fault_of(first, second);
+    EXPECT_EQ(message, "cannot write " + name + ": pin nout is on two nets\n");
+  }
+  std::fclose(d.log);
 }
 
 // A netlist as Yosys writes it after mapping to its gate cells.
