@@ -1,0 +1,628 @@
+// The lexer and parser of structural Verilog: the subset that Yosys writes
+// after mapping to its gate cells (write_verilog -noexpr) and that
+// zelk-verilog writes itself.  Port and wire declarations (vectors are
+// split into one net per bit), cell instances with named connections and
+// assigns of nets and constants; everything else is refused with its file
+// and line.
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "reader/reader.h"
+#include "verilog/vread_internal.h"
+
+namespace zelk::vread_detail {
+
+namespace {
+
+enum Tok { tEnd, tId, tNum, tPunct, tAttr, tFault };
+
+struct Token {
+  Tok kind = tEnd;
+  // Identifier (unescaped), number text, punctuation or attribute body,
+  // inside the file's text.
+  std::string_view text;
+  int line = 0;
+  bool escaped = false;  // an escaped identifier is never a keyword
+  uint32_t hash = 0;     // identifiers: their hash in the tables of names
+  bool net = false;      // an identifier where a net's name may stand
+};
+
+// Byte classes of the C locale, by table: the lexer asks for every byte.
+enum : unsigned char { cSpace = 1, cAlpha = 2, cDigit = 4 };
+constexpr struct ByteClasses {
+  unsigned char of[256] = {};
+  constexpr ByteClasses() {
+    for (int c : {' ', '\t', '\n', '\v', '\f', '\r'}) of[c] = cSpace;
+    for (int c = 'a'; c <= 'z'; ++c) of[c] = cAlpha;
+    for (int c = 'A'; c <= 'Z'; ++c) of[c] = cAlpha;
+    for (int c = '0'; c <= '9'; ++c) of[c] = cDigit;
+  }
+} kBytes;
+inline bool is_space(char c) { return kBytes.of[static_cast<unsigned char>(c)] & cSpace; }
+inline bool is_alpha(char c) { return kBytes.of[static_cast<unsigned char>(c)] & cAlpha; }
+inline bool is_digit(char c) { return kBytes.of[static_cast<unsigned char>(c)] & cDigit; }
+inline bool is_alnum(char c) { return kBytes.of[static_cast<unsigned char>(c)] & (cAlpha | cDigit); }
+
+class VLexer {
+ public:
+  // `text` must outlive the lexer and every module read from it.
+  VLexer(std::string file, std::string_view text) : file_(std::move(file)), s_(text) {}
+
+  // The next token into t (made anew), where the parser keeps it.
+  void next(Token& t) {
+    skip();
+    t = Token();
+    t.line = line_;
+    if (p_ >= s_.size()) return;
+    char c = s_[p_];
+    if (c == '\\') {
+      std::size_t b = ++p_;
+      while (p_ < s_.size() && !is_space(s_[p_])) ++p_;
+      t.kind = tId;
+      t.escaped = true;
+      t.text = s_.substr(b, p_ - b);
+    } else if (is_alpha(c) || c == '_' || c == '$') {
+      std::size_t b = p_;
+      while (p_ < s_.size() && (is_alnum(s_[p_]) || s_[p_] == '_' || s_[p_] == '$')) ++p_;
+      t.kind = tId;
+      t.text = s_.substr(b, p_ - b);
+    } else if (is_digit(c) || c == '\'') {
+      std::size_t b = p_;
+      while (p_ < s_.size() &&
+             (is_alnum(s_[p_]) || s_[p_] == '\'' || s_[p_] == '_' || s_[p_] == '?'))
+        ++p_;
+      t.kind = tNum;
+      t.text = s_.substr(b, p_ - b);
+    } else if (c == '(' && p_ + 1 < s_.size() && s_[p_ + 1] == '*' &&
+               !(p_ + 2 < s_.size() && s_[p_ + 2] == ')')) {
+      std::size_t e = s_.find("*)", p_ + 2);
+      if (e == std::string::npos) fault_at(file_, line_, "unterminated attribute");
+      t.kind = tAttr;
+      t.text = s_.substr(p_ + 2, e - p_ - 2);
+      for (char ch : t.text) line_ += ch == '\n';
+      p_ = e + 2;
+    } else {
+      t.kind = tPunct;
+      t.text = s_.substr(p_, 1);
+      ++p_;
+    }
+    if (t.kind == tId && t.text.size() >= kNameLimit)
+      fault_at(file_, t.line, "name of " + std::to_string(t.text.size()) +
+                                  " bytes; names must be shorter than 4096 bytes");
+  }
+
+ private:
+  void skip() {
+    while (p_ < s_.size()) {
+      char c = s_[p_];
+      if (c == '\n') {
+        ++line_;
+        ++p_;
+      } else if (is_space(c)) {
+        ++p_;
+      } else if (c == '/' && p_ + 1 < s_.size() && s_[p_ + 1] == '/') {
+        while (p_ < s_.size() && s_[p_] != '\n') ++p_;
+      } else if (c == '/' && p_ + 1 < s_.size() && s_[p_ + 1] == '*') {
+        std::size_t e = s_.find("*/", p_ + 2);
+        if (e == std::string::npos) fault_at(file_, line_, "unterminated comment");
+        for (std::size_t i = p_; i < e; ++i) line_ += s_[i] == '\n';
+        p_ = e + 2;
+      } else if (c == '`') {
+        // Compiler directives (`timescale and the like) carry no structure.
+        while (p_ < s_.size() && s_[p_] != '\n') ++p_;
+      } else {
+        return;
+      }
+    }
+  }
+
+  std::string file_;
+  std::string_view s_;
+  std::size_t p_ = 0;
+  int line_ = 1;
+
+ public:
+  // The text not lexed yet.
+  std::string_view rest() const { return s_.substr(p_); }
+};
+
+class Parser {
+ public:
+  Parser(const std::string& file, std::string_view text) : file_(file), lx_(file, text) {
+    adv();
+  }
+
+  void parse(std::vector<std::unique_ptr<VModule>>& out) {
+    while (tok_.kind != tEnd) {
+      std::vector<std::pair<std::string_view, std::string_view>> attrs = attributes();
+      if (tok_.kind == tEnd) break;
+      if (!is_id("module")) unsupported();
+      out.push_back(module(attrs));
+    }
+  }
+
+ private:
+  // Tokens are read in blocks, kBlocks blocks ahead of the parsing, so
+  // that the slots of the names met are in the cache when they are looked
+  // up: a million of them in any order would each wait on memory.  The
+  // reads of a block's slots are independent of each other and go
+  // together.  A fault of the lexer ahead is raised only when the parsing
+  // reaches it.
+  static constexpr std::size_t kBlock = 64, kBlocks = 3, kLook = kBlock * kBlocks;
+  void adv() {
+    if (at_ % kBlock == 0) refill();
+    tok_ = ahead_[at_];
+    at_ = (at_ + 1) % kLook;
+    if (tok_.kind == tFault) fail(lex_fault_);
+  }
+  // Lexes the block before at_ anew (the block ahead of all) and moves
+  // every block one stage on.
+  void refill() {
+    if (!primed_) {
+      for (Token& t : ahead_) lex(t);
+      primed_ = true;
+    } else {
+      std::size_t from = (at_ + kLook - kBlock) % kLook;
+      for (std::size_t i = from; i < from + kBlock; ++i) lex(ahead_[i]);
+    }
+    if (!decls_) return;
+    // The slots of the block lexed last: the names of the blocks between
+    // are read while they come in.
+    std::size_t from = (at_ + kLook - kBlock) % kLook;
+    for (std::size_t i = from; i < from + kBlock; ++i)
+      if (ahead_[i].net) decls_->read_ahead(ahead_[i].hash);
+  }
+  void lex(Token& t) {
+    if (!lex_failed_) {
+      try {
+        lx_.next(t);
+      } catch (const Fault& f) {
+        lex_failed_ = true;
+        lex_fault_ = f.message;
+      }
+    }
+    if (lex_failed_) {
+      t = Token();
+      t.kind = tFault;
+      return;
+    }
+    if (t.kind == tId) {
+      t.hash = DeclTable::hash(t.text);
+      // Not a port of a connection (after "."), an instance's name (after
+      // its cell's) or a keyword.
+      t.net = !t.escaped && keyword(t.text) ? false
+              : last_kind_ == tPunct         ? !last_dot_
+              : last_kind_ == tId            ? last_net_word_
+                                             : false;
+    }
+    last_kind_ = t.kind;
+    last_net_word_ = t.kind == tId && !t.escaped && keyword(t.text);
+    last_dot_ = t.kind == tPunct && t.text[0] == '.';
+  }
+  static bool keyword(std::string_view w) {
+    return w == "wire" || w == "input" || w == "output" || w == "inout" || w == "tri" ||
+           w == "assign" || w == "module" || w == "endmodule";
+  }
+  bool is_id(const char* w) const { return tok_.kind == tId && !tok_.escaped && tok_.text == w; }
+  bool is_p(char c) const { return tok_.kind == tPunct && tok_.text[0] == c; }
+  [[noreturn]] void err(const std::string& what) const { fault_at(file_, tok_.line, what); }
+  void expect(char c) {
+    if (!is_p(c)) err(std::string("expected \"") + c + "\"" + found());
+    adv();
+  }
+  std::string found() const {
+    if (tok_.kind == tEnd) return " at end of file";
+    return ", found \"" + std::string(tok_.text.substr(0, 40)) + "\"";
+  }
+  std::string_view ident_view() {
+    if (tok_.kind != tId) err("expected a name" + found());
+    std::string_view v = tok_.text;
+    adv();
+    return v;
+  }
+  std::string ident() {
+    if (tok_.kind != tId) err("expected a name" + found());
+    std::string s(tok_.text);
+    adv();
+    return s;
+  }
+  [[noreturn]] void unsupported() const {
+    static const std::unordered_set<std::string_view> behavioural = {
+        "always", "initial", "reg", "function", "task", "generate", "for", "if", "case",
+        "integer", "real", "always_ff", "always_comb", "always_latch", "logic", "genvar"};
+    static const std::unordered_set<std::string_view> params = {"parameter", "localparam",
+                                                                "defparam", "specparam"};
+    if (tok_.kind == tId && !tok_.escaped && behavioural.count(tok_.text))
+      err("behavioural code (\"" + std::string(tok_.text) +
+          "\") is outside the structural subset; map it to gate cells first");
+    if (tok_.kind == tId && !tok_.escaped && params.count(tok_.text))
+      err("parameters (\"" + std::string(tok_.text) + "\") are outside the structural subset");
+    err("unexpected" + found());
+  }
+
+  // Keys and values inside the file's text.
+  std::vector<std::pair<std::string_view, std::string_view>> attributes() {
+    std::vector<std::pair<std::string_view, std::string_view>> v;
+    while (tok_.kind == tAttr) {
+      // name [= value] {, name [= value]}
+      std::string_view a = tok_.text;
+      std::size_t i = 0;
+      while (i < a.size()) {
+        while (i < a.size() && (is_space(a[i]) || a[i] == ',')) ++i;
+        std::size_t b = i;
+        while (i < a.size() && !is_space(a[i]) && a[i] != '=' && a[i] != ',') ++i;
+        std::string_view key = a.substr(b, i - b);
+        while (i < a.size() && is_space(a[i])) ++i;
+        std::string_view value;
+        if (i < a.size() && a[i] == '=') {
+          ++i;
+          while (i < a.size() && is_space(a[i])) ++i;
+          if (i < a.size() && a[i] == '"') {
+            std::size_t e = a.find('"', i + 1);
+            if (e == std::string::npos) e = a.size();
+            value = a.substr(i + 1, e - i - 1);
+            i = e + 1;
+          } else {
+            b = i;
+            while (i < a.size() && a[i] != ',') ++i;
+            value = a.substr(b, i - b);
+          }
+        }
+        if (!key.empty()) v.emplace_back(key, value);
+      }
+      adv();
+    }
+    return v;
+  }
+
+  int number() {
+    if (tok_.kind != tNum) err("expected a number" + found());
+    std::string_view t = tok_.text;
+    if (t.find('\'') != std::string::npos) err("expected a plain number" + found());
+    adv();
+    long v = 0;
+    for (char c : t) {
+      if (c == '_') continue;
+      v = v * 10 + (c - '0');
+      if (v > 1000000000) err("number too large");
+    }
+    return static_cast<int>(v);
+  }
+
+  void range(Decl& d) {
+    d.vector = false;
+    d.msb = d.lsb = 0;
+    if (!is_p('[')) return;
+    adv();
+    d.msb = number();
+    expect(':');
+    d.lsb = number();
+    expect(']');
+    d.vector = true;
+  }
+
+  // Declares name in m (ports are declared again by "wire": same range).
+  void declare(VModule& m, std::string_view name, uint32_t h, Decl d, int line) {
+    if (Decl* found = m.decls.find(name, h)) {
+      Decl& o = *found;
+      if (o.vector != d.vector || o.msb != d.msb || o.lsb != d.lsb)
+        fault_at(file_, line, "\"" + std::string(name) + "\" declared again with another width");
+      if (d.dir != dNone) {
+        if (o.dir != dNone) fault_at(file_, line, "port \"" + std::string(name) + "\" declared twice");
+        o.dir = d.dir;
+        o.type_attr = d.type_attr;
+      }
+      return;
+    }
+    d.name = name;
+    d.base = m.bit_count;
+    d.line = line;
+    m.bit_count += std::abs(d.msb - d.lsb) + 1;
+    m.decls.add(d, h);
+  }
+
+  void decl_list(VModule& m, Dir dir, std::string_view type_attr, bool ansi) {
+    Decl d;
+    d.dir = dir;
+    d.type_attr = type_attr;
+    if (is_id("wire")) adv();
+    if (is_id("reg")) unsupported();
+    if (is_id("signed")) err("signed vectors are outside the structural subset");
+    range(d);
+    for (;;) {
+      int line = tok_.line;
+      uint32_t h = tok_.hash;
+      std::string_view n = ident_view();
+      if (is_p('=')) err("a declaration with a value is outside the structural subset");
+      if (is_p('[')) err("arrays are outside the structural subset");
+      declare(m, n, h, d, line);
+      if (ansi) m.ports.emplace_back(n);
+      if (!is_p(',')) break;
+      adv();
+      if (ansi && (is_id("input") || is_id("output") || is_id("inout") || tok_.kind == tAttr)) break;
+    }
+  }
+
+  static Dir dir_of(std::string_view w) {
+    return w == "input" ? dIn : w == "output" ? dOut : w == "inout" ? dInout : dNone;
+  }
+
+  static std::string_view attr(const std::vector<std::pair<std::string_view, std::string_view>>& a,
+                          const char* key, bool* has = nullptr) {
+    for (auto& [k, v] : a)
+      if (k == key) {
+        if (has) *has = true;
+        return v;
+      }
+    return {};
+  }
+
+  std::unique_ptr<VModule> module(
+      const std::vector<std::pair<std::string_view, std::string_view>>& attrs) {
+    auto m = std::make_unique<VModule>();
+    decls_ = &m->decls;
+    m->file = file_;
+    m->line = tok_.line;
+    adv();
+    m->name = ident();
+    attr(attrs, "blackbox", &m->blackbox);
+    if (library_module(m->name)) {
+      // The models of the built-in cells are behavioural; they are skipped.
+      while (tok_.kind != tEnd && !is_id("endmodule")) adv();
+      if (tok_.kind == tEnd) err("missing endmodule");
+      adv();
+      return m;
+    }
+    if (is_p('#')) err("parameters are outside the structural subset");
+    reserve(*m);
+    if (is_p('(')) {
+      adv();
+      if (!is_p(')')) {
+        for (;;) {
+          auto pa = attributes();
+          if (tok_.kind == tId && !tok_.escaped && dir_of(tok_.text) != dNone) {
+            Dir d = dir_of(tok_.text);
+            adv();
+            decl_list(*m, d, attr(pa, "zelk_type"), true);
+          } else {
+            m->ports.push_back(ident());
+          }
+          if (is_p(')')) break;
+          if (is_p(',')) adv();
+        }
+      }
+      expect(')');
+    }
+    expect(';');
+    for (;;) {
+      auto a = attributes();
+      if (is_id("endmodule")) {
+        adv();
+        break;
+      }
+      if (tok_.kind == tEnd) err("missing endmodule");
+      if (tok_.kind != tId) unsupported();
+      Dir d = tok_.escaped ? dNone : dir_of(tok_.text);
+      if (d != dNone) {
+        adv();
+        decl_list(*m, d, attr(a, "zelk_type"), false);
+        expect(';');
+      } else if (is_id("wire") || is_id("tri")) {
+        adv();
+        decl_list(*m, dNone, "", false);
+        expect(';');
+      } else if (is_id("assign")) {
+        adv();
+        for (;;) {
+          Assign as;
+          as.line = tok_.line;
+          as.lhs = expr(*m);
+          expect('=');
+          as.rhs = expr(*m);
+          if (!is_p(',') && !is_p(';'))
+            err("assign with an expression is outside the structural subset");
+          if (as.lhs.size() != as.rhs.size())
+            fault_at(file_, as.line, "assign of " + std::to_string(as.rhs.size()) +
+                                         " bits to " + std::to_string(as.lhs.size()) + " bits");
+          m->assigns.push_back(std::move(as));
+          if (is_p(';')) break;
+          adv();
+        }
+        expect(';');
+      } else {
+        static const std::unordered_set<std::string_view> reserved = {
+            "always", "initial", "reg", "function", "task", "generate", "parameter", "localparam",
+            "defparam", "integer", "real", "genvar", "specify", "supply0", "supply1",
+            "and", "or", "nand", "nor", "xor", "xnor", "not", "buf", "bufif0", "bufif1"};
+        if (!tok_.escaped && reserved.count(tok_.text)) unsupported();
+        instance(*m);
+      }
+    }
+    return m;
+  }
+
+  uint32_t count_of(std::size_t n, int line) const {
+    if (n > UINT32_MAX) fault_at(file_, line, "more than 4294967295 bits or connections in one instance");
+    return static_cast<uint32_t>(n);
+  }
+
+  // Room for the module's instances and connections, reckoned from its
+  // text: at most one instance per ";" and one connection per "(".  A
+  // million of them are then read without moving them as the arrays grow
+  // (the room not used is never touched).
+  void reserve(VModule& m) {
+    std::string_view text = lx_.rest();
+    text = text.substr(0, text.find("endmodule"));
+    auto semicolons = static_cast<std::size_t>(std::count(text.begin(), text.end(), ';'));
+    auto parentheses = static_cast<std::size_t>(std::count(text.begin(), text.end(), '('));
+    m.insts.reserve(semicolons);
+    m.conns.reserve(parentheses);
+    m.bits.reserve(parentheses);
+  }
+
+  void instance(VModule& m) {
+    Inst in;
+    in.line = tok_.line;
+    in.type = ident_view();
+    if (is_p('#')) err("parameters are outside the structural subset");
+    in.name = ident_view();
+    if (is_p('[')) err("instance arrays are outside the structural subset");
+    expect('(');
+    in.conns = m.conns.size();
+    // Ports connected twice: cells have few, searched directly (a set for
+    // large instances).
+    std::unordered_set<std::string_view> seen;
+    if (!is_p(')')) {
+      for (;;) {
+        if (!is_p('.')) err("positional connections are outside the structural subset");
+        adv();
+        Conn c;
+        c.line = tok_.line;
+        c.port = ident_view();
+        bool twice = false;
+        std::size_t made = m.conns.size() - in.conns;
+        if (made < 16) {
+          for (std::size_t k = in.conns; k < m.conns.size() && !twice; ++k) twice = m.conns[k].port == c.port;
+        } else {
+          if (seen.empty())
+            for (std::size_t k = in.conns; k < m.conns.size(); ++k) seen.insert(m.conns[k].port);
+          twice = !seen.insert(c.port).second;
+        }
+        if (twice)
+          fault_at(file_, c.line, "port \"" + std::string(c.port) + "\" of \"" + std::string(in.name) +
+                                      "\" connected twice");
+        expect('(');
+        c.bits = m.bits.size();
+        if (!is_p(')')) expr(m, m.bits);
+        c.count = count_of(m.bits.size() - c.bits, c.line);
+        expect(')');
+        m.conns.push_back(c);
+        if (is_p(')')) break;
+        expect(',');
+      }
+    }
+    in.count = count_of(m.conns.size() - in.conns, in.line);
+    expect(')');
+    expect(';');
+    m.insts.push_back(in);
+  }
+
+  // A net expression: a name, a bit or part select, a sized constant or a
+  // concatenation of those; bits most significant first.
+  std::vector<int> expr(VModule& m) {
+    std::vector<int> bits;
+    expr(m, bits);
+    return bits;
+  }
+  // Appends the bits of the expression to bits.
+  void expr(VModule& m, std::vector<int>& bits) {
+    if (is_p('{')) {
+      adv();
+      for (;;) {
+        if (tok_.kind == tNum && tok_.text.find('\'') == std::string::npos)
+          err("replication is outside the structural subset");
+        expr(m, bits);
+        if (is_p('}')) break;
+        expect(',');
+      }
+      adv();
+      return;
+    }
+    if (tok_.kind == tNum) {
+      constant(bits);
+      return;
+    }
+    if (tok_.kind != tId) err("assign with an expression is outside the structural subset");
+    int line = tok_.line;
+    uint32_t h = tok_.hash;
+    std::string_view n = ident_view();
+    const DeclTable::Found found = m.decls.look(n, h);
+    if (!found.decl) fault_at(file_, line, "undeclared net \"" + std::string(n) + "\"");
+    if (found.scalar && !is_p('[')) {
+      bits.push_back(found.base);
+      return;
+    }
+    const Decl& d = *found.decl;
+    int lo = std::min(d.msb, d.lsb), hi = std::max(d.msb, d.lsb);
+    int from = d.msb, to = d.lsb;
+    if (is_p('[')) {
+      adv();
+      from = to = number();
+      if (is_p(':')) {
+        adv();
+        to = number();
+      }
+      expect(']');
+      if (!d.vector || std::min(from, to) < lo || std::max(from, to) > hi)
+        fault_at(file_, line, "bit select outside the range of \"" + std::string(n) + "\"");
+    }
+    int step = from >= to ? -1 : 1;
+    for (int i = from;; i += step) {
+      bits.push_back(d.base + (i - lo));
+      if (i == to) break;
+    }
+  }
+
+  void constant(std::vector<int>& bits) {
+    std::string t(tok_.text);
+    int line = tok_.line;
+    adv();
+    std::size_t q = t.find('\'');
+    if (q == std::string::npos) fault_at(file_, line, "unsized constant \"" + t + "\"");
+    int width = q ? 0 : 32;
+    for (std::size_t i = 0; i < q; ++i) {
+      if (!std::isdigit(static_cast<unsigned char>(t[i])) || width > 100000)
+        fault_at(file_, line, "constant \"" + t + "\" is outside the structural subset");
+      width = width * 10 + (t[i] - '0');
+    }
+    char base = static_cast<char>(std::tolower(static_cast<unsigned char>(q + 1 < t.size() ? t[q + 1] : 'x')));
+    if (base == 's') fault_at(file_, line, "signed constant \"" + t + "\"");
+    int per = base == 'b' ? 1 : base == 'o' ? 3 : base == 'h' ? 4 : 0;
+    if (per == 0 || width < 1 || width > 100000) fault_at(file_, line, "constant \"" + t + "\" is outside the structural subset");
+    std::vector<int> lsb_first;
+    for (std::size_t i = t.size(); i-- > q + 2;) {
+      char c = static_cast<char>(std::tolower(static_cast<unsigned char>(t[i])));
+      if (c == '_') continue;
+      for (int k = 0; k < per; ++k) {
+        if (c == 'x' || c == 'z' || c == '?') lsb_first.push_back(kFloat);
+        else {
+          int v = std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : c - 'a' + 10;
+          lsb_first.push_back((v >> k) & 1 ? kConst1 : kConst0);
+        }
+      }
+    }
+    lsb_first.resize(static_cast<std::size_t>(width), kConst0);
+    bits.insert(bits.end(), lsb_first.rbegin(), lsb_first.rend());
+  }
+
+  std::string file_;
+  VLexer lx_;
+  Token tok_;
+  Token ahead_[kLook];
+  std::size_t at_ = 0;
+  bool primed_ = false;
+  Tok last_kind_ = tEnd;  // of the token lexed last
+  bool last_net_word_ = false, last_dot_ = false;
+  bool lex_failed_ = false;
+  std::string lex_fault_;
+  const DeclTable* decls_ = nullptr;  // of the module being read
+};
+
+}  // namespace
+
+void parse_verilog(const std::string& file, std::string_view text,
+                   std::vector<std::unique_ptr<VModule>>& out) {
+  Parser p(file, text);
+  p.parse(out);
+}
+
+}  // namespace zelk::vread_detail

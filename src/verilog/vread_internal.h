@@ -1,0 +1,247 @@
+// Reading structural Verilog: the records the parser fills (declarations,
+// instances, connections and assigns of each module, all inside the file's
+// text) and the converter reads to write NLD and PCD files.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+#include "netlist/netlist.h"
+#include "reader/reader.h"
+
+namespace zelk::vread_detail {
+
+constexpr std::size_t kNameLimit = 4096;  // an NLD name holds at most 4095 bytes
+
+[[noreturn]] inline void fault_at(const std::string& file, int line, const std::string& what) {
+  fail(file + ":" + std::to_string(line) + ": " + what + "\n");
+}
+
+// A bit of a connection: a declared bit (>= 0) or a constant.
+constexpr int kConst0 = -1, kConst1 = -2, kFloat = -3;
+
+enum Dir : uint8_t { dNone, dIn, dOut, dInout };
+
+struct Decl {
+  std::string_view name;  // inside the file's text
+  int msb = 0, lsb = 0;
+  bool vector = false;
+  int base = 0;  // id of bit lsb..msb in order of index
+  Dir dir = dNone;
+  std::string_view type_attr;  // zelk_type of a port, inside the file's text
+  int line = 0;
+};
+
+// The bits of a connection, most significant first: a piece of the
+// module's one array of connection bits.
+struct Bits {
+  const int* first = nullptr;
+  std::size_t count = 0;
+  std::size_t size() const { return count; }
+  bool empty() const { return count == 0; }
+  int operator[](std::size_t i) const { return first[i]; }
+};
+
+// A million instances are read: their names and ports stay inside the
+// file's text, and their connections and bits in arrays of the module.
+struct Conn {
+  std::string_view port;
+  std::size_t bits;  // bits[bits .. bits + count) of the module
+  uint32_t count;
+  int line;
+};
+
+struct Inst {
+  std::string_view type, name;
+  std::size_t conns;  // conns[conns .. conns + count) of the module
+  uint32_t count;
+  int line;
+};
+
+// The name of bit `i` (counted from the low index) of a declared net.
+inline std::string bit_name(const Decl& d, int i) {
+  if (!d.vector) return std::string(d.name);
+  return std::string(d.name) + "[" + std::to_string(std::min(d.msb, d.lsb) + i) + "]";
+}
+
+struct Assign {
+  std::vector<int> lhs, rhs;
+  int line;
+};
+
+// A growing array of plain records, an arena per size: the arena's fresh
+// pages are zero, so a table of a million empty slots costs nothing before
+// its slots are used.
+template <class T>
+class BigArray {
+  static_assert(std::is_trivially_copyable_v<T>);
+
+ public:
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  T& operator[](std::size_t i) { return data_[i]; }
+  const T& operator[](std::size_t i) const { return data_[i]; }
+  void push_back(const T& v) {
+    if (size_ == cap_) reserve(cap_ ? cap_ * 2 : 64);
+    data_[size_++] = v;
+  }
+  // n records of zero bytes, the ones held before dropped.
+  void zeroed(std::size_t n) {
+    size_ = cap_ = 0;
+    reserve(n);
+    size_ = n;
+  }
+  void reserve(std::size_t n) {
+    if (n <= cap_) return;
+    auto arena = std::make_unique<Arena>();
+    T* data = static_cast<T*>(arena->allocate(n * sizeof(T), alignof(T)));
+    if (size_) std::memcpy(static_cast<void*>(data), data_, size_ * sizeof(T));
+    arena_ = std::move(arena);
+    data_ = data;
+    cap_ = n;
+  }
+
+ private:
+  std::unique_ptr<Arena> arena_;
+  T* data_ = nullptr;
+  std::size_t size_ = 0, cap_ = 0;
+};
+
+// Names to declarations: open addressing over one array of slots of half
+// a cache line.  A slot holds the name's hash, its first bytes and the
+// declaration's first bit, so that a net of a short name is found, and a
+// scalar net resolved, by reading that one slot: a million nets are looked
+// up in any order, and each further read would wait on memory.
+class DeclTable {
+ public:
+  static uint32_t hash(std::string_view s) {
+    return static_cast<uint32_t>(hash_name(s.data(), s.size()));
+  }
+  // What a lookup finds: the declaration (not read), and for a scalar net
+  // its one bit.
+  struct Found {
+    const Decl* decl = nullptr;
+    bool scalar = false;
+    int base = 0;
+  };
+  // Asks for the slot of a name met ahead of its use.  A hint, not a
+  // load: the lexing goes on while the slot comes in.
+  void read_ahead(uint32_t h) const {
+    if (!slots_.empty()) __builtin_prefetch(&slots_[h & mask_]);
+  }
+  Found look(std::string_view name, uint32_t h) const {
+    if (slots_.empty()) return {};
+    for (std::size_t i = h & mask_;; i = (i + 1) & mask_) {
+      const Slot& slot = slots_[i];
+      if (slot.index == 0) return {};
+      if (slot.hash != h || slot.size != name.size() ||
+          !same_bytes(slot.prefix, name.data(), std::min(name.size(), kPrefix)))
+        continue;
+      const Decl& d = decls_[slot.index - 1];
+      if (name.size() > kPrefix && d.name != name) continue;
+      return {&d, slot.scalar, slot.base};
+    }
+  }
+  Decl* find(std::string_view name) { return find(name, hash(name)); }
+  Decl* find(std::string_view name, uint32_t h) { return const_cast<Decl*>(look(name, h).decl); }
+  const Decl* find(std::string_view name) const { return look(name, hash(name)).decl; }
+  // Adds d (its name absent).
+  void add(const Decl& d) { add(d, hash(d.name)); }
+  void add(const Decl& d, uint32_t h) {
+    if ((decls_.size() + 1) * 2 > slots_.size()) grow();
+    decls_.push_back(d);
+    Slot slot{};
+    slot.hash = h;
+    slot.index = static_cast<uint32_t>(decls_.size());
+    slot.base = d.base;
+    slot.size = static_cast<uint16_t>(d.name.size());
+    slot.scalar = !d.vector;
+    std::memcpy(slot.prefix, d.name.data(), std::min(d.name.size(), kPrefix));
+    place(slot);
+  }
+
+ private:
+  static constexpr std::size_t kPrefix = 17;
+  struct alignas(32) Slot {
+    uint32_t hash;
+    uint32_t index;  // of the declaration + 1; 0 for an empty slot
+    int32_t base;
+    uint16_t size;   // of the name (shorter than 4096 bytes)
+    bool scalar;
+    char prefix[kPrefix];  // the name's first bytes
+  };
+  static_assert(sizeof(Slot) == 32);
+  // Whether a and b agree in their first n bytes (n at most kPrefix),
+  // compared a word at a time: a library call would cost more than the
+  // comparison of so short a name.
+  static bool same_bytes(const char* a, const char* b, std::size_t n) {
+    auto word = [](const char* p) {
+      uint64_t w;
+      std::memcpy(&w, p, 8);
+      return w;
+    };
+    if (n < 8) {
+      for (std::size_t i = 0; i < n; ++i)
+        if (a[i] != b[i]) return false;
+      return true;
+    }
+    for (std::size_t i = 0; i + 8 <= n; i += 8)
+      if (word(a + i) != word(b + i)) return false;
+    return word(a + n - 8) == word(b + n - 8);
+  }
+  void place(const Slot& slot) {
+    std::size_t i = slot.hash & mask_;
+    while (slots_[i].index != 0) i = (i + 1) & mask_;
+    slots_[i] = slot;
+  }
+  void grow() {
+    BigArray<Slot> old;
+    std::swap(old, slots_);
+    slots_.zeroed(old.empty() ? 64 : old.size() * 2);
+    mask_ = slots_.size() - 1;
+    for (std::size_t i = 0; i < old.size(); ++i)
+      if (old[i].index != 0) place(old[i]);
+  }
+  BigArray<Decl> decls_;
+  BigArray<Slot> slots_;
+  std::size_t mask_ = 0;
+};
+
+struct VModule {
+  std::string name, file;
+  int line = 0;
+  bool blackbox = false;
+  std::vector<std::string> ports;  // port order
+  DeclTable decls;
+  int bit_count = 0;
+  std::vector<Inst> insts;
+  std::vector<Conn> conns;
+  std::vector<int> bits;
+  std::vector<Assign> assigns;
+  const Conn* conns_of(const Inst& in) const { return conns.data() + in.conns; }
+  Bits bits_of(const Conn& c) const { return {bits.data() + c.bits, c.count}; }
+};
+
+// Built-in cells (the cell library may be read along) and the proof
+// library's state boxes are never converted.
+inline bool library_module(const std::string& name) {
+  int16_t fan = 0;
+  try {
+    if (class_f(name.c_str(), kCellTable, &fan) != kUser) return true;
+  } catch (const Fault&) {
+  }
+  return name.rfind("zelk_state_", 0) == 0 || name.rfind("$_", 0) == 0;
+}
+
+// Reads the modules of one file (its text stays while they do) into out.
+// Throws Fault "file:line: message\n" for anything outside the subset.
+void parse_verilog(const std::string& file, std::string_view text,
+                   std::vector<std::unique_ptr<VModule>>& out);
+
+}  // namespace zelk::vread_detail
