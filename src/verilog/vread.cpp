@@ -279,6 +279,94 @@ class TextOut {
   std::string buf_;
 };
 
+// The components of one module as they are made: their names one after
+// the other in one text, their "(def-comp cell name)" lines, and the check
+// that no name is used twice.
+class ModuleComps {
+ public:
+  explicit ModuleComps(const VModule& m) : m_(m) { names_.reserve(m.insts.size() + 2); }
+  // The text a component's name is appended to before add().
+  std::string& name_text() { return name_text_; }
+  std::string_view name_of(int comp) const {
+    auto [at, size] = name_at_[static_cast<std::size_t>(comp)];
+    return std::string_view(name_text_).substr(at, size);
+  }
+  std::size_t name_size(int comp) const { return name_at_[static_cast<std::size_t>(comp)].second; }
+  // A component of the cell, named by the last `size` bytes of the name
+  // text; returns its number.
+  int add(std::string_view cell, std::size_t size, int line) {
+    if (size >= kNameLimit) fault_at(m_.file, line, "instance name too long");
+    name_at_.emplace_back(name_text_.size() - size, size);
+    int comp = static_cast<int>(name_at_.size()) - 1;
+    std::string_view name = name_of(comp);
+    unchecked_.emplace_back(comp, line);
+    if (unchecked_.size() == 4096) check();
+    lines_ += "  (def-comp ";
+    lines_ += cell;
+    lines_ += ' ';
+    lines_ += name;
+    lines_ += ")\n";
+    return comp;
+  }
+  // Names are checked for a second use in batches, their slots read
+  // together first; a fault met before a batch is checked waits for the
+  // check, which may find a fault earlier in the file.
+  void check() {
+    constexpr std::size_t kBatch = 64;
+    auto name_of = [this](int comp) { return this->name_of(comp); };
+    for (std::size_t b = 0; b < unchecked_.size(); b += kBatch) {
+      std::size_t e = std::min(unchecked_.size(), b + kBatch);
+      for (std::size_t k = b; k < e; ++k) names_.read_ahead(name_of(unchecked_[k].first));
+      for (std::size_t k = b; k < e; ++k) {
+        auto [comp, line] = unchecked_[k];
+        if (!names_.insert(name_of(comp), comp, name_of)) {
+          unchecked_.clear();  // the fault is the first one: a later check finds none
+          fault_at(m_.file, line, "instance name \"" + std::string(name_of(comp)) + "\" used twice");
+        }
+      }
+    }
+    unchecked_.clear();
+  }
+  // Whether a checked component has the name.
+  bool has(std::string_view name) const {
+    return names_.contains(name, [this](int comp) { return name_of(comp); });
+  }
+  const std::string& lines() const { return lines_; }
+
+ private:
+  const VModule& m_;
+  std::string name_text_;
+  std::vector<std::pair<std::size_t, std::size_t>> name_at_;  // offset, length
+  NameSet names_;
+  std::vector<std::pair<int, int>> unchecked_;  // component, line
+  std::string lines_;
+};
+
+// The nets of one module: its bits, one node per constant value, then the
+// helper nets of translated Yosys cells, joined by union-find.
+struct ModuleNets {
+  explicit ModuleNets(int bits) : c0(bits), c1(bits + 1) {
+    u.parent.resize(static_cast<std::size_t>(bits) + 2);
+    for (std::size_t i = 0; i < u.parent.size(); ++i) u.parent[i] = static_cast<int>(i);
+  }
+  int nodes() const { return static_cast<int>(u.parent.size()); }
+  int node(int b) const { return b == kConst0 ? c0 : b == kConst1 ? c1 : b; }
+  void add_helpers(int n) {
+    for (int k = 0; k < n; ++k) u.parent.push_back(nodes());
+  }
+  // Every node's net, found once when the joins are all made; the
+  // terminals then name their nets.
+  void settle(std::vector<Term>& terms) {
+    for (std::size_t i = 0; i < u.parent.size(); ++i) u.parent[i] = u.find(static_cast<int>(i));
+    for (Term& t : terms) t.bit = root(t.bit);
+  }
+  int root(int b) const { return u.parent[static_cast<std::size_t>(b)]; }
+
+  Unions u;
+  const int c0, c1;
+  int const_line[2] = {0, 0};  // the line of an assign of each constant, or 0
+};
+
 // What the cell name of an instance says, found once per cell name.
 struct CellType {
   const CellMap* yosys = nullptr;  // a Yosys gate cell
@@ -383,189 +471,19 @@ class Converter {
   std::unordered_map<const Decl*, std::vector<std::string>> pin_cache_;
 
   void nld(VModule& m, OutputSet& file) {
-    int bits = m.bit_count;
-    Unions u;
-    // Bits, then one node per constant value of this module.
-    u.parent.resize(static_cast<std::size_t>(bits) + 2);
-    for (std::size_t i = 0; i < u.parent.size(); ++i) u.parent[i] = static_cast<int>(i);
-    const int c0 = bits, c1 = bits + 1;
-    auto node = [&](int b) { return b == kConst0 ? c0 : b == kConst1 ? c1 : b; };
-    std::vector<int> const_line(2, 0);
-    for (const Assign& a : m.assigns)
-      for (std::size_t i = 0; i < a.lhs.size(); ++i) {
-        if (a.lhs[i] < 0) fault_at(m.file, a.line, "assign to a constant");
-        if (a.rhs[i] == kFloat) continue;
-        if (a.rhs[i] < 0) const_line[a.rhs[i] == kConst0 ? 0 : 1] = a.line;
-        u.join(a.lhs[i], node(a.rhs[i]));
-      }
-
+    ModuleComps comps(m);
+    ModuleNets nets = join_assigns(m);
     std::vector<Term> terms;
     terms.reserve(m.conns.size() + m.insts.size());
-    std::string comps;  // "(def-comp cell name)" lines
-    // Component names, one after the other in one text.
-    std::string name_text;
-    std::vector<std::pair<std::size_t, std::size_t>> name_at;  // offset, length
-    auto name_of = [&](int comp) {
-      auto [at, size] = name_at[static_cast<std::size_t>(comp)];
-      return std::string_view(name_text).substr(at, size);
-    };
-    NameSet inst_names;
-    inst_names.reserve(m.insts.size() + 2);
-    // The name is the last `size` bytes of name_text.
-    // Names are checked for a second use in batches, their slots read
-    // together first; a fault met before a batch is checked waits for the
-    // check, which may find a fault earlier in the file.
-    std::vector<std::pair<int, int>> unchecked;  // component, line
-    auto check = [&] {
-      constexpr std::size_t kBatch = 64;
-      for (std::size_t b = 0; b < unchecked.size(); b += kBatch) {
-        std::size_t e = std::min(unchecked.size(), b + kBatch);
-        for (std::size_t k = b; k < e; ++k) inst_names.read_ahead(name_of(unchecked[k].first));
-        for (std::size_t k = b; k < e; ++k) {
-          auto [comp, line] = unchecked[k];
-          if (!inst_names.insert(name_of(comp), comp, name_of)) {
-            unchecked.clear();  // the fault is the first one: a later check finds none
-            fault_at(m.file, line, "instance name \"" + std::string(name_of(comp)) + "\" used twice");
-          }
-        }
-      }
-      unchecked.clear();
-    };
-    auto add_comp = [&](std::string_view cell, std::size_t size, int line) {
-      if (size >= kNameLimit) fault_at(m.file, line, "instance name too long");
-      name_at.emplace_back(name_text.size() - size, size);
-      int comp = static_cast<int>(name_at.size()) - 1;
-      std::string_view name = name_of(comp);
-      unchecked.emplace_back(comp, line);
-      if (unchecked.size() == 4096) check();
-      comps += "  (def-comp ";
-      comps += cell;
-      comps += ' ';
-      comps += name;
-      comps += ")\n";
-      return comp;
-    };
-    auto member = [&](const Term& t) {
-      return t.comp < 0 ? std::string(t.pin) : std::string(name_of(t.comp)) + "." + std::string(t.pin);
-    };
-    int helper_nets = 0;
     try {
-    for (const Inst& in : m.insts) {
-      std::size_t iname_at = name_text.size();
-      append_nld_name(name_text, in.name, false);
-      std::size_t iname_size = name_text.size() - iname_at;
-      const CellType& ct = cell_type(in.type);
-      int cls = ct.cls;
-      const Conn* conns = m.conns_of(in);
-      if (ct.bad_fan)
-        fault_at(m.file, in.line, "cell \"" + std::string(in.type) + "\" has a fan-in number it does not allow");
-      if (ct.yosys) {
-        const CellMap& cm = *ct.yosys;
-        Bits at[8];
-        for (std::size_t k = 0; k < in.count; ++k) {
-          const Conn& c = conns[k];
-          auto p = std::find(cm.ports.begin(), cm.ports.end(), c.port);
-          if (p == cm.ports.end())
-            fault_at(m.file, c.line, "cell \"" + std::string(in.type) + "\" has no port \"" + std::string(c.port) + "\"");
-          if (c.count != 1)
-            fault_at(m.file, c.line, "port \"" + std::string(c.port) + "\" of \"" + std::string(in.name) + "\" is one bit wide");
-          at[static_cast<std::size_t>(p - cm.ports.begin())] = m.bits_of(c);
-        }
-        int base = bits + 2 + helper_nets;
-        int most = 0;
-        for (std::size_t k = 0; k < cm.parts.size(); ++k) {
-          const Part& part = cm.parts[k];
-          std::size_t size = iname_size;
-          if (cm.parts.size() > 1) {
-            std::string number = std::to_string(k + 1);
-            if (k > 0) name_text += std::string(name_text, iname_at, iname_size);
-            name_text += '~';
-            name_text += number;
-            size += 1 + number.size();
-          }
-          int comp = add_comp(part.cell, size, in.line);
-          for (auto& [pin, src] : part.pins) {
-            int bit;
-            if (src < 0) {
-              most = std::max(most, -src);
-              bit = base + (-src - 1);
-            } else {
-              const Bits& b = at[static_cast<std::size_t>(src)];
-              if (b.empty() || b[0] == kFloat) continue;
-              bit = node(b[0]);
-            }
-            terms.emplace_back(comp, pin, bit, part_dir(part, pin), in.line);
-          }
-        }
-        helper_nets += most;
-        u.parent.resize(static_cast<std::size_t>(bits + 2 + helper_nets));
-        for (int k = base; k < bits + 2 + helper_nets; ++k) u.parent[static_cast<std::size_t>(k)] = k;
-        continue;
-      }
-      if (cls != kUser) {
-        int comp = add_comp(in.type, iname_size, in.line);
-        for (std::size_t k = 0; k < in.count; ++k) {
-          const Conn& c = conns[k];
-          int t = pin_type(cls, c.port);
-          if (t < 0)
-            fault_at(m.file, c.line, "cell \"" + std::string(in.type) + "\" has no pin \"" + std::string(c.port) + "\"");
-          if (c.count > 1)
-            fault_at(m.file, c.line, "pin \"" + std::string(c.port) + "\" of \"" + std::string(in.name) + "\" is one bit wide");
-          if (c.count == 0 || m.bits[c.bits] == kFloat) continue;
-          Dir dir = t == kwTristate ? dInout : t == kwOutput ? dOut : dIn;
-          // A pin name the cell has needs no encoding.
-          terms.emplace_back(comp, c.port, node(m.bits[c.bits]), dir, c.line);
-        }
-        continue;
-      }
-      if (!ct.def)
-        fault_at(m.file, in.line, "unknown cell \"" + std::string(in.type) + "\" with no port directions");
-      int comp = add_comp(ct.nld, iname_size, in.line);
-      for (std::size_t k = 0; k < in.count; ++k) {
-        const Conn& c = conns[k];
-        Bits b = m.bits_of(c);
-        Dir dir = dNone;
-        const std::vector<std::string>* pins = module_pins(*ct.def, c.port, &dir);
-        if (!pins)
-          fault_at(m.file, c.line, "module \"" + std::string(in.type) + "\" has no port \"" + std::string(c.port) + "\"");
-        if (pins->size() != b.size() && !b.empty())
-          fault_at(m.file, c.line, "port \"" + std::string(c.port) + "\" of \"" + std::string(in.name) + "\" is " +
-                                       std::to_string(pins->size()) + " bits wide, connected to " +
-                                       std::to_string(b.size()));
-        for (std::size_t i = 0; i < b.size(); ++i) {
-          if (b[i] == kFloat) continue;
-          terms.emplace_back(comp, (*pins)[i], node(b[i]), dir, c.line);
-        }
-      }
-    }
+      for (const Inst& in : m.insts) add_instance(m, in, comps, nets, terms);
     } catch (const Fault&) {
-      check();
+      comps.check();  // a name used twice earlier in the file comes first
       throw;
     }
-    check();
-    // Every terminal's net, found once: the joins are all made.
-    std::size_t nodes = u.parent.size();
-    for (std::size_t i = 0; i < nodes; ++i) u.parent[i] = u.find(static_cast<int>(i));
-    auto root = [&](int b) { return u.parent[static_cast<std::size_t>(b)]; };
-    for (Term& t : terms) t.bit = root(t.bit);
-
-    // Constant cells, one per value used.
-    for (int v = 0; v < 2; ++v) {
-      int value = root(v ? c1 : c0);
-      bool used = const_line[static_cast<std::size_t>(v)] != 0 ||
-                  std::any_of(terms.begin(), terms.end(), [&](const Term& t) { return t.bit == value; });
-      if (!used) continue;
-      std::string base = v ? "high-" : "low-", name = base;
-      for (int k = 1; inst_names.contains(name, name_of); ++k) name = base + std::to_string(k);
-      name_text += name;
-      int comp = add_comp(base, name.size(), m.line);
-      check();
-      terms.emplace_back(comp, v ? "out" : "nout", value, dOut,
-                         const_line[static_cast<std::size_t>(v)] ? const_line[static_cast<std::size_t>(v)] : m.line);
-    }
-
-    // Module pins, bit by bit.
-    std::string pins_text;
+    comps.check();
+    nets.settle(terms);
+    add_constants(m, comps, nets, terms);
     std::vector<Term> pin_terms;
     std::vector<const Decl*> pin_decls;
     for (const std::string& p : m.ports) {
@@ -576,12 +494,145 @@ class Converter {
         int b = d.base + static_cast<int>(pn.size() - 1 - k);
         pin_decls.push_back(&d);
         Dir drive = d.dir == dIn ? dOut : d.dir == dInout ? dInout : dIn;
-        pin_terms.emplace_back(-1, pn[k], root(b), drive, d.line);
+        pin_terms.emplace_back(-1, pn[k], nets.root(b), drive, d.line);
       }
     }
+    write_nld(m, comps, nets, terms, pin_terms, pin_decls, file);
+  }
+
+  // The module's bits and constants, joined by its assigns.
+  static ModuleNets join_assigns(const VModule& m) {
+    ModuleNets nets(m.bit_count);
+    for (const Assign& a : m.assigns)
+      for (std::size_t i = 0; i < a.lhs.size(); ++i) {
+        if (a.lhs[i] < 0) fault_at(m.file, a.line, "assign to a constant");
+        if (a.rhs[i] == kFloat) continue;
+        if (a.rhs[i] < 0) nets.const_line[a.rhs[i] == kConst0 ? 0 : 1] = a.line;
+        nets.u.join(a.lhs[i], nets.node(a.rhs[i]));
+      }
+    return nets;
+  }
+
+  // One instance: its cells (a Yosys gate cell may become several) and
+  // their terminals.
+  void add_instance(const VModule& m, const Inst& in, ModuleComps& comps, ModuleNets& nets,
+                    std::vector<Term>& terms) {
+    std::string& name_text = comps.name_text();
+    std::size_t iname_at = name_text.size();
+    append_nld_name(name_text, in.name, false);
+    std::size_t iname_size = name_text.size() - iname_at;
+    const CellType& ct = cell_type(in.type);
+    int cls = ct.cls;
+    const Conn* conns = m.conns_of(in);
+    if (ct.bad_fan)
+      fault_at(m.file, in.line, "cell \"" + std::string(in.type) + "\" has a fan-in number it does not allow");
+    if (ct.yosys) {
+      const CellMap& cm = *ct.yosys;
+      Bits at[8];
+      for (std::size_t k = 0; k < in.count; ++k) {
+        const Conn& c = conns[k];
+        auto p = std::find(cm.ports.begin(), cm.ports.end(), c.port);
+        if (p == cm.ports.end())
+          fault_at(m.file, c.line, "cell \"" + std::string(in.type) + "\" has no port \"" + std::string(c.port) + "\"");
+        if (c.count != 1)
+          fault_at(m.file, c.line, "port \"" + std::string(c.port) + "\" of \"" + std::string(in.name) + "\" is one bit wide");
+        at[static_cast<std::size_t>(p - cm.ports.begin())] = m.bits_of(c);
+      }
+      int base = nets.nodes();
+      int most = 0;
+      for (std::size_t k = 0; k < cm.parts.size(); ++k) {
+        const Part& part = cm.parts[k];
+        std::size_t size = iname_size;
+        if (cm.parts.size() > 1) {
+          std::string number = std::to_string(k + 1);
+          if (k > 0) name_text += std::string(name_text, iname_at, iname_size);
+          name_text += '~';
+          name_text += number;
+          size += 1 + number.size();
+        }
+        int comp = comps.add(part.cell, size, in.line);
+        for (auto& [pin, src] : part.pins) {
+          int bit;
+          if (src < 0) {
+            most = std::max(most, -src);
+            bit = base + (-src - 1);
+          } else {
+            const Bits& b = at[static_cast<std::size_t>(src)];
+            if (b.empty() || b[0] == kFloat) continue;
+            bit = nets.node(b[0]);
+          }
+          terms.emplace_back(comp, pin, bit, part_dir(part, pin), in.line);
+        }
+      }
+      nets.add_helpers(most);
+      return;
+    }
+    if (cls != kUser) {
+      int comp = comps.add(in.type, iname_size, in.line);
+      for (std::size_t k = 0; k < in.count; ++k) {
+        const Conn& c = conns[k];
+        int t = pin_type(cls, c.port);
+        if (t < 0)
+          fault_at(m.file, c.line, "cell \"" + std::string(in.type) + "\" has no pin \"" + std::string(c.port) + "\"");
+        if (c.count > 1)
+          fault_at(m.file, c.line, "pin \"" + std::string(c.port) + "\" of \"" + std::string(in.name) + "\" is one bit wide");
+        if (c.count == 0 || m.bits[c.bits] == kFloat) continue;
+        Dir dir = t == kwTristate ? dInout : t == kwOutput ? dOut : dIn;
+        // A pin name the cell has needs no encoding.
+        terms.emplace_back(comp, c.port, nets.node(m.bits[c.bits]), dir, c.line);
+      }
+      return;
+    }
+    if (!ct.def)
+      fault_at(m.file, in.line, "unknown cell \"" + std::string(in.type) + "\" with no port directions");
+    int comp = comps.add(ct.nld, iname_size, in.line);
+    for (std::size_t k = 0; k < in.count; ++k) {
+      const Conn& c = conns[k];
+      Bits b = m.bits_of(c);
+      Dir dir = dNone;
+      const std::vector<std::string>* pins = module_pins(*ct.def, c.port, &dir);
+      if (!pins)
+        fault_at(m.file, c.line, "module \"" + std::string(in.type) + "\" has no port \"" + std::string(c.port) + "\"");
+      if (pins->size() != b.size() && !b.empty())
+        fault_at(m.file, c.line, "port \"" + std::string(c.port) + "\" of \"" + std::string(in.name) + "\" is " +
+                                     std::to_string(pins->size()) + " bits wide, connected to " +
+                                     std::to_string(b.size()));
+      for (std::size_t i = 0; i < b.size(); ++i) {
+        if (b[i] == kFloat) continue;
+        terms.emplace_back(comp, (*pins)[i], nets.node(b[i]), dir, c.line);
+      }
+    }
+  }
+
+  // Constant cells, one per value used.
+  static void add_constants(const VModule& m, ModuleComps& comps, const ModuleNets& nets,
+                            std::vector<Term>& terms) {
+    for (int v = 0; v < 2; ++v) {
+      int value = nets.root(v ? nets.c1 : nets.c0);
+      const int line = nets.const_line[v];
+      bool used = line != 0 ||
+                  std::any_of(terms.begin(), terms.end(), [&](const Term& t) { return t.bit == value; });
+      if (!used) continue;
+      std::string base = v ? "high-" : "low-", name = base;
+      for (int k = 1; comps.has(name); ++k) name = base + std::to_string(k);
+      comps.name_text() += name;
+      int comp = comps.add(base, name.size(), m.line);
+      comps.check();
+      terms.emplace_back(comp, v ? "out" : "nout", value, dOut, line ? line : m.line);
+    }
+  }
+
+  // The module's text: its pins, components and nets, checked for nets of
+  // more than one driver on the way.
+  static void write_nld(const VModule& m, const ModuleComps& comps, const ModuleNets& nets,
+                        const std::vector<Term>& terms, const std::vector<Term>& pin_terms,
+                        const std::vector<const Decl*>& pin_decls, OutputSet& file) {
     std::size_t total = pin_terms.size() + terms.size();
     auto term_at = [&](std::size_t i) -> const Term& {
       return i < pin_terms.size() ? pin_terms[i] : terms[i - pin_terms.size()];
+    };
+    auto member = [&](const Term& t) {
+      return t.comp < 0 ? std::string(t.pin) : std::string(comps.name_of(t.comp)) + "." + std::string(t.pin);
     };
 
     // One walk over the terminals: each net's drivers, whether a tristate
@@ -596,7 +647,7 @@ class Converter {
       bool seen = false;
     };
     constexpr std::size_t kLone = SIZE_MAX;
-    std::vector<Net> net(nodes);
+    std::vector<Net> net(static_cast<std::size_t>(nets.nodes()));
     std::vector<int> first_seen;  // the nets, by first appearance
     // The terminals come in instance order and their nets in any order: the
     // nets of a batch of terminals are read together first, so that their
@@ -615,9 +666,10 @@ class Converter {
       if (t.dir == dInout) n.tristate = true;
       if (t.dir == dOut) ++n.drivers;
       if (n.terms++ == 0) first_seen.push_back(t.bit);
-      n.bytes += 1 + t.pin.size() + (t.comp < 0 ? 0 : name_at[static_cast<std::size_t>(t.comp)].second + 1);
+      n.bytes += 1 + t.pin.size() + (t.comp < 0 ? 0 : comps.name_size(t.comp) + 1);
     });
-    if (net[static_cast<std::size_t>(root(c0))].drivers && root(c0) == root(c1))
+    const int c0 = nets.root(nets.c0), c1 = nets.root(nets.c1);
+    if (net[static_cast<std::size_t>(c0)].drivers && c0 == c1)
       fault_at(m.file, m.line, "a net is tied to both constants");
     // Drivers: one per net unless a tristate driver is on it.
     auto clash = [&](const Term& t) {
@@ -632,6 +684,7 @@ class Converter {
       for (const Term& t : pin_terms)
         if (clash(t)) fault_at(m.file, t.line, "input \"" + member(t) + "\" is driven inside the module");
     }
+    std::string pins_text;
     for (std::size_t i = 0; i < pin_terms.size(); ++i)
       pins_text += "  (def-pin " + std::string(pin_terms[i].pin) + " type " +
                    std::string(type_word(*pin_decls[i], net[static_cast<std::size_t>(pin_terms[i].bit)].tristate)) +
@@ -651,23 +704,23 @@ class Converter {
       n.bytes = net_bytes + head.size();
       net_bytes += head.size() + bytes + tail.size();
     }
-    std::unique_ptr<char[]> nets(new char[net_bytes]);
+    std::unique_ptr<char[]> lines(new char[net_bytes]);
     for (int b : first_seen) {
       const Net& n = net[static_cast<std::size_t>(b)];
-      if (n.bytes != kLone) head.copy(nets.get() + n.bytes - head.size(), head.size());
+      if (n.bytes != kLone) head.copy(lines.get() + n.bytes - head.size(), head.size());
     }
     each_term([&](const Term& t) {
       Net& n = net[static_cast<std::size_t>(t.bit)];
       if (n.bytes == kLone) return;
-      char* at = nets.get() + n.bytes;
+      char* at = lines.get() + n.bytes;
       *at++ = ' ';
       if (t.comp >= 0) {
-        std::string_view name = name_of(t.comp);
+        std::string_view name = comps.name_of(t.comp);
         at = std::copy(name.begin(), name.end(), at);
         *at++ = '.';
       }
       at = std::copy(t.pin.begin(), t.pin.end(), at);
-      n.bytes = static_cast<std::size_t>(at - nets.get());
+      n.bytes = static_cast<std::size_t>(at - lines.get());
       if (--n.terms == 0) tail.copy(at, tail.size());
     });
 
@@ -676,8 +729,8 @@ class Converter {
     s = "(def-module " + nld_name(m.name, false) + "\n";
     s += pins_text;
     out.spill();
-    out.put(comps);
-    out.put(std::string_view(nets.get(), net_bytes));
+    out.put(comps.lines());
+    out.put(std::string_view(lines.get(), net_bytes));
     out.finish();
   }
 
