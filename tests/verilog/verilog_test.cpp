@@ -191,7 +191,7 @@ TEST(VerilogIn, YosysGateNetlist) {
 }
 
 struct Bad {
-  const char* text;
+  std::string text;
   const char* message;
 };
 
@@ -224,6 +224,17 @@ TEST(VerilogIn, RefusedInputWritesNothing) {
        "8: net of \"h.nout\" has more than one driver"},
       {"module \\a/b (a);\n input a;\nendmodule\nmodule \\a%2Fb (a);\n input a;\nendmodule\n",
        "4: modules \"a/b\" and \"a%2Fb\" would both be written as a%2Fb"},
+      {"module t(a, y, z);\n input a; output y, z;\n \\$_NOT_ g(.A(a), .Y(y));\n"
+       " \\$_NOT_ g(.A(a), .Y(z));\nendmodule\n",
+       "4: instance name \"g\" used twice"},
+      // Each "(" becomes "%28" in NLD: 1400 of them make too long a name.
+      {"module t(a, y);\n input a; output y;\n \\$_NOT_ \\" + std::string(1400, '(') +
+           " (.A(a), .Y(y));\nendmodule\n",
+       "3: instance name too long"},
+      {"module t(a, y);\n input a; output y;\n assign y = 1'b0;\n assign y = 1'b1;\nendmodule\n",
+       "1: a net is tied to both constants"},
+      {"module t(a, y);\n input a;\n output y;\n \\$_NOT_ g(.A(y), .Y(a));\nendmodule\n",
+       "2: input \"a\" is driven inside the module"},
   };
   for (const Bad& b : cases) {
     if (*b.message == '\0') continue;
