@@ -137,7 +137,8 @@ class VLexer {
 
 class Parser {
  public:
-  Parser(const std::string& file, std::string_view text) : file_(file), lx_(file, text) {
+  Parser(const std::string& file, std::string_view text, PageAhead* pages)
+      : file_(file), lx_(file, text), insts_ahead_(pages), conns_ahead_(pages), bits_ahead_(pages) {
     adv();
   }
 
@@ -514,6 +515,9 @@ class Parser {
     expect(')');
     expect(';');
     m.insts.push_back(in);
+    insts_ahead_.keep_up(m.insts);
+    conns_ahead_.keep_up(m.conns);
+    bits_ahead_.keep_up(m.bits);
   }
 
   // A net expression: a name, a bit or part select, a sized constant or a
@@ -615,13 +619,14 @@ class Parser {
   bool lex_failed_ = false;
   std::string lex_fault_;
   const DeclTable* decls_ = nullptr;  // of the module being read
+  FillAhead insts_ahead_, conns_ahead_, bits_ahead_;
 };
 
 }  // namespace
 
 void parse_verilog(const std::string& file, std::string_view text,
-                   std::vector<std::unique_ptr<VModule>>& out) {
-  Parser p(file, text);
+                   std::vector<std::unique_ptr<VModule>>& out, PageAhead* pages) {
+  Parser p(file, text, pages);
   p.parse(out);
 }
 

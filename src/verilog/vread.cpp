@@ -378,7 +378,8 @@ struct CellType {
 
 class Converter {
  public:
-  explicit Converter(std::vector<std::unique_ptr<VModule>>& mods) : mods_(mods) {
+  Converter(std::vector<std::unique_ptr<VModule>>& mods, PageAhead* pages)
+      : mods_(mods), pages_(pages) {
     for (auto& m : mods_) {
       auto [it, fresh] = by_name_.try_emplace(m->name, m.get());
       if (!fresh) fault_at(m->file, m->line, "module \"" + m->name + "\" defined twice");
@@ -475,8 +476,12 @@ class Converter {
     ModuleNets nets = join_assigns(m);
     std::vector<Term> terms;
     terms.reserve(m.conns.size() + m.insts.size());
+    FillAhead terms_ahead(pages_);
     try {
-      for (const Inst& in : m.insts) add_instance(m, in, comps, nets, terms);
+      for (const Inst& in : m.insts) {
+        add_instance(m, in, comps, nets, terms);
+        terms_ahead.keep_up(terms);
+      }
     } catch (const Fault&) {
       comps.check();  // a name used twice earlier in the file comes first
       throw;
@@ -766,6 +771,7 @@ class Converter {
   }
 
   std::vector<std::unique_ptr<VModule>>& mods_;
+  PageAhead* pages_;
   std::unordered_map<std::string_view, VModule*> by_name_;  // keys: the modules' names
 
   const CellType& cell_type(std::string_view type) {
@@ -868,15 +874,14 @@ void read_verilog(const std::vector<std::string>& files, const std::string& dir,
                   std::vector<std::string>* names) {
   std::vector<std::unique_ptr<VModule>> mods;
   Texts texts;
-  for (const std::string& f : files) {
-    parse_verilog(f, texts.read(f), mods);
-  }
+  PageAhead pages;  // stops before the arrays it asks for go
+  for (const std::string& f : files) parse_verilog(f, texts.read(f), mods, &pages);
   // Each file to a temporary beside its target, all renamed into place only
   // when every one is complete: a rejected input or a failed write leaves
   // the directory as it was.
   OutputSet out;
   std::vector<std::string> paths;
-  out.run([&] { Converter(mods).run(out, dir, paths); });
+  out.run([&] { Converter(mods, &pages).run(out, dir, paths); });
   out.commit();
   names->insert(names->end(), paths.begin(), paths.end());
 }

@@ -75,6 +75,47 @@ struct Assign {
   int line;
 };
 
+// Asks the pages thread for the pages of an array reserved ahead of its
+// filling (a million instances, connections, terminals), a window ahead of
+// the records filled: their first touches then overlap the work instead of
+// each trapping in turn.  Only a hint; the array itself is never touched.
+class FillAhead {
+ public:
+  explicit FillAhead(PageAhead* pages) : pages_(pages) {}
+  template <class T>
+  void keep_up(const std::vector<T>& v) {
+    const char* base = reinterpret_cast<const char*>(v.data());
+    const std::size_t used = v.size() * sizeof(T);
+    if (base != base_) {  // a new array, or the array moved
+      base_ = base;
+      asked_ = 0;
+    }
+    if (!pages_ || used + kWindow <= asked_) return;
+    const std::size_t room = v.capacity() * sizeof(T);
+    const std::size_t from = std::max(asked_, page_up(base, used));
+    const std::size_t to = page_down(base, std::min(room, used + 2 * kWindow));
+    if (to <= from) return;
+    pages_->ask(const_cast<char*>(base) + from, const_cast<char*>(base) + to);
+    asked_ = to;
+  }
+
+ private:
+  static constexpr std::size_t kWindow = std::size_t{1} << 21;
+  static constexpr std::uintptr_t kPage = 4096;
+  // Offsets from base of the page boundary at or after (before) base + at.
+  static std::size_t page_up(const char* base, std::size_t at) {
+    auto a = reinterpret_cast<std::uintptr_t>(base) + at;
+    return static_cast<std::size_t>(((a + kPage - 1) & ~(kPage - 1)) - reinterpret_cast<std::uintptr_t>(base));
+  }
+  static std::size_t page_down(const char* base, std::size_t at) {
+    auto a = reinterpret_cast<std::uintptr_t>(base) + at;
+    return static_cast<std::size_t>((a & ~(kPage - 1)) - reinterpret_cast<std::uintptr_t>(base));
+  }
+  PageAhead* pages_;
+  const char* base_ = nullptr;
+  std::size_t asked_ = 0;
+};
+
 // A growing array of plain records, an arena per size: the arena's fresh
 // pages are zero, so a table of a million empty slots costs nothing before
 // its slots are used.
@@ -241,7 +282,8 @@ inline bool library_module(const std::string& name) {
 
 // Reads the modules of one file (its text stays while they do) into out.
 // Throws Fault "file:line: message\n" for anything outside the subset.
+// With `pages`, the pages of the large arrays are asked for ahead.
 void parse_verilog(const std::string& file, std::string_view text,
-                   std::vector<std::unique_ptr<VModule>>& out);
+                   std::vector<std::unique_ptr<VModule>>& out, PageAhead* pages);
 
 }  // namespace zelk::vread_detail
