@@ -91,26 +91,20 @@ class FillAhead {
       asked_ = 0;
     }
     if (!pages_ || used + kWindow <= asked_) return;
+    // In addresses: a small array may lie within one page, where the page
+    // boundaries fall outside it.
     const std::size_t room = v.capacity() * sizeof(T);
-    const std::size_t from = std::max(asked_, page_up(base, used));
-    const std::size_t to = page_down(base, std::min(room, used + 2 * kWindow));
+    const auto at = reinterpret_cast<std::uintptr_t>(base);
+    const std::uintptr_t from = std::max(at + asked_, (at + used + kPage - 1) & ~(kPage - 1));
+    const std::uintptr_t to = (at + std::min(room, used + 2 * kWindow)) & ~(kPage - 1);
     if (to <= from) return;
-    pages_->ask(const_cast<char*>(base) + from, const_cast<char*>(base) + to);
-    asked_ = to;
+    pages_->ask(reinterpret_cast<char*>(from), reinterpret_cast<char*>(to));
+    asked_ = to - at;
   }
 
  private:
   static constexpr std::size_t kWindow = std::size_t{1} << 21;
   static constexpr std::uintptr_t kPage = 4096;
-  // Offsets from base of the page boundary at or after (before) base + at.
-  static std::size_t page_up(const char* base, std::size_t at) {
-    auto a = reinterpret_cast<std::uintptr_t>(base) + at;
-    return static_cast<std::size_t>(((a + kPage - 1) & ~(kPage - 1)) - reinterpret_cast<std::uintptr_t>(base));
-  }
-  static std::size_t page_down(const char* base, std::size_t at) {
-    auto a = reinterpret_cast<std::uintptr_t>(base) + at;
-    return static_cast<std::size_t>((a & ~(kPage - 1)) - reinterpret_cast<std::uintptr_t>(base));
-  }
   PageAhead* pages_;
   const char* base_ = nullptr;
   std::size_t asked_ = 0;
