@@ -61,6 +61,12 @@ bool ask_pages(char* from, char* to) {
 bool PageAhead::ask(char* from, char* to) {
   std::unique_lock<std::mutex> lock(mutex_);
   if (refused_ || stopping_) return false;
+  // In addresses: a range within one page has no whole page.
+  const auto first = (reinterpret_cast<std::uintptr_t>(from) + kPage - 1) & ~(kPage - 1);
+  const auto end = reinterpret_cast<std::uintptr_t>(to) & ~(kPage - 1);
+  if (end <= first) return true;
+  from = reinterpret_cast<char*>(first);
+  to = reinterpret_cast<char*>(end);
   if (!started_) {
     started_ = true;
     try {

@@ -231,8 +231,8 @@ class PageAhead {
   PageAhead(const PageAhead&) = delete;
   PageAhead& operator=(const PageAhead&) = delete;
   ~PageAhead() { stop(); }
-  // Asks for the pages of [from, to); false once the system refuses the
-  // asking (no harm: the pages come with their first touch).
+  // Asks for the whole pages within [from, to); false once the system
+  // refuses the asking (no harm: the pages come with their first touch).
   bool ask(char* from, char* to);
   // Drops what is not asked yet and waits for the thread to end; before
   // any arena's blocks go.

@@ -91,20 +91,16 @@ class FillAhead {
       asked_ = 0;
     }
     if (!pages_ || used + kWindow <= asked_) return;
-    // In addresses: a small array may lie within one page, where the page
-    // boundaries fall outside it.
-    const std::size_t room = v.capacity() * sizeof(T);
-    const auto at = reinterpret_cast<std::uintptr_t>(base);
-    const std::uintptr_t from = std::max(at + asked_, (at + used + kPage - 1) & ~(kPage - 1));
-    const std::uintptr_t to = (at + std::min(room, used + 2 * kWindow)) & ~(kPage - 1);
+    const std::size_t from = std::max(asked_, used);
+    const std::size_t to = std::min(v.capacity() * sizeof(T), used + 2 * kWindow);
     if (to <= from) return;
-    pages_->ask(reinterpret_cast<char*>(from), reinterpret_cast<char*>(to));
-    asked_ = to - at;
+    char* at = const_cast<char*>(base);
+    pages_->ask(at + from, at + to);  // the whole pages within
+    asked_ = to;
   }
 
  private:
   static constexpr std::size_t kWindow = std::size_t{1} << 21;
-  static constexpr std::uintptr_t kPage = 4096;
   PageAhead* pages_;
   const char* base_ = nullptr;
   std::size_t asked_ = 0;
