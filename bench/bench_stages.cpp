@@ -1,7 +1,8 @@
 // Speed and memory of the stages on generated designs of 10^4 to 10^6
 // cells, on a hierarchy of 10^5 module copies, and on the largest shipped
-// real circuit.  Each benchmark times one stage; what comes before it is
-// redone, untimed, for every iteration.
+// real circuit; and of the converter's two directions on the same designs.
+// Each benchmark times one stage; what comes before it is redone, untimed,
+// for every iteration.
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -10,6 +11,8 @@
 #include "driver/run.h"
 #include "flat/flat.h"
 #include "reduce/reduce.h"
+#include "verilog/verilog.h"
+#include "writer/output_set.h"
 
 namespace zelkbench {
 namespace {
@@ -81,6 +84,60 @@ void whole_run(State& state, const DesignFiles& f) {
   report(state, f, nullptr);
 }
 
+// `zelk-verilog out`: the design read as zelk reads it, then written as
+// one Verilog file.
+void verilog_out(State& state, const DesignFiles& f) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::string out = scratch_dir("v_out");
+    state.ResumeTiming();
+    bool ok = guarded(state, [&] {
+      std::unique_ptr<Design> d = loaded(f);
+      zelk::OutputSet set;
+      set.begin(out + "/design.v");
+      zelk::write_verilog(*d, false, set);
+      set.end();
+      set.commit();
+    });
+    state.PauseTiming();
+    std::error_code ec;
+    std::filesystem::remove_all(out, ec);
+    state.ResumeTiming();
+    if (!ok) break;
+  }
+  report(state, f, nullptr);
+}
+
+// `zelk-verilog in` of what `out` wrote: NLD files again.
+void verilog_in(State& state, const DesignFiles& f) {
+  const std::string text_dir = scratch_dir("v_text");
+  const std::string text = text_dir + "/design.v";
+  // A fault here skips the benchmark: its loop is not entered.
+  guarded(state, [&] {
+    std::unique_ptr<Design> d = loaded(f);
+    zelk::OutputSet set;
+    set.begin(text);
+    zelk::write_verilog(*d, false, set);
+    set.end();
+    set.commit();
+  });
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::string out = scratch_dir("v_in");
+    state.ResumeTiming();
+    std::vector<std::string> written;
+    bool ok = guarded(state, [&] { zelk::read_verilog({text}, out, &written); });
+    state.PauseTiming();
+    std::error_code ec;
+    std::filesystem::remove_all(out, ec);
+    state.ResumeTiming();
+    if (!ok) break;
+  }
+  std::error_code ec;
+  std::filesystem::remove_all(text_dir, ec);
+  report(state, f, nullptr);
+}
+
 struct Config {
   const char* name;
   zelkgen::Options opt;
@@ -132,6 +189,8 @@ void register_stage_benchmarks() {
   std::vector<Config> runs = configs;
   runs.push_back({"flat_1e6_no_inv", flat_design(1000000, false), true});
   on_all("run", whole_run, runs);
+  on_all("verilog_out", verilog_out, configs);
+  on_all("verilog_in", verilog_in, configs);
 
   // The largest shipped circuit, as mapped from a real design.
   if (const DesignFiles* hyp = shipped("epfl", "hyp")) {
