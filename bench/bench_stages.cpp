@@ -84,21 +84,23 @@ void whole_run(State& state, const DesignFiles& f) {
   report(state, f, nullptr);
 }
 
-// `zelk-verilog out`: the design read as zelk reads it, then written as
-// one Verilog file.
+// What `zelk-verilog out` does: the design read as zelk reads it, then
+// written as one Verilog file.
+void write_as_verilog(const DesignFiles& f, const std::string& path) {
+  std::unique_ptr<Design> d = loaded(f);
+  zelk::OutputSet set;
+  set.begin(path);
+  zelk::write_verilog(*d, false, set);
+  set.end();
+  set.commit();
+}
+
 void verilog_out(State& state, const DesignFiles& f) {
   for (auto _ : state) {
     state.PauseTiming();
     std::string out = scratch_dir("v_out");
     state.ResumeTiming();
-    bool ok = guarded(state, [&] {
-      std::unique_ptr<Design> d = loaded(f);
-      zelk::OutputSet set;
-      set.begin(out + "/design.v");
-      zelk::write_verilog(*d, false, set);
-      set.end();
-      set.commit();
-    });
+    bool ok = guarded(state, [&] { write_as_verilog(f, out + "/design.v"); });
     state.PauseTiming();
     std::error_code ec;
     std::filesystem::remove_all(out, ec);
@@ -113,14 +115,7 @@ void verilog_in(State& state, const DesignFiles& f) {
   const std::string text_dir = scratch_dir("v_text");
   const std::string text = text_dir + "/design.v";
   // A fault here skips the benchmark: its loop is not entered.
-  guarded(state, [&] {
-    std::unique_ptr<Design> d = loaded(f);
-    zelk::OutputSet set;
-    set.begin(text);
-    zelk::write_verilog(*d, false, set);
-    set.end();
-    set.commit();
-  });
+  guarded(state, [&] { write_as_verilog(f, text); });
   for (auto _ : state) {
     state.PauseTiming();
     std::string out = scratch_dir("v_in");

@@ -448,6 +448,7 @@ struct ModuleWriter {
     // and the net names.
     std::unique_ptr<ModuleWriter> helper;
     std::string helper_text;
+    std::unordered_set<long long> helper_gates;  // the gates it met beyond the library
     if (comps.size() >= beside_from && comps.size() > kChunk)
       helper = std::make_unique<ModuleWriter>(helper_text, &helper_gates, gates_as_assigns, nullptr,
                                               beside_from);
@@ -466,9 +467,9 @@ struct ModuleWriter {
       first += count;
       drain();
     }
+    extra_gates->insert(helper_gates.begin(), helper_gates.end());
     out += "endmodule\n\n";
   }
-  std::unordered_set<long long> helper_gates;  // the gates the helper met beyond the library
 
   // The instances cs[0 .. count) in turn.
   void chunk(const Instance* const* cs, std::size_t count, const NetNames& names) {
@@ -632,7 +633,6 @@ void write_text(const Design& d, bool gates_as_assigns, OutputSet* f, std::strin
     if (m->state == kStateCell) w.black_box(m, name);
     else w.body(m, name, m == d.top);
   }
-  extra.insert(w.helper_gates.begin(), w.helper_gates.end());
   std::vector<long long> sorted(extra.begin(), extra.end());
   std::sort(sorted.begin(), sorted.end());
   for (long long v : sorted) out += gate_model(static_cast<int>(v / 100000), static_cast<int>(v % 100000));
