@@ -57,7 +57,8 @@ void rev_ts_bufs(Instance* t, Book* b) {
 // rather than back and forth halves the changes that flipping a group
 // hands to the book.  The inputs are listed, and marked on the terminal,
 // while the set is walked once: the rest of the flip reads the list and
-// the nets, not the gates again.
+// the nets, not the gates again.  A group's gates lie anywhere in memory:
+// each of the three walks asks for its records some steps ahead.
 void Reducer::flip_gates(Members set) {
   if (!book_) {
     rev_instance_all(set, nullptr);
@@ -67,7 +68,25 @@ void Reducer::flip_gates(Members set) {
   flip_inputs_.clear();
   book_->new_mark();
   bool unnumbered = false;
-  for (Instance* m : set) {
+  Instance* const* gates = set.begin();
+  const std::size_t count = static_cast<std::size_t>(set.end() - set.begin());
+  for (std::size_t i = 0; i < count; ++i) {
+    // The gate, then its first terminal, then the ring and its nets, then
+    // the nets' entries in the book.
+    if (i + 12 < count) __builtin_prefetch(gates[i + 12]);
+    if (i + 8 < count && gates[i + 8]->link) __builtin_prefetch(gates[i + 8]->link);
+    if (i + 4 < count) {
+      for_each_terminal(gates[i + 4], [](const Link* t) {
+        __builtin_prefetch(t->inst_next);
+        if (t->net) __builtin_prefetch(t->net);
+      });
+    }
+    if (i + 2 < count) {
+      for_each_terminal(gates[i + 2], [this](const Link* t) {
+        if (t->net && t->net->id > 0) book_->read_ahead(t->net->id);
+      });
+    }
+    Instance* m = gates[i];
     if (!is_gate(m->cls)) continue;
     for_each_terminal(m, [&](Link* t) {
       Net* n = t->net;
@@ -88,12 +107,32 @@ void Reducer::flip_gates(Members set) {
   }
   // An input marked here on a net negated whole keeps its mark until the
   // walk of that net passes it.
-  for (const FlipInput& f : flip_inputs_) {
+  const std::size_t inputs = flip_inputs_.size();
+  for (std::size_t i = 0; i < inputs; ++i) {
+    if (i + 16 < inputs) {
+      const FlipInput& a = flip_inputs_[i + 16];
+      __builtin_prefetch(a.t);
+      if (a.net > 0) book_->read_ahead(a.net);
+    }
+    if (i + 8 < inputs) {
+      const Link* a = flip_inputs_[i + 8].t;
+      if (a->net) __builtin_prefetch(a->net);
+      __builtin_prefetch(a->inst);
+    }
+    if (i + 4 < inputs) {
+      const Net* a = flip_inputs_[i + 4].t->net;
+      if (a && a->source) __builtin_prefetch(a->source);
+    }
+    const FlipInput& f = flip_inputs_[i];
     if (f.net > 0 && book_->odd(f.net)) continue;
     f.t->in_flip = 0;
     negate_weight(f.t, book_);
   }
-  for (Net* n : nets_) {
+  const std::size_t whole = nets_.size();
+  for (std::size_t i = 0; i < whole; ++i) {
+    if (i + 8 < whole) __builtin_prefetch(nets_[i + 8]);
+    if (i + 4 < whole && nets_[i + 4]->links) __builtin_prefetch(nets_[i + 4]->links);
+    Net* n = nets_[i];
     if (!book_->odd(n->id)) continue;
     for (Link* u = n->links; u; u = u->next) {
       if (u->in_flip) u->in_flip = 0;
@@ -188,7 +227,21 @@ void Reducer::eor_enor_and_or_nand_nor(Instance* h) {
   }
   std::vector<Net*> nets;
   nets.swap(book_->pending());
-  for (Net* n : nets) {
+  // The nets of a move lie anywhere in memory: their records, tallies and
+  // drivers are asked for some nets ahead.
+  const std::size_t count = nets.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i + 16 < count) __builtin_prefetch(nets[i + 16]);
+    if (i + 8 < count) {
+      const Net* a = nets[i + 8];
+      if (a->id > 0) book_->read_ahead(a->id);
+      if (a->source) __builtin_prefetch(a->source);
+    }
+    if (i + 4 < count) {
+      const Net* a = nets[i + 4];
+      if (a->source) __builtin_prefetch(a->source->inst);
+    }
+    Net* n = nets[i];
     if (!book_->is_pending(n)) continue;
     const Instance* head = counts_in_whole(n) && n->source ? n->source->inst->comp : nullptr;
     if (head == h) {
