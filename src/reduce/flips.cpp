@@ -70,16 +70,24 @@ void Reducer::flip_gates(Members set) {
   bool unnumbered = false;
   Instance* const* gates = set.begin();
   const std::size_t count = static_cast<std::size_t>(set.end() - set.begin());
+  // The gate, then its terminals one after the other around the ring
+  // (each asked for when the one before it is in), with their nets, then
+  // the nets' entries in the book.
+  auto terminal = [](const Instance* g, int k) -> const Link* {
+    const Link* t = g->link;
+    for (; t && k > 0; --k) t = t->inst_next == g->link ? nullptr : t->inst_next;
+    return t;
+  };
   for (std::size_t i = 0; i < count; ++i) {
-    // The gate, then its first terminal, then the ring and its nets, then
-    // the nets' entries in the book.
-    if (i + 12 < count) __builtin_prefetch(gates[i + 12]);
-    if (i + 8 < count && gates[i + 8]->link) __builtin_prefetch(gates[i + 8]->link);
-    if (i + 4 < count) {
-      for_each_terminal(gates[i + 4], [](const Link* t) {
+    if (i + 16 < count) __builtin_prefetch(gates[i + 16]);
+    if (i + 13 < count && gates[i + 13]->link) __builtin_prefetch(gates[i + 13]->link);
+    for (int k = 0; k < 3; ++k) {
+      const std::size_t at = i + 10 - 3 * static_cast<std::size_t>(k);
+      if (at >= count) continue;
+      if (const Link* t = terminal(gates[at], k)) {
         __builtin_prefetch(t->inst_next);
         if (t->net) __builtin_prefetch(t->net);
-      });
+      }
     }
     if (i + 2 < count) {
       for_each_terminal(gates[i + 2], [this](const Link* t) {
@@ -130,8 +138,21 @@ void Reducer::flip_gates(Members set) {
   }
   const std::size_t whole = nets_.size();
   for (std::size_t i = 0; i < whole; ++i) {
-    if (i + 8 < whole) __builtin_prefetch(nets_[i + 8]);
-    if (i + 4 < whole && nets_[i + 4]->links) __builtin_prefetch(nets_[i + 4]->links);
+    // The net, then its terminals one after the other, each with the cell
+    // of the one before.
+    if (i + 12 < whole) __builtin_prefetch(nets_[i + 12]);
+    for (int k = 0; k < 3; ++k) {
+      const std::size_t at = i + 9 - 3 * static_cast<std::size_t>(k);
+      if (at >= whole) continue;
+      const Link* before = nullptr;
+      const Link* u = nets_[at]->links;
+      for (int j = 0; u && j < k; ++j) {
+        before = u;
+        u = u->next;
+      }
+      if (u) __builtin_prefetch(u);
+      if (before) __builtin_prefetch(before->inst);
+    }
     Net* n = nets_[i];
     if (!book_->odd(n->id)) continue;
     for (Link* u = n->links; u; u = u->next) {
