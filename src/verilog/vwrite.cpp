@@ -172,10 +172,12 @@ struct ModuleWriter {
   std::unordered_set<long long>* extra_gates;
   bool gates_as_assigns;
   OutputSet* sink;  // when set, the text goes there as it grows
-  std::size_t beside_from;
+  std::size_t beside_from;  // components from which a module is made on two threads
 
+  // The helper that makes the other half of a large module's instances
+  // starts none of its own: it is made with no beside_from.
   ModuleWriter(std::string& o, std::unordered_set<long long>* extra, bool assigns, OutputSet* f,
-               std::size_t beside)
+               std::size_t beside = SIZE_MAX)
       : out(o), extra_gates(extra), gates_as_assigns(assigns), sink(f), beside_from(beside) {}
 
   void drain() {
@@ -450,8 +452,7 @@ struct ModuleWriter {
     std::string helper_text;
     std::unordered_set<long long> helper_gates;  // the gates it met beyond the library
     if (comps.size() >= beside_from && comps.size() > kChunk)
-      helper = std::make_unique<ModuleWriter>(helper_text, &helper_gates, gates_as_assigns, nullptr,
-                                              beside_from);
+      helper = std::make_unique<ModuleWriter>(helper_text, &helper_gates, gates_as_assigns, nullptr);
     for (std::size_t first = 0; first < comps.size();) {
       std::size_t count = std::min(kChunk, comps.size() - first);
       if (helper && first + count < comps.size()) {
