@@ -58,6 +58,19 @@ bool ask_pages(char* from, char* to) {
 }
 }  // namespace
 
+void ask_large_pages(void* from, std::size_t size) {
+#ifdef MADV_HUGEPAGE
+  constexpr std::uintptr_t kLarge = std::uintptr_t{2} << 20;
+  const auto at = reinterpret_cast<std::uintptr_t>(from);
+  const auto first = (at + kLarge - 1) & ~(kLarge - 1);
+  const auto end = (at + size) & ~(kLarge - 1);
+  if (end > first) ::madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+#else
+  (void)from;
+  (void)size;
+#endif
+}
+
 bool PageAhead::ask(char* from, char* to) {
   std::unique_lock<std::mutex> lock(mutex_);
   if (refused_ || stopping_) return false;

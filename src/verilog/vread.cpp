@@ -191,7 +191,7 @@ class NameSet {
   void reserve(std::size_t n) {
     std::size_t size = 64;
     while (size < n * 2) size *= 2;
-    slots_.assign(size, Slot{});
+    slots_.zeroed(size, true);
   }
   // Adds comp named name; false when the name is there already.
   template <class NameOf>
@@ -199,9 +199,9 @@ class NameSet {
     if ((count_ + 1) * 2 > slots_.size()) grow(name_of);
     const uint64_t h = hash_name(name.data(), name.size());
     std::size_t i = h & (slots_.size() - 1);
-    for (; slots_[i].comp >= 0; i = (i + 1) & (slots_.size() - 1))
-      if (slots_[i].check == check_of(h) && name_of(slots_[i].comp) == name) return false;
-    slots_[i] = {comp, check_of(h)};
+    for (; slots_[i].taken(); i = (i + 1) & (slots_.size() - 1))
+      if (slots_[i].check == check_of(h) && name_of(slots_[i].comp()) == name) return false;
+    slots_[i] = Slot::of(comp, check_of(h));
     ++count_;
     return true;
   }
@@ -214,32 +214,38 @@ class NameSet {
   bool contains(std::string_view name, const NameOf& name_of) const {
     if (slots_.empty()) return false;
     const uint64_t h = hash_name(name.data(), name.size());
-    for (std::size_t i = h & (slots_.size() - 1); slots_[i].comp >= 0; i = (i + 1) & (slots_.size() - 1))
-      if (slots_[i].check == check_of(h) && name_of(slots_[i].comp) == name) return true;
+    for (std::size_t i = h & (slots_.size() - 1); slots_[i].taken(); i = (i + 1) & (slots_.size() - 1))
+      if (slots_[i].check == check_of(h) && name_of(slots_[i].comp()) == name) return true;
     return false;
   }
 
  private:
-  // The high half of the name's hash (its low bits place the slot): names
-  // are compared only when it agrees.
+  // The component's number plus one (zero: a free slot, as the table's
+  // fresh pages hold), and the high half of the name's hash (its low bits
+  // place the slot): names are compared only when it agrees.
   struct Slot {
-    int comp = -1;
-    uint32_t check = 0;
+    int32_t comp_plus_one;
+    uint32_t check;
+    static Slot of(int comp, uint32_t check) { return {comp + 1, check}; }
+    bool taken() const { return comp_plus_one != 0; }
+    int comp() const { return comp_plus_one - 1; }
   };
   static uint32_t check_of(uint64_t h) { return static_cast<uint32_t>(h >> 32); }
   template <class NameOf>
   void grow(const NameOf& name_of) {
-    std::vector<Slot> old(slots_.empty() ? 64 : slots_.size() * 2);
-    old.swap(slots_);
-    for (const Slot& s : old) {
-      if (s.comp < 0) continue;
-      std::string_view name = name_of(s.comp);
+    BigArray<Slot> old;
+    std::swap(old, slots_);
+    slots_.zeroed(old.empty() ? 64 : old.size() * 2, true);
+    for (std::size_t k = 0; k < old.size(); ++k) {
+      const Slot& s = old[k];
+      if (!s.taken()) continue;
+      std::string_view name = name_of(s.comp());
       std::size_t i = hash_name(name.data(), name.size()) & (slots_.size() - 1);
-      while (slots_[i].comp >= 0) i = (i + 1) & (slots_.size() - 1);
+      while (slots_[i].taken()) i = (i + 1) & (slots_.size() - 1);
       slots_[i] = s;
     }
   }
-  std::vector<Slot> slots_;
+  BigArray<Slot> slots_;
   std::size_t count_ = 0;
 };
 

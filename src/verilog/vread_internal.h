@@ -122,11 +122,13 @@ class BigArray {
     if (size_ == cap_) reserve(cap_ ? cap_ * 2 : 64);
     data_[size_++] = v;
   }
-  // n records of zero bytes, the ones held before dropped.
-  void zeroed(std::size_t n) {
+  // n records of zero bytes, the ones held before dropped; on large pages
+  // when they are `scattered` (read in random order).
+  void zeroed(std::size_t n, bool scattered = false) {
     size_ = cap_ = 0;
     reserve(n);
     size_ = n;
+    if (scattered) ask_large_pages(data_, n * sizeof(T));
   }
   void reserve(std::size_t n) {
     if (n <= cap_) return;
@@ -234,7 +236,7 @@ class DeclTable {
   void grow() {
     BigArray<Slot> old;
     std::swap(old, slots_);
-    slots_.zeroed(old.empty() ? 64 : old.size() * 2);
+    slots_.zeroed(old.empty() ? 64 : old.size() * 2, true);
     mask_ = slots_.size() - 1;
     for (std::size_t i = 0; i < old.size(); ++i)
       if (old[i].index != 0) place(old[i]);
