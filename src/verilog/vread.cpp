@@ -636,18 +636,104 @@ class Converter {
   static void write_nld(const VModule& m, const ModuleComps& comps, const ModuleNets& nets,
                         const std::vector<Term>& terms, const std::vector<Term>& pin_terms,
                         const std::vector<const Decl*>& pin_decls, OutputSet& file) {
-    std::size_t total = pin_terms.size() + terms.size();
-    auto term_at = [&](std::size_t i) -> const Term& {
-      return i < pin_terms.size() ? pin_terms[i] : terms[i - pin_terms.size()];
-    };
-    auto member = [&](const Term& t) {
-      return t.comp < 0 ? std::string(t.pin) : std::string(comps.name_of(t.comp)) + "." + std::string(t.pin);
-    };
+    ModuleText text(m, comps, nets, terms, pin_terms);
+    text.check_drivers();
+    const std::string pins = text.pin_lines(pin_decls);
+    const std::string_view net_lines = text.net_lines();
+    TextOut out(file);
+    std::string& s = out.text();
+    s = "(def-module " + nld_name(m.name, false) + "\n";
+    s += pins;
+    out.spill();
+    out.put(comps.lines());
+    out.put(net_lines);
+    out.finish();
+  }
 
-    // One walk over the terminals: each net's drivers, whether a tristate
-    // driver is on it, its terminals and their bytes in its line
-    // (" comp.pin" or " pin"), and the nets in order of first appearance,
-    // pins first.
+  // The terminals of a module gathered into its nets: one walk over them
+  // tallies each net's drivers, whether a tristate driver is on it, its
+  // terminals and their bytes in its line (" comp.pin" or " pin"), and
+  // lists the nets in order of first appearance, pins first.
+  class ModuleText {
+   public:
+    ModuleText(const VModule& m, const ModuleComps& comps, const ModuleNets& nets,
+               const std::vector<Term>& terms, const std::vector<Term>& pin_terms)
+        : m_(m), comps_(comps), nets_(nets), terms_(terms), pin_terms_(pin_terms) {
+      net_.resize(static_cast<std::size_t>(nets.nodes()));
+      each_term([&](const Term& t) {
+        Net& n = at(t);
+        if (t.dir == dInout) n.tristate = true;
+        if (t.dir == dOut) ++n.drivers;
+        if (n.terms++ == 0) first_seen_.push_back(t.bit);
+        n.bytes += 1 + t.pin.size() + (t.comp < 0 ? 0 : comps.name_size(t.comp) + 1);
+      });
+    }
+
+    // One driver per net unless a tristate driver is on it; a net of both
+    // constants is refused first.
+    void check_drivers() {
+      const int c0 = nets_.root(nets_.c0), c1 = nets_.root(nets_.c1);
+      if (net_[static_cast<std::size_t>(c0)].drivers && c0 == c1)
+        fault_at(m_.file, m_.line, "a net is tied to both constants");
+      auto clash = [&](const Term& t) { return t.dir == dOut && at(t).drivers > 1 && !at(t).tristate; };
+      if (std::none_of(net_.begin(), net_.end(), [](const Net& n) { return n.drivers > 1 && !n.tristate; }))
+        return;
+      for (const Term& t : terms_)
+        // Reported at the second driver met in file order.
+        if (clash(t) && std::exchange(at(t).seen, true))
+          fault_at(m_.file, t.line, "net of \"" + member(t) + "\" has more than one driver");
+      for (const Term& t : pin_terms_)
+        if (clash(t)) fault_at(m_.file, t.line, "input \"" + member(t) + "\" is driven inside the module");
+    }
+
+    // The "(def-pin ...)" lines, a pin's type following the tristate
+    // drivers on its net.
+    std::string pin_lines(const std::vector<const Decl*>& pin_decls) {
+      std::string text;
+      for (std::size_t i = 0; i < pin_terms_.size(); ++i)
+        text += "  (def-pin " + std::string(pin_terms_[i].pin) + " type " +
+                std::string(type_word(*pin_decls[i], at(pin_terms_[i]).tristate)) + ")\n";
+      return text;
+    }
+
+    // The nets' lines, each terminal written straight into its net's place
+    // in one text (a net of one terminal joins nothing and is left out).
+    // The text lives as long as this.
+    std::string_view net_lines() {
+      std::size_t net_bytes = 0;
+      for (int b : first_seen_) {
+        Net& n = net_[static_cast<std::size_t>(b)];
+        if (n.terms < 2) {
+          n.bytes = kLone;
+          continue;
+        }
+        std::size_t bytes = n.bytes;
+        n.bytes = net_bytes + kHead.size();
+        net_bytes += kHead.size() + bytes + kTail.size();
+      }
+      lines_.reset(new char[net_bytes]);
+      for (int b : first_seen_) {
+        const Net& n = net_[static_cast<std::size_t>(b)];
+        if (n.bytes != kLone) kHead.copy(lines_.get() + n.bytes - kHead.size(), kHead.size());
+      }
+      each_term([&](const Term& t) {
+        Net& n = at(t);
+        if (n.bytes == kLone) return;
+        char* to = lines_.get() + n.bytes;
+        *to++ = ' ';
+        if (t.comp >= 0) {
+          std::string_view name = comps_.name_of(t.comp);
+          to = std::copy(name.begin(), name.end(), to);
+          *to++ = '.';
+        }
+        to = std::copy(t.pin.begin(), t.pin.end(), to);
+        n.bytes = static_cast<std::size_t>(to - lines_.get());
+        if (--n.terms == 0) kTail.copy(to, kTail.size());
+      });
+      return std::string_view(lines_.get(), net_bytes);
+    }
+
+   private:
     struct Net {
       std::size_t bytes = 0;  // then where its next terminal goes, kLone for none
       int terms = 0;
@@ -655,93 +741,39 @@ class Converter {
       bool tristate = false;
       bool seen = false;
     };
-    constexpr std::size_t kLone = SIZE_MAX;
-    std::vector<Net> net(static_cast<std::size_t>(nets.nodes()));
-    std::vector<int> first_seen;  // the nets, by first appearance
+    static constexpr std::size_t kLone = SIZE_MAX;
+    static constexpr std::string_view kHead = "  (def-net", kTail = ")\n";
+
+    Net& at(const Term& t) { return net_[static_cast<std::size_t>(t.bit)]; }
+    std::string member(const Term& t) const {
+      return t.comp < 0 ? std::string(t.pin) : std::string(comps_.name_of(t.comp)) + "." + std::string(t.pin);
+    }
     // The terminals come in instance order and their nets in any order: the
     // nets of a batch of terminals are read together first, so that their
     // loads overlap instead of each waiting on memory in turn.
-    auto each_term = [&](auto f) {
+    template <class F>
+    void each_term(F f) {
       constexpr std::size_t kBatch = 32;
+      const std::size_t total = pin_terms_.size() + terms_.size();
+      auto term_at = [&](std::size_t i) -> const Term& {
+        return i < pin_terms_.size() ? pin_terms_[i] : terms_[i - pin_terms_.size()];
+      };
       for (std::size_t b = 0; b < total; b += kBatch) {
         const std::size_t e = std::min(total, b + kBatch);
-        for (std::size_t i = b; i < e; ++i)
-          __builtin_prefetch(&net[static_cast<std::size_t>(term_at(i).bit)]);
+        for (std::size_t i = b; i < e; ++i) __builtin_prefetch(&at(term_at(i)));
         for (std::size_t i = b; i < e; ++i) f(term_at(i));
       }
-    };
-    each_term([&](const Term& t) {
-      Net& n = net[static_cast<std::size_t>(t.bit)];
-      if (t.dir == dInout) n.tristate = true;
-      if (t.dir == dOut) ++n.drivers;
-      if (n.terms++ == 0) first_seen.push_back(t.bit);
-      n.bytes += 1 + t.pin.size() + (t.comp < 0 ? 0 : comps.name_size(t.comp) + 1);
-    });
-    const int c0 = nets.root(nets.c0), c1 = nets.root(nets.c1);
-    if (net[static_cast<std::size_t>(c0)].drivers && c0 == c1)
-      fault_at(m.file, m.line, "a net is tied to both constants");
-    // Drivers: one per net unless a tristate driver is on it.
-    auto clash = [&](const Term& t) {
-      const Net& n = net[static_cast<std::size_t>(t.bit)];
-      return t.dir == dOut && n.drivers > 1 && !n.tristate;
-    };
-    if (std::any_of(net.begin(), net.end(), [](const Net& n) { return n.drivers > 1 && !n.tristate; })) {
-      for (const Term& t : terms)
-        // Reported at the second driver met in file order.
-        if (clash(t) && std::exchange(net[static_cast<std::size_t>(t.bit)].seen, true))
-          fault_at(m.file, t.line, "net of \"" + member(t) + "\" has more than one driver");
-      for (const Term& t : pin_terms)
-        if (clash(t)) fault_at(m.file, t.line, "input \"" + member(t) + "\" is driven inside the module");
     }
-    std::string pins_text;
-    for (std::size_t i = 0; i < pin_terms.size(); ++i)
-      pins_text += "  (def-pin " + std::string(pin_terms[i].pin) + " type " +
-                   std::string(type_word(*pin_decls[i], net[static_cast<std::size_t>(pin_terms[i].bit)].tristate)) +
-                   ")\n";
 
-    // The nets' lines, each terminal written straight into its net's place
-    // in one text (a net of one terminal joins nothing and is left out).
-    std::size_t net_bytes = 0;
-    const std::string_view head = "  (def-net", tail = ")\n";
-    for (int b : first_seen) {
-      Net& n = net[static_cast<std::size_t>(b)];
-      if (n.terms < 2) {
-        n.bytes = kLone;
-        continue;
-      }
-      std::size_t bytes = n.bytes;
-      n.bytes = net_bytes + head.size();
-      net_bytes += head.size() + bytes + tail.size();
-    }
-    std::unique_ptr<char[]> lines(new char[net_bytes]);
-    for (int b : first_seen) {
-      const Net& n = net[static_cast<std::size_t>(b)];
-      if (n.bytes != kLone) head.copy(lines.get() + n.bytes - head.size(), head.size());
-    }
-    each_term([&](const Term& t) {
-      Net& n = net[static_cast<std::size_t>(t.bit)];
-      if (n.bytes == kLone) return;
-      char* at = lines.get() + n.bytes;
-      *at++ = ' ';
-      if (t.comp >= 0) {
-        std::string_view name = comps.name_of(t.comp);
-        at = std::copy(name.begin(), name.end(), at);
-        *at++ = '.';
-      }
-      at = std::copy(t.pin.begin(), t.pin.end(), at);
-      n.bytes = static_cast<std::size_t>(at - lines.get());
-      if (--n.terms == 0) tail.copy(at, tail.size());
-    });
-
-    TextOut out(file);
-    std::string& s = out.text();
-    s = "(def-module " + nld_name(m.name, false) + "\n";
-    s += pins_text;
-    out.spill();
-    out.put(comps.lines());
-    out.put(std::string_view(lines.get(), net_bytes));
-    out.finish();
-  }
+    const VModule& m_;
+    const ModuleComps& comps_;
+    const ModuleNets& nets_;
+    const std::vector<Term>& terms_;
+    const std::vector<Term>& pin_terms_;
+    std::vector<Net> net_;         // by node of the module's nets
+    std::vector<int> first_seen_;  // the nets, by first appearance
+    std::unique_ptr<char[]> lines_;
+  };
 
   // A module that instantiates itself, directly or through others, would
   // expand for ever.
