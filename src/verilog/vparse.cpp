@@ -61,8 +61,15 @@ class VLexer {
   // The next token into t (made anew), where the parser keeps it.
   void next(Token& t) {
     skip();
-    t = Token();
+    // Field by field: a new Token made on the stack and copied in stalled
+    // on every token (the copy read back what had just been stored in
+    // pieces of another size).
+    t.kind = tEnd;
+    t.text = {};
     t.line = line_;
+    t.escaped = false;
+    t.hash = 0;
+    t.net = false;
     if (p_ >= s_.size()) return;
     char c = s_[p_];
     if (c == '\\') {
