@@ -4,9 +4,11 @@
 #pragma once
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -106,12 +108,16 @@ class FillAhead {
   std::size_t asked_ = 0;
 };
 
-// A growing array of plain records, an arena per size: the arena's fresh
-// pages are zero, so a table of a million empty slots costs nothing before
-// its slots are used.
+// A growing array of plain records.  A large one takes an arena per size:
+// the arena's fresh pages are zero, so a table of a million empty slots
+// costs nothing before its slots are used.  A small one (the tables of
+// most modules) takes zeroed memory of the heap: an arena of its own would
+// cost a mapping of the system's, and its release, for each of tens of
+// thousands of modules.
 template <class T>
 class BigArray {
   static_assert(std::is_trivially_copyable_v<T>);
+  static constexpr std::size_t kHeapBelow = std::size_t{64} << 10;  // bytes
 
  public:
   std::size_t size() const { return size_; }
@@ -132,16 +138,30 @@ class BigArray {
   }
   void reserve(std::size_t n) {
     if (n <= cap_) return;
-    auto arena = std::make_unique<Arena>();
-    T* data = static_cast<T*>(arena->allocate(n * sizeof(T), alignof(T)));
+    std::unique_ptr<Arena> arena;
+    std::unique_ptr<void, HeapFree> heap;
+    T* data;
+    if (n * sizeof(T) < kHeapBelow) {
+      heap.reset(::operator new(n * sizeof(T), std::align_val_t{alignof(T)}));
+      std::memset(heap.get(), 0, n * sizeof(T));
+      data = static_cast<T*>(heap.get());
+    } else {
+      arena = std::make_unique<Arena>();
+      data = static_cast<T*>(arena->allocate(n * sizeof(T), alignof(T)));
+    }
     if (size_) std::memcpy(static_cast<void*>(data), data_, size_ * sizeof(T));
     arena_ = std::move(arena);
+    heap_ = std::move(heap);
     data_ = data;
     cap_ = n;
   }
 
  private:
-  std::unique_ptr<Arena> arena_;
+  struct HeapFree {
+    void operator()(void* p) const { ::operator delete(p, std::align_val_t{alignof(T)}); }
+  };
+  std::unique_ptr<Arena> arena_;            // a large array's, else null
+  std::unique_ptr<void, HeapFree> heap_;    // a small array's, else null
   T* data_ = nullptr;
   std::size_t size_ = 0, cap_ = 0;
 };
