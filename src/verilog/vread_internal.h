@@ -125,7 +125,7 @@ class BigArray {
   T& operator[](std::size_t i) { return data_[i]; }
   const T& operator[](std::size_t i) const { return data_[i]; }
   void push_back(const T& v) {
-    if (size_ == cap_) reserve(cap_ ? cap_ * 2 : 64);
+    if (size_ == cap_) reserve(cap_ ? cap_ * 2 : 8);
     data_[size_++] = v;
   }
   // n records of zero bytes, the ones held before dropped; on large pages
@@ -256,7 +256,7 @@ class DeclTable {
   void grow() {
     BigArray<Slot> old;
     std::swap(old, slots_);
-    slots_.zeroed(old.empty() ? 64 : old.size() * 2, true);
+    slots_.zeroed(old.empty() ? 16 : old.size() * 2, true);
     mask_ = slots_.size() - 1;
     for (std::size_t i = 0; i < old.size(); ++i)
       if (old[i].index != 0) place(old[i]);
