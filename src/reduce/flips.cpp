@@ -136,30 +136,15 @@ void Reducer::flip_gates(Members set) {
     f.t->in_flip = 0;
     negate_weight(f.t, book_);
   }
-  const std::size_t whole = nets_.size();
-  for (std::size_t i = 0; i < whole; ++i) {
-    // The net, then its terminals one after the other, each with the cell
-    // of the one before.
-    if (i + 12 < whole) __builtin_prefetch(nets_[i + 12]);
-    for (int k = 0; k < 3; ++k) {
-      const std::size_t at = i + 9 - 3 * static_cast<std::size_t>(k);
-      if (at >= whole) continue;
-      const Link* before = nullptr;
-      const Link* u = nets_[at]->links;
-      for (int j = 0; u && j < k; ++j) {
-        before = u;
-        u = u->next;
-      }
-      if (u) __builtin_prefetch(u);
-      if (before) __builtin_prefetch(before->inst);
-    }
-    Net* n = nets_[i];
-    if (!book_->odd(n->id)) continue;
-    for (Link* u = n->links; u; u = u->next) {
-      if (u->in_flip) u->in_flip = 0;
-      else negate_weight(u, book_);
-    }
-  }
+  walk_nets_ahead(
+      nets_.size(), [this](std::size_t i) { return nets_[i]; },
+      [this](std::size_t, Net* n) {
+        if (!book_->odd(n->id)) return;
+        for (Link* u = n->links; u; u = u->next) {
+          if (u->in_flip) u->in_flip = 0;
+          else negate_weight(u, book_);
+        }
+      });
 }
 
 // ---------------------------------------------------------------- absorption
