@@ -60,27 +60,35 @@ void reduce(State& state, const DesignFiles& f) {
   report(state, f, d.get());
 }
 
-// The whole run as the command line starts it, files written included.
-void whole_run(State& state, const DesignFiles& f) {
+// Times work(out) once per iteration, out a fresh scratch folder that is
+// removed, untimed, after it; stops at the first iteration that fails.
+template <class Work>
+void timed_into_scratch(State& state, const char* scratch, Work work) {
   for (auto _ : state) {
     state.PauseTiming();
-    std::string out = scratch_dir("out");
+    const std::string out = scratch_dir(scratch);
+    state.ResumeTiming();
+    const bool ok = work(out);
+    state.PauseTiming();
+    std::error_code ec;
+    std::filesystem::remove_all(out, ec);
+    state.ResumeTiming();
+    if (!ok) break;
+  }
+}
+
+// The whole run as the command line starts it, files written included.
+void whole_run(State& state, const DesignFiles& f) {
+  timed_into_scratch(state, "out", [&](const std::string& out) {
     std::vector<std::string> args = {"zelk", f.top, f.dir};
     if (!f.ro_dir.empty()) args.insert(args.end(), {"-r", f.ro_dir});
     args.insert(args.end(), {"-w", out});
     std::vector<const char*> argv;
     for (const std::string& a : args) argv.push_back(a.c_str());
-    state.ResumeTiming();
-    int status = zelk::run(static_cast<int>(argv.size()), argv.data(), null_log());
-    state.PauseTiming();
-    std::error_code ec;
-    std::filesystem::remove_all(out, ec);
-    state.ResumeTiming();
-    if (status != 0) {
-      state.SkipWithError("run ended with status 1");
-      break;
-    }
-  }
+    if (zelk::run(static_cast<int>(argv.size()), argv.data(), null_log()) == 0) return true;
+    state.SkipWithError("run ended with status 1");
+    return false;
+  });
   report(state, f, nullptr);
 }
 
@@ -96,17 +104,9 @@ void write_as_verilog(const DesignFiles& f, const std::string& path) {
 }
 
 void verilog_out(State& state, const DesignFiles& f) {
-  for (auto _ : state) {
-    state.PauseTiming();
-    std::string out = scratch_dir("v_out");
-    state.ResumeTiming();
-    bool ok = guarded(state, [&] { write_as_verilog(f, out + "/design.v"); });
-    state.PauseTiming();
-    std::error_code ec;
-    std::filesystem::remove_all(out, ec);
-    state.ResumeTiming();
-    if (!ok) break;
-  }
+  timed_into_scratch(state, "v_out", [&](const std::string& out) {
+    return guarded(state, [&] { write_as_verilog(f, out + "/design.v"); });
+  });
   report(state, f, nullptr);
 }
 
@@ -116,18 +116,10 @@ void verilog_in(State& state, const DesignFiles& f) {
   const std::string text = text_dir + "/design.v";
   // A fault here skips the benchmark: its loop is not entered.
   guarded(state, [&] { write_as_verilog(f, text); });
-  for (auto _ : state) {
-    state.PauseTiming();
-    std::string out = scratch_dir("v_in");
-    state.ResumeTiming();
+  timed_into_scratch(state, "v_in", [&](const std::string& out) {
     std::vector<std::string> written;
-    bool ok = guarded(state, [&] { zelk::read_verilog({text}, out, &written); });
-    state.PauseTiming();
-    std::error_code ec;
-    std::filesystem::remove_all(out, ec);
-    state.ResumeTiming();
-    if (!ok) break;
-  }
+    return guarded(state, [&] { zelk::read_verilog({text}, out, &written); });
+  });
   std::error_code ec;
   std::filesystem::remove_all(text_dir, ec);
   report(state, f, nullptr);
