@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -377,6 +378,8 @@ struct CellType {
   int cls = kUser;                 // a built-in cell's class
   bool bad_fan = false;            // a built-in cell's name with a fan-in it does not allow
   const VModule* def = nullptr;    // a module read along
+  bool tristate = false;           // drives as tristate: a tristate cell, or a
+                                   // module with such a port (once it is known)
   std::string nld;                 // the cell name in NLD
 };
 
@@ -397,7 +400,7 @@ class Converter {
       paths.push_back(dir + "/" + name);
       files.begin(paths.back());
     };
-    check_cycles();
+    for (const VModule* m : check_cycles()) find_tristate_outputs(*m);
     std::unordered_map<std::string, const VModule*> file_of;
     for (auto& m : mods_) {
       if (library_module(m->name)) continue;
@@ -461,11 +464,11 @@ class Converter {
   // Made once per port of a module and kept, so that terminals can point
   // at them.
   const std::vector<std::string>* module_pins(const VModule& def, std::string_view port,
-                                              Dir* dir) {
+                                              const Decl** decl) {
     const Decl* found = def.decls.find(port);
     if (!found || found->dir == dNone) return nullptr;
     const Decl& d = *found;
-    *dir = d.dir;
+    *decl = found;
     auto [c, fresh] = pin_cache_.try_emplace(&d);
     if (fresh) {
       int w = std::abs(d.msb - d.lsb) + 1;
@@ -497,8 +500,8 @@ class Converter {
     std::vector<const Decl*> pin_decls;
     for (const std::string& p : m.ports) {
       const Decl& d = port_decl(m, p);
-      Dir dir = dNone;
-      const std::vector<std::string>& pn = *module_pins(m, p, &dir);
+      const Decl* found = nullptr;
+      const std::vector<std::string>& pn = *module_pins(m, p, &found);
       for (std::size_t k = 0; k < pn.size(); ++k) {
         int b = d.base + static_cast<int>(pn.size() - 1 - k);
         pin_decls.push_back(&d);
@@ -509,12 +512,16 @@ class Converter {
     write_nld(m, comps, nets, terms, pin_terms, pin_decls, file);
   }
 
-  // The module's bits and constants, joined by its assigns.
-  static ModuleNets join_assigns(const VModule& m) {
+  // The module's bits and constants, joined by its assigns.  Unchecked,
+  // an assign to a constant is left out instead of refused.
+  static ModuleNets join_assigns(const VModule& m, bool checked = true) {
     ModuleNets nets(m.bit_count);
     for (const Assign& a : m.assigns)
       for (std::size_t i = 0; i < a.lhs.size(); ++i) {
-        if (a.lhs[i] < 0) fault_at(m.file, a.line, "assign to a constant");
+        if (a.lhs[i] < 0) {
+          if (checked) fault_at(m.file, a.line, "assign to a constant");
+          continue;
+        }
         if (a.rhs[i] == kFloat) continue;
         if (a.rhs[i] < 0) nets.const_line[a.rhs[i] == kConst0 ? 0 : 1] = a.line;
         nets.u.join(a.lhs[i], nets.node(a.rhs[i]));
@@ -598,16 +605,20 @@ class Converter {
     for (std::size_t k = 0; k < in.count; ++k) {
       const Conn& c = conns[k];
       Bits b = m.bits_of(c);
-      Dir dir = dNone;
-      const std::vector<std::string>* pins = module_pins(*ct.def, c.port, &dir);
+      const Decl* d = nullptr;
+      const std::vector<std::string>* pins = module_pins(*ct.def, c.port, &d);
       if (!pins)
         fault_at(m.file, c.line, "module \"" + std::string(in.type) + "\" has no port \"" + std::string(c.port) + "\"");
       if (pins->size() != b.size() && !b.empty())
         fault_at(m.file, c.line, "port \"" + std::string(c.port) + "\" of \"" + std::string(in.name) + "\" is " +
                                      std::to_string(pins->size()) + " bits wide, connected to " +
                                      std::to_string(b.size()));
+      const std::vector<bool>* tristate = tristate_outputs(*ct.def);
       for (std::size_t i = 0; i < b.size(); ++i) {
         if (b[i] == kFloat) continue;
+        Dir dir = d->dir;
+        if (tristate && dir == dOut && (*tristate)[static_cast<std::size_t>(d->base) + b.size() - 1 - i])
+          dir = dInout;
         terms.emplace_back(comp, (*pins)[i], nets.node(b[i]), dir, c.line);
       }
     }
@@ -776,9 +787,12 @@ class Converter {
   };
 
   // A module that instantiates itself, directly or through others, would
-  // expand for ever.
-  void check_cycles() {
+  // expand for ever.  Returns the modules that others instantiate, each
+  // after those it instantiates.
+  std::vector<const VModule*> check_cycles() {
     std::unordered_map<const VModule*, int> state;  // 1 on the path, 2 done
+    std::unordered_set<const VModule*> inside;       // instantiated by another
+    std::vector<const VModule*> order;
     for (auto& root : mods_) {
       if (state[root.get()]) continue;
       std::vector<std::pair<const VModule*, std::size_t>> stack{{root.get(), 0}};
@@ -787,6 +801,7 @@ class Converter {
         auto& [m, i] = stack.back();
         if (i == m->insts.size()) {
           state[m] = 2;
+          if (inside.count(m)) order.push_back(m);
           stack.pop_back();
           continue;
         }
@@ -794,6 +809,7 @@ class Converter {
         auto it = by_name_.find(in.type);
         if (it == by_name_.end()) continue;
         const VModule* c = it->second;
+        if (inside.insert(c).second && state[c] == 2) order.push_back(c);
         int& st = state[c];
         if (st == 1)
           fault_at(m->file, in.line, c == m ? "module \"" + m->name + "\" instantiates itself"
@@ -804,13 +820,84 @@ class Converter {
         }
       }
     }
+    return order;
   }
+
+  // Yosys declares a port that a tristate driver drives `output`, and two
+  // copies of its module may drive one bus: such a port is tristate in
+  // NLD, and so is its copies' terminal on the bus.  Each bit of a
+  // module's output ports that a tristate driver drives, through its
+  // nets and assigns: a tristate cell's output or such a port of a module
+  // inside.  Only a look, never a fault: the module's own conversion
+  // reports its faults in file order.
+  void find_tristate_outputs(const VModule& m) {
+    auto each_driven_bit = [&](const Inst& in, auto f) {
+      const CellType& ct = cell_type(in.type);
+      const Conn* conns = m.conns_of(in);
+      if (ct.yosys) {
+        for (const Part& part : ct.yosys->parts)
+          for (auto& [pin, src] : part.pins) {
+            if (src < 0 || part_dir(part, pin) != dInout) continue;
+            for (std::size_t k = 0; k < in.count; ++k)
+              if (conns[k].port == ct.yosys->ports[static_cast<std::size_t>(src)] && conns[k].count == 1)
+                f(m.bits[conns[k].bits]);
+          }
+      } else if (ct.cls != kUser) {
+        if (ct.bad_fan) return;
+        for (std::size_t k = 0; k < in.count; ++k)
+          if (conns[k].count == 1 && pin_type(ct.cls, conns[k].port) == kwTristate) f(m.bits[conns[k].bits]);
+      } else if (ct.def) {
+        const std::vector<bool>* inner = tristate_outputs(*ct.def);
+        for (std::size_t k = 0; k < in.count; ++k) {
+          const Conn& c = conns[k];
+          const Decl* d = ct.def->decls.find(c.port);
+          if (!d || static_cast<int>(c.count) != std::abs(d->msb - d->lsb) + 1) continue;
+          for (std::size_t i = 0; i < c.count; ++i)
+            if (d->dir == dInout ||
+                (d->dir == dOut && inner && (*inner)[static_cast<std::size_t>(d->base) + c.count - 1 - i]))
+              f(m.bits[c.bits + i]);
+        }
+      }
+    };
+    std::vector<int> bits;  // driven by tristate drivers
+    for (const Inst& in : m.insts)
+      if (cell_type(in.type).tristate)
+        each_driven_bit(in, [&](int b) {
+          if (b != kFloat) bits.push_back(b);
+        });
+    bool drives = false;  // has a tristate or inout port
+    if (!bits.empty()) {  // few modules
+      ModuleNets nets = join_assigns(m, false);
+      std::vector<char> driven(static_cast<std::size_t>(nets.nodes()));
+      for (int b : bits) driven[static_cast<std::size_t>(nets.u.find(nets.node(b)))] = 1;
+      std::vector<bool> out(static_cast<std::size_t>(m.bit_count));
+      for (const std::string& p : m.ports) {
+        const Decl* d = m.decls.find(p);
+        if (!d || d->dir != dOut) continue;
+        for (int i = 0; i <= std::abs(d->msb - d->lsb); ++i)
+          if (driven[static_cast<std::size_t>(nets.u.find(d->base + i))])
+            drives = out[static_cast<std::size_t>(d->base + i)] = true;
+      }
+      if (drives) tristate_outputs_.emplace(&m, std::move(out));
+    }
+    for (const std::string& p : m.ports) {
+      const Decl* d = m.decls.find(p);
+      drives |= d && d->dir == dInout;
+    }
+    if (drives) cell_type(m.name).tristate = true;
+  }
+  // The bits of m's output ports that tristate drivers drive, or null.
+  const std::vector<bool>* tristate_outputs(const VModule& m) const {
+    auto it = tristate_outputs_.find(&m);
+    return it == tristate_outputs_.end() ? nullptr : &it->second;
+  }
+  std::unordered_map<const VModule*, std::vector<bool>> tristate_outputs_;
 
   std::vector<std::unique_ptr<VModule>>& mods_;
   PageAhead* pages_;
   std::unordered_map<std::string_view, VModule*> by_name_;  // keys: the modules' names
 
-  const CellType& cell_type(std::string_view type) {
+  CellType& cell_type(std::string_view type) {
     auto [it, fresh] = types_.try_emplace(type);
     CellType& ct = it->second;
     if (fresh) {
@@ -823,6 +910,9 @@ class Converter {
       } catch (const Fault&) {
         ct.bad_fan = true;
       }
+      ct.tristate = ct.cls == kTsBuf;
+      if (ct.yosys)
+        for (const Part& part : ct.yosys->parts) ct.tristate |= part.cell == "ts_buf-";
       auto def = by_name_.find(type);
       if (def != by_name_.end()) ct.def = def->second;
       ct.nld = nld_name(type, false);

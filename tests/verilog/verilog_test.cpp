@@ -199,6 +199,33 @@ TEST(VerilogIn, YosysGateNetlist) {
   EXPECT_EQ(run_zelk({"n", t / "o", "-w", t.mkdir("z")}).status, 0);
 }
 
+// Yosys declares a port that a tristate cell drives `output`; copies of
+// its module then drive one bus, also through a module between.  Such a
+// port is tristate in NLD, up the hierarchy, and the bus is no clash.
+TEST(VerilogIn, TristateOutputsOfCopiesShareABus) {
+  TempDir t;
+  t.write("n.v",
+          "module top(a, b, e, f, bus);\n  input a, b, e, f;\n  output bus;\n  wire ne;\n"
+          "  \\$_NOT_  g (.A(e), .Y(ne));\n"
+          "  mid m1 (.a(a), .e(e), .z(bus));\n  mid m2 (.a(b), .e(ne), .z(bus));\n"
+          "  \\$_TBUF_  t (.A(a), .E(f), .Y(bus));\nendmodule\n"
+          "module mid(a, e, z);\n  input a, e;\n  output z;\n  wire na;\n"
+          "  \\$_NOT_  i (.A(a), .Y(na));\n  leaf l (.a(na), .e(e), .z(z));\nendmodule\n"
+          "module leaf(a, e, z);\n  input a, e;\n  output z;\n  wire y, na;\n"
+          "  \\$_NOT_  i (.A(a), .Y(na));\n  \\$_TBUF_  t (.A(na), .E(e), .Y(y));\n"
+          "  assign z = y;\nendmodule\n");
+  std::string err;
+  ASSERT_EQ(shell(zv() + " in " + (t / "n.v") + " -w " + t.mkdir("o"), &err), 0) << err;
+  for (std::string m : {"top", "mid", "leaf"}) {
+    std::string nld = read_file(t / ("o/" + m + ".nld"));
+    EXPECT_NE(nld.find(m == "top" ? "(def-pin bus type tristate)" : "(def-pin z type tristate)"),
+              std::string::npos)
+        << nld;
+  }
+  ASSERT_EQ(run_zelk({"-a", "top", t / "o", "-w", t.mkdir("z")}).status, 0);
+  EXPECT_EQ(check_equivalent("top", {t / "o"}, "top", {t / "z"}), "");
+}
+
 struct Bad {
   std::string text;
   const char* message;
