@@ -3,7 +3,6 @@
 // instance tree owns a module copy of its own.
 #include <algorithm>
 #include <bit>
-#include <climits>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "loader/loader.h"
+#include "netlist/classes.h"
 #include "reader/reader.h"
 
 namespace zelk {
@@ -49,49 +49,6 @@ struct CopyPlan {
   std::vector<uint32_t> net_sizes;  // terminals per net, in net order
   std::vector<int32_t> targets;     // >= 0: component index; < 0: pin index -1 - v
 };
-
-constexpr int kNoLimit = INT_MAX;
-
-// Number of net terminals a component may have.
-int terminal_limit(const Instance* c) {
-  switch (c->cls) {
-    case kInv:
-    case kNinv:
-      return 2;
-    case kAnd:
-    case kNand:
-    case kOr:
-    case kNor:
-    case kEor:
-    case kEnor:
-      return c->fan_in + 1;
-    case kAoi:
-    case kOai:
-      // inputs (sum of the digits of the fan-in number) plus the output
-      switch (c->fan_in) {
-        case 21:
-          return 4;
-        case 22:
-        case 31:
-        case 211:
-          return 5;
-        case 32:
-        case 221:
-          return 6;
-        case 33:
-        case 222:
-          return 7;
-        default:
-          return kNoLimit;
-      }
-    case kReg1: case kRegr1: case kRegs1: case kRegSR: case kRegSet: case kSreg1: case kSrgr1:
-    case kSrgs1: case kSregSR: case kSregSet: case kHigh: case kLow: case kTsBuf: case kBgate:
-    case kPin: case kUser:
-      return kNoLimit;
-    default:
-      fail();  // no such class
-  }
-}
 
 // The names on the path from the top module down to each module copy, for
 // the loop check: one persistent set of name numbers per module copy that
@@ -511,7 +468,7 @@ void Loader::find_link(Module* m) {
     }
     for (std::size_t k = 0; k < n; ++k) {
       const Instance* c = firsts_[b + k]->inst;
-      if (counts[k] > terminal_limit(c))
+      if (counts[k] > terminal_limit(c->cls, c->fan_in))
         fail("\"" + last_read_ + "\", " + c->name + " appears " + std::to_string(counts[k]) +
              " times in def-net\n");
     }

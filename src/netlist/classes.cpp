@@ -89,6 +89,46 @@ bool is_control_pin_name(const char* name) {
 
 bool is_supply_name(const char* name) { return same(name, "VDD") || same(name, "VSS"); }
 
+int terminal_limit(int cls, int fan_in) {
+  switch (cls) {
+    case kInv:
+    case kNinv:
+      return 2;
+    case kAnd:
+    case kNand:
+    case kOr:
+    case kNor:
+    case kEor:
+    case kEnor:
+      return fan_in + 1;
+    case kAoi:
+    case kOai:
+      // inputs (sum of the digits of the fan-in number) plus the output
+      switch (fan_in) {
+        case 21:
+          return 4;
+        case 22:
+        case 31:
+        case 211:
+          return 5;
+        case 32:
+        case 221:
+          return 6;
+        case 33:
+        case 222:
+          return 7;
+        default:
+          return kNoLimit;
+      }
+    case kReg1: case kRegr1: case kRegs1: case kRegSR: case kRegSet: case kSreg1: case kSrgr1:
+    case kSrgs1: case kSregSR: case kSregSet: case kHigh: case kLow: case kTsBuf: case kBgate:
+    case kPin: case kUser:
+      return kNoLimit;
+    default:
+      fail();  // no such class
+  }
+}
+
 int dual_class(int cls) {
   switch (cls) {
     case kAnd: return kOr;

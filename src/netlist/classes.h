@@ -34,6 +34,12 @@ bool is_control_pin_name(const char* name);
 // The supply pins "VDD" and "VSS".
 bool is_supply_name(const char* name);
 
+// How many net terminals a cell of class cls and fan-in number fan_in may
+// have: a gate its inputs and its output; kNoLimit for the cells whose
+// pins are named and checked one by one.
+constexpr int kNoLimit = INT32_MAX;
+int terminal_limit(int cls, int fan_in);
+
 // ---------------------------------------------------------------- pin types
 
 inline bool is_input_type(int pt) { return pt == kwInput || pt == kwInputConnected; }

@@ -38,10 +38,13 @@ struct Token {
 };
 
 // Byte classes of the C locale, by table: the lexer asks for every byte.
-enum : unsigned char { cSpace = 1, cAlpha = 2, cDigit = 4 };
+// cUnprintable: neither printable ASCII nor white space, which no name holds.
+enum : unsigned char { cSpace = 1, cAlpha = 2, cDigit = 4, cUnprintable = 8 };
 constexpr struct ByteClasses {
   unsigned char of[256] = {};
   constexpr ByteClasses() {
+    for (int c = 0; c < 256; ++c)
+      if (c < 33 || c > 126) of[c] = cUnprintable;
     for (int c : {' ', '\t', '\n', '\v', '\f', '\r'}) of[c] = cSpace;
     for (int c = 'a'; c <= 'z'; ++c) of[c] = cAlpha;
     for (int c = 'A'; c <= 'Z'; ++c) of[c] = cAlpha;
@@ -74,7 +77,11 @@ class VLexer {
     char c = s_[p_];
     if (c == '\\') {
       std::size_t b = ++p_;
-      while (p_ < s_.size() && !is_space(s_[p_])) ++p_;
+      unsigned char seen = 0;
+      for (unsigned char k; p_ < s_.size() && !((k = kBytes.of[static_cast<unsigned char>(s_[p_])]) & cSpace); ++p_)
+        seen |= k;
+      if (seen & cUnprintable)
+        fault_at(file_, line_, "an escaped name holds a byte outside printable ASCII");
       t.kind = tId;
       t.escaped = true;
       t.text = s_.substr(b, p_ - b);

@@ -20,6 +20,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "netlist/classes.h"
 #include "reader/reader.h"
 #include "verilog/verilog.h"
 #include "verilog/vread_internal.h"
@@ -417,6 +418,7 @@ struct CellType {
   const CellMap* yosys = nullptr;  // a Yosys gate cell
   int cls = kUser;                 // a built-in cell's class
   bool bad_fan = false;            // a built-in cell's name with a fan-in it does not allow
+  int terminals = kNoLimit;        // a built-in cell's most terminals
   const VModule* def = nullptr;    // a module read along
   bool tristate = false;           // drives as tristate: a tristate cell, or a
                                    // module with such a port (once it is known)
@@ -625,6 +627,7 @@ class Converter {
     }
     if (cls != kUser) {
       int comp = comps.add(in.type, iname_size, in.line);
+      const std::size_t first = terms.size();
       for (std::size_t k = 0; k < in.count; ++k) {
         const Conn& c = conns[k];
         int t = pin_type(cls, c.port);
@@ -637,6 +640,12 @@ class Converter {
         // A pin name the cell has needs no encoding.
         terms.emplace_back(comp, c.port, nets.node(m.bits[c.bits]), dir, c.line);
       }
+      // A gate takes any names for its inputs, but no more inputs than its
+      // fan-in.
+      if (terms.size() - first > static_cast<std::size_t>(ct.terminals))
+        fault_at(m.file, in.line, "cell \"" + std::string(in.type) + "\" takes " +
+                                      std::to_string(ct.terminals) + " connections, \"" +
+                                      std::string(in.name) + "\" has " + std::to_string(terms.size() - first));
       return;
     }
     if (!ct.def)
@@ -950,6 +959,7 @@ class Converter {
       } catch (const Fault&) {
         ct.bad_fan = true;
       }
+      if (ct.cls != kUser && !ct.bad_fan) ct.terminals = terminal_limit(ct.cls, fan);
       ct.tristate = ct.cls == kTsBuf;
       if (ct.yosys)
         for (const Part& part : ct.yosys->parts) ct.tristate |= part.cell == "ts_buf-";

@@ -272,6 +272,11 @@ TEST(VerilogIn, RefusedInputWritesNothing) {
        "1: a net is tied to both constants"},
       {"module t(a, y);\n input a;\n output y;\n \\$_NOT_ g(.A(y), .Y(a));\nendmodule\n",
        "2: input \"a\" is driven inside the module"},
+      // Gate inputs may carry any names, but no more of them than the fan-in.
+      {"module t(a, b, y);\n input a, b; output y;\n \\and--2 g(.in1(a), .x(b), .in2(a), .out(y));\nendmodule\n",
+       "3: cell \"and--2\" takes 3 connections, \"g\" has 4"},
+      {"module t(a);\n input a;\n \\$_NOT_ \\g\x01 (.A(a));\nendmodule\n",
+       "3: an escaped name holds a byte outside printable ASCII"},
   };
   for (const Bad& b : cases) {
     if (*b.message == '\0') continue;

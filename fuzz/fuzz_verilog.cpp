@@ -1,0 +1,108 @@
+// Coverage-guided fuzzing of the Verilog reader (zelk-verilog in): the
+// input is one Verilog file, converted in-process into a fresh directory.
+//
+// Findings (abort): a crash, a sanitizer report, a leak, a run that does not
+// end; a refusal without a "file:line: " message; a refused input that left
+// files behind; a temporary left in the directory; a file written that was
+// not announced; and a module written as NLD that zelk cannot read, with
+// the cell descriptions written beside it.
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "loader/loader.h"
+#include "netlist/netlist.h"
+#include "verilog/verilog.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Dirs {
+  std::string root, file, out;
+};
+
+// Made once and never destroyed, so that the removal at exit can use it.
+const Dirs& dirs() {
+  static const Dirs* d = [] {
+    std::string tmpl = (fs::temp_directory_path() / "zelk-vfuzz-XXXXXX").string();
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    if (::mkdtemp(buf.data()) == nullptr) abort();
+    Dirs* r = new Dirs;
+    r->root = buf.data();
+    r->file = r->root + "/in.v";
+    r->out = r->root + "/out";
+    std::atexit([] {
+      std::error_code ec;
+      fs::remove_all(dirs().root, ec);
+    });
+    return r;
+  }();
+  return *d;
+}
+
+[[noreturn]] void finding(const char* what, const std::string& detail) {
+  fprintf(stderr, "FINDING: %s\n%s\n", what, detail.c_str());
+  abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const Dirs& d = dirs();
+  {
+    FILE* f = fopen(d.file.c_str(), "wb");
+    if (!f) abort();
+    fwrite(data, 1, size, f);
+    fclose(f);
+  }
+  std::error_code ec;
+  fs::remove_all(d.out, ec);
+  fs::create_directories(d.out);
+
+  std::vector<std::string> names;
+  bool refused = false;
+  try {
+    zelk::read_verilog({d.file}, d.out, &names);
+  } catch (const zelk::Fault& f) {
+    refused = true;
+    if (f.message.rfind(d.file + ":", 0) != 0 && f.message.rfind("Could not", 0) != 0)
+      finding("a refusal without file and line", f.message);
+  }
+  std::vector<std::string> written;
+  for (const auto& e : fs::directory_iterator(d.out)) written.push_back(e.path().string());
+  if (refused) {
+    if (!written.empty()) finding("a refused input left files behind", written.front());
+    return 0;
+  }
+  for (const std::string& w : written) {
+    if (w.ends_with(".zelk-tmp")) finding("temporary left behind", w);
+    bool announced = false;
+    for (const std::string& n : names) announced |= n == w;
+    if (!announced) finding("a file written that was not announced", w);
+  }
+  // Every module written reads back, as zelk reads a design.
+  for (const std::string& w : names) {
+    if (!w.ends_with(".nld")) continue;
+    std::string top = fs::path(w).stem().string();
+    zelk::Design back;
+    back.log = fopen("/dev/null", "w");
+    if (!back.log) abort();
+    back.options.top_name = top;
+    back.options.opt_dir = {d.out};
+    try {
+      zelk::read_module(back, top);
+    } catch (const zelk::Fault& f) {
+      fclose(back.log);
+      finding("a written module cannot be read back", w + ": " + f.message);
+    }
+    fclose(back.log);
+  }
+  return 0;
+}
