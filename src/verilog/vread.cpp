@@ -537,20 +537,26 @@ class Converter {
     }
     comps.check();
     nets.settle(terms);
-    add_constants(m, comps, nets, terms);
+    // NLD names pins and components in one space: an instance may not take
+    // a port's name, and a constant cell takes a name no pin has.
     std::vector<Term> pin_terms;
     std::vector<const Decl*> pin_decls;
+    std::unordered_set<std::string_view> pin_names;
     for (const std::string& p : m.ports) {
       const Decl& d = port_decl(m, p);
       const Decl* found = nullptr;
       const std::vector<std::string>& pn = *module_pins(m, p, &found);
       for (std::size_t k = 0; k < pn.size(); ++k) {
+        if (comps.has(pn[k]))
+          fault_at(m.file, d.line, "port \"" + p + "\" has the name of an instance");
+        pin_names.insert(pn[k]);
         int b = d.base + static_cast<int>(pn.size() - 1 - k);
         pin_decls.push_back(&d);
         Dir drive = d.dir == dIn ? dOut : d.dir == dInout ? dInout : dIn;
         pin_terms.emplace_back(-1, pn[k], nets.root(b), drive, d.line);
       }
     }
+    add_constants(m, comps, nets, terms, pin_names);
     write_nld(m, comps, nets, terms, pin_terms, pin_decls, file);
   }
 
@@ -675,7 +681,8 @@ class Converter {
 
   // Constant cells, one per value used.
   static void add_constants(const VModule& m, ModuleComps& comps, const ModuleNets& nets,
-                            std::vector<Term>& terms) {
+                            std::vector<Term>& terms,
+                            const std::unordered_set<std::string_view>& pin_names) {
     for (int v = 0; v < 2; ++v) {
       int value = nets.root(v ? nets.c1 : nets.c0);
       const int line = nets.const_line[v];
@@ -683,7 +690,7 @@ class Converter {
                   std::any_of(terms.begin(), terms.end(), [&](const Term& t) { return t.bit == value; });
       if (!used) continue;
       std::string base = v ? "high-" : "low-", name = base;
-      for (int k = 1; comps.has(name); ++k) name = base + std::to_string(k);
+      for (int k = 1; comps.has(name) || pin_names.count(name); ++k) name = base + std::to_string(k);
       comps.name_text() += name;
       int comp = comps.add(base, name.size(), m.line);
       comps.check();
