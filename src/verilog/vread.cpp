@@ -129,12 +129,12 @@ const std::unordered_map<std::string, CellMap>& yosys_cells() {
     // $_SDFFE_ (the reset acts whether enabled or not) and $_SDFFCE_ (only
     // when enabled).  The register loads D & ~reset for value 0, D | reset
     // for value 1; $_SDFFE_ loads when enabled or reset.
-    for (const char* kind : {"$_SDFF_", "$_SDFFE_", "$_SDFFCE_"})
+    for (std::string_view kind : {"$_SDFF_", "$_SDFFE_", "$_SDFFCE_"})
       for (int c = 0; c < 2; ++c)
         for (int rp = 0; rp < 2; ++rp)
           for (int v = 0; v < 2; ++v)
             for (int en = 0; en < 2; ++en) {
-              const bool e = kind != std::string("$_SDFF_");
+              const bool e = kind != "$_SDFF_";
               if (!e && en) continue;
               std::string name = std::string(kind) + pn[c] + pn[rp] + char('0' + v) +
                                  (e ? std::string(1, pn[en]) : "") + "_";
@@ -145,7 +145,7 @@ const std::unordered_map<std::string, CellMap>& yosys_cells() {
               const int d = 1, ee = 2, rr = e ? 3 : 2, q = e ? 4 : 3;
               // Helper nets: -1 clock, -2 enable, -3 the reset's complement, -4 the
               // value loaded, -5 the load enable of $_SDFFE_.
-              const bool reset_high = !rp, either = kind == std::string("$_SDFFE_");
+              const bool reset_high = !rp, either = kind == "$_SDFFE_";
               // The reset while active (high), and while inactive.
               const int active = reset_high ? rr : -3, inactive = reset_high ? -3 : rr;
               if (c) cm.parts.push_back({"inv-", {{"in", 0}, {"nout", -1}}});
