@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "netlist/netlist.h"
@@ -280,6 +282,26 @@ struct VModule {
   const Conn* conns_of(const Inst& in) const { return conns.data() + in.conns; }
   Bits bits_of(const Conn& c) const { return {bits.data() + c.bits, c.count}; }
 };
+
+// ---------------------------------------------------------------- Yosys cells
+
+// One NLD cell of a translated instance: its class name and, per pin, the
+// connection it takes: a port of the Verilog cell (>= 0 index into the
+// cell's port letters) or a helper net made inside the translation (< 0).
+struct Part {
+  std::string cell;
+  std::vector<std::pair<std::string, int>> pins;  // NLD pin, source
+};
+
+struct CellMap {
+  std::vector<std::string> ports;  // Verilog ports; the last ones are outputs
+  int outputs;
+  std::vector<Part> parts;
+};
+
+// The Yosys gate cells by name, each as the built-in cells it becomes.
+// Helper nets are -1, -2, ...; port k is k.
+const std::unordered_map<std::string, CellMap>& yosys_cells();
 
 // Built-in cells (the cell library may be read along) and the proof
 // library's state boxes are never converted.
