@@ -294,8 +294,7 @@ struct Part {
 };
 
 struct CellMap {
-  std::vector<std::string> ports;  // Verilog ports; the last ones are outputs
-  int outputs;
+  std::vector<std::string> ports;  // Verilog ports, the output last
   std::vector<Part> parts;
 };
 

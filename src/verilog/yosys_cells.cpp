@@ -14,33 +14,33 @@ const std::unordered_map<std::string, CellMap>& yosys_cells() {
   static const std::unordered_map<std::string, CellMap> t = [] {
     std::unordered_map<std::string, CellMap> m;
     auto two = [&](const char* y, const char* cell, const char* out) {
-      m[y] = {{"A", "B", "Y"}, 1, {{cell, {{"in1", 0}, {"in2", 1}, {out, 2}}}}};
+      m[y] = {{"A", "B", "Y"}, {{cell, {{"in1", 0}, {"in2", 1}, {out, 2}}}}};
     };
-    m["$_NOT_"] = {{"A", "Y"}, 1, {{"inv-", {{"in", 0}, {"nout", 1}}}}};
-    m["$_BUF_"] = {{"A", "Y"}, 1, {{"ninv-", {{"in", 0}, {"out", 1}}}}};
+    m["$_NOT_"] = {{"A", "Y"}, {{"inv-", {{"in", 0}, {"nout", 1}}}}};
+    m["$_BUF_"] = {{"A", "Y"}, {{"ninv-", {{"in", 0}, {"out", 1}}}}};
     two("$_AND_", "and--2", "out");
     two("$_NAND_", "nand--2", "nout");
     two("$_OR_", "or--2", "out");
     two("$_NOR_", "nor--2", "nout");
     two("$_XOR_", "eor--2", "out");
     two("$_XNOR_", "enor--2", "nout");
-    m["$_ANDNOT_"] = {{"A", "B", "Y"}, 1,
+    m["$_ANDNOT_"] = {{"A", "B", "Y"},
                       {{"inv-", {{"in", 1}, {"nout", -1}}}, {"and--2", {{"in1", 0}, {"in2", -1}, {"out", 2}}}}};
-    m["$_ORNOT_"] = {{"A", "B", "Y"}, 1,
+    m["$_ORNOT_"] = {{"A", "B", "Y"},
                      {{"inv-", {{"in", 1}, {"nout", -1}}}, {"or--2", {{"in1", 0}, {"in2", -1}, {"out", 2}}}}};
-    m["$_AOI3_"] = {{"A", "B", "C", "Y"}, 1, {{"aoi--21", {{"in1", 0}, {"in2", 1}, {"in3", 2}, {"nout", 3}}}}};
-    m["$_OAI3_"] = {{"A", "B", "C", "Y"}, 1, {{"oai--21", {{"in1", 0}, {"in2", 1}, {"in3", 2}, {"nout", 3}}}}};
-    m["$_AOI4_"] = {{"A", "B", "C", "D", "Y"}, 1,
+    m["$_AOI3_"] = {{"A", "B", "C", "Y"}, {{"aoi--21", {{"in1", 0}, {"in2", 1}, {"in3", 2}, {"nout", 3}}}}};
+    m["$_OAI3_"] = {{"A", "B", "C", "Y"}, {{"oai--21", {{"in1", 0}, {"in2", 1}, {"in3", 2}, {"nout", 3}}}}};
+    m["$_AOI4_"] = {{"A", "B", "C", "D", "Y"},
                     {{"aoi--22", {{"in1", 0}, {"in2", 1}, {"in3", 2}, {"in4", 3}, {"nout", 4}}}}};
-    m["$_OAI4_"] = {{"A", "B", "C", "D", "Y"}, 1,
+    m["$_OAI4_"] = {{"A", "B", "C", "D", "Y"},
                     {{"oai--22", {{"in1", 0}, {"in2", 1}, {"in3", 2}, {"in4", 3}, {"nout", 4}}}}};
     // Y = S ? B : A, as ~((A & ~S) | (B & S)) inverted.
-    m["$_MUX_"] = {{"A", "B", "S", "Y"}, 1,
+    m["$_MUX_"] = {{"A", "B", "S", "Y"},
                    {{"inv-", {{"in", 2}, {"nout", -1}}},
                     {"aoi--22", {{"in1", 0}, {"in2", -1}, {"in3", 1}, {"in4", 2}, {"nout", -2}}},
                     {"inv-", {{"in", -2}, {"nout", 3}}}}};
     // Y = E ? A : z; the tristate cell is enabled low.
-    m["$_TBUF_"] = {{"A", "E", "Y"}, 1,
+    m["$_TBUF_"] = {{"A", "E", "Y"},
                     {{"inv-", {{"in", 1}, {"nout", -1}}}, {"ts_buf-", {{"in", 0}, {"nenb", -1}, {"out", 2}}}}};
     // Flip-flops: $_DFF_<clock><reset><value>_ and $_DFFE_<clock><reset><value><enable>_;
     // a negative polarity gets an inverter.
@@ -53,7 +53,6 @@ const std::unordered_map<std::string, CellMap>& yosys_cells() {
             std::string name = std::string(e ? "$_DFFE_" : "$_DFF_") + pn[c] + (e ? std::string(1, pn[en]) : "") + "_";
             CellMap cm;
             cm.ports = e ? std::vector<std::string>{"C", "D", "E", "Q"} : std::vector<std::string>{"C", "D", "Q"};
-            cm.outputs = 1;
             int q = e ? 3 : 2;
             Part r{"reg-1", {{"in", 1}, {"m_clock", c ? -1 : 0}, {"out", q}}};
             if (c) cm.parts.push_back({"inv-", {{"in", 0}, {"nout", -1}}});
@@ -71,7 +70,6 @@ const std::unordered_map<std::string, CellMap>& yosys_cells() {
               CellMap cm;
               cm.ports = e ? std::vector<std::string>{"C", "D", "E", "R", "Q"}
                            : std::vector<std::string>{"C", "D", "R", "Q"};
-              cm.outputs = 1;
               int q = e ? 4 : 3, rr = e ? 3 : 2;
               Part r{v ? "regs-1" : "regr-1",
                      {{"in", 1}, {"m_clock", c ? -1 : 0}, {"p_reset", rp ? -3 : rr}, {"out", q}}};
@@ -102,7 +100,6 @@ const std::unordered_map<std::string, CellMap>& yosys_cells() {
               CellMap cm;
               cm.ports = e ? std::vector<std::string>{"C", "D", "E", "R", "Q"}
                            : std::vector<std::string>{"C", "D", "R", "Q"};
-              cm.outputs = 1;
               const int d = 1, ee = 2, rr = e ? 3 : 2, q = e ? 4 : 3;
               // Helper nets: -1 clock, -2 enable, -3 the reset's complement, -4 the
               // value loaded, -5 the load enable of $_SDFFE_.
