@@ -5,7 +5,8 @@
 // end; a refusal without a "file:line: " message; a refused input that left
 // files behind; a temporary left in the directory; a file written that was
 // not announced; and a module written as NLD that zelk cannot read, with
-// the cell descriptions written beside it.
+// the cell descriptions written beside it; and a module that, written out
+// again as Verilog, is refused when read in again.
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -13,6 +14,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "loader/loader.h"
@@ -24,7 +26,7 @@ namespace fs = std::filesystem;
 namespace {
 
 struct Dirs {
-  std::string root, file, out;
+  std::string root, file, out, again, out2;
 };
 
 // Made once and never destroyed, so that the removal at exit can use it.
@@ -38,6 +40,8 @@ const Dirs& dirs() {
     r->root = buf.data();
     r->file = r->root + "/in.v";
     r->out = r->root + "/out";
+    r->again = r->root + "/again.v";
+    r->out2 = r->root + "/out2";
     std::atexit([] {
       std::error_code ec;
       fs::remove_all(dirs().root, ec);
@@ -87,7 +91,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const std::string& n : names) announced |= n == w;
     if (!announced) finding("a file written that was not announced", w);
   }
-  // Every module written reads back, as zelk reads a design.
+  // Every module written reads back, as zelk reads a design; the first
+  // one, written out as Verilog again, is read in again.
+  bool first = true;
   for (const std::string& w : names) {
     if (!w.ends_with(".nld")) continue;
     std::string top = fs::path(w).stem().string();
@@ -103,6 +109,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       finding("a written module cannot be read back", w + ": " + f.message);
     }
     fclose(back.log);
+    if (!std::exchange(first, false)) continue;
+    std::string text;
+    try {
+      text = zelk::write_verilog(back);
+    } catch (const zelk::Fault&) {
+      continue;  // NLD holds designs that Verilog cannot
+    }
+    {
+      FILE* f = fopen(d.again.c_str(), "wb");
+      if (!f) abort();
+      fwrite(text.data(), 1, text.size(), f);
+      fclose(f);
+    }
+    fs::remove_all(d.out2, ec);
+    fs::create_directories(d.out2);
+    std::vector<std::string> again;
+    try {
+      zelk::read_verilog({d.again}, d.out2, &again);
+    } catch (const zelk::Fault& f) {
+      finding("what out wrote, in refuses", f.message + text);
+    }
   }
   return 0;
 }
