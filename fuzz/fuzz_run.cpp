@@ -23,7 +23,8 @@
 // Findings (abort): a crash, a sanitizer report, a leak, a run that does not
 // end; a temporary left in the write directory; a failed run that left files
 // behind; a written design that cannot be read back, or whose inverter count
-// differs from the count the run reported as written.
+// differs from the count the run reported as written; a written design
+// that, written as Verilog, the Verilog reader refuses.
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -42,6 +43,7 @@
 #include "netlist/netlist.h"
 #include "reader/reader.h"
 #include "support/sim.h"
+#include "verilog/verilog.h"
 
 namespace fs = std::filesystem;
 
@@ -265,6 +267,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       back.first_inv_num != (rewritten ? final_count : first))
     finding("the written design has another inverter count",
             log + "read back: " + std::to_string(back.first_inv_num));
+
+  // What zelk wrote, written as Verilog, reads back in as NLD: unless
+  // Verilog cannot hold it, which the writer says; or a net has several
+  // drivers, which NLD holds (an input may join them at a copy's pins) but
+  // the Verilog reader refuses; or a fixed module, copied as it was read,
+  // names a pin its instance's module lacks.
+  std::string verilog;
+  try {
+    verilog = zelk::write_verilog(back);
+  } catch (const zelk::Fault&) {
+  }
+  if (!verilog.empty()) {
+    const std::string file = d.root + "/again.v", again = d.root + "/again";
+    put(file, verilog);
+    fresh(again);
+    std::vector<std::string> names;
+    try {
+      zelk::read_verilog({file}, again, &names);
+    } catch (const zelk::Fault& f) {
+      const bool drivers = f.message.find("more than one driver") != std::string::npos ||
+                           f.message.find("is driven inside the module") != std::string::npos ||
+                           f.message.find("tied to both constants") != std::string::npos;
+      const bool pins = f.message.find("\" has no port \"") != std::string::npos;
+      if (!drivers && !pins)
+        finding("zelk's output as Verilog is refused by the Verilog reader", log + f.message + verilog);
+    }
+  }
 
   static const bool equiv = getenv("ZELK_FUZZ_EQUIV") != nullptr;
   if (equiv && rewritten) {

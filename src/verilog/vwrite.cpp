@@ -294,6 +294,11 @@ struct ModuleWriter {
     // The pin list holds the file order reversed.
     std::vector<const Instance*> ordered(pins.rbegin(), pins.rend());
     pins.swap(ordered);
+    // A Verilog module has one port of a name.
+    std::unordered_set<std::string_view> names;
+    for (const Instance* p : pins)
+      if (!names.insert(p->name).second)
+        fail("cannot write module " + std::string(name) + ": two pins named " + p->name + "\n");
     out += "module " + verilog_name(name) + "(";
     bool first = true;
     for (const Instance* p : pins) {

@@ -339,6 +339,16 @@ TEST(VerilogOut, DesignFaultBeforeUnwritableFile) {
   EXPECT_EQ(list_dir(out), std::vector<std::string>{"x.v"});
 }
 
+// NLD lets a module declare a pin twice; a Verilog module cannot.
+TEST(VerilogOut, TwoPinsOfOneNameRefused) {
+  TempDir t;
+  t.write("d/top.nld", "(def-module top (def-pin a type input) (def-pin y type output)"
+                       " (def-pin y type output) (def-comp inv- i) (def-net a i.in) (def-net i.nout y))\n");
+  std::string err;
+  EXPECT_EQ(shell(zv() + " out top " + (t / "d") + " -o " + (t / "x.v"), &err), 1);
+  EXPECT_EQ(err, "cannot write module top: two pins named y\n");
+}
+
 // The proof command accepts zelk's output and rejects wrong ones.
 TEST(VerilogProve, ExampleProvedAndWrongOutputsRejected) {
   if (!have_yosys()) GTEST_SKIP() << "yosys and berkeley-abc are not installed: proofs not run";
