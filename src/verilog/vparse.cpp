@@ -77,9 +77,12 @@ class VLexer {
     char c = s_[p_];
     if (c == '\\') {
       std::size_t b = ++p_;
-      unsigned char seen = 0;
-      for (unsigned char k; p_ < s_.size() && !((k = kBytes.of[static_cast<unsigned char>(s_[p_])]) & cSpace); ++p_)
+      unsigned char seen = 0;  // the classes of its bytes
+      for (; p_ < s_.size(); ++p_) {
+        const unsigned char k = kBytes.of[static_cast<unsigned char>(s_[p_])];
+        if (k & cSpace) break;
         seen |= k;
+      }
       if (seen & cUnprintable)
         fault_at(file_, line_, "an escaped name holds a byte outside printable ASCII");
       t.kind = tId;
