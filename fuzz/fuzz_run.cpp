@@ -44,6 +44,7 @@
 #include "reader/reader.h"
 #include "support/sim.h"
 #include "verilog/verilog.h"
+#include "scratch.h"
 
 namespace fs = std::filesystem;
 
@@ -53,40 +54,21 @@ struct Dirs {
   std::string root, opt, ro, out, cells;
 };
 
-// Made once and never destroyed, so that the removal at exit can use it.
 const Dirs& dirs() {
-  static const Dirs* d = [] {
-    std::string tmpl = (fs::temp_directory_path() / "zelk-fuzz-XXXXXX").string();
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    if (::mkdtemp(buf.data()) == nullptr) abort();
-    Dirs* r = new Dirs;
-    r->root = buf.data();
-    r->opt = r->root + "/opt";
-    r->ro = r->root + "/ro";
-    r->out = r->root + "/out";
-    r->cells = r->root + "/cells";
-    std::atexit([] {
-      std::error_code ec;
-      fs::remove_all(dirs().root, ec);
-    });
+  static const Dirs d = [] {
+    Dirs r;
+    r.root = zelk::fuzz::scratch_root("zelk-fuzz");
+    r.opt = r.root + "/opt";
+    r.ro = r.root + "/ro";
+    r.out = r.root + "/out";
+    r.cells = r.root + "/cells";
     return r;
   }();
-  return *d;
+  return d;
 }
 
-void fresh(const std::string& dir) {
-  std::error_code ec;
-  fs::remove_all(dir, ec);
-  fs::create_directories(dir);
-}
-
-void put(const std::string& path, std::string_view text) {
-  FILE* f = fopen(path.c_str(), "wb");
-  if (!f) abort();
-  fwrite(text.data(), 1, text.size(), f);
-  fclose(f);
-}
+using zelk::fuzz::fresh;
+using zelk::fuzz::put;
 
 bool name_ok(std::string_view name, std::string_view* stem, std::string_view* ext) {
   std::size_t dot = name.rfind('.');

@@ -20,6 +20,7 @@
 #include "loader/loader.h"
 #include "netlist/netlist.h"
 #include "verilog/verilog.h"
+#include "scratch.h"
 
 namespace fs = std::filesystem;
 
@@ -29,26 +30,17 @@ struct Dirs {
   std::string root, file, out, again, out2;
 };
 
-// Made once and never destroyed, so that the removal at exit can use it.
 const Dirs& dirs() {
-  static const Dirs* d = [] {
-    std::string tmpl = (fs::temp_directory_path() / "zelk-vfuzz-XXXXXX").string();
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    if (::mkdtemp(buf.data()) == nullptr) abort();
-    Dirs* r = new Dirs;
-    r->root = buf.data();
-    r->file = r->root + "/in.v";
-    r->out = r->root + "/out";
-    r->again = r->root + "/again.v";
-    r->out2 = r->root + "/out2";
-    std::atexit([] {
-      std::error_code ec;
-      fs::remove_all(dirs().root, ec);
-    });
+  static const Dirs d = [] {
+    Dirs r;
+    r.root = zelk::fuzz::scratch_root("zelk-vfuzz");
+    r.file = r.root + "/in.v";
+    r.out = r.root + "/out";
+    r.again = r.root + "/again.v";
+    r.out2 = r.root + "/out2";
     return r;
   }();
-  return *d;
+  return d;
 }
 
 [[noreturn]] void finding(const char* what, const std::string& detail) {
@@ -60,15 +52,8 @@ const Dirs& dirs() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Dirs& d = dirs();
-  {
-    FILE* f = fopen(d.file.c_str(), "wb");
-    if (!f) abort();
-    fwrite(data, 1, size, f);
-    fclose(f);
-  }
-  std::error_code ec;
-  fs::remove_all(d.out, ec);
-  fs::create_directories(d.out);
+  zelk::fuzz::put(d.file, std::string_view(reinterpret_cast<const char*>(data), size));
+  zelk::fuzz::fresh(d.out);
 
   std::vector<std::string> names;
   bool refused = false;
@@ -116,14 +101,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (const zelk::Fault&) {
       continue;  // NLD holds designs that Verilog cannot
     }
-    {
-      FILE* f = fopen(d.again.c_str(), "wb");
-      if (!f) abort();
-      fwrite(text.data(), 1, text.size(), f);
-      fclose(f);
-    }
-    fs::remove_all(d.out2, ec);
-    fs::create_directories(d.out2);
+    zelk::fuzz::put(d.again, text);
+    zelk::fuzz::fresh(d.out2);
     std::vector<std::string> again;
     try {
       zelk::read_verilog({d.again}, d.out2, &again);
