@@ -307,6 +307,8 @@ class Parser {
     if (tok_.kind != tNum) err("expected a number" + found());
     std::string_view t = tok_.text;
     if (t.find('\'') != std::string::npos) err("expected a plain number" + found());
+    if (!std::all_of(t.begin(), t.end(), [](char c) { return is_digit(c) || c == '_'; }))
+      err("expected a number" + found());
     adv();
     long v = 0;
     for (char c : t) {
@@ -327,6 +329,10 @@ class Parser {
     d.lsb = number();
     expect(']');
     d.vector = true;
+    // Each bit becomes a pin or net of its own.
+    if (std::abs(d.msb - d.lsb) >= kMaxVectorBits)
+      err("vector of " + std::to_string(std::abs(d.msb - d.lsb) + 1L) + " bits; at most " +
+          std::to_string(kMaxVectorBits));
   }
 
   // Declares name in m (ports are declared again by "wire": same range).

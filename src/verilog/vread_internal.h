@@ -22,6 +22,7 @@
 namespace zelk::vread_detail {
 
 constexpr std::size_t kNameLimit = 4096;  // an NLD name holds at most 4095 bytes
+constexpr int kMaxVectorBits = 1 << 24;    // bits of one declared vector
 
 [[noreturn]] inline void fault_at(const std::string& file, int line, const std::string& what) {
   fail(file + ":" + std::to_string(line) + ": " + what + "\n");
