@@ -551,20 +551,30 @@ class Parser {
     expr(m, bits);
     return bits;
   }
-  // Appends the bits of the expression to bits.
+  // Appends the bits of the expression to bits.  Concatenations only
+  // order their parts' bits, so their nesting is counted, not recursed
+  // into: an input may nest them deep.
   void expr(VModule& m, std::vector<int>& bits) {
-    if (is_p('{')) {
-      adv();
+    int depth = 0;  // braces open
+    for (;;) {
       for (;;) {
-        if (tok_.kind == tNum && tok_.text.find('\'') == std::string::npos)
+        if (depth > 0 && tok_.kind == tNum && tok_.text.find('\'') == std::string::npos)
           err("replication is outside the structural subset");
-        expr(m, bits);
-        if (is_p('}')) break;
-        expect(',');
+        if (!is_p('{')) break;
+        adv();
+        ++depth;
       }
-      adv();
-      return;
+      part(m, bits);
+      while (depth > 0 && is_p('}')) {
+        adv();
+        --depth;
+      }
+      if (depth == 0) return;
+      expect(',');
     }
+  }
+  // A name, a bit or part select, or a sized constant.
+  void part(VModule& m, std::vector<int>& bits) {
     if (tok_.kind == tNum) {
       constant(bits);
       return;

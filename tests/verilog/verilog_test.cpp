@@ -227,6 +227,19 @@ TEST(VerilogIn, TristateOutputsOfCopiesShareABus) {
   EXPECT_EQ(check_equivalent("top", {t / "o"}, "top", {t / "z"}), "");
 }
 
+// Concatenations nested as deep as an input likes: their bits in order.
+TEST(VerilogIn, DeepConcatenation) {
+  TempDir t;
+  const std::size_t depth = 1000000;
+  t.write("n.v", "module n(a, b, y);\n  input a, b;\n  output [1:0] y;\n  assign y = {" +
+                     std::string(depth, '{') + "a" + std::string(depth, '}') + ", b};\nendmodule\n");
+  std::string err;
+  ASSERT_EQ(shell(zv() + " in " + (t / "n.v") + " -w " + t.mkdir("o"), &err), 0) << err;
+  std::string nld = read_file(t / "o/n.nld");
+  EXPECT_NE(nld.find("(def-net a y[1])"), std::string::npos) << nld;
+  EXPECT_NE(nld.find("(def-net b y[0])"), std::string::npos) << nld;
+}
+
 struct Bad {
   std::string text;
   const char* message;
