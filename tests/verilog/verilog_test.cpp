@@ -24,11 +24,13 @@ const std::string kSrc = ZELK_SOURCE_DIR;
 const std::string kExample = kSrc + "/examples/design";
 const std::string kExampleLib = kSrc + "/examples/lib";
 
-// Runs a shell command line; returns its exit status, standard error in *err.
-int shell(const std::string& cmd, std::string* err = nullptr) {
+// Runs a shell command line; returns its exit status, standard error in
+// *err and standard output in *out.
+int shell(const std::string& cmd, std::string* err = nullptr, std::string* out = nullptr) {
   TempDir io;
   int rc = std::system(("{ " + cmd + "; } >" + (io / "out") + " 2>" + (io / "err")).c_str());
   if (err) *err = read_file(io / "err");
+  if (out) *out = read_file(io / "out");
   return WIFEXITED(rc) ? WEXITSTATUS(rc) : 128;
 }
 
@@ -391,6 +393,38 @@ TEST(VerilogProve, ExampleProvedAndWrongOutputsRejected) {
   bad.replace(at, 6, "r1.nout");
   write_file(out + "/top.nld", bad);
   EXPECT_EQ(shell(prove + args), 1);
+}
+
+// A loop of gates has no function of the inputs that a prover could
+// compare (it would take any fixed point, or none): a written design that
+// closes one, or an input design that holds one, is not proved.
+TEST(VerilogProve, LoopsOfGatesAreNotProved) {
+  if (!have_yosys()) GTEST_SKIP() << "yosys and berkeley-abc are not installed: proofs not run";
+  TempDir t;
+  const std::string prove =
+      std::string("ZELK=") + ZELK_BINARY + " ZELK_VERILOG=" + zv() + " " + kSrc + "/scripts/prove";
+  t.write("d/top.nld",
+          "(def-module top (def-pin a type input) (def-pin b type input) (def-pin y type output)\n"
+          " (def-comp nand--2 g1) (def-comp nand--2 g2)\n"
+          " (def-net a g1.in1 g2.in2) (def-net b g1.in2) (def-net g1.nout g2.in1) (def-net g2.nout y))\n");
+  t.write("w/top.nld",
+          "(def-module top (def-pin a type input) (def-pin b type input) (def-pin y type output)\n"
+          " (def-comp nand--2 g1) (def-comp nand--2 g2)\n"
+          " (def-net a g1.in1 g2.in2) (def-net g1.nout g2.in1) (def-net g2.nout y g1.in2))\n");
+  std::string out;
+  EXPECT_EQ(shell(prove + " top " + (t / "d") + " -w " + (t / "w"), nullptr, &out), 1);
+  EXPECT_EQ(out, "NOT PROVED: the written design has a loop of gates\n");
+  // A set-reset latch of two nand gates, one level down.
+  t.write("l/top.nld",
+          "(def-module top (def-pin s type input) (def-pin r type input) (def-pin q type output)\n"
+          " (def-comp latch u) (def-net s u.s) (def-net r u.r) (def-net u.q q))\n");
+  t.write("l/latch.nld",
+          "(def-module latch (def-pin s type input) (def-pin r type input) (def-pin q type output)\n"
+          " (def-comp nand--2 g1) (def-comp nand--2 g2)\n"
+          " (def-net s g1.in1) (def-net r g2.in1) (def-net g1.nout q g2.in2) (def-net g2.nout g1.in2))\n");
+  const std::string w = t.mkdir("lw");
+  EXPECT_EQ(shell(prove + " --run top " + (t / "l") + " -w " + w, nullptr, &out), 1);
+  EXPECT_EQ(out, "NOT PROVED: the input design has a loop of gates (in u)\n");
 }
 
 // Every Yosys gate cell that `in` reads computes, once converted, what
