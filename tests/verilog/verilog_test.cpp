@@ -427,6 +427,48 @@ TEST(VerilogProve, LoopsOfGatesAreNotProved) {
   EXPECT_EQ(out, "NOT PROVED: the input design has a loop of gates (in u)\n");
 }
 
+// Two enabled drivers of one bus: where they drive different values the bus
+// reads as undefined, and a written design that enables two where the
+// input design enables none is not proved, even when they agree.  An input
+// design whose bus is always driven twice proves nothing more than that
+// bus: a wrong output elsewhere is found.
+TEST(VerilogProve, BusContention) {
+  if (!have_yosys()) GTEST_SKIP() << "yosys and berkeley-abc are not installed: proofs not run";
+  TempDir t;
+  const std::string prove =
+      std::string("ZELK=") + ZELK_BINARY + " ZELK_VERILOG=" + zv() + " " + kSrc + "/scripts/prove";
+  const std::string head =
+      "(def-module top (def-pin a type input) (def-pin b type input) (def-pin e type input)\n"
+      " (def-pin y type output) (def-pin z type output)\n"
+      " (def-comp inv- i) (def-comp ts_buf- t1 t2) (def-comp and--2 g) (def-comp nand--2 h)\n"
+      " (def-net t1.out t2.out g.in1 g.in2) (def-net g.out y) (def-net h.nout z)\n";
+  // t1 and t2 drive a, one at a time.
+  t.write("d/top.nld", head + " (def-net a t1.in t2.in h.in1) (def-net b h.in2) (def-net e i.in t1.nenb)"
+                                   " (def-net i.nout t2.nenb))\n");
+  // t2 always enabled (its enable is on a net nothing drives, which reads
+  // 0): they agree, but while e is 0 the bus is driven twice.
+  t.write("w/top.nld", head + " (def-net a t1.in t2.in h.in1) (def-net b h.in2) (def-net e i.in t1.nenb)"
+                                   " (def-net i.nout) (def-net t2.nenb))\n");
+  std::string out;
+  EXPECT_EQ(shell(prove + " top " + (t / "d") + " -w " + (t / "w"), nullptr, &out), 1);
+  EXPECT_EQ(out,
+            "NOT PROVED: Yosys finds inputs on which the written design enables two drivers of one "
+            "bus and the input design none\n");
+  EXPECT_EQ(shell(prove + " top " + (t / "d") + " -w " + (t / "d"), nullptr, &out), 0) << out;
+  // Enables on a net nothing drives (it reads 0): a and b always fight.
+  const std::string fight =
+      " (def-net a t1.in h.in1) (def-net b t2.in h.in2) (def-net e i.in) (def-net i.nout)"
+      " (def-net t1.nenb t2.nenb))\n";
+  t.write("c/top.nld", head + fight);
+  std::string wrong = head + fight;
+  wrong.replace(wrong.find("(def-comp nand--2 h)"), 20, "(def-comp and--2 h) ");
+  wrong.replace(wrong.find("h.nout"), 6, "h.out");
+  t.write("cw/top.nld", wrong);
+  EXPECT_EQ(shell(prove + " top " + (t / "c") + " -w " + (t / "cw"), nullptr, &out), 1);
+  EXPECT_EQ(out, "NOT PROVED: Yosys finds inputs on which the designs differ\n");
+  EXPECT_EQ(shell(prove + " top " + (t / "c") + " -w " + (t / "c"), nullptr, &out), 0) << out;
+}
+
 // Every Yosys gate cell that `in` reads computes, once converted, what
 // Yosys's own model of the cell computes: one instance of each, side by
 // side, proved over eight steps from a zero state with clock edges
