@@ -30,6 +30,17 @@ if [ "${1:-}" = "--job" ]; then
       out=$(scripts/prove --run -a "$top" "$work/nld" -w "$work/h") &&
         out="$out; $(scripts/prove --run -a -f "$top" "$work/nld" -w "$work/f")"
       ;;
+    gen)  # <flags...> -- <generator arguments...>: a generated design, zelk, proof
+      flags=()
+      while [ "$1" != "--" ]; do flags+=("$1"); shift; done
+      shift
+      "$root/build-prove/zelk_gen" "$@" "$work/d" >/dev/null 2>"$work/err" ||
+        { echo "FAIL $label: $(tail -1 "$work/err")"; exit 1; }
+      ro=()
+      [ -d "$work/d/ro" ] && ro=(-r "$work/d/ro")
+      mkdir "$work/out"
+      out=$(scripts/prove --run "${flags[@]}" "$top" "$work/d" "${ro[@]}" -w "$work/out")
+      ;;
     round)  # <dirs...> [-r <dirs...>]: NLD -> Verilog -> Yosys -> NLD
       "$ZELK_VERILOG" out "$top" "$@" -o "$work/a.v" 2>"$work/err" &&
         yosys -q -p "read_verilog -lib share/zelk_cells.v; read_verilog $work/a.v
@@ -55,8 +66,8 @@ if ! have_tools; then
 fi
 have_tools || { echo "prove: yosys and berkeley-abc could not be installed"; exit 1; }
 
-cmake -S . -B build-prove -G Ninja -DZELK_TESTS=OFF -DZELK_BENCH=OFF >/dev/null &&
-  cmake --build build-prove -j2 --target zelk zelk-verilog >/dev/null ||
+cmake -S . -B build-prove -G Ninja -DZELK_TESTS=OFF >/dev/null &&
+  cmake --build build-prove -j2 --target zelk zelk-verilog zelk_gen >/dev/null ||
   { echo "prove: build failed"; exit 1; }
 
 jobs=$(mktemp)
@@ -67,6 +78,21 @@ trap 'rm -f "$jobs"' EXIT
   echo "zelk example-a top -a -- $ex"
   echo "zelk example-f top -f -- $ex"
   echo "round example-roundtrip top $ex"
+  # Generated designs with every kind of pin and cell: copies of copies,
+  # registers, tristate buses (some always driven twice, or never), fixed
+  # modules, library cells, nets read twice by one gate, undriven nets,
+  # exclusive-or cells on a net of high fan-out.
+  while read -r name args; do
+    for f in "-a" "-f" "-a -f"; do
+      echo "gen $name${f// /} top $f -- $args"
+    done
+  done <<'GEN'
+gen-hier --hier 3 --leaf-cells 30 --regs 100 --tristate 2 --fixed 1 --pcd 2 --glue 100 --seed 1
+gen-hier2 --hier2 3 4 --leaf-cells 25 --regs 150 --tristate 3 --fixed 2 --pcd 1 --twice 80 --seed 2
+gen-fanout --flat 120 --fanout 40 --fanout-exor 5 --regs 50 --seed 3
+gen-undriven --hier 4 --leaf-cells 15 --regs 200 --tristate 1 --fixed 1 --undriven 30 --seed 4
+gen-flat --flat 300 --regs 80 --tristate 2 --twice 50 --undriven 20 --seed 6
+GEN
   for v in examples/verilog/*.v; do
     n=$(basename "$v" .v)
     echo "synth verilog-$n $n $v"
