@@ -12,6 +12,7 @@
 
 #include "loader/loader.h"
 #include "verilog/verilog.h"
+#include "writer/temporaries.h"
 
 namespace {
 
@@ -114,6 +115,7 @@ int run_cells(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  zelk::remove_temporaries_on_signals();
   try {
     if (argc >= 2 && std::strcmp(argv[1], "out") == 0) return run_out(argc, argv);
     if (argc >= 2 && std::strcmp(argv[1], "in") == 0) return run_in(argc, argv);

@@ -5,6 +5,8 @@
 #include <system_error>
 #include <thread>
 
+#include "netlist/threads.h"
+
 namespace zelk {
 
 // Runs `beside` on a thread of its own while `here` runs on this one, and
@@ -16,7 +18,7 @@ void run_beside(Beside&& beside, Here&& here) {
   std::exception_ptr fault;
   std::thread t;
   try {
-    t = std::thread([&] {
+    t = start_thread([&] {
       try {
         beside();
       } catch (...) {

@@ -8,6 +8,8 @@
 #include <new>
 #include <system_error>
 
+#include "netlist/threads.h"
+
 namespace zelk {
 
 void fail() { throw Fault{}; }
@@ -83,7 +85,7 @@ bool PageAhead::ask(char* from, char* to) {
   if (!started_) {
     started_ = true;
     try {
-      thread_ = std::thread([this] { work(); });
+      thread_ = start_thread([this] { work(); });
     } catch (const std::system_error&) {
     }
   }

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "netlist/threads.h"
 #include "reader/reader.h"
 
 namespace zelk {
@@ -436,7 +437,7 @@ void Parser::resolve(const std::vector<Member>& batch, const std::string& names)
 void Parser::start_resolver() {
   thread_tried_ = true;  // once: a system that gave none is not asked again
   try {
-    resolver_ = std::thread([this] { resolver_loop(); });
+    resolver_ = start_thread([this] { resolver_loop(); });
   } catch (const std::system_error&) {
     return;
   }

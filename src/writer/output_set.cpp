@@ -14,6 +14,8 @@
 #include <system_error>
 
 #include "netlist/netlist.h"
+#include "netlist/threads.h"
+#include "writer/temporaries.h"
 
 namespace zelk {
 
@@ -190,7 +192,7 @@ void OutputSet::start_thread() {
   try {
     if (failure_.no_thread)
       throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
-    thread_ = std::thread([this] { work(); });
+    thread_ = zelk::start_thread([this] { work(); });
   } catch (const std::system_error&) {
     alone_ = true;  // the limit of threads is reached: the files are still written
   }
@@ -251,6 +253,12 @@ void OutputSet::discard() {
   superseded_.clear();
   targets_.clear();
   close_folders();
+  unlist_temporaries();
+}
+
+void OutputSet::unlist_temporaries() {
+  for (int place : listed_) unlist_temporary(place);
+  listed_.clear();
 }
 
 // The folder of a target, met for the first time: opened, and its
@@ -314,6 +322,9 @@ void OutputSet::begin(const std::string& target) {
   if (target.size() - base + std::strlen(kSuffix) > kMaxFileName)
     entry.temp = target.substr(0, base) + ".zelk-" + std::to_string(begun_) + kSuffix;
   ++begun_;
+  // Listed before it is made: a signal that ends the run removes it.
+  if (listed_.size() == listed_.capacity()) listed_.reserve(2 * listed_.size() + 16);
+  listed_.push_back(list_temporary(entry.temp));
   current_ = entry;
   used_ = 0;
   push(Job{Job::kOpen, std::move(entry), {}});
@@ -379,6 +390,9 @@ void OutputSet::end() {
 
 void OutputSet::commit() {
   settle();
+  // A signal that ends the run waits for the renames: the targets are
+  // replaced all or none.
+  EndingSignalsHeld held;
   for (std::size_t i = 0; i < pending_.size(); ++i) {
     const Entry& e = pending_[i];
     bool injected_here = failure_.step == Failure::kRename && failure_.file == static_cast<int>(i);
@@ -398,6 +412,7 @@ void OutputSet::commit() {
   opened_.clear();
   targets_.clear();
   close_folders();
+  unlist_temporaries();
 }
 
 }  // namespace zelk

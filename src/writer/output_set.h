@@ -18,6 +18,10 @@
 // (begin, end, commit or settle), and before any fault of the caller's that
 // came later; lines given to `note` are printed only once every file begun
 // before them is complete, so no line announces a file that failed.
+//
+// Each temporary is listed for the handler of the signals that end a run
+// (writer/temporaries.h) until it is renamed or removed, and such a signal
+// waits while the temporaries are renamed.
 #pragma once
 
 #include <condition_variable>
@@ -139,6 +143,7 @@ class OutputSet {
   void rethrow_failure();
   void stop();
   void discard();
+  void unlist_temporaries();
   bool injected(Failure::Step step) const {
     return failure_.step == step && failure_.file == index_;
   }
@@ -159,6 +164,7 @@ class OutputSet {
   std::vector<Job> batch_;
   std::size_t batch_bytes_ = 0;
   int begun_ = 0;        // files begun
+  std::vector<int> listed_;  // places of the temporaries in the process's list
 
   // Shared with the thread, under mutex_.
   std::mutex mutex_;

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "netlist/threads.h"
 #include "reader/reader.h"
 #include "writer/copy.h"
 #include "writer/writer.h"
@@ -129,7 +130,7 @@ class NetLines {
  public:
   explicit NetLines(const Net* first) : first_(first) {
     try {
-      thread_ = std::thread([this] { make(); });
+      thread_ = start_thread([this] { make(); });
     } catch (const std::system_error&) {
     }
   }

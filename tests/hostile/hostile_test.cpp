@@ -2,6 +2,8 @@
 // recursion, every name length limit, and output that cannot be written.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -263,9 +265,9 @@ TEST(Hostile, InjectedWriteFailuresLeaveTheDirectoryAsItWas) {
   EXPECT_NE(read_file(w.d + "/half-1.nld").find("(def-module\thalf-1"), std::string::npos);
 }
 
-TEST(Hostile, FullFileSystem) {
-  // An inverter pair in front of 20000 gates: a rewritten file of 1 MB.
-  TempDir dir;
+// An inverter pair in front of 20000 gates, as `dir`/d/top.nld: a rewritten
+// file of 1 MB.
+void write_long_chain(TempDir& dir) {
   std::string s = "(def-module top (def-pin a type input) (def-pin y type output) (def-comp inv- i j)"
                   " (def-comp and--2" + seq("g", 0, 20000) +
                   ") (def-net a i.in) (def-net i.nout j.in) (def-net j.nout g0.in1 g0.in2)";
@@ -273,6 +275,11 @@ TEST(Hostile, FullFileSystem) {
     s += " (def-net g" + std::to_string(i) + ".out g" + std::to_string(i + 1) + ".in1 g" +
          std::to_string(i + 1) + ".in2)";
   dir.write("d/top.nld", s + " (def-net g19999.out y))\n");
+}
+
+TEST(Hostile, FullFileSystem) {
+  TempDir dir;
+  write_long_chain(dir);
   // A temporary that is a link to a device that is always full.
   dir.write("out/old.nld", "kept\n");
   fs::create_symlink("/dev/full", dir / "out/top.nld.zelk-tmp");
@@ -294,6 +301,23 @@ TEST(Hostile, FullFileSystem) {
   EXPECT_NE(r.err.find("Could not write " + mnt + "/top.nld\n"), std::string::npos);
   EXPECT_EQ(snapshot(mnt), before);
   EXPECT_EQ(std::system(("umount " + mnt).c_str()), 0);
+}
+
+// A file growing past the process's size limit fails its write as on a
+// full disk: zelk says so, and leaves the write directory as it was (the
+// system's default would end it with the temporary left behind).
+TEST(Hostile, FileSizeLimit) {
+  TempDir dir;
+  write_long_chain(dir);
+  dir.write("out/old.nld", "kept\n");
+  const std::string cmd = "ulimit -f 64; exec " + std::string(ZELK_BINARY) + " top " + (dir / "d") +
+                          " -w " + (dir / "out") + " -f >/dev/null 2>" + (dir / "err");
+  const int rc = std::system(cmd.c_str());
+  ASSERT_TRUE(WIFEXITED(rc)) << "ended by signal " << WTERMSIG(rc);
+  EXPECT_EQ(WEXITSTATUS(rc), 1);
+  EXPECT_NE(read_file(dir / "err").find("Could not write " + (dir / "out/top.nld") + "\n"), std::string::npos)
+      << read_file(dir / "err");
+  EXPECT_EQ(test::list_dir(dir / "out"), std::vector<std::string>{"old.nld"});
 }
 
 }  // namespace

@@ -2,16 +2,20 @@
 // sees must still be what the calls made in turn would show.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "netlist/threads.h"
 #include "support/fixture.h"
 #include "writer/output_set.h"
+#include "writer/temporaries.h"
 #include "writer/writer.h"
 
 namespace zelk {
@@ -201,6 +205,53 @@ TEST(OutputSet, TargetsInSeveralFolders) {
   EXPECT_EQ(read_file(one + "/bare.nld"), "bare.nld1");
   EXPECT_EQ(read_file(two + "/b.nld"), two + "/b.nld1");
   EXPECT_EQ(read_file(one + "/c.nld"), one + "/c.nld1");
+}
+
+// A signal that ends the run removes the temporaries of the files written
+// and of the one being written, and the process ends by that signal; one
+// that arrives while the temporaries are renamed waits for all of them.
+// Each case runs in a process of its own, which the signal ends.
+TEST(OutputSet, EndingSignalLeavesNoTemporary) {
+  auto ended_by = [](auto body) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      remove_temporaries_on_signals();
+      body();
+      _exit(0);  // not reached when the signal ends the process
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFSIGNALED(status) ? WTERMSIG(status) : -1;
+  };
+  TempDir dir;
+  dir.write("old.nld", "kept\n");
+  const std::string a = dir / "a.nld", b = dir / "b.nld";
+  EXPECT_EQ(ended_by([&] {
+              OutputSet out(64);
+              out.begin(a);
+              out.put("a\n");
+              out.end();
+              out.begin(b);
+              out.put("b, not ended\n");
+              out.settle();
+              std::raise(SIGTERM);
+            }),
+            SIGTERM);
+  EXPECT_EQ(list_dir(dir.path()), std::vector<std::string>{"old.nld"});
+  EXPECT_EQ(ended_by([&] {
+              OutputSet out(64);
+              for (const std::string& target : {a, b}) {
+                out.begin(target);
+                out.put("whole\n");
+                out.end();
+              }
+              EndingSignalsHeld held;
+              std::raise(SIGHUP);  // taken once `held` ends
+              out.commit();
+            }),
+            SIGHUP);
+  EXPECT_EQ(list_dir(dir.path()), (std::vector<std::string>{"a.nld", "b.nld", "old.nld"}));
+  EXPECT_EQ(read_file(a), "whole\n");
 }
 
 }  // namespace
