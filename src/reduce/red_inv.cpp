@@ -355,9 +355,9 @@ void Reducer::sum_component(Instance* h) {
 void Reducer::take_changes() {
   Instance* h = work_;
   for (const Book::First& f : book_->firsts()) {
-    if (comp_sum_.touches(f.id)) comp_sum_.before(f.id);
+    if (comp_sum_.touches(f.id)) comp_sum_.before(f, *book_);
     for (Groups& g : groups_)
-      if (g.of == h && g.big != kNoHead && g.big_sum.touches(f.id)) g.big_sum.before(f.id);
+      if (g.of == h && g.big != kNoHead && g.big_sum.touches(f.id)) g.big_sum.before(f, *book_);
   }
   // The log holds the changes of h's members only; those made before the
   // components were last built are passed over.

@@ -370,18 +370,14 @@ class Book {
   // have weight +1 and `minus` weight -1.
   void add_flip(Sums& s, int32_t net_id, long plus_flipped, long minus_flipped, bool odd) const {
     const Tally& k = tally_[static_cast<std::size_t>(net_id)];
-    long plus, minus;
-    if (odd) {  // every weight but those negated one by one
-      plus = plus_flipped + (k.minus - minus_flipped);
-      minus = minus_flipped + (k.plus - plus_flipped);
-    } else {
-      plus = k.plus - plus_flipped + minus_flipped;
-      minus = k.minus - minus_flipped + plus_flipped;
-    }
-    s.inv_before += inv_of(k.rule(), k.plus, k.minus);
-    s.inv_after += inv_of(k.rule(), plus, minus);
-    s.wt_before += wt_of(k.rule(), k.plus, k.minus);
-    s.wt_after += wt_of(k.rule(), plus, minus);
+    add_flip(s, k.rule(), k.plus, k.minus, plus_flipped, minus_flipped, odd);
+  }
+  // The same for the net as it stood when its tallies were `was_plus` and
+  // `was_minus` (a First's).
+  void add_flip_was(Sums& s, int32_t net_id, long was_plus, long was_minus, long plus_flipped,
+                    long minus_flipped, bool odd) const {
+    add_flip(s, tally_[static_cast<std::size_t>(net_id)].rule(), was_plus, was_minus, plus_flipped,
+             minus_flipped, odd);
   }
 
   // Number of numbered nets.
@@ -437,6 +433,22 @@ class Book {
   }
 
  private:
+  static void add_flip(Sums& s, reduce_detail::Rule rule, long now_plus, long now_minus,
+                       long plus_flipped, long minus_flipped, bool odd) {
+    long plus, minus;
+    if (odd) {  // every weight but those negated one by one
+      plus = plus_flipped + (now_minus - minus_flipped);
+      minus = minus_flipped + (now_plus - plus_flipped);
+    } else {
+      plus = now_plus - plus_flipped + minus_flipped;
+      minus = now_minus - minus_flipped + plus_flipped;
+    }
+    s.inv_before += inv_of(rule, now_plus, now_minus);
+    s.inv_after += inv_of(rule, plus, minus);
+    s.wt_before += wt_of(rule, now_plus, now_minus);
+    s.wt_after += wt_of(rule, plus, minus);
+  }
+
   // Packed into 8 bytes each: these run over every net of the design.  A
   // count of terminals stays below 2^27 in any design that fits memory.
   struct Tally {
@@ -564,10 +576,13 @@ class ReadAhead {
 
 // What flipping a fixed set of gates (rev_instance on each) would gain, kept
 // per net as the weights change: per net, the counted input terminals of
-// the set by weight (each negated on its own), whether the set negates the
-// whole net an odd number of times, and the gain that gives.  The caller
-// reports the set's input terminals whose weight changed (weight()), and
-// brackets each change of a net's tallies with before() and after().
+// the set by weight (each negated on its own) and whether the set negates
+// the whole net an odd number of times; and the sum over the nets of the
+// gain that gives.  The caller reports the set's input terminals whose
+// weight changed (weight()), and brackets each change of a net's tallies
+// with before() and after().  A net's gain is not kept but computed again
+// from its tallies, the net's as they were at its last after(): the book's
+// now, or as a First of the book holds them once the book changed.
 class FlipSum {
  public:
   void reset(std::size_t nets) {
@@ -577,10 +592,11 @@ class FlipSum {
     gain_inv_ = gain_wt_ = 0;
   }
   // Adds gate g to the set (sign 1) or takes it out (-1).
+  // The book must be as it was at the last after() of every net.
   void gate(const Instance* g, const Book& b, int sign) {
     reduce_detail::for_each_terminal(g, [&](Link* t) {
       if (Entry* e = entry(t)) {
-        before(static_cast<uint32_t>(t->net->id));
+        before(static_cast<uint32_t>(t->net->id), b);
         count(*e, t, sign);
         after(static_cast<uint32_t>(t->net->id), b);
       }
@@ -628,19 +644,27 @@ class FlipSum {
   long plus(uint32_t id) const { return e_[id].plus; }
   long minus(uint32_t id) const { return e_[id].minus; }
   bool whole(uint32_t id) const { return e_[id].odd; }
-  void before(uint32_t id) {
+  // Before a change of the entry: the book is as it was at its last after().
+  void before(uint32_t id, const Book& b) {
     const Entry& e = e_[id];
-    gain_inv_ -= e.gain_inv;
-    gain_wt_ -= e.gain_wt;
-  }
-  void after(uint32_t id, const Book& b) {
-    Entry& e = e_[id];
     Book::Sums s;
     b.add_flip(s, static_cast<int32_t>(id), e.plus, e.minus, e.odd);
-    e.gain_inv = s.inv_before - s.inv_after;
-    e.gain_wt = static_cast<int32_t>(s.wt_before - s.wt_after);
-    gain_inv_ += e.gain_inv;
-    gain_wt_ += e.gain_wt;
+    take(s);
+  }
+  // Before a change of the entry or of the net's tallies, once the book
+  // changed them from `f`.
+  void before(const Book::First& f, const Book& b) {
+    const Entry& e = e_[f.id];
+    Book::Sums s;
+    b.add_flip_was(s, static_cast<int32_t>(f.id), f.plus, f.minus, e.plus, e.minus, e.odd);
+    take(s);
+  }
+  void after(uint32_t id, const Book& b) {
+    const Entry& e = e_[id];
+    Book::Sums s;
+    b.add_flip(s, static_cast<int32_t>(id), e.plus, e.minus, e.odd);
+    gain_inv_ += s.inv_before - s.inv_after;
+    gain_wt_ += s.wt_before - s.wt_after;
   }
   // Whether the flip pays (the whole-count rule: an inverter count only for
   // an open top).
@@ -650,16 +674,17 @@ class FlipSum {
   }
 
  private:
-  // 12 bytes: one per net of the design, in up to three sums.  A net's
-  // inverter count changes by at most one.
+  // 8 bytes: one per net of the design, in up to three sums.
   struct Entry {
     int32_t plus = 0;
     int32_t minus : 30 = 0;
     uint32_t odd : 1 = 0, touched : 1 = 0;
-    int32_t gain_wt : 30 = 0;
-    int32_t gain_inv : 2 = 0;
   };
-  static_assert(sizeof(Entry) == 12);
+  static_assert(sizeof(Entry) == 8);
+  void take(const Book::Sums& s) {
+    gain_inv_ -= s.inv_before - s.inv_after;
+    gain_wt_ -= s.wt_before - s.wt_after;
+  }
   Entry* entry(const Link* t) {
     Net* n = t->net;
     if (!n || n->id <= 0 || !reduce_detail::counts_in_whole(n)) return nullptr;
