@@ -52,7 +52,8 @@ void remove_temporaries_on_signals() {
     act.sa_handler = on_ending_signal;
     act.sa_mask = ending_signals();
     act.sa_flags = SA_RESETHAND;
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) {
+    for (int sig = 1; sig < NSIG; ++sig) {
+      if (sigismember(&ending_signals(), sig) != 1) continue;
       struct sigaction before {};
       if (::sigaction(sig, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
       ::sigaction(sig, &act, nullptr);
