@@ -294,11 +294,30 @@ struct ModuleWriter {
     // The pin list holds the file order reversed.
     std::vector<const Instance*> ordered(pins.rbegin(), pins.rend());
     pins.swap(ordered);
-    // A Verilog module has one port of a name.
-    std::unordered_set<std::string_view> names;
-    for (const Instance* p : pins)
-      if (!names.insert(p->name).second)
+    // A Verilog module has one port of a name.  A run gives a top module
+    // that has a "VDD" or "VSS" input a global pin of that name beside it
+    // when a copy uses the supply: the two are one supply, and one port (a
+    // net names its pins by name, so at most one of them lies on a net,
+    // which is the one kept).
+    std::unordered_map<std::string_view, std::size_t> named;
+    std::size_t kept = 0;
+    for (const Instance* p : pins) {
+      auto [it, fresh] = named.try_emplace(p->name, kept);
+      if (fresh) {
+        pins[kept++] = p;
+        continue;
+      }
+      const Instance*& q = pins[it->second];
+      const Net* pn = p->link ? p->link->net : nullptr;
+      const Net* qn = q->link ? q->link->net : nullptr;
+      const bool one_supply = top && (same(p->name, "VDD") || same(p->name, "VSS")) &&
+                              std::string_view(direction(p->type)) == "input" &&
+                              std::string_view(direction(q->type)) == "input" && !(pn && qn && pn != qn);
+      if (!one_supply)
         fail("cannot write module " + std::string(name) + ": two pins named " + p->name + "\n");
+      if (!qn) q = p;
+    }
+    pins.resize(kept);
     out += "module " + verilog_name(name) + "(";
     bool first = true;
     for (const Instance* p : pins) {

@@ -36,6 +36,11 @@ int shell(const std::string& cmd, std::string* err = nullptr, std::string* out =
 
 std::string zv() { return ZELK_VERILOG_BINARY; }
 
+// The proof command, run with this build's programs.
+std::string prove_command() {
+  return std::string("ZELK=") + ZELK_BINARY + " ZELK_VERILOG=" + zv() + " " + kSrc + "/scripts/prove";
+}
+
 bool have_yosys() { return shell("command -v yosys && (command -v berkeley-abc || command -v yosys-abc)") == 0; }
 
 TEST(VerilogCells, ShippedLibraryIsTheWrittenOne) {
@@ -366,6 +371,30 @@ TEST(VerilogOut, TwoPinsOfOneNameRefused) {
   EXPECT_EQ(err, "cannot write module top: two pins named y\n");
 }
 
+// A run gives the top module a global "VDD" and "VSS" pin beside its own
+// supply inputs when a copy uses them: written as one port each, and the
+// result proved.
+TEST(VerilogOut, SupplyPinsTheRunAddsToTheTop) {
+  TempDir t;
+  t.write("d/top.nld",
+          "(def-module top (def-pin a type input) (def-pin y type output) (def-pin VDD type input)"
+          " (def-pin VSS type input) (def-comp inv- i) (def-comp sub u)"
+          " (def-net a i.in) (def-net i.nout u.x) (def-net u.y y) (def-net VDD u.v) (def-net VSS u.w))\n");
+  t.write("d/sub.nld",
+          "(def-module sub (def-pin x type input) (def-pin v type input) (def-pin w type input)"
+          " (def-pin y type output) (def-comp inv- n) (def-comp and--2 g) (def-comp or--2 h)"
+          " (def-net x n.in) (def-net n.nout g.in1) (def-net v g.in2) (def-net g.out h.in1)"
+          " (def-net w h.in2) (def-net h.out y))\n");
+  const std::string out = t.mkdir("out");
+  ASSERT_EQ(run_zelk({"top", t / "d", "-w", out}).status, 0);
+  ASSERT_NE(read_file(out + "/top.nld").find("(def-pin\tVDD\ttype global)"), std::string::npos);
+  std::string err;
+  EXPECT_EQ(shell(zv() + " out top " + out + " -o " + (t / "x.v"), &err), 0) << err;
+  if (!have_yosys()) GTEST_SKIP() << "yosys and berkeley-abc are not installed: proof not run";
+  const std::string prove = prove_command();
+  EXPECT_EQ(shell(prove + " top " + (t / "d") + " -w " + out, &err), 0) << err;
+}
+
 // The proof command accepts zelk's output and rejects wrong ones.
 TEST(VerilogProve, ExampleProvedAndWrongOutputsRejected) {
   if (!have_yosys()) GTEST_SKIP() << "yosys and berkeley-abc are not installed: proofs not run";
@@ -401,8 +430,7 @@ TEST(VerilogProve, ExampleProvedAndWrongOutputsRejected) {
 TEST(VerilogProve, LoopsOfGatesAreNotProved) {
   if (!have_yosys()) GTEST_SKIP() << "yosys and berkeley-abc are not installed: proofs not run";
   TempDir t;
-  const std::string prove =
-      std::string("ZELK=") + ZELK_BINARY + " ZELK_VERILOG=" + zv() + " " + kSrc + "/scripts/prove";
+  const std::string prove = prove_command();
   t.write("d/top.nld",
           "(def-module top (def-pin a type input) (def-pin b type input) (def-pin y type output)\n"
           " (def-comp nand--2 g1) (def-comp nand--2 g2)\n"
@@ -435,8 +463,7 @@ TEST(VerilogProve, LoopsOfGatesAreNotProved) {
 TEST(VerilogProve, BusContention) {
   if (!have_yosys()) GTEST_SKIP() << "yosys and berkeley-abc are not installed: proofs not run";
   TempDir t;
-  const std::string prove =
-      std::string("ZELK=") + ZELK_BINARY + " ZELK_VERILOG=" + zv() + " " + kSrc + "/scripts/prove";
+  const std::string prove = prove_command();
   const std::string head =
       "(def-module top (def-pin a type input) (def-pin b type input) (def-pin e type input)\n"
       " (def-pin y type output) (def-pin z type output)\n"
