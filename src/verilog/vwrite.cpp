@@ -411,12 +411,56 @@ struct ModuleWriter {
     }
     out += e.second;
   }
+  // What a copy's global "VDD" and "VSS" pins are connected to in the
+  // plain form (NLD delivers a global pin of a supply by its name, Verilog
+  // through a port): the module's own port of that name, or the constant.
+  std::string supplies[2] = {"1'b1", "1'b0"};
+  void find_supplies(const std::vector<const Instance*>& pins) {
+    supplies[0] = "1'b1";
+    supplies[1] = "1'b0";
+    for (const Instance* p : pins)
+      if (std::string_view(direction(p->type)) == "input") {
+        if (same(p->name, "VDD")) supplies[0] = port_name(p);
+        if (same(p->name, "VSS")) supplies[1] = port_name(p);
+      }
+  }
+  // In the prover's form, the pin `name` of copy c's module when it is a
+  // supply, whose port has another name there.
+  const Instance* supply_pin_of(const Instance* c, std::string_view name) const {
+    if (!gates_as_assigns || c->cls != kUser || !c->def || (name != "VDD" && name != "VSS")) return nullptr;
+    for (const Instance* p = c->def->pins; p; p = p->next)
+      if (name == p->name && supply(p)) return p;
+    return nullptr;
+  }
+  // The global supply pins of copy c's module that c's terminals leave
+  // open, connected.
+  void append_supplies(const Instance* c, const Term* terms, std::size_t count, bool& first) {
+    if (gates_as_assigns || c->cls != kUser || !c->def) return;
+    std::vector<const Instance*> globals;  // in file order (the list holds it reversed)
+    for (const Instance* p = c->def->pins; p; p = p->next)
+      if (p->type == kwGlobal) globals.push_back(p);
+    for (auto it = globals.rbegin(); it != globals.rend(); ++it) {
+      const Instance* p = *it;
+      const int which = same(p->name, "VDD") ? 0 : same(p->name, "VSS") ? 1 : -1;
+      if (which < 0) continue;
+      bool connected = false;
+      for (std::size_t i = 0; i < count && !connected; ++i) connected = same(terms[i].pin_name, p->name);
+      if (connected) continue;
+      if (!first) out += ", ";
+      out += '.';
+      out += verilog_name(p->name);
+      out += '(' + supplies[which] + ')';
+      first = false;
+    }
+  }
+
   static constexpr std::size_t kPinCache = 64;
   std::pair<const char*, std::string> pin_texts[kPinCache] = {};
 
   void body(const Module* m, const char* name, bool top) {
     std::vector<const Instance*> pins;
     ports(m, name, pins, top);
+    find_supplies(pins);
     // Net names: a net with a module pin takes the first pin's name, the
     // others are written as assigns; any other net is named after its first
     // terminal (see append_terminal_name).
@@ -477,6 +521,7 @@ struct ModuleWriter {
     std::unordered_set<long long> helper_gates;  // the gates it met beyond the library
     if (comps.size() >= beside_from && comps.size() > kChunk)
       helper = std::make_unique<ModuleWriter>(helper_text, &helper_gates, gates_as_assigns, nullptr);
+    if (helper) std::copy(std::begin(supplies), std::end(supplies), std::begin(helper->supplies));
     for (std::size_t first = 0; first < comps.size();) {
       std::size_t count = std::min(kChunk, comps.size() - first);
       if (helper && first + count < comps.size()) {
@@ -629,12 +674,14 @@ struct ModuleWriter {
       if (again) continue;
       if (!first) out += ", ";
       out += '.';
-      append_pin(pin_names[i], !renamed);
+      if (const Instance* sp = supply_pin_of(c, pin_names[i])) out += port_name(sp);
+      else append_pin(pin_names[i], !renamed);
       out += '(';
       if (n) append_net(out, n, names);
       out += ')';
       first = false;
     }
+    append_supplies(c, terms, count, first);
     out += ");\n";
   }
   std::vector<std::string_view> pin_names;

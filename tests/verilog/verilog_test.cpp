@@ -372,7 +372,9 @@ TEST(VerilogOut, TwoPinsOfOneNameRefused) {
 }
 
 // A run gives the top module a global "VDD" and "VSS" pin beside its own
-// supply inputs when a copy uses them: written as one port each, and the
+// supply inputs when a copy uses them, and the copy global pins of those
+// names (NLD delivers them by name): written as one port each at the top,
+// the copy's connected to them, so that the Verilog computes y = a; and the
 // result proved.
 TEST(VerilogOut, SupplyPinsTheRunAddsToTheTop) {
   TempDir t;
@@ -391,8 +393,20 @@ TEST(VerilogOut, SupplyPinsTheRunAddsToTheTop) {
   std::string err;
   EXPECT_EQ(shell(zv() + " out top " + out + " -o " + (t / "x.v"), &err), 0) << err;
   if (!have_yosys()) GTEST_SKIP() << "yosys and berkeley-abc are not installed: proof not run";
+  EXPECT_EQ(shell("yosys -q -p 'read_verilog " + (t / "x.v") + "; read_verilog " + kSrc +
+                      "/share/zelk_cells.v; hierarchy -top top; proc; flatten;"
+                      " sat -set VDD 1 -set VSS 0 -prove y a -verify'",
+                  &err),
+            0)
+      << err;
   const std::string prove = prove_command();
   EXPECT_EQ(shell(prove + " top " + (t / "d") + " -w " + out, &err), 0) << err;
+  // A copy whose own input is named "VDD", connected by its parent.
+  t.write("v/top.nld", "(def-module top (def-pin a type input) (def-pin y type output) (def-pin VDD type input)"
+                       " (def-comp sub u) (def-net a u.x) (def-net u.y y) (def-net VDD u.VDD))\n");
+  t.write("v/sub.nld", "(def-module sub (def-pin x type input) (def-pin VDD type input) (def-pin y type output)"
+                       " (def-comp and--2 g) (def-net x g.in1) (def-net VDD g.in2) (def-net g.out y))\n");
+  EXPECT_EQ(shell(prove + " --run top " + (t / "v") + " -w " + t.mkdir("vout"), &err), 0) << err;
 }
 
 // The proof command accepts zelk's output and rejects wrong ones.
