@@ -338,6 +338,7 @@ Module* Loader::copy_module(const Module* src) {
   Module* m = d_.new_module();
   m->name = src->name;
   m->state = src->state;
+  m->pin_named_again = src->pin_named_again;
 
   std::vector<Instance*>& pins = pins_;
   std::vector<Instance*>& comps = comps_;

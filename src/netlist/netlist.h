@@ -138,6 +138,8 @@ struct Module {
   Module* next;             // next copy of the design's module list
   Instance* inst;           // the class-425 instance in parent realising this copy
   int16_t state;
+  bool pin_named_again;     // a net names one of its pins that a net named before
+                            // (the pin's link is then the last of its terminals)
   int32_t depth;            // 0 for the top module, parent's depth + 1 otherwise
   int32_t id;               // unique per Module of a Design (>= 1); see Net::owner
 };

@@ -362,6 +362,7 @@ void Parser::def_net(Module* m) {
     if (pin_filter_[h >> 6 & (kFilterWords - 1)] >> (h & 63) & 1) pin = pins_.get(lx_.buf, lx_.len, h);
     if (pin != nullptr) {
       l->inst = pin;
+      if (pin->link) m->pin_named_again = true;
       pin->link = l;
       l->pin_name = pin->name;
       l->pin_type = pin->type;

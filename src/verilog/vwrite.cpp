@@ -477,16 +477,41 @@ struct ModuleWriter {
     }
     NetNames names(nets.size() + pins.size());
     std::string assigns;
-    for (const Instance* p : pins) {
-      if (!p->link || !p->link->net) continue;
-      std::string pin = verilog_name(p->name);
-      auto [text, fresh] = names.add(p->link->net, pin);
-      if (supply(p)) {
-        if (fresh) out += "  wire " + std::string(text) + ";\n";
-        assigns += "  assign " + std::string(text) + " = " + supply(p) + ";\n";
-      } else if (!fresh) {
-        assigns += "  assign " + pin + " = " + std::string(text) + ";\n";
-      }
+    // A net with pins is named after one of them, an input first (it drives
+    // the net from outside); the others are joined to it by assigns that
+    // drive the way the signal goes.  A pin named in several nets joins
+    // them all.
+    std::vector<const Instance*> naming;
+    for (int inputs = 1; inputs >= 0; --inputs)
+      for (const Instance* p : pins)
+        if ((std::string_view(direction(p->type)) == "input") == (inputs == 1)) naming.push_back(p);
+    // A pin that several nets name lies on each of them (its link is the
+    // last of its terminals): those nets are found by a walk of the module's
+    // terminals, in a module where the reader met that.
+    std::unordered_map<const Instance*, std::vector<const Net*>> also;
+    if (m->pin_named_again)
+      for (const Net* n : nets)
+        for (const Link* t = n->links; t; t = t->next)
+          if (t->inst && t->inst->cls == kPin && t->inst->link && t->inst->link->net != n)
+            also[t->inst].push_back(n);
+    for (const Instance* p : naming) {
+      const std::string pin = verilog_name(p->name);
+      const bool drives = std::string_view(direction(p->type)) == "input";
+      bool supplied = false;
+      auto join = [&](const Net* n) {
+        auto [text, fresh] = names.add(n, pin);
+        if (supply(p)) {
+          if (fresh && !supplied) out += "  wire " + std::string(text) + ";\n";
+          if (!fresh || !supplied) assigns += "  assign " + std::string(text) + " = " + supply(p) + ";\n";
+          supplied = true;
+        } else if (!fresh && text != pin) {
+          assigns += drives ? "  assign " + std::string(text) + " = " + pin + ";\n"
+                            : "  assign " + pin + " = " + std::string(text) + ";\n";
+        }
+      };
+      if (p->link && p->link->net) join(p->link->net);
+      if (auto it = also.find(p); it != also.end())
+        for (const Net* n : it->second) join(n);
     }
     auto at = [&](std::size_t i, std::size_t ahead) {
       return i + ahead < nets.size() ? nets[i + ahead] : nullptr;

@@ -113,6 +113,25 @@ TEST(VerilogRoundTrip, OneLetterGateInputs) {
   EXPECT_EQ(check_equivalent("top", {t / "d"}, "top", {rt}), "");
 }
 
+// Pins joined to their nets as the signal goes: an input that a net gives
+// an output directly drives it (a simulator reads the assign that way), and
+// a pin that two nets name joins both of them.
+TEST(VerilogRoundTrip, PinsOnTheirNets) {
+  TempDir t;
+  t.write("d/top.nld",
+          "(def-module top\n (def-pin y type output)\n (def-pin a type input)\n"
+          " (def-pin b type input)\n (def-pin z type output)\n (def-pin w type output)\n"
+          " (def-comp inv- i j)\n (def-net y a)\n (def-net b i.in)\n (def-net b j.in)\n"
+          " (def-net i.nout z)\n (def-net j.nout w))\n");
+  std::string err;
+  ASSERT_EQ(shell(zv() + " out top " + (t / "d") + " -o " + (t / "top.v"), &err), 0) << err;
+  const std::string v = read_file(t / "top.v");
+  EXPECT_NE(v.find("assign y = a;"), std::string::npos) << v;
+  const std::string rt = t.mkdir("rt");
+  ASSERT_EQ(shell(zv() + " in " + (t / "top.v") + " -w " + rt, &err), 0) << err;
+  EXPECT_EQ(check_equivalent("top", {t / "d"}, "top", {rt}), "");
+}
+
 // A large module's instances are written two chunks at a time, one on a
 // thread beside: the text is the one written in turn, in both forms, and a
 // fault is the first one in the text's order, whichever side meets it.
