@@ -61,6 +61,64 @@ const char* direction(int type) {
   }
 }
 
+// Whether a pin of that type says which way its signal goes; the others
+// (undefined, static, unused, clock, ...) go the way the module uses them.
+bool has_own_direction(int type) {
+  return type == kwInput || type == kwInputConnected || type == kwGlobal ||
+         std::string_view(direction(type)) != "input";
+}
+
+// Ways of the pins whose type has none, by module name and pin name: an
+// output when something inside the module drives the pin's net, inout when
+// a tristate driver does, else input.
+using PinWays = std::unordered_map<std::string, const char*>;
+std::string way_key(std::string_view module, std::string_view pin) {
+  std::string k(module);
+  k += '\0';
+  k += pin;
+  return k;
+}
+
+// The modules in reverse list order (a copy after its parent in the list),
+// so that a copy's pins are known before its parent asks.
+PinWays find_pin_ways(const Design& d) {
+  std::vector<const Module*> modules;
+  for (const Module* m = d.top; m; m = m->next) modules.push_back(m);
+  PinWays ways;
+  std::unordered_set<std::string_view> done;
+  auto way_of_terminal = [&](const Link* t) -> std::string_view {
+    if (t->inst->cls != kUser) return direction(t->pin_type);
+    const Module* def = t->inst->def;
+    for (const Instance* q = def ? def->pins : nullptr; q; q = q->next) {
+      if (!t->pin_name || std::string_view(q->name) != t->pin_name) continue;
+      if (has_own_direction(q->type)) return direction(q->type);
+      auto it = ways.find(way_key(t->inst->class_name, q->name));
+      return it == ways.end() ? "input" : it->second;
+    }
+    return "input";
+  };
+  for (auto it = modules.rbegin(); it != modules.rend(); ++it) {
+    const Module* m = *it;
+    const char* name = m->inst ? m->inst->class_name : d.options.top_name.c_str();
+    if (m->state == kStateCell || !done.insert(name).second) continue;
+    for (const Instance* p = m->pins; p; p = p->next) {
+      if (has_own_direction(p->type) || !p->link || !p->link->net) continue;
+      const char* way = "input";
+      for (const Link* t = p->link->net->links; t; t = t->next) {
+        if (t->inst == p || t->inst->cls == kPin) continue;
+        const std::string_view w = way_of_terminal(t);
+        if (w == "output") {
+          way = "output";
+          break;
+        }
+        if (w == "inout") way = "inout";
+      }
+      if (std::string_view(way) != "input") ways[way_key(name, p->name)] = way;
+    }
+  }
+  return ways;
+}
+
 // The pin type the reading direction gives a port of that direction when no
 // attribute says otherwise; other types are written as an attribute.
 int default_type(const char* dir) {
@@ -173,6 +231,14 @@ struct ModuleWriter {
   bool gates_as_assigns;
   OutputSet* sink;  // when set, the text goes there as it grows
   std::size_t beside_from;  // components from which a module is made on two threads
+
+  const PinWays* ways = nullptr;  // of the design's pins whose type has no direction
+  std::string_view module_name;  // of the module being written
+  const char* way(const Instance* p) const {
+    if (has_own_direction(p->type) || !ways) return direction(p->type);
+    auto it = ways->find(way_key(module_name, p->name));
+    return it == ways->end() ? "input" : it->second;
+  }
 
   // The helper that makes the other half of a large module's instances
   // starts none of its own: it is made with no beside_from.
@@ -328,7 +394,7 @@ struct ModuleWriter {
     out += ");\n";
     for (const Instance* p : pins) {
       if (top && supply(p)) continue;
-      const char* dir = direction(p->type);
+      const char* dir = way(p);
       if (p->type != default_type(dir)) {
         const char* word = inv_screen(p->type, kKeywordTable);
         if (word) out += std::string("  (* zelk_type = \"") + word + "\" *)\n";
@@ -338,6 +404,7 @@ struct ModuleWriter {
   }
 
   void black_box(const Module* m, const char* name) {
+    module_name = {};  // a cell's pins go the way their types say
     std::vector<const Instance*> pins;
     out += "(* blackbox *)\n";
     bool proof = gates_as_assigns;
@@ -458,6 +525,7 @@ struct ModuleWriter {
   std::pair<const char*, std::string> pin_texts[kPinCache] = {};
 
   void body(const Module* m, const char* name, bool top) {
+    module_name = name;
     std::vector<const Instance*> pins;
     ports(m, name, pins, top);
     find_supplies(pins);
@@ -484,7 +552,7 @@ struct ModuleWriter {
     std::vector<const Instance*> naming;
     for (int inputs = 1; inputs >= 0; --inputs)
       for (const Instance* p : pins)
-        if ((std::string_view(direction(p->type)) == "input") == (inputs == 1)) naming.push_back(p);
+        if ((std::string_view(way(p)) == "input") == (inputs == 1)) naming.push_back(p);
     // A pin that several nets name lies on each of them (its link is the
     // last of its terminals): those nets are found by a walk of the module's
     // terminals, in a module where the reader met that.
@@ -496,7 +564,7 @@ struct ModuleWriter {
             also[t->inst].push_back(n);
     for (const Instance* p : naming) {
       const std::string pin = verilog_name(p->name);
-      const bool drives = std::string_view(direction(p->type)) == "input";
+      const bool drives = std::string_view(way(p)) == "input";
       bool supplied = false;
       auto join = [&](const Net* n) {
         auto [text, fresh] = names.add(n, pin);
@@ -719,6 +787,8 @@ void write_text(const Design& d, bool gates_as_assigns, OutputSet* f, std::strin
                 std::size_t beside_from) {
   std::unordered_set<long long> extra;
   ModuleWriter w(out, &extra, gates_as_assigns, f, beside_from);
+  const PinWays ways = find_pin_ways(d);
+  w.ways = &ways;
   out += "// Written by zelk-verilog from the NLD design " + d.options.top_name +
          ".\n// Built-in cells are the modules of share/zelk_cells.v.\n\n";
   std::unordered_set<std::string_view> done;

@@ -130,6 +130,18 @@ TEST(VerilogRoundTrip, PinsOnTheirNets) {
   const std::string rt = t.mkdir("rt");
   ASSERT_EQ(shell(zv() + " in " + (t / "top.v") + " -w " + rt, &err), 0) << err;
   EXPECT_EQ(check_equivalent("top", {t / "d"}, "top", {rt}), "");
+  // Pins of types that say no direction go the way their module uses them:
+  // u.q, "undefined", is driven inside and read outside.
+  t.write("e/top.nld", "(def-module top (def-pin a type input) (def-pin y type output)"
+                       " (def-comp sub u) (def-comp inv- i) (def-net a u.s) (def-net u.q i.in)"
+                       " (def-net i.nout y))\n");
+  t.write("e/sub.nld", "(def-module sub (def-pin s type static) (def-pin q type undefined)"
+                       " (def-comp inv- n) (def-net s n.in) (def-net n.nout q))\n");
+  ASSERT_EQ(shell(zv() + " out top " + (t / "e") + " -o " + (t / "e.v"), &err), 0) << err;
+  const std::string rte = t.mkdir("rte");
+  ASSERT_EQ(shell(zv() + " in " + (t / "e.v") + " -w " + rte, &err), 0) << err;
+  EXPECT_EQ(check_equivalent("top", {t / "e"}, "top", {rte}), "");
+  EXPECT_NE(read_file(rte + "/sub.nld").find("(def-pin q type undefined)"), std::string::npos);
 }
 
 // A large module's instances are written two chunks at a time, one on a
