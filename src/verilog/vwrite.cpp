@@ -79,6 +79,20 @@ std::string way_key(std::string_view module, std::string_view pin) {
   return k;
 }
 
+// The way terminal t's signal goes, seen from its instance: a cell's by
+// the terminal's type, a copy's by its pin.
+std::string_view terminal_way(const Link* t, const PinWays& ways) {
+  if (t->inst->cls != kUser) return direction(t->pin_type);
+  const Module* def = t->inst->def;
+  for (const Instance* q = def ? def->pins : nullptr; q; q = q->next) {
+    if (!t->pin_name || std::string_view(q->name) != t->pin_name) continue;
+    if (has_own_direction(q->type)) return direction(q->type);
+    auto it = ways.find(way_key(t->inst->class_name, q->name));
+    return it == ways.end() ? "input" : it->second;
+  }
+  return "input";
+}
+
 // The modules in reverse list order (a copy after its parent in the list),
 // so that a copy's pins are known before its parent asks.
 PinWays find_pin_ways(const Design& d) {
@@ -86,17 +100,7 @@ PinWays find_pin_ways(const Design& d) {
   for (const Module* m = d.top; m; m = m->next) modules.push_back(m);
   PinWays ways;
   std::unordered_set<std::string_view> done;
-  auto way_of_terminal = [&](const Link* t) -> std::string_view {
-    if (t->inst->cls != kUser) return direction(t->pin_type);
-    const Module* def = t->inst->def;
-    for (const Instance* q = def ? def->pins : nullptr; q; q = q->next) {
-      if (!t->pin_name || std::string_view(q->name) != t->pin_name) continue;
-      if (has_own_direction(q->type)) return direction(q->type);
-      auto it = ways.find(way_key(t->inst->class_name, q->name));
-      return it == ways.end() ? "input" : it->second;
-    }
-    return "input";
-  };
+  auto way_of_terminal = [&](const Link* t) { return terminal_way(t, ways); };
   for (auto it = modules.rbegin(); it != modules.rend(); ++it) {
     const Module* m = *it;
     const char* name = m->inst ? m->inst->class_name : d.options.top_name.c_str();
@@ -234,6 +238,12 @@ struct ModuleWriter {
 
   const PinWays* ways = nullptr;  // of the design's pins whose type has no direction
   std::string_view module_name;  // of the module being written
+  bool on_tristate_net(const Instance* p) const {
+    if (!ways || !p->link || !p->link->net) return false;
+    for (const Link* t = p->link->net->links; t; t = t->next)
+      if (t->inst != p && t->inst->cls != kPin && terminal_way(t, *ways) == "inout") return true;
+    return false;
+  }
   const char* way(const Instance* p) const {
     if (has_own_direction(p->type) || !ways) return direction(p->type);
     auto it = ways->find(way_key(module_name, p->name));
@@ -395,7 +405,9 @@ struct ModuleWriter {
     for (const Instance* p : pins) {
       if (top && supply(p)) continue;
       const char* dir = way(p);
-      if (p->type != default_type(dir)) {
+      // An output on a net that tristate drivers drive would read back as
+      // tristate: its type is written.
+      if (p->type != default_type(dir) || (p->type == kwOutput && on_tristate_net(p))) {
         const char* word = inv_screen(p->type, kKeywordTable);
         if (word) out += std::string("  (* zelk_type = \"") + word + "\" *)\n";
       }

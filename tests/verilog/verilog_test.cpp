@@ -142,6 +142,16 @@ TEST(VerilogRoundTrip, PinsOnTheirNets) {
   ASSERT_EQ(shell(zv() + " in " + (t / "e.v") + " -w " + rte, &err), 0) << err;
   EXPECT_EQ(check_equivalent("top", {t / "e"}, "top", {rte}), "");
   EXPECT_NE(read_file(rte + "/sub.nld").find("(def-pin q type undefined)"), std::string::npos);
+  // An output that tristate drivers drive stays an output (it would read
+  // back as tristate).
+  t.write("b/top.nld", "(def-module top (def-pin a type input) (def-pin e type input)"
+                       " (def-pin y type output) (def-comp ts_buf- t1 t2) (def-comp inv- i)"
+                       " (def-net a t1.in t2.in) (def-net e t1.nenb i.in) (def-net i.nout t2.nenb)"
+                       " (def-net t1.out t2.out y))\n");
+  ASSERT_EQ(shell(zv() + " out top " + (t / "b") + " -o " + (t / "b.v"), &err), 0) << err;
+  const std::string rtb = t.mkdir("rtb");
+  ASSERT_EQ(shell(zv() + " in " + (t / "b.v") + " -w " + rtb, &err), 0) << err;
+  EXPECT_NE(read_file(rtb + "/top.nld").find("(def-pin y type output)"), std::string::npos);
 }
 
 // A large module's instances are written two chunks at a time, one on a
