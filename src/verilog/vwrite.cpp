@@ -69,8 +69,9 @@ bool has_own_direction(int type) {
 }
 
 // Ways of the pins whose type has none, by module name and pin name: an
-// output when something inside the module drives the pin's net, inout when
-// a tristate driver does, else input.
+// output when something inside the module drives the pin's net, or an input
+// pin of the module lies on it; inout when a tristate driver does; else
+// input.
 using PinWays = std::unordered_map<std::string, const char*>;
 std::string way_key(std::string_view module, std::string_view pin) {
   std::string k(module);
@@ -109,8 +110,12 @@ PinWays find_pin_ways(const Design& d) {
       if (has_own_direction(p->type) || !p->link || !p->link->net) continue;
       const char* way = "input";
       for (const Link* t = p->link->net->links; t; t = t->next) {
-        if (t->inst == p || t->inst->cls == kPin) continue;
-        const std::string_view w = way_of_terminal(t);
+        if (t->inst == p) continue;
+        // An input beside it drives the net through the module.
+        const bool through = t->inst->cls == kPin && has_own_direction(t->inst->type) &&
+                             std::string_view(direction(t->inst->type)) == "input";
+        if (t->inst->cls == kPin && !through) continue;
+        const std::string_view w = through ? "output" : way_of_terminal(t);
         if (w == "output") {
           way = "output";
           break;
