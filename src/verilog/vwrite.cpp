@@ -101,7 +101,6 @@ PinWays find_pin_ways(const Design& d) {
   for (const Module* m = d.top; m; m = m->next) modules.push_back(m);
   PinWays ways;
   std::unordered_set<std::string_view> done;
-  auto way_of_terminal = [&](const Link* t) { return terminal_way(t, ways); };
   for (auto it = modules.rbegin(); it != modules.rend(); ++it) {
     const Module* m = *it;
     const char* name = m->inst ? m->inst->class_name : d.options.top_name.c_str();
@@ -115,7 +114,7 @@ PinWays find_pin_ways(const Design& d) {
         const bool through = t->inst->cls == kPin && has_own_direction(t->inst->type) &&
                              std::string_view(direction(t->inst->type)) == "input";
         if (t->inst->cls == kPin && !through) continue;
-        const std::string_view w = through ? "output" : way_of_terminal(t);
+        const std::string_view w = through ? "output" : terminal_way(t, ways);
         if (w == "output") {
           way = "output";
           break;
@@ -546,9 +545,8 @@ struct ModuleWriter {
     std::vector<const Instance*> pins;
     ports(m, name, pins, top);
     find_supplies(pins);
-    // Net names: a net with a module pin takes the first pin's name, the
-    // others are written as assigns; any other net is named after its first
-    // terminal (see append_terminal_name).
+    // Net names: a net with module pins takes a pin's name (below); any
+    // other net is named after its first terminal (see append_terminal_name).
     std::vector<const Net*> nets;
     // The nets lie in memory in the order they were read, the list reversed:
     // the memory below a net holds the next ones, and is asked for ahead.
