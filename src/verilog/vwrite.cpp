@@ -15,6 +15,7 @@
 
 #include "netlist/beside.h"
 #include "reader/reader.h"
+#include "verilog/pin_ways.h"
 #include "verilog/verilog.h"
 
 namespace zelk {
@@ -44,95 +45,9 @@ bool is_keyword(std::string_view s) {
   return set.count(s) != 0;
 }
 
-// Port direction word of an NLD pin type.
-const char* direction(int type) {
-  switch (type) {
-    case kwOutput:
-    case kwOutputConnected:
-    case kwScanOut:
-      return "output";
-    case kwTristate:
-    case kwTristateConnected:
-    case kwBidirect:
-    case kwBidirectConnected:
-      return "inout";
-    default:
-      return "input";
-  }
-}
-
-// Whether a pin of that type says which way its signal goes; the others
-// (undefined, static, unused, clock, ...) go the way the module uses them.
-bool has_own_direction(int type) {
-  return type == kwInput || type == kwInputConnected || type == kwGlobal ||
-         std::string_view(direction(type)) != "input";
-}
-
-// Ways of the pins whose type has none, by module name and pin name: an
-// output when something inside the module drives the pin's net, or an input
-// pin of the module lies on it; inout when a tristate driver does; else
-// input.
-using PinWays = std::unordered_map<std::string, const char*>;
-std::string way_key(std::string_view module, std::string_view pin) {
-  std::string k(module);
-  k += '\0';
-  k += pin;
-  return k;
-}
-
-// The way terminal t's signal goes, seen from its instance: a cell's by
-// the terminal's type, a copy's by its pin.
-std::string_view terminal_way(const Link* t, const PinWays& ways) {
-  if (t->inst->cls != kUser) return direction(t->pin_type);
-  const Module* def = t->inst->def;
-  for (const Instance* q = def ? def->pins : nullptr; q; q = q->next) {
-    if (!t->pin_name || std::string_view(q->name) != t->pin_name) continue;
-    if (has_own_direction(q->type)) return direction(q->type);
-    auto it = ways.find(way_key(t->inst->class_name, q->name));
-    return it == ways.end() ? "input" : it->second;
-  }
-  return "input";
-}
-
-// The modules in reverse list order (a copy after its parent in the list),
-// so that a copy's pins are known before its parent asks.
-PinWays find_pin_ways(const Design& d) {
-  std::vector<const Module*> modules;
-  for (const Module* m = d.top; m; m = m->next) modules.push_back(m);
-  PinWays ways;
-  std::unordered_set<std::string_view> done;
-  for (auto it = modules.rbegin(); it != modules.rend(); ++it) {
-    const Module* m = *it;
-    const char* name = m->inst ? m->inst->class_name : d.options.top_name.c_str();
-    if (m->state == kStateCell || !done.insert(name).second) continue;
-    for (const Instance* p = m->pins; p; p = p->next) {
-      if (has_own_direction(p->type) || !p->link || !p->link->net) continue;
-      const char* way = "input";
-      for (const Link* t = p->link->net->links; t; t = t->next) {
-        if (t->inst == p) continue;
-        // An input beside it drives the net through the module.
-        const bool through = t->inst->cls == kPin && has_own_direction(t->inst->type) &&
-                             std::string_view(direction(t->inst->type)) == "input";
-        if (t->inst->cls == kPin && !through) continue;
-        const std::string_view w = through ? "output" : terminal_way(t, ways);
-        if (w == "output") {
-          way = "output";
-          break;
-        }
-        if (w == "inout") way = "inout";
-      }
-      if (std::string_view(way) != "input") ways[way_key(name, p->name)] = way;
-    }
-  }
-  return ways;
-}
-
 // The pin type the reading direction gives a port of that direction when no
 // attribute says otherwise; other types are written as an attribute.
-int default_type(const char* dir) {
-  std::string_view v = dir;
-  return v == "output" ? kwOutput : v == "inout" ? kwTristate : kwInput;
-}
+int default_type(Way w) { return w == Way::kOut ? kwOutput : w == Way::kInout ? kwTristate : kwInput; }
 
 // Appends the Verilog form of an NLD name (see verilog_name).
 void append_name(std::string& out, std::string_view name) {
@@ -245,14 +160,10 @@ struct ModuleWriter {
   bool on_tristate_net(const Instance* p) const {
     if (!ways || !p->link || !p->link->net) return false;
     for (const Link* t = p->link->net->links; t; t = t->next)
-      if (t->inst != p && t->inst->cls != kPin && terminal_way(t, *ways) == "inout") return true;
+      if (t->inst != p && t->inst->cls != kPin && ways->drives_as_tristate(t)) return true;
     return false;
   }
-  const char* way(const Instance* p) const {
-    if (has_own_direction(p->type) || !ways) return direction(p->type);
-    auto it = ways->find(way_key(module_name, p->name));
-    return it == ways->end() ? "input" : it->second;
-  }
+  Way way(const Instance* p) const { return ways ? ways->of(module_name, p) : type_way(p->type); }
 
   // The helper that makes the other half of a large module's instances
   // starts none of its own: it is made with no beside_from.
@@ -362,7 +273,7 @@ struct ModuleWriter {
   // loses them as ports (a run may add one); a copy keeps the port under
   // another name, unread.
   const char* supply(const Instance* p) const {
-    if (!gates_as_assigns || std::string_view(direction(p->type)) != "input") return nullptr;
+    if (!gates_as_assigns || type_way(p->type) != Way::kIn) return nullptr;
     return same(p->name, "VDD") ? "1'b1" : same(p->name, "VSS") ? "1'b0" : nullptr;
   }
   std::string port_name(const Instance* p) const {
@@ -391,8 +302,8 @@ struct ModuleWriter {
       const Net* pn = p->link ? p->link->net : nullptr;
       const Net* qn = q->link ? q->link->net : nullptr;
       const bool one_supply = top && (same(p->name, "VDD") || same(p->name, "VSS")) &&
-                              std::string_view(direction(p->type)) == "input" &&
-                              std::string_view(direction(q->type)) == "input" && !(pn && qn && pn != qn);
+                              type_way(p->type) == Way::kIn &&
+                              type_way(q->type) == Way::kIn && !(pn && qn && pn != qn);
       if (!one_supply)
         fail("cannot write module " + std::string(name) + ": two pins named " + p->name + "\n");
       if (!qn) q = p;
@@ -408,14 +319,14 @@ struct ModuleWriter {
     out += ");\n";
     for (const Instance* p : pins) {
       if (top && supply(p)) continue;
-      const char* dir = way(p);
+      const Way dir = way(p);
       // An output on a net that tristate drivers drive would read back as
       // tristate: its type is written.
       if (p->type != default_type(dir) || (p->type == kwOutput && on_tristate_net(p))) {
         const char* word = inv_screen(p->type, kKeywordTable);
         if (word) out += std::string("  (* zelk_type = \"") + word + "\" *)\n";
       }
-      out += std::string("  ") + dir + " " + port_name(p) + ";\n";
+      out += std::string("  ") + way_word(dir) + " " + port_name(p) + ";\n";
     }
   }
 
@@ -502,7 +413,7 @@ struct ModuleWriter {
     supplies[0] = "1'b1";
     supplies[1] = "1'b0";
     for (const Instance* p : pins)
-      if (std::string_view(direction(p->type)) == "input") {
+      if (type_way(p->type) == Way::kIn) {
         if (same(p->name, "VDD")) supplies[0] = port_name(p);
         if (same(p->name, "VSS")) supplies[1] = port_name(p);
       }
@@ -567,7 +478,7 @@ struct ModuleWriter {
     std::vector<const Instance*> naming;
     for (int inputs = 1; inputs >= 0; --inputs)
       for (const Instance* p : pins)
-        if ((std::string_view(way(p)) == "input") == (inputs == 1)) naming.push_back(p);
+        if ((way(p) == Way::kIn) == (inputs == 1)) naming.push_back(p);
     // A pin that several nets name lies on each of them (its link is the
     // last of its terminals): those nets are found by a walk of the module's
     // terminals, in a module where the reader met that.
@@ -579,7 +490,7 @@ struct ModuleWriter {
             also[t->inst].push_back(n);
     for (const Instance* p : naming) {
       const std::string pin = verilog_name(p->name);
-      const bool drives = std::string_view(way(p)) == "input";
+      const bool drives = way(p) == Way::kIn;
       bool supplied = false;
       auto join = [&](const Net* n) {
         auto [text, fresh] = names.add(n, pin);
@@ -802,7 +713,7 @@ void write_text(const Design& d, bool gates_as_assigns, OutputSet* f, std::strin
                 std::size_t beside_from) {
   std::unordered_set<long long> extra;
   ModuleWriter w(out, &extra, gates_as_assigns, f, beside_from);
-  const PinWays ways = find_pin_ways(d);
+  const PinWays ways(d);
   w.ways = &ways;
   out += "// Written by zelk-verilog from the NLD design " + d.options.top_name +
          ".\n// Built-in cells are the modules of share/zelk_cells.v.\n\n";

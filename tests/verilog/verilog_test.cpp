@@ -152,6 +152,46 @@ TEST(VerilogRoundTrip, PinsOnTheirNets) {
   const std::string rtb = t.mkdir("rtb");
   ASSERT_EQ(shell(zv() + " in " + (t / "b.v") + " -w " + rtb, &err), 0) << err;
   EXPECT_NE(read_file(rtb + "/top.nld").find("(def-pin y type output)"), std::string::npos);
+  // So does one that a copy's output drives, which a tristate driver inside
+  // the copy drives.
+  t.write("c/top.nld", "(def-module top (def-pin a type input) (def-pin e type input)"
+                       " (def-pin y type output) (def-comp drv u) (def-net a u.a) (def-net e u.e)"
+                       " (def-net u.q y))\n");
+  t.write("c/drv.nld", "(def-module drv (def-pin a type input) (def-pin e type input)"
+                       " (def-pin q type output) (def-comp ts_buf- b) (def-net a b.in)"
+                       " (def-net e b.nenb) (def-net b.out q))\n");
+  ASSERT_EQ(shell(zv() + " out top " + (t / "c") + " -o " + (t / "c.v"), &err), 0) << err;
+  const std::string rtc = t.mkdir("rtc");
+  ASSERT_EQ(shell(zv() + " in " + (t / "c.v") + " -w " + rtc, &err), 0) << err;
+  EXPECT_NE(read_file(rtc + "/top.nld").find("(def-pin y type output)"), std::string::npos);
+  EXPECT_NE(read_file(rtc + "/drv.nld").find("(def-pin q type output)"), std::string::npos);
+}
+
+// Two pins that say no direction, joined by a net that nothing inside
+// drives: the one that the parents drive (here the second in the file: an
+// input in one copy, the supply in the other) takes the signal in, the
+// other passes it on.  A chain of such modules is settled from the top down.
+TEST(VerilogRoundTrip, JoinedPinsTakeTheWayTheirParentsDrive) {
+  TempDir t;
+  t.write("d/top.nld",
+          "(def-module top (def-pin x type input) (def-pin VDD type global) (def-pin y type output)"
+          " (def-comp mid u) (def-comp sub v) (def-comp and--2 g)"
+          " (def-net x u.b) (def-net VDD v.b) (def-net u.a g.in1) (def-net v.a g.in2)"
+          " (def-net g.out y))\n");
+  t.write("d/mid.nld", "(def-module mid (def-pin a type undefined) (def-pin b type clock)"
+                       " (def-comp sub s) (def-net b s.b) (def-net s.a a))\n");
+  t.write("d/sub.nld", "(def-module sub (def-pin a type clock) (def-pin b type static)"
+                       " (def-net a b))\n");
+  std::string err;
+  ASSERT_EQ(shell(zv() + " out top " + (t / "d") + " -o " + (t / "top.v"), &err), 0) << err;
+  const std::string v = read_file(t / "top.v");
+  for (const char* line : {"  output a;\n  (* zelk_type = \"static\" *)\n  input b;\n  assign a = b;",
+                           "  output a;\n  (* zelk_type = \"clock\" *)\n  input b;"})
+    EXPECT_NE(v.find(line), std::string::npos) << line << "\n" << v;
+  const std::string rt = t.mkdir("rt");
+  ASSERT_EQ(shell(zv() + " in " + (t / "top.v") + " -w " + rt, &err), 0) << err;
+  EXPECT_EQ(check_equivalent("top", {t / "d"}, "top", {rt}), "");
+  EXPECT_NE(read_file(rt + "/sub.nld").find("(def-pin a type clock)"), std::string::npos);
 }
 
 // A large module's instances are written two chunks at a time, one on a

@@ -1,0 +1,249 @@
+#include "verilog/pin_ways.h"
+
+#include <cstddef>
+#include <unordered_set>
+#include <vector>
+
+namespace zelk {
+
+const char* way_word(Way w) {
+  switch (w) {
+    case Way::kOut:
+      return "output";
+    case Way::kInout:
+      return "inout";
+    default:
+      return "input";
+  }
+}
+
+Way type_way(int type) {
+  switch (type) {
+    case kwOutput:
+    case kwOutputConnected:
+    case kwScanOut:
+      return Way::kOut;
+    case kwTristate:
+    case kwTristateConnected:
+    case kwBidirect:
+    case kwBidirectConnected:
+      return Way::kInout;
+    default:
+      return Way::kIn;
+  }
+}
+
+bool has_own_direction(int type) {
+  return type == kwInput || type == kwInputConnected || type == kwGlobal || type_way(type) != Way::kIn;
+}
+
+namespace {
+
+std::string key(std::string_view module, std::string_view pin) {
+  std::string k(module);
+  k += '\0';
+  k += pin;
+  return k;
+}
+
+// A module's pins in file order (the list holds it reversed).
+std::vector<const Instance*> pins_in_file_order(const Module* m) {
+  std::vector<const Instance*> pins;
+  for (const Instance* p = m->pins; p; p = p->next) pins.push_back(p);
+  return {pins.rbegin(), pins.rend()};
+}
+
+// Pins whose type says no way, on one net that nothing inside their module
+// drives: one of them is to take the signal in.
+struct Group {
+  std::string_view module;
+  std::vector<const Instance*> pins;  // in file order
+  std::vector<bool> driven;           // a parent drives the pin's net (the top's: all)
+};
+
+}  // namespace
+
+Way PinWays::of(std::string_view module, const Instance* p) const {
+  if (has_own_direction(p->type)) return type_way(p->type);
+  auto it = ways_.find(key(module, p->name));
+  return it == ways_.end() ? Way::kIn : it->second;
+}
+
+Way PinWays::of_terminal(const Link* t) const {
+  if (t->inst->cls != kUser) return type_way(t->pin_type);
+  if (!t->pin_name) return Way::kIn;
+  auto it = ways_.find(key(t->inst->class_name, t->pin_name));
+  return it == ways_.end() ? Way::kIn : it->second;
+}
+
+std::string_view PinWays::name_of(const Module* m) const {
+  return m->inst ? std::string_view(m->inst->class_name) : top_name_;
+}
+
+PinWays::PinWays(const Design& d) : top_name_(d.options.top_name) {
+  // One module of each name, parents first: a copy follows its parent in the
+  // module list, so the last copy of a module follows the last of each of
+  // its parents.
+  std::unordered_map<std::string_view, std::size_t> last;
+  std::vector<const Module*> all;
+  for (const Module* m = d.top; m; m = m->next) {
+    last[name_of(m)] = all.size();
+    all.push_back(m);
+  }
+  for (std::size_t i = 0; i < all.size(); ++i)
+    if (last[name_of(all[i])] == i) order_.push_back(all[i]);
+
+  // Every pin with a way of its own (a cell's pins all: their types say it).
+  for (const Module* m : order_)
+    for (const Instance* p = m->pins; p; p = p->next)
+      if (m->state == kStateCell || has_own_direction(p->type))
+        ways_.try_emplace(key(name_of(m), p->name), type_way(p->type));
+
+  settle_inside({});
+  settle_joined(d.top);
+  find_tristate_outputs();
+}
+
+void PinWays::settle_inside(const std::unordered_set<const Instance*>& skip) {
+  for (auto it = order_.rbegin(); it != order_.rend(); ++it) {
+    const Module* m = *it;
+    if (m->state == kStateCell) continue;
+    for (const Instance* p = m->pins; p; p = p->next) {
+      if (has_own_direction(p->type) || !p->link || !p->link->net || skip.count(p)) continue;
+      Way way = Way::kIn;
+      for (const Link* t = p->link->net->links; t; t = t->next) {
+        if (t->inst == p) continue;
+        // An input beside it drives the net through the module.
+        if (t->inst->cls == kPin) {
+          if (has_own_direction(t->inst->type) && type_way(t->inst->type) == Way::kIn) way = Way::kOut;
+        } else if (const Way w = of_terminal(t); w != Way::kIn) {
+          way = w;
+        }
+        if (way == Way::kOut) break;
+      }
+      if (way != Way::kIn) ways_[key(name_of(m), p->name)] = way;
+    }
+  }
+}
+
+void PinWays::settle_joined(const Module* top) {
+  // The pins still taken for inputs, by the nets they lie on; of two or
+  // more on one net, one is to take the signal in.
+  std::unordered_set<const Instance*> settled;
+  std::vector<Group> groups;
+  std::unordered_map<std::string, std::pair<std::size_t, std::size_t>> slot;  // key: group, place
+  std::unordered_set<std::string_view> has_open;
+  bool joined = false;
+  for (const Module* m : order_) {
+    if (m->state == kStateCell) continue;
+    const std::string_view name = name_of(m);
+    std::unordered_map<const Net*, std::size_t> on_net;
+    const std::size_t first = groups.size();
+    for (const Instance* p : pins_in_file_order(m)) {
+      if (has_own_direction(p->type) || !p->link || !p->link->net) continue;
+      if (ways_.count(key(name, p->name))) continue;
+      auto [it, fresh] = on_net.try_emplace(p->link->net, groups.size());
+      if (fresh) groups.push_back({name, {}, {}});
+      groups[it->second].pins.push_back(p);
+    }
+    for (std::size_t g = first; g < groups.size(); ++g) {
+      // The top module's pins are driven from outside.
+      groups[g].driven.assign(groups[g].pins.size(), m == top);
+      for (std::size_t i = 0; i < groups[g].pins.size(); ++i) {
+        slot.emplace(key(name, groups[g].pins[i]->name), std::make_pair(g, i));
+        if (groups[g].pins.size() > 1) settled.insert(groups[g].pins[i]);
+      }
+      has_open.insert(name);
+      joined = joined || groups[g].pins.size() > 1;
+    }
+  }
+  if (!joined) return;
+
+  // Whether something other than instance c drives net n of the module
+  // named `module`: its pins that bring a signal in (one still taken for an
+  // input when a parent drives it), and the terminals of other instances
+  // that drive.  Up to two driving instances are kept per net, so that a
+  // net that many copies lie on is walked once.
+  auto pin_drives = [&](std::string_view module, const Instance* p) {
+    const Way w = of(module, p);
+    if (w != Way::kIn) return w == Way::kInout;
+    if (has_own_direction(p->type)) return true;
+    auto it = slot.find(key(module, p->name));
+    return it == slot.end() || groups[it->second.first].driven[it->second.second];
+  };
+  struct Drivers {
+    const Instance* first = nullptr;
+    bool more = false;
+  };
+  std::unordered_map<const Net*, Drivers> drivers;
+  auto driven_apart_from = [&](const Net* n, const Instance* c, std::string_view module) {
+    auto [it, fresh] = drivers.try_emplace(n);
+    Drivers& found = it->second;
+    if (fresh)
+      for (const Link* u = n->links; u && !found.more; u = u->next) {
+        const bool drives = u->inst->cls == kPin ? pin_drives(module, u->inst) : of_terminal(u) != Way::kIn;
+        if (!drives || u->inst == found.first) continue;
+        if (found.first) found.more = true;
+        else found.first = u->inst;
+      }
+    return found.more || (found.first && found.first != c);
+  };
+
+  // Parents first: a module's pins are settled from what its parents
+  // drive, then its copies' nets tell its children.
+  std::size_t next_group = 0;
+  for (const Module* m : order_) {
+    if (m->state == kStateCell) continue;
+    const std::string_view name = name_of(m);
+    for (; next_group < groups.size() && groups[next_group].module == name; ++next_group) {
+      const Group& g = groups[next_group];
+      std::size_t in = 0;
+      while (in < g.pins.size() && !g.driven[in]) ++in;
+      if (in == g.pins.size()) in = 0;
+      for (std::size_t i = 0; i < g.pins.size(); ++i)
+        if (i != in) ways_[key(name, g.pins[i]->name)] = Way::kOut;
+    }
+    drivers.clear();
+    for (const Instance* c = m->comps; c; c = c->next) {
+      if (c->cls != kUser || !c->link || !has_open.count(c->class_name)) continue;
+      const Link* t = c->link;
+      do {
+        if (t->pin_name && t->net) {
+          auto it = slot.find(key(c->class_name, t->pin_name));
+          if (it != slot.end()) {
+            Group& g = groups[it->second.first];
+            if (!g.driven[it->second.second] && driven_apart_from(t->net, c, name))
+              g.driven[it->second.second] = true;
+          }
+        }
+        t = t->inst_next;
+      } while (t && t != c->link);
+    }
+  }
+
+  // A child's pin that now passes a signal on may drive a parent's pin.
+  settle_inside(settled);
+}
+
+void PinWays::find_tristate_outputs() {
+  for (auto it = order_.rbegin(); it != order_.rend(); ++it) {
+    const Module* m = *it;
+    if (m->state == kStateCell) continue;
+    for (const Instance* p = m->pins; p; p = p->next) {
+      if (!p->link || !p->link->net || of(name_of(m), p) != Way::kOut) continue;
+      for (const Link* t = p->link->net->links; t; t = t->next)
+        if (t->inst != p && t->inst->cls != kPin && drives_as_tristate(t)) {
+          tristate_outputs_.insert(key(name_of(m), p->name));
+          break;
+        }
+    }
+  }
+}
+
+bool PinWays::drives_as_tristate(const Link* t) const {
+  if (of_terminal(t) == Way::kInout) return true;
+  return t->inst->cls == kUser && t->pin_name &&
+         tristate_outputs_.count(key(t->inst->class_name, t->pin_name)) != 0;
+}
+
+}  // namespace zelk

@@ -1,0 +1,67 @@
+// The way each module pin's signal goes, for the Verilog port directions:
+// the pin's type says it, or (for the types that say none: undefined,
+// static, clock, ...) the way the module and its parents use it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "netlist/netlist.h"
+
+namespace zelk {
+
+enum class Way : uint8_t { kIn, kOut, kInout };
+
+// The port direction word of a way: "input", "output" or "inout".
+const char* way_word(Way w);
+
+// The way an NLD pin type says; input for the types that say none.
+Way type_way(int type);
+
+// Whether a pin of that type says which way its signal goes.
+bool has_own_direction(int type);
+
+// The ways of a loaded design's pins (read_module done), by module name.
+// A pin whose type says no way is an output when something inside its
+// module drives its net or an input pin of the module lies on it, inout when
+// a tristate driver does, and otherwise an input.  Of several such pins on
+// one net that nothing inside drives, one takes the signal in and passes it
+// on to the others: the one that a parent drives (the parents' own pins
+// settled first), else the first in the file.
+class PinWays {
+ public:
+  explicit PinWays(const Design& d);
+  // The way of pin p of the module named `module`.
+  Way of(std::string_view module, const Instance* p) const;
+  // The way terminal t's signal goes, seen from its instance: a cell's by
+  // the terminal's type, a copy's by its module's pin.
+  Way of_terminal(const Link* t) const;
+  // Whether terminal t drives its net as a tristate driver does: a
+  // tristate cell's output, a copy's tristate pin, or a copy's output that
+  // tristate drivers inside its module drive.
+  bool drives_as_tristate(const Link* t) const;
+
+ private:
+  std::string_view name_of(const Module* m) const;
+  // The ways of the pins whose type says none from what drives their nets
+  // inside their modules, children first (a copy's terminal goes the way its
+  // module's pin was found to go); `skip`: pins settled already.
+  void settle_inside(const std::unordered_set<const Instance*>& skip);
+  // Of the pins that nothing inside drives, those joined on one net.
+  void settle_joined(const Module* top);
+  void find_tristate_outputs();
+
+  std::string top_name_;
+  std::vector<const Module*> order_;  // one module of each name, parents first
+
+  // Pins that are no input, by module name '\0' pin name.
+  std::unordered_map<std::string, Way> ways_;
+  // Output pins on nets that tristate drivers drive, by the same key.
+  std::unordered_set<std::string> tristate_outputs_;
+};
+
+}  // namespace zelk
