@@ -39,6 +39,10 @@ const std::unordered_map<std::string, CellMap>& yosys_cells() {
                    {{"inv-", {{"in", 2}, {"nout", -1}}},
                     {"aoi--22", {{"in1", 0}, {"in2", -1}, {"in3", 1}, {"in4", 2}, {"nout", -2}}},
                     {"inv-", {{"in", -2}, {"nout", 3}}}}};
+    // Y = ~(S ? B : A): the same and-or-invert without the last inverter.
+    m["$_NMUX_"] = {{"A", "B", "S", "Y"},
+                    {{"inv-", {{"in", 2}, {"nout", -1}}},
+                     {"aoi--22", {{"in1", 0}, {"in2", -1}, {"in3", 1}, {"in4", 2}, {"nout", 3}}}}};
     // Y = E ? A : z; the tristate cell is enabled low.
     m["$_TBUF_"] = {{"A", "E", "Y"},
                     {{"inv-", {{"in", 1}, {"nout", -1}}}, {"ts_buf-", {{"in", 0}, {"nenb", -1}, {"out", 2}}}}};

@@ -612,6 +612,7 @@ TEST(VerilogProve, YosysCellsKeepTheirFunction) {
   cells.push_back({"$_AOI4_", {"A", "B", "C", "D"}, "Y"});
   cells.push_back({"$_OAI4_", {"A", "B", "C", "D"}, "Y"});
   cells.push_back({"$_MUX_", {"A", "B", "S"}, "Y"});
+  cells.push_back({"$_NMUX_", {"A", "B", "S"}, "Y"});
   for (char c : {'P', 'N'}) {
     cells.push_back({std::string("$_DFF_") + c + "_", {"C", "D"}, "Q"});
     for (char e : {'P', 'N'}) cells.push_back({std::string("$_DFFE_") + c + e + "_", {"C", "D", "E"}, "Q"});
