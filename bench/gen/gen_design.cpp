@@ -19,6 +19,8 @@
 //     --fanout-exor K  every K-th of them an exclusive-or cell
 //     --twice PERMILLE gate inputs repeating another input of the gate
 //     --undriven PERMILLE  gate inputs on nets nothing drives
+//     --corner S       instead: the small corner-case design of seed S (top
+//                      "top"; its library cell and read-only modules in DIR/ro)
 //
 // Prints one line of key=value facts about the design on standard output.
 // Run the tool on it as: zelk <top> DIR -r DIR/ro -w <out>.
@@ -26,6 +28,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <filesystem>
+#include <fstream>
+#include <map>
 #include <string>
 
 #include "generator.h"
@@ -37,9 +42,28 @@ namespace {
       "usage: zelk_gen [--flat N | --hier K | --hier2 K1 K2] [--leaf-cells C] [--seed S]\n"
       "                [--top NAME] [--inputs I] [--outputs O] [--regs PERMILLE]\n"
       "                [--glue PERMILLE] [--no-inv] [--tristate B] [--fixed F] [--pcd P]\n"
-      "                [--fanout N] [--fanout-exor K] [--twice PERMILLE] [--undriven PERMILLE] DIR\n",
+      "                [--fanout N] [--fanout-exor K] [--twice PERMILLE] [--undriven PERMILLE] DIR\n"
+      "       zelk_gen --corner S DIR\n",
       stderr);
   std::exit(2);
+}
+
+// The corner-case design of one seed: the modules to optimise in dir, the
+// library cell and read-only modules in dir/ro.
+int write_corner(uint64_t seed, const std::string& dir) {
+  const zelkgen::CornerDesign d = zelkgen::corner_design(seed);
+  auto put = [](const std::string& at, const std::map<std::string, std::string>& files) {
+    std::filesystem::create_directories(at);
+    for (const auto& [name, text] : files) {
+      std::ofstream f(at + "/" + name, std::ios::binary);
+      f << text;
+      if (!f.flush()) throw std::runtime_error("cannot write " + at + "/" + name);
+    }
+  };
+  put(dir, d.opt);
+  put(dir + "/ro", d.lib);
+  std::printf("top=top dir=%s ro=%s/ro files=%zu\n", dir.c_str(), dir.c_str(), d.opt.size() + d.lib.size());
+  return 0;
 }
 
 long number(int argc, char** argv, int& i) {
@@ -54,9 +78,12 @@ long number(int argc, char** argv, int& i) {
 
 int main(int argc, char** argv) {
   zelkgen::Options o;
+  long corner = -1;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
-    if (a == "--flat") {
+    if (a == "--corner") {
+      corner = number(argc, argv, i);
+    } else if (a == "--flat") {
       o.hier = false;
       o.cells = number(argc, argv, i);
     } else if (a == "--hier") {
@@ -106,6 +133,7 @@ int main(int argc, char** argv) {
   }
   if (o.dir.empty() || (o.hier ? o.copies : o.cells) < 1) usage();
   try {
+    if (corner >= 0) return write_corner(static_cast<uint64_t>(corner), o.dir);
     zelkgen::Summary s = zelkgen::generate(o);
     std::printf(
         "top=%s dir=%s ro=%s cells=%ld inverters=%ld registers=%ld copies=%ld files=%ld "
