@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "netlist/classes.h"
 #include "reader/reader.h"
 #include "verilog/vread_internal.h"
 
@@ -356,6 +357,9 @@ class Parser {
   }
 
   void decl_list(VModule& m, Dir dir, std::string_view type_attr, bool ansi) {
+    // The pin type goes into the NLD file as it stands: a word zelk reads.
+    if (!type_attr.empty() && screen(std::string(type_attr).c_str(), kKeywordTable) == kUser)
+      err("unknown pin type \"" + std::string(type_attr) + "\" in attribute zelk_type");
     Decl d;
     d.dir = dir;
     d.type_attr = type_attr;

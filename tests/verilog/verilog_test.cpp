@@ -413,6 +413,9 @@ TEST(VerilogIn, RefusedInputWritesNothing) {
        "3: an escaped name holds a byte outside printable ASCII"},
       {"module t(a);\n input [1:0x] a;\nendmodule\n", "2: expected a number, found \"0x\""},
       {"module t(a);\n input [16777216:0] a;\nendmodule\n", "2: vector of 16777217 bits; at most 16777216"},
+      // The pin type goes into the NLD file: it must be one zelk reads.
+      {"module t(a);\n (* zelk_type = \"gloMal\" *)\n input a;\nendmodule\n",
+       "3: unknown pin type \"gloMal\" in attribute zelk_type"},
       // NLD names pins and components in one space.
       {"module t(a, y);\n input a;\n output y;\n \\$_NOT_ y(.A(a), .Y(y));\nendmodule\n",
        "3: port \"y\" has the name of an instance"},
