@@ -1,5 +1,6 @@
 #include "verilog/pin_ways.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <unordered_set>
 #include <vector>
@@ -58,8 +59,12 @@ std::vector<const Instance*> pins_in_file_order(const Module* m) {
 struct Group {
   std::string_view module;
   std::vector<const Instance*> pins;  // in file order
-  std::vector<bool> driven;           // a parent drives the pin's net (the top's: all)
+  std::vector<uint8_t> driven;        // how firmly the parents drive the pin's net
 };
+
+// How firmly a net is driven: by nothing; only by a pin whose type says no
+// way that is taken to bring the signal in; by a driver.
+constexpr uint8_t kNone = 0, kAssumed = 1, kFirm = 2;
 
 }  // namespace
 
@@ -99,20 +104,25 @@ PinWays::PinWays(const Design& d) : top_name_(d.options.top_name) {
       if (m->state == kStateCell || has_own_direction(p->type))
         ways_.try_emplace(key(name_of(m), p->name), type_way(p->type));
 
-  settle_inside({});
+  settle_inside();
   settle_joined(d.top);
   find_tristate_outputs();
 }
 
-void PinWays::settle_inside(const std::unordered_set<const Instance*>& skip) {
+void PinWays::settle_inside() {
+  // A pin's way follows from the other terminals of its net, among which a
+  // pin whose type says no way counts for nothing: the same for every such
+  // pin on the net, found once per net.
+  std::unordered_map<const Net*, Way> by_net;
   for (auto it = order_.rbegin(); it != order_.rend(); ++it) {
     const Module* m = *it;
     if (m->state == kStateCell) continue;
+    by_net.clear();
     for (const Instance* p = m->pins; p; p = p->next) {
-      if (has_own_direction(p->type) || !p->link || !p->link->net || skip.count(p)) continue;
-      Way way = Way::kIn;
-      for (const Link* t = p->link->net->links; t; t = t->next) {
-        if (t->inst == p) continue;
+      if (has_own_direction(p->type) || !p->link || !p->link->net) continue;
+      auto [at, fresh] = by_net.try_emplace(p->link->net, Way::kIn);
+      Way& way = at->second;
+      for (const Link* t = fresh ? p->link->net->links : nullptr; t; t = t->next) {
         // An input beside it drives the net through the module.
         if (t->inst->cls == kPin) {
           if (has_own_direction(t->inst->type) && type_way(t->inst->type) == Way::kIn) way = Way::kOut;
@@ -129,7 +139,6 @@ void PinWays::settle_inside(const std::unordered_set<const Instance*>& skip) {
 void PinWays::settle_joined(const Module* top) {
   // The pins still taken for inputs, by the nets they lie on; of two or
   // more on one net, one is to take the signal in.
-  std::unordered_set<const Instance*> settled;
   std::vector<Group> groups;
   std::unordered_map<std::string, std::pair<std::size_t, std::size_t>> slot;  // key: group, place
   std::unordered_set<std::string_view> has_open;
@@ -147,46 +156,51 @@ void PinWays::settle_joined(const Module* top) {
       groups[it->second].pins.push_back(p);
     }
     for (std::size_t g = first; g < groups.size(); ++g) {
-      // The top module's pins are driven from outside.
-      groups[g].driven.assign(groups[g].pins.size(), m == top);
-      for (std::size_t i = 0; i < groups[g].pins.size(); ++i) {
+      // The top module's pins are taken as driven from outside.
+      groups[g].driven.assign(groups[g].pins.size(), m == top ? kAssumed : kNone);
+      for (std::size_t i = 0; i < groups[g].pins.size(); ++i)
         slot.emplace(key(name, groups[g].pins[i]->name), std::make_pair(g, i));
-        if (groups[g].pins.size() > 1) settled.insert(groups[g].pins[i]);
-      }
       has_open.insert(name);
       joined = joined || groups[g].pins.size() > 1;
     }
   }
   if (!joined) return;
 
-  // Whether something other than instance c drives net n of the module
-  // named `module`: its pins that bring a signal in (one still taken for an
-  // input when a parent drives it), and the terminals of other instances
-  // that drive.  Up to two driving instances are kept per net, so that a
-  // net that many copies lie on is walked once.
-  auto pin_drives = [&](std::string_view module, const Instance* p) {
+  // How firmly something drives a net of the module named `module`: a
+  // driver (a gate, a register, an input pin, a copy's output) or only a
+  // pin still taken for an input that a parent drives.  Per net, up to two
+  // instances of each kind are kept, so that a net that many copies lie on
+  // is walked once, and a copy's own terminals are left out of what drives
+  // its pins.
+  auto pin_drives = [&](std::string_view module, const Instance* p) -> uint8_t {
     const Way w = of(module, p);
-    if (w != Way::kIn) return w == Way::kInout;
-    if (has_own_direction(p->type)) return true;
+    if (w != Way::kIn) return w == Way::kInout ? kFirm : kNone;
     auto it = slot.find(key(module, p->name));
-    return it == slot.end() || groups[it->second.first].driven[it->second.second];
+    if (it == slot.end()) return kFirm;
+    return groups[it->second.first].driven[it->second.second] != kNone ? kAssumed : kNone;
   };
   struct Drivers {
     const Instance* first = nullptr;
     bool more = false;
+    void add(const Instance* x) {
+      if (x == first) return;
+      if (first) more = true;
+      else first = x;
+    }
+    bool apart_from(const Instance* c) const { return more || (first && first != c); }
   };
-  std::unordered_map<const Net*, Drivers> drivers;
-  auto driven_apart_from = [&](const Net* n, const Instance* c, std::string_view module) {
+  std::unordered_map<const Net*, std::pair<Drivers, Drivers>> drivers;  // firm, assumed
+  auto driven_apart_from = [&](const Net* n, const Instance* c, std::string_view module) -> uint8_t {
     auto [it, fresh] = drivers.try_emplace(n);
-    Drivers& found = it->second;
+    auto& [firm, assumed] = it->second;
     if (fresh)
-      for (const Link* u = n->links; u && !found.more; u = u->next) {
-        const bool drives = u->inst->cls == kPin ? pin_drives(module, u->inst) : of_terminal(u) != Way::kIn;
-        if (!drives || u->inst == found.first) continue;
-        if (found.first) found.more = true;
-        else found.first = u->inst;
+      for (const Link* u = n->links; u && !firm.more; u = u->next) {
+        const uint8_t how = u->inst->cls == kPin ? pin_drives(module, u->inst)
+                                                 : (of_terminal(u) != Way::kIn ? kFirm : kNone);
+        if (how == kFirm) firm.add(u->inst);
+        else if (how == kAssumed) assumed.add(u->inst);
       }
-    return found.more || (found.first && found.first != c);
+    return firm.apart_from(c) ? kFirm : assumed.apart_from(c) ? kAssumed : kNone;
   };
 
   // Parents first: a module's pins are settled from what its parents
@@ -197,9 +211,10 @@ void PinWays::settle_joined(const Module* top) {
     const std::string_view name = name_of(m);
     for (; next_group < groups.size() && groups[next_group].module == name; ++next_group) {
       const Group& g = groups[next_group];
+      // The first pin driven most firmly takes the signal in.
       std::size_t in = 0;
-      while (in < g.pins.size() && !g.driven[in]) ++in;
-      if (in == g.pins.size()) in = 0;
+      for (std::size_t i = 1; i < g.pins.size(); ++i)
+        if (g.driven[i] > g.driven[in]) in = i;
       for (std::size_t i = 0; i < g.pins.size(); ++i)
         if (i != in) ways_[key(name, g.pins[i]->name)] = Way::kOut;
     }
@@ -211,9 +226,8 @@ void PinWays::settle_joined(const Module* top) {
         if (t->pin_name && t->net) {
           auto it = slot.find(key(c->class_name, t->pin_name));
           if (it != slot.end()) {
-            Group& g = groups[it->second.first];
-            if (!g.driven[it->second.second] && driven_apart_from(t->net, c, name))
-              g.driven[it->second.second] = true;
+            uint8_t& driven = groups[it->second.first].driven[it->second.second];
+            if (driven != kFirm) driven = std::max(driven, driven_apart_from(t->net, c, name));
           }
         }
         t = t->inst_next;
@@ -221,21 +235,24 @@ void PinWays::settle_joined(const Module* top) {
     }
   }
 
-  // A child's pin that now passes a signal on may drive a parent's pin.
-  settle_inside(settled);
+  // A copy's pin that now passes a signal on may drive a pin of its parent,
+  // which then passes it on as well (all of its group).
+  settle_inside();
 }
 
 void PinWays::find_tristate_outputs() {
+  std::unordered_map<const Net*, bool> driven;  // by tristate drivers, per net walked
   for (auto it = order_.rbegin(); it != order_.rend(); ++it) {
     const Module* m = *it;
     if (m->state == kStateCell) continue;
+    driven.clear();
     for (const Instance* p = m->pins; p; p = p->next) {
       if (!p->link || !p->link->net || of(name_of(m), p) != Way::kOut) continue;
-      for (const Link* t = p->link->net->links; t; t = t->next)
-        if (t->inst != p && t->inst->cls != kPin && drives_as_tristate(t)) {
-          tristate_outputs_.insert(key(name_of(m), p->name));
-          break;
-        }
+      const Net* n = p->link->net;
+      auto [at, fresh] = driven.try_emplace(n, false);
+      for (const Link* t = fresh ? n->links : nullptr; t && !at->second; t = t->next)
+        at->second = t->inst->cls != kPin && drives_as_tristate(t);
+      if (at->second) tristate_outputs_.insert(key(name_of(m), p->name));
     }
   }
 }

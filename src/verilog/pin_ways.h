@@ -31,7 +31,8 @@ bool has_own_direction(int type);
 // a tristate driver does, and otherwise an input.  Of several such pins on
 // one net that nothing inside drives, one takes the signal in and passes it
 // on to the others: the one that a parent drives (the parents' own pins
-// settled first), else the first in the file.
+// settled first), else the first in the file; all pass it on when a copy
+// inside turns out to drive the net.
 class PinWays {
  public:
   explicit PinWays(const Design& d);
@@ -49,8 +50,8 @@ class PinWays {
   std::string_view name_of(const Module* m) const;
   // The ways of the pins whose type says none from what drives their nets
   // inside their modules, children first (a copy's terminal goes the way its
-  // module's pin was found to go); `skip`: pins settled already.
-  void settle_inside(const std::unordered_set<const Instance*>& skip);
+  // module's pin was found to go); a pin whose net nothing drives keeps its way.
+  void settle_inside();
   // Of the pins that nothing inside drives, those joined on one net.
   void settle_joined(const Module* top);
   void find_tristate_outputs();

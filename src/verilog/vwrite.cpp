@@ -157,11 +157,15 @@ struct ModuleWriter {
 
   const PinWays* ways = nullptr;  // of the design's pins whose type has no direction
   std::string_view module_name;  // of the module being written
-  bool on_tristate_net(const Instance* p) const {
+  // Per net of the module being written that an output pin lies on: whether
+  // tristate drivers drive it (many pins may share a net).
+  std::unordered_map<const Net*, bool> tristate_nets;
+  bool on_tristate_net(const Instance* p) {
     if (!ways || !p->link || !p->link->net) return false;
-    for (const Link* t = p->link->net->links; t; t = t->next)
-      if (t->inst != p && t->inst->cls != kPin && ways->drives_as_tristate(t)) return true;
-    return false;
+    auto [at, fresh] = tristate_nets.try_emplace(p->link->net, false);
+    for (const Link* t = fresh ? p->link->net->links : nullptr; t && !at->second; t = t->next)
+      at->second = t->inst->cls != kPin && ways->drives_as_tristate(t);
+    return at->second;
   }
   Way way(const Instance* p) const { return ways ? ways->of(module_name, p) : type_way(p->type); }
 
@@ -281,6 +285,7 @@ struct ModuleWriter {
   }
 
   void ports(const Module* m, const char* name, std::vector<const Instance*>& pins, bool top) {
+    tristate_nets.clear();
     for (const Instance* p = m->pins; p; p = p->next) pins.push_back(p);
     // The pin list holds the file order reversed.
     std::vector<const Instance*> ordered(pins.rbegin(), pins.rend());

@@ -192,6 +192,21 @@ TEST(VerilogRoundTrip, JoinedPinsTakeTheWayTheirParentsDrive) {
   ASSERT_EQ(shell(zv() + " in " + (t / "top.v") + " -w " + rt, &err), 0) << err;
   EXPECT_EQ(check_equivalent("top", {t / "d"}, "top", {rt}), "");
   EXPECT_NE(read_file(rt + "/sub.nld").find("(def-pin a type clock)"), std::string::npos);
+  // A pin that a gate or an input drives takes the signal in before one
+  // that only such a pin of the parent does; the parent's pins that the copy
+  // then drives pass the signal on, all of them.
+  t.write("e/top.nld", "(def-module top (def-pin a type input) (def-pin p type clock)"
+                       " (def-pin q type clock) (def-comp sub u) (def-net a u.x) (def-net p q u.y))\n");
+  t.write("e/sub.nld", "(def-module sub (def-pin y type static) (def-pin x type static)"
+                       " (def-net x y))\n");
+  ASSERT_EQ(shell(zv() + " out top " + (t / "e") + " -o " + (t / "e.v"), &err), 0) << err;
+  const std::string e = read_file(t / "e.v");
+  for (const char* line : {"  output p;", "  output q;", "  input x;", "  output y;"})
+    EXPECT_NE(e.find(line), std::string::npos) << line << "\n" << e;
+  const std::string rte = t.mkdir("rte");
+  ASSERT_EQ(shell(zv() + " in " + (t / "e.v") + " -w " + rte, &err), 0) << err;
+  EXPECT_NE(read_file(rte + "/top.nld").find("(def-pin q type clock)"), std::string::npos);
+  EXPECT_EQ(run_zelk({"top", rte, "-w", t.mkdir("z")}).status, 0);
 }
 
 // The generator's corner designs (every pin type across boundaries, pins
