@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 #include <algorithm>
 #include <cstring>
@@ -388,16 +389,38 @@ void OutputSet::end() {
   pending_.push_back(std::move(current_));
 }
 
+// A rename that replaces a file may reach the disk before the data of the
+// file put in its place: a power loss would then leave an empty file where
+// the old one was (the design read, when the run writes over it).  So
+// before the first rename that replaces a file, every temporary's data is
+// sent to the disk, one sync of each file system written to; renames of
+// new files cost nothing more.
+bool OutputSet::put_in_place(const Entry& e, std::vector<int>& synced) {
+  const char* from = e.temp.c_str() + e.base;
+  const char* to = e.target.c_str() + e.base;
+  if (std::find(synced.begin(), synced.end(), e.dir) == synced.end()) {
+    if (::renameat2(e.dir, from, e.dir, to, RENAME_NOREPLACE) == 0) return true;
+    // A file to replace, or a file system that cannot say.
+    const int fd = ::openat(e.dir, from, O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+      ::syncfs(fd);
+      ::close(fd);
+    }
+    synced.push_back(e.dir);
+  }
+  return ::renameat(e.dir, from, e.dir, to) == 0;
+}
+
 void OutputSet::commit() {
   settle();
   // A signal that ends the run waits for the renames: the targets are
   // replaced all or none.
   EndingSignalsHeld held;
+  std::vector<int> synced;  // folders whose file system was synced
   for (std::size_t i = 0; i < pending_.size(); ++i) {
     const Entry& e = pending_[i];
     bool injected_here = failure_.step == Failure::kRename && failure_.file == static_cast<int>(i);
-    if (injected_here ||
-        ::renameat(e.dir, e.temp.c_str() + e.base, e.dir, e.target.c_str() + e.base) != 0) {
+    if (injected_here || !put_in_place(e, synced)) {
       std::string target = e.target;
       // The ones renamed are in place; the rest are removed.
       opened_ = superseded_;

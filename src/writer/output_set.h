@@ -144,6 +144,8 @@ class OutputSet {
   void stop();
   void discard();
   void unlist_temporaries();
+  // Renames e's temporary onto its target; false when that fails.
+  bool put_in_place(const Entry& e, std::vector<int>& synced);
   bool injected(Failure::Step step) const {
     return failure_.step == step && failure_.file == index_;
   }
