@@ -155,7 +155,7 @@ struct ModuleWriter {
   OutputSet* sink;  // when set, the text goes there as it grows
   std::size_t beside_from;  // components from which a module is made on two threads
 
-  const PinWays* ways = nullptr;  // of the design's pins whose type has no direction
+  const PinWays* ways = nullptr;  // the ways of the design's pins
   std::string_view module_name;  // of the module being written
   // Per net of the module being written that an output pin lies on: whether
   // tristate drivers drive it (many pins may share a net).
