@@ -93,6 +93,16 @@ TEST(VerilogRoundTrip, ExampleAndAwkwardNames) {
             std::string::npos);
 }
 
+// The NLD design of top "top" in t / dir, written out as Verilog (to
+// t / dir.v) and read back into a fresh directory, whose path it returns.
+std::string through_verilog(TempDir& t, const std::string& dir) {
+  std::string err;
+  EXPECT_EQ(shell(zv() + " out top " + (t / dir) + " -o " + (t / (dir + ".v")), &err), 0) << err;
+  const std::string back = t.mkdir(dir + "-back");
+  EXPECT_EQ(shell(zv() + " in " + (t / (dir + ".v")) + " -w " + back, &err), 0) << err;
+  return back;
+}
+
 // Gate inputs named with one letter are renamed in1..inN in terminal order,
 // like any other input names outside in1..inN.
 TEST(VerilogRoundTrip, OneLetterGateInputs) {
@@ -103,13 +113,10 @@ TEST(VerilogRoundTrip, OneLetterGateInputs) {
           " (def-comp and--2 g)\n (def-comp nor--2 h)\n"
           " (def-net a g.p h.x)\n (def-net b g.in2)\n (def-net c h.i)\n"
           " (def-net g.out y)\n (def-net h.nout z))\n");
-  std::string err;
-  ASSERT_EQ(shell(zv() + " out top " + (t / "d") + " -o " + (t / "top.v"), &err), 0) << err;
-  std::string v = read_file(t / "top.v");
+  const std::string rt = through_verilog(t, "d");
+  std::string v = read_file(t / "d.v");
   for (const char* s : {"g(.out(y), .in1(a), .in2(b));", "h(.nout(z), .in1(a), .in2(c));"})
     EXPECT_NE(v.find(s), std::string::npos) << s << "\n" << v;
-  std::string rt = t.mkdir("rt");
-  ASSERT_EQ(shell(zv() + " in " + (t / "top.v") + " -w " + rt, &err), 0) << err;
   EXPECT_EQ(check_equivalent("top", {t / "d"}, "top", {rt}), "");
 }
 
@@ -123,12 +130,9 @@ TEST(VerilogRoundTrip, PinsOnTheirNets) {
           " (def-pin b type input)\n (def-pin z type output)\n (def-pin w type output)\n"
           " (def-comp inv- i j)\n (def-net y a)\n (def-net b i.in)\n (def-net b j.in)\n"
           " (def-net i.nout z)\n (def-net j.nout w))\n");
-  std::string err;
-  ASSERT_EQ(shell(zv() + " out top " + (t / "d") + " -o " + (t / "top.v"), &err), 0) << err;
-  const std::string v = read_file(t / "top.v");
+  const std::string rt = through_verilog(t, "d");
+  const std::string v = read_file(t / "d.v");
   EXPECT_NE(v.find("assign y = a;"), std::string::npos) << v;
-  const std::string rt = t.mkdir("rt");
-  ASSERT_EQ(shell(zv() + " in " + (t / "top.v") + " -w " + rt, &err), 0) << err;
   EXPECT_EQ(check_equivalent("top", {t / "d"}, "top", {rt}), "");
   // Pins of types that say no direction go the way their module uses them:
   // u.q, "undefined", is driven inside and read outside.
@@ -137,9 +141,7 @@ TEST(VerilogRoundTrip, PinsOnTheirNets) {
                        " (def-net i.nout y))\n");
   t.write("e/sub.nld", "(def-module sub (def-pin s type static) (def-pin q type undefined)"
                        " (def-comp inv- n) (def-net s n.in) (def-net n.nout q))\n");
-  ASSERT_EQ(shell(zv() + " out top " + (t / "e") + " -o " + (t / "e.v"), &err), 0) << err;
-  const std::string rte = t.mkdir("rte");
-  ASSERT_EQ(shell(zv() + " in " + (t / "e.v") + " -w " + rte, &err), 0) << err;
+  const std::string rte = through_verilog(t, "e");
   EXPECT_EQ(check_equivalent("top", {t / "e"}, "top", {rte}), "");
   EXPECT_NE(read_file(rte + "/sub.nld").find("(def-pin q type undefined)"), std::string::npos);
   // An output that tristate drivers drive stays an output (it would read
@@ -148,9 +150,7 @@ TEST(VerilogRoundTrip, PinsOnTheirNets) {
                        " (def-pin y type output) (def-comp ts_buf- t1 t2) (def-comp inv- i)"
                        " (def-net a t1.in t2.in) (def-net e t1.nenb i.in) (def-net i.nout t2.nenb)"
                        " (def-net t1.out t2.out y))\n");
-  ASSERT_EQ(shell(zv() + " out top " + (t / "b") + " -o " + (t / "b.v"), &err), 0) << err;
-  const std::string rtb = t.mkdir("rtb");
-  ASSERT_EQ(shell(zv() + " in " + (t / "b.v") + " -w " + rtb, &err), 0) << err;
+  const std::string rtb = through_verilog(t, "b");
   EXPECT_NE(read_file(rtb + "/top.nld").find("(def-pin y type output)"), std::string::npos);
   // So does one that a copy's output drives, which a tristate driver inside
   // the copy drives.
@@ -160,9 +160,7 @@ TEST(VerilogRoundTrip, PinsOnTheirNets) {
   t.write("c/drv.nld", "(def-module drv (def-pin a type input) (def-pin e type input)"
                        " (def-pin q type output) (def-comp ts_buf- b) (def-net a b.in)"
                        " (def-net e b.nenb) (def-net b.out q))\n");
-  ASSERT_EQ(shell(zv() + " out top " + (t / "c") + " -o " + (t / "c.v"), &err), 0) << err;
-  const std::string rtc = t.mkdir("rtc");
-  ASSERT_EQ(shell(zv() + " in " + (t / "c.v") + " -w " + rtc, &err), 0) << err;
+  const std::string rtc = through_verilog(t, "c");
   EXPECT_NE(read_file(rtc + "/top.nld").find("(def-pin y type output)"), std::string::npos);
   EXPECT_NE(read_file(rtc + "/drv.nld").find("(def-pin q type output)"), std::string::npos);
 }
@@ -182,14 +180,11 @@ TEST(VerilogRoundTrip, JoinedPinsTakeTheWayTheirParentsDrive) {
                        " (def-comp sub s) (def-net b s.b) (def-net s.a a))\n");
   t.write("d/sub.nld", "(def-module sub (def-pin a type clock) (def-pin b type static)"
                        " (def-net a b))\n");
-  std::string err;
-  ASSERT_EQ(shell(zv() + " out top " + (t / "d") + " -o " + (t / "top.v"), &err), 0) << err;
-  const std::string v = read_file(t / "top.v");
+  const std::string rt = through_verilog(t, "d");
+  const std::string v = read_file(t / "d.v");
   for (const char* line : {"  output a;\n  (* zelk_type = \"static\" *)\n  input b;\n  assign a = b;",
                            "  output a;\n  (* zelk_type = \"clock\" *)\n  input b;"})
     EXPECT_NE(v.find(line), std::string::npos) << line << "\n" << v;
-  const std::string rt = t.mkdir("rt");
-  ASSERT_EQ(shell(zv() + " in " + (t / "top.v") + " -w " + rt, &err), 0) << err;
   EXPECT_EQ(check_equivalent("top", {t / "d"}, "top", {rt}), "");
   EXPECT_NE(read_file(rt + "/sub.nld").find("(def-pin a type clock)"), std::string::npos);
   // A pin that a gate or an input drives takes the signal in before one
@@ -199,12 +194,10 @@ TEST(VerilogRoundTrip, JoinedPinsTakeTheWayTheirParentsDrive) {
                        " (def-pin q type clock) (def-comp sub u) (def-net a u.x) (def-net p q u.y))\n");
   t.write("e/sub.nld", "(def-module sub (def-pin y type static) (def-pin x type static)"
                        " (def-net x y))\n");
-  ASSERT_EQ(shell(zv() + " out top " + (t / "e") + " -o " + (t / "e.v"), &err), 0) << err;
+  const std::string rte = through_verilog(t, "e");
   const std::string e = read_file(t / "e.v");
   for (const char* line : {"  output p;", "  output q;", "  input x;", "  output y;"})
     EXPECT_NE(e.find(line), std::string::npos) << line << "\n" << e;
-  const std::string rte = t.mkdir("rte");
-  ASSERT_EQ(shell(zv() + " in " + (t / "e.v") + " -w " + rte, &err), 0) << err;
   EXPECT_NE(read_file(rte + "/top.nld").find("(def-pin q type clock)"), std::string::npos);
   EXPECT_EQ(run_zelk({"top", rte, "-w", t.mkdir("z")}).status, 0);
 }
