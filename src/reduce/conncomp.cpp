@@ -139,17 +139,36 @@ void Reducer::conn_comp() {
     member_kind_[id] = member_kind(members_[id]->cls);
   }
   if (book_) drive_.assign(members_.size(), kNoNet);
+  // The flip gain of the largest component is summed by the walk that
+  // takes the nets' tallies, each net's terminals in one go, instead of
+  // gate by gate when the component is entered.
+  summed_ = nullptr;
+  if (book_) {
+    uint32_t best = 0;
+    for (std::size_t c = 0; c < comp_first_.size(); ++c) {
+      const uint32_t size = comp_end(comp_first_[c]) - comp_first_[c];
+      if (size > best) {
+        best = size;
+        summed_ = members_[comp_first_[c]];
+      }
+    }
+    if (best < beside_from) summed_ = nullptr;
+  }
   // The nets' tallies are read from the nets alone: on a large design they
   // are taken beside the placing of the nets below.
+  auto start = [&] {
+    if (summed_) book_->start(d_, all, &comp_sum_, summed_);
+    else book_->start(d_, all);
+  };
   if (book_ && members_.size() >= beside_from) {
-    run_beside([&] { book_->start(d_, all); }, [&] { place_nets(all); });
+    run_beside(start, [&] { place_nets(all); });
   } else {
-    if (book_) book_->start(d_, all);
+    if (book_) start();
     place_nets(all);
   }
   for (Groups& g : groups_) g.of = nullptr;
   member_marks_.assign(members_.size(), 0);
-  if (book_) comp_sum_.reset(static_cast<std::size_t>(book_->nets()));
+  if (book_ && !summed_) comp_sum_.reset(static_cast<std::size_t>(book_->nets()));
   work_ = nullptr;
   if (book_) book_->focus(nullptr);
 }

@@ -148,7 +148,8 @@ long count_wt(const Design& d) {
   return k;
 }
 
-void Book::start(const Design& d, const std::vector<Net*>& nets) {
+void Book::start(const Design& d, const std::vector<Net*>& nets, FlipSum* sum,
+                 const Instance* of) {
   int32_t id = 0;
   for (Net* n : nets) n->id = ++id;
   tally_.assign(static_cast<std::size_t>(id) + 1, Tally{});
@@ -156,12 +157,18 @@ void Book::start(const Design& d, const std::vector<Net*>& nets) {
   effect_.assign(static_cast<std::size_t>(id) + 1, Effect{});
   mark_ = 0;
   pending_.clear();
+  summed_of_ = sum ? of : nullptr;
+  summed_log_.clear();
+  if (sum) sum->reset(static_cast<std::size_t>(id));
   walk_nets_ahead(
       nets.size(), [&nets](std::size_t j) { return nets[j]; },
       [&](std::size_t, const Net* n) {
         Tally& k = tally_[static_cast<std::size_t>(n->id)];
         k.rule_code = static_cast<uint32_t>(reduce_detail::rule_of(d, n)) & 3u;
         for (const Link* t = n->links; t; t = t->next) {
+          // Met here once each, as add_gate meets them around the gate
+          // (which passes over those on nets the top does not list).
+          if (sum && t->inst->comp == of && is_gate(t->inst->cls)) sum->add_terminal(t);
           if (!counted(t)) {
             k.exor = 1;
             continue;

@@ -335,12 +335,32 @@ void Reducer::take_up(Instance* h) {
   book_->focus(h);
   for (Groups& g : groups_) g.of = nullptr;
   book_->clear_log();
-  comp_sum_.reset(static_cast<std::size_t>(book_->nets()));
+  taken_sum_ = false;
+  if (summed_ == h) {
+    // Summed with the tallies: it follows the weights changed since.
+    if (parked_) std::swap(comp_sum_, *parked_);
+    parked_.reset();
+    for (const Book::SumChange& c : book_->take_summed_changes())
+      comp_sum_.weight(c.net, c.old, c.now);
+    summed_ = nullptr;
+    taken_sum_ = true;
+  } else {
+    // Entered before the summed component: the sum waits aside.
+    if (summed_ && !parked_) {
+      parked_ = std::make_unique<FlipSum>();
+      std::swap(comp_sum_, *parked_);
+    }
+    comp_sum_.reset(static_cast<std::size_t>(book_->nets()));
+  }
   const uint32_t first = static_cast<uint32_t>(h->id), end = comp_end(first);
   std::fill(member_marks_.begin() + first, member_marks_.begin() + end, 0);
 }
 
 void Reducer::sum_component(Instance* h) {
+  if (taken_sum_) {
+    comp_sum_.settle(*book_);
+    return;
+  }
   const uint32_t first = static_cast<uint32_t>(h->id), end = comp_end(first);
   TrialsAhead ahead{first, end, kGate, 0};
   begin_ahead(ahead);

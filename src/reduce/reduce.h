@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
@@ -392,6 +393,12 @@ class Reducer {
   };
   std::vector<FlipInput> flip_inputs_;  // scratch of flip_gates
   FlipSum comp_sum_;                   // flipping every gate of the component taken up
+  // The largest component of a large design, whose sum the book's start
+  // took, until it is taken up; its sum, while another component is taken
+  // up first; whether the component taken up last came with its sum.
+  Instance* summed_ = nullptr;
+  std::unique_ptr<FlipSum> parked_;
+  bool taken_sum_ = false;
 };
 
 }  // namespace zelk

@@ -14,6 +14,7 @@ namespace zelk {
 int count_inv(const Design& d, const Module* m);
 long count_wt(const Design& d);
 class Book;
+class FlipSum;
 }  // namespace zelk
 
 namespace zelk::reduce_detail {
@@ -222,8 +223,11 @@ namespace zelk {
 class Book {
  public:
   // Numbers the nets of d.top (`nets`, in list order) and takes their
-  // tallies.
-  void start(const Design& d, const std::vector<Net*>& nets);
+  // tallies.  With `sum`, the same walk adds to it the gates of component
+  // `of` (as FlipSum::add_gate on each, the sum left unsettled), and the
+  // book keeps the changes that sum must follow until it is taken.
+  void start(const Design& d, const std::vector<Net*>& nets, FlipSum* sum = nullptr,
+             const Instance* of = nullptr);
 
   // t's weight has just changed from `old`.
   void changed(const Link* t, int old) {
@@ -247,6 +251,21 @@ class Book {
       pending_.push_back(n);
     }
     log_change(t, n, old);
+    if (summed_of_) note_summed(t, n, old);
+  }
+
+  // A weight change of a counted input terminal of a gate of the
+  // component summed by start(), made since.
+  struct SumChange {
+    uint32_t net;
+    int8_t old, now;
+  };
+  // Hands over those changes and stops keeping them.
+  std::vector<SumChange> take_summed_changes() {
+    summed_of_ = nullptr;
+    std::vector<SumChange> out;
+    out.swap(summed_log_);
+    return out;
   }
 
   // The component whose members' changes the log keeps (null: none).
@@ -485,8 +504,7 @@ class Book {
     c.member = static_cast<uint32_t>(i->id);
     c.old = static_cast<int8_t>(old);
     c.now = static_cast<int8_t>(t->weight);
-    c.gate_input = is_gate(i->cls) && reduce_detail::flips_alone(t) && reduce_detail::counted(t) &&
-                   reduce_detail::counts_in_whole(n);
+    c.gate_input = gate_input(t, n);
     const Instance* s = n->source ? n->source->inst : nullptr;
     c.edge = (old == 1) != (t->weight == 1) && n->type == kNetSignal && s && s->comp == focus_;
     if (c.edge) {
@@ -497,10 +515,24 @@ class Book {
     log_.push_back(c);
   }
 
+  // A terminal whose weight a flip sum follows: a counted input of a gate,
+  // on a net the whole counts measure.
+  static bool gate_input(const Link* t, const Net* n) {
+    return is_gate(t->inst->cls) && reduce_detail::flips_alone(t) && reduce_detail::counted(t) &&
+           reduce_detail::counts_in_whole(n);
+  }
+  void note_summed(const Link* t, const Net* n, int old) {
+    if (t->inst->comp == summed_of_ && gate_input(t, n))
+      summed_log_.push_back({static_cast<uint32_t>(n->id), static_cast<int8_t>(old),
+                             static_cast<int8_t>(t->weight)});
+  }
+
   std::vector<Tally> tally_;
   std::vector<Effect> effect_;
   const Instance* focus_ = nullptr;
   std::vector<Change> log_;
+  const Instance* summed_of_ = nullptr;  // the component start() summed, until taken
+  std::vector<SumChange> summed_log_;
   std::vector<First> firsts_;
   std::vector<uint32_t> seen_;
   uint32_t mark_ = 0;
@@ -610,6 +642,10 @@ class FlipSum {
     reduce_detail::for_each_terminal(g, [&](Link* t) {
       if (Entry* e = entry(t)) count(*e, t, 1);
     });
+  }
+  // The same for one terminal of a gate of the set, met on its net.
+  void add_terminal(const Link* t) {
+    if (Entry* e = entry(t)) count(*e, t, 1);
   }
   void remove_gate(const Instance* g) {
     reduce_detail::for_each_terminal(g, [&](Link* t) {
