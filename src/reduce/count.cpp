@@ -152,10 +152,8 @@ void Book::start(const Design& d, const std::vector<Net*>& nets, FlipSum* sum,
                  const Instance* of) {
   int32_t id = 0;
   for (Net* n : nets) n->id = ++id;
-  tally_.assign(static_cast<std::size_t>(id) + 1, Tally{});
-  seen_.assign(static_cast<std::size_t>(id) + 1, 0);
-  effect_.assign(static_cast<std::size_t>(id) + 1, Effect{});
-  mark_ = 0;
+  net_.assign(static_cast<std::size_t>(id) + 1, Entry{});
+  gathered_.clear();
   pending_.clear();
   summed_of_ = sum ? of : nullptr;
   summed_log_.clear();
@@ -163,7 +161,7 @@ void Book::start(const Design& d, const std::vector<Net*>& nets, FlipSum* sum,
   walk_nets_ahead(
       nets.size(), [&nets](std::size_t j) { return nets[j]; },
       [&](std::size_t, const Net* n) {
-        Tally& k = tally_[static_cast<std::size_t>(n->id)];
+        Tally& k = net_[static_cast<std::size_t>(n->id)].tally;
         k.rule_code = static_cast<uint32_t>(reduce_detail::rule_of(d, n)) & 3u;
         for (const Link* t = n->links; t; t = t->next) {
           // Met here once each, as add_gate meets them around the gate

@@ -233,7 +233,7 @@ class Book {
   void changed(const Link* t, int old) {
     Net* n = t->net;
     if (!n || n->id <= 0) return;
-    Tally& k = tally_[static_cast<std::size_t>(n->id)];
+    Tally& k = net_[static_cast<std::size_t>(n->id)].tally;
     if (!k.logged) {
       k.logged = 1;
       firsts_.push_back({n, static_cast<uint32_t>(n->id), k.plus, k.minus});
@@ -289,7 +289,7 @@ class Book {
   const std::vector<Change>& log() const { return log_; }
   void clear_log() {
     log_.clear();
-    for (const First& f : firsts_) tally_[f.id].logged = 0;
+    for (const First& f : firsts_) net_[f.id].tally.logged = 0;
     firsts_.clear();
   }
   // Each net the log holds, once, in the order of its first change, with
@@ -302,7 +302,7 @@ class Book {
   const std::vector<First>& firsts() const { return firsts_; }
   // Whether the net's tallies differ from those before its first change.
   bool tallies_changed(const First& f) const {
-    const Tally& k = tally_[f.id];
+    const Tally& k = net_[f.id].tally;
     return k.plus != f.plus || k.minus != f.minus;
   }
 
@@ -324,28 +324,28 @@ class Book {
   }
   // The counted terminals of weight +1 or -1 on a numbered net.
   long weighted(const Net* n) const {
-    const Tally& k = tally_[static_cast<std::size_t>(n->id)];
+    const Tally& k = net_[static_cast<std::size_t>(n->id)].tally;
     return static_cast<long>(k.plus) + k.minus;
   }
   // The sum of the weights of a numbered net's terminals that are not on
   // exclusive-or cells.
   long weight_sum(const Net* n) const {
-    const Tally& k = tally_[static_cast<std::size_t>(n->id)];
+    const Tally& k = net_[static_cast<std::size_t>(n->id)].tally;
     return static_cast<long>(k.plus) - k.minus;
   }
   // Whether an exclusive-or terminal of a numbered net may have weight -1:
   // so from the start and after any change of one, until the absorption
   // has made them all +1 (exor_settled).
-  bool exor_unsettled(const Net* n) const { return tally_[static_cast<std::size_t>(n->id)].exor; }
-  void exor_settled(const Net* n) { tally_[static_cast<std::size_t>(n->id)].exor = 0; }
+  bool exor_unsettled(const Net* n) const { return net_[static_cast<std::size_t>(n->id)].tally.exor; }
+  void exor_settled(const Net* n) { net_[static_cast<std::size_t>(n->id)].tally.exor = 0; }
 
   // count_inv_net and count_wt_net of a numbered net, from its tallies.
   int inv(const Net* n) const {
-    const Tally& k = tally_[static_cast<std::size_t>(n->id)];
+    const Tally& k = net_[static_cast<std::size_t>(n->id)].tally;
     return inv_of(k.rule(), k.plus, k.minus);
   }
   long wt(const Net* n) const {
-    const Tally& k = tally_[static_cast<std::size_t>(n->id)];
+    const Tally& k = net_[static_cast<std::size_t>(n->id)].tally;
     return wt_of(k.rule(), k.plus, k.minus);
   }
 
@@ -379,7 +379,7 @@ class Book {
   Sums sums(const std::vector<Net*>& nets) const {
     Sums s;
     for (const Net* n : nets) {
-      const Effect& e = effect_[static_cast<std::size_t>(n->id)];
+      const Effect& e = net_[static_cast<std::size_t>(n->id)].effect;
       add_flip(s, n->id, e.plus, e.minus, e.odd);
     }
     return s;
@@ -388,63 +388,56 @@ class Book {
   // net when `odd`, and one by one its counted terminals of which `plus`
   // have weight +1 and `minus` weight -1.
   void add_flip(Sums& s, int32_t net_id, long plus_flipped, long minus_flipped, bool odd) const {
-    const Tally& k = tally_[static_cast<std::size_t>(net_id)];
+    const Tally& k = net_[static_cast<std::size_t>(net_id)].tally;
     add_flip(s, k.rule(), k.plus, k.minus, plus_flipped, minus_flipped, odd);
   }
   // The same for the net as it stood when its tallies were `was_plus` and
   // `was_minus` (a First's).
   void add_flip_was(Sums& s, int32_t net_id, long was_plus, long was_minus, long plus_flipped,
                     long minus_flipped, bool odd) const {
-    add_flip(s, tally_[static_cast<std::size_t>(net_id)].rule(), was_plus, was_minus, plus_flipped,
+    add_flip(s, net_[static_cast<std::size_t>(net_id)].tally.rule(), was_plus, was_minus, plus_flipped,
              minus_flipped, odd);
   }
 
   // Number of numbered nets.
-  int32_t nets() const { return static_cast<int32_t>(tally_.size()) - 1; }
+  int32_t nets() const { return static_cast<int32_t>(net_.size()) - 1; }
   // Asks for the entries of numbered net net_id, a trial ahead of its use.
   void read_ahead(int32_t net_id) const {
-    const auto i = static_cast<std::size_t>(net_id);
-    __builtin_prefetch(&tally_[i]);
-    __builtin_prefetch(&effect_[i]);
-    __builtin_prefetch(&seen_[i]);
+    __builtin_prefetch(&net_[static_cast<std::size_t>(net_id)]);
   }
 
   // Starts a new gathering: every net's effect reads as none until the
   // flips gathered next reach it.
-  void new_mark() { ++mark_; }
+  void new_mark() {
+    for (uint32_t i : gathered_) net_[i].effect = Effect{};
+    gathered_.clear();
+  }
 
   // What the flips gathered since new_mark() do to numbered net net_id:
   // the counted terminals they negate one by one, and whether they negate
   // the whole net.
-  long negated_plus(int32_t net_id) const { return effect_[static_cast<std::size_t>(net_id)].plus; }
-  long negated_minus(int32_t net_id) const { return effect_[static_cast<std::size_t>(net_id)].minus; }
-  bool negated_whole(int32_t net_id) const { return effect_[static_cast<std::size_t>(net_id)].odd; }
+  long negated_plus(int32_t net_id) const { return net_[static_cast<std::size_t>(net_id)].effect.plus; }
+  long negated_minus(int32_t net_id) const { return net_[static_cast<std::size_t>(net_id)].effect.minus; }
+  bool negated_whole(int32_t net_id) const { return net_[static_cast<std::size_t>(net_id)].effect.odd; }
   // The driver rule and tallies of a numbered net.
-  reduce_detail::Rule rule(const Net* n) const { return tally_[static_cast<std::size_t>(n->id)].rule(); }
-  long plus(const Net* n) const { return tally_[static_cast<std::size_t>(n->id)].plus; }
-  long minus(const Net* n) const { return tally_[static_cast<std::size_t>(n->id)].minus; }
+  reduce_detail::Rule rule(const Net* n) const { return net_[static_cast<std::size_t>(n->id)].tally.rule(); }
+  long plus(const Net* n) const { return net_[static_cast<std::size_t>(n->id)].tally.plus; }
+  long minus(const Net* n) const { return net_[static_cast<std::size_t>(n->id)].tally.minus; }
 
   // Whole-net negations by a set of gates flipped at once, counted mod 2
   // per numbered net since new_mark(); true the first time n is met.
   bool toggle_odd(const Net* n) {
-    const auto i = static_cast<std::size_t>(n->id);
-    const bool first = seen_[i] != mark_;
-    if (first) {
-      seen_[i] = mark_;
-      effect_[i] = Effect{};
-    }
-    effect_[i].odd ^= 1;
+    Effect& e = net_[static_cast<std::size_t>(n->id)].effect;
+    const bool first = meet(e, n);
+    e.odd ^= 1;
     return first;
   }
-  bool odd(int32_t net_id) const {
-    const auto i = static_cast<std::size_t>(net_id);
-    return seen_[i] == mark_ && effect_[i].odd;
-  }
+  bool odd(int32_t net_id) const { return net_[static_cast<std::size_t>(net_id)].effect.odd; }
 
   // Nets whose weights changed since the absorption last ran on them.
   std::vector<Net*>& pending() { return pending_; }
-  bool is_pending(const Net* n) const { return tally_[static_cast<std::size_t>(n->id)].pending; }
-  void settled(const Net* n) { tally_[static_cast<std::size_t>(n->id)].pending = 0; }
+  bool is_pending(const Net* n) const { return net_[static_cast<std::size_t>(n->id)].tally.pending; }
+  void settled(const Net* n) { net_[static_cast<std::size_t>(n->id)].tally.pending = 0; }
   // Every net taken as absorbed (after a whole absorption pass).
   void settle_all() {
     for (Net* n : pending_) settled(n);
@@ -479,21 +472,32 @@ class Book {
     uint32_t logged : 1 = 0;  // in firsts_
     reduce_detail::Rule rule() const { return static_cast<reduce_detail::Rule>(rule_code); }
   };
+  // What the gathering since new_mark() does to the net (all zero until
+  // it meets the net).
   struct Effect {
     int32_t plus = 0;
-    int32_t minus : 31 = 0;
+    int32_t minus : 30 = 0;
     uint32_t odd : 1 = 0;
+    uint32_t met : 1 = 0;
   };
-  static_assert(sizeof(Tally) == 8 && sizeof(Effect) == 8);
+  // A trial reads both of a net: one cache line holds four nets whole.
+  struct alignas(16) Entry {
+    Tally tally;
+    Effect effect;
+  };
+  static_assert(sizeof(Tally) == 8 && sizeof(Effect) == 8 && sizeof(Entry) == 16);
+  // True the first time the gathering meets the net.
+  bool meet(Effect& e, const Net* n) {
+    if (e.met) return false;
+    e.met = 1;
+    gathered_.push_back(static_cast<uint32_t>(n->id));
+    return true;
+  }
   Effect* effect(const Net* n, std::vector<Net*>& nets) {
     if (!n || n->id <= 0 || !reduce_detail::counts_in_whole(n)) return nullptr;
-    const std::size_t i = static_cast<std::size_t>(n->id);
-    if (seen_[i] != mark_) {
-      seen_[i] = mark_;
-      effect_[i] = Effect{};
-      nets.push_back(const_cast<Net*>(n));
-    }
-    return &effect_[i];
+    Effect& e = net_[static_cast<std::size_t>(n->id)].effect;
+    if (meet(e, n)) nets.push_back(const_cast<Net*>(n));
+    return &e;
   }
 
   void log_change(const Link* t, const Net* n, int old) {
@@ -527,15 +531,13 @@ class Book {
                              static_cast<int8_t>(t->weight)});
   }
 
-  std::vector<Tally> tally_;
-  std::vector<Effect> effect_;
+  std::vector<Entry> net_;  // by net number
   const Instance* focus_ = nullptr;
   std::vector<Change> log_;
   const Instance* summed_of_ = nullptr;  // the component start() summed, until taken
   std::vector<SumChange> summed_log_;
   std::vector<First> firsts_;
-  std::vector<uint32_t> seen_;
-  uint32_t mark_ = 0;
+  std::vector<uint32_t> gathered_;  // the nets the gathering met
   std::vector<Net*> pending_;
 };
 
