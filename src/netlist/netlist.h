@@ -334,6 +334,9 @@ struct Design {
   int first_inv_num = 0;
   int eor_enor_exist = 0;
   int reg_exist = 0;
+  // Some Instance::comp was set by a build of connected components (all
+  // are null until the first).
+  bool comps_marked = false;
 
   Module* top = nullptr;              // module list, top module first
   // The high- and low- cells that the rebuild made, in the order made; their

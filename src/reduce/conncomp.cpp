@@ -63,16 +63,22 @@ class Grouping {
   }
 
   // The groups in list order (the last added first), their members in
-  // order, every member pointed at its head: appends the members to
-  // `members` and the position of each group's head to `firsts`.
-  void finish(std::vector<Instance*>& members, std::vector<uint32_t>& firsts) {
+  // order, every member pointed at its head and numbered (Instance::id)
+  // by its place: appends the members to `members`, their member_kind()
+  // to `kinds` and the position of each group's head to `firsts`.
+  void finish(std::vector<Instance*>& members, std::vector<uint8_t>& kinds,
+              std::vector<uint32_t>& firsts) {
     for (std::size_t i = added_.size(); i-- > 0;) {
       Instance* head = added_[i];
       if (head->comp != head) continue;
       firsts.push_back(static_cast<uint32_t>(members.size()));
       for (uint32_t m = static_cast<uint32_t>(i); m != kEnd; m = next_[m]) {
-        added_[m]->comp = head;
-        members.push_back(added_[m]);
+        if (next_[m] != kEnd) __builtin_prefetch(added_[next_[m]]);
+        Instance* x = added_[m];
+        x->comp = head;
+        x->id = static_cast<int32_t>(members.size());
+        members.push_back(x);
+        kinds.push_back(member_kind(x->cls));
       }
     }
   }
@@ -100,9 +106,12 @@ void Reducer::conn_comp() {
   auto all_at = [&all](std::size_t j) { return all[j]; };
 
   // Component marks left from an earlier build would read as memberships.
-  walk_nets_ahead(all.size(), all_at, [](std::size_t, const Net* n) {
-    for (Link* t = n->links; t; t = t->next) t->inst->comp = nullptr;
-  });
+  if (d_.comps_marked) {
+    walk_nets_ahead(all.size(), all_at, [](std::size_t, const Net* n) {
+      for (Link* t = n->links; t; t = t->next) t->inst->comp = nullptr;
+    });
+  }
+  d_.comps_marked = true;
 
   Grouping g;
   for (Instance* p = top->pins; p; p = p->next)
@@ -132,12 +141,9 @@ void Reducer::conn_comp() {
   members_.clear();
   comp_first_.clear();
   members_.reserve(g.size());  // exactly: these run over the whole design
-  g.finish(members_, comp_first_);
-  member_kind_.resize(members_.size());
-  for (std::size_t id = 0; id < members_.size(); ++id) {
-    members_[id]->id = static_cast<int32_t>(id);
-    member_kind_[id] = member_kind(members_[id]->cls);
-  }
+  member_kind_.clear();
+  member_kind_.reserve(g.size());
+  g.finish(members_, member_kind_, comp_first_);
   if (book_) drive_.assign(members_.size(), kNoNet);
   // The flip gain of the largest component is summed by the walk that
   // takes the nets' tallies, each net's terminals in one go, instead of
