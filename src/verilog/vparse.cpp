@@ -56,6 +56,7 @@ inline bool is_space(char c) { return kBytes.of[static_cast<unsigned char>(c)] &
 inline bool is_alpha(char c) { return kBytes.of[static_cast<unsigned char>(c)] & cAlpha; }
 inline bool is_digit(char c) { return kBytes.of[static_cast<unsigned char>(c)] & cDigit; }
 inline bool is_alnum(char c) { return kBytes.of[static_cast<unsigned char>(c)] & (cAlpha | cDigit); }
+inline bool is_word_char(char c) { return is_alnum(c) || c == '_' || c == '$'; }
 
 class VLexer {
  public:
@@ -491,11 +492,26 @@ class Parser {
   void reserve(VModule& m) {
     std::string_view text = lx_.rest();
     text = text.substr(0, text.find("endmodule"));
-    auto semicolons = static_cast<std::size_t>(std::count(text.begin(), text.end(), ';'));
+    // Statements that start with a declaring word declare at least one
+    // name each: the table of names starts that large.
+    std::size_t semicolons = 0, declarations = 0;
+    for (std::size_t at = text.find(';'); at != std::string_view::npos; at = text.find(';', at + 1)) {
+      ++semicolons;
+      std::size_t word = at + 1;
+      while (word < text.size() && is_space(text[word])) ++word;
+      const std::string_view rest = text.substr(word, 7);
+      for (std::string_view w : {"wire", "input", "output", "inout", "tri"}) {
+        if (rest.starts_with(w) && (rest.size() == w.size() || !is_word_char(rest[w.size()]))) {
+          ++declarations;
+          break;
+        }
+      }
+    }
     auto parentheses = static_cast<std::size_t>(std::count(text.begin(), text.end(), '('));
     m.insts.reserve(semicolons);
     m.conns.reserve(parentheses);
     m.bits.reserve(parentheses);
+    m.decls.reserve(declarations);
   }
 
   void instance(VModule& m) {

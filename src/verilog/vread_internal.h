@@ -207,6 +207,15 @@ class DeclTable {
   Decl* find(std::string_view name) { return find(name, hash(name)); }
   Decl* find(std::string_view name, uint32_t h) { return const_cast<Decl*>(look(name, h).decl); }
   const Decl* find(std::string_view name) const { return look(name, hash(name)).decl; }
+  // Room for n declarations without growing (a table grown by doubling
+  // clears and fills each smaller table before it, and moves every slot).
+  void reserve(std::size_t n) {
+    if (n <= 8 || n * 2 <= slots_.size()) return;
+    decls_.reserve(n);
+    std::size_t size = 16;
+    while (size < n * 2 + 2) size *= 2;
+    rehash(size);
+  }
   // Adds d (its name absent).
   void add(const Decl& d) { add(d, hash(d.name)); }
   void add(const Decl& d, uint32_t h) {
@@ -256,10 +265,11 @@ class DeclTable {
     while (slots_[i].index != 0) i = (i + 1) & mask_;
     slots_[i] = slot;
   }
-  void grow() {
+  void grow() { rehash(slots_.empty() ? 16 : slots_.size() * 2); }
+  void rehash(std::size_t size) {
     BigArray<Slot> old;
     std::swap(old, slots_);
-    slots_.zeroed(old.empty() ? 16 : old.size() * 2, true);
+    slots_.zeroed(size, true);
     mask_ = slots_.size() - 1;
     for (std::size_t i = 0; i < old.size(); ++i)
       if (old[i].index != 0) place(old[i]);
