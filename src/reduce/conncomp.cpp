@@ -827,13 +827,17 @@ void Reducer::sub_comp_dual(Instance* x) {
 // Whether flipping the group of root r pays, gathered without flipping (or
 // read from the kept gain).
 bool Reducer::group_pays(Groups& g, uint32_t r, bool weight_rule) {
-  if (r == g.big) return g.big_sum.pays(weight_rule, open());
+  if (r == g.big) {
+    if (g.big_sum.pays(weight_rule, open())) return true;
+    refused_by_both_ = weight_rule || !g.big_sum.pays(true, open());
+    return false;
+  }
   nets_.clear();
   book_->new_mark();
   for_each_gate(g.next, members_, r, [this](Instance* m) {
     for_each_terminal(m, [this](Link* t) { book_->flip_terminal(t, nets_); });
   });
-  return gathered_pays(weight_rule, true);
+  return !refused(weight_rule, true);
 }
 
 // The first sub-component whose flip pays.  Every candidate is undone
@@ -858,7 +862,7 @@ Instance* Reducer::first_paying(bool with_eor, bool weight_rule) {
         rebuild_paying(g, r);
       } else {
         refused_trial(r == g.big);
-        g.reject(r, refused);
+        g.reject(r, refused_by_both_ ? kRefusedBoth : refused);
         still.push_back(r);
       }
     }
@@ -885,7 +889,7 @@ Instance* Reducer::first_paying(bool with_eor, bool weight_rule) {
         return members_[x];
       }
       refused_trial(r == g.big);
-      g.reject(r, refused);
+      g.reject(r, refused_by_both_ ? kRefusedBoth : refused);
       marks.clear(x);
     }
     return nullptr;

@@ -118,7 +118,7 @@ int Reducer::node(Instance* h, bool weight_rule) {
         if (fast()) take_changes();
         changed = 1;
       } else if (fast() && measured_by_book_) {
-        member_marks_[id] |= refused;
+        member_marks_[id] |= refused_by_both_ ? kRefusedBoth : refused;
         refused_trial(false);
       }
     } else {
@@ -157,7 +157,7 @@ int Reducer::neg(Instance* h, bool weight_rule) {
       if (fast()) take_changes();
       changed = 1;
     } else if (fast() && measured_by_book_) {
-      member_marks_[id] |= static_cast<uint8_t>(refused << kNegShift);
+      member_marks_[id] |= static_cast<uint8_t>((refused_by_both_ ? kRefusedBoth : refused) << kNegShift);
       refused_trial(false);
     }
   }
@@ -228,8 +228,21 @@ bool Reducer::gate_flip(Instance* g, bool weight_rule) {
   });
   measured_by_book_ = !unnumbered;
   if (unnumbered) return gate_flip_counted(g, weight_rule);  // what was gathered is dropped
-  if (!gathered_pays(weight_rule, false)) return false;
-  rev_instance(g, book_);
+  if (!refused(weight_rule, false)) {
+    rev_instance(g, book_);
+    return true;
+  }
+  return false;
+}
+
+// Whether the flips gathered do not pay; notes whether the weight rule
+// refuses them too (it does whenever it was the rule applied).  A trial
+// that both rules refuse is refused by either while its nets stay as they
+// are, so that the phase of the weight rule need not try it again.
+bool Reducer::refused(bool weight_rule, bool whole) {
+  refused_by_both_ = false;
+  if (gathered_pays(weight_rule, whole)) return false;
+  refused_by_both_ = weight_rule || !gathered_pays(true, whole);
   return true;
 }
 
@@ -288,7 +301,9 @@ bool Reducer::bus_flip(Instance* t, bool weight_rule) {
 bool Reducer::output_negation(Instance* g, bool weight_rule) {
   if (!fast()) return weight_rule ? diff_wt_neg(d_, g) : diff_inv_neg(d_, g);
   Link* out = first_terminal_of_type(g, kwOutput);
-  measured_by_book_ = true;  // nothing to measure: refused while the net stays
+  // Nothing to measure: refused by both rules while the net stays.
+  measured_by_book_ = true;
+  refused_by_both_ = true;
   nets_.clear();
   if (!out || !out->net || !counts_in_whole(out->net)) return false;
   Net* n = out->net;
@@ -304,7 +319,7 @@ bool Reducer::output_negation(Instance* g, bool weight_rule) {
   nets_.clear();
   book_->new_mark();
   book_->flip_net(n, nets_);
-  if (!gathered_pays(weight_rule, false)) return false;
+  if (refused(weight_rule, false)) return false;
   negate_net(n, book_);
   return true;
 }

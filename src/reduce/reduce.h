@@ -311,6 +311,7 @@ class Reducer {
   bool gate_flip(Instance* g, bool weight_rule);
   bool gate_flip_counted(Instance* g, bool weight_rule);
   bool gathered_pays(bool weight_rule, bool whole) const;
+  bool refused(bool weight_rule, bool whole);
   bool bus_flip(Instance* t, bool weight_rule);
   bool output_negation(Instance* g, bool weight_rule);
   bool conn_comp_flip(Instance* h, bool weight_rule);
@@ -363,6 +364,7 @@ class Reducer {
   std::vector<Net*> nets_;             // nets a tentative move touches
   ReadAhead read_ahead_;               // of the walks over members
   bool measured_by_book_ = false;      // the last gate trial was measured from the tallies
+  bool refused_by_both_ = false;       // the last trial refused would be refused by either rule
   Instance* work_ = nullptr;           // component taken up by enter()
   // Per member: the rules that refused it as a single-gate move (low bits)
   // and as an output negation (shifted by kNegShift); kRearmedMark once
