@@ -209,10 +209,15 @@ bool wt_pays(int inv_gain, long wt_gain) { return inv_gain > 0 || (inv_gain == 0
 // Whether the flips gathered in the book over nets_ pay.  `whole`: measured
 // as the whole counts measure (an inverter count only for an open top).
 bool Reducer::gathered_pays(bool weight_rule, bool whole) const {
+  const Verdict v = gathered(whole);
+  return weight_rule ? v.weight_rule : v.inverter_rule;
+}
+
+Reducer::Verdict Reducer::gathered(bool whole) const {
   Book::Sums s = book_->sums(nets_);
   if (whole && d_.top->state != kStateOpen) s.inv_before = s.inv_after = 0;
   const int gain = s.inv_before - s.inv_after;
-  return gain > 0 || (weight_rule && gain == 0 && s.wt_after < s.wt_before);
+  return {gain > 0, gain > 0 || (gain == 0 && s.wt_after < s.wt_before)};
 }
 
 // A gate flip measures the distinct signal and tristate nets around the
@@ -240,10 +245,9 @@ bool Reducer::gate_flip(Instance* g, bool weight_rule) {
 // that both rules refuse is refused by either while its nets stay as they
 // are, so that the phase of the weight rule need not try it again.
 bool Reducer::refused(bool weight_rule, bool whole) {
-  refused_by_both_ = false;
-  if (gathered_pays(weight_rule, whole)) return false;
-  refused_by_both_ = weight_rule || !gathered_pays(true, whole);
-  return true;
+  const Verdict v = gathered(whole);
+  refused_by_both_ = !v.weight_rule;  // what the weight rule refuses, the other does
+  return !(weight_rule ? v.weight_rule : v.inverter_rule);
 }
 
 // The same, recounting the nets the book does not hold.

@@ -311,6 +311,11 @@ class Reducer {
   bool gate_flip(Instance* g, bool weight_rule);
   bool gate_flip_counted(Instance* g, bool weight_rule);
   bool gathered_pays(bool weight_rule, bool whole) const;
+  // Whether the flips gathered pay, under each rule.
+  struct Verdict {
+    bool inverter_rule, weight_rule;
+  };
+  Verdict gathered(bool whole) const;
   bool refused(bool weight_rule, bool whole);
   bool bus_flip(Instance* t, bool weight_rule);
   bool output_negation(Instance* g, bool weight_rule);
