@@ -199,6 +199,10 @@ void Reducer::absorb_instance(Instance* g) { eor_enor_and_or_nand_nor_instance(d
 
 namespace {
 
+// Nets of at least this many weighted terminals are re-armed from what
+// the trials refused since their last walk read of them.
+constexpr long kManyTerminals = 64;
+
 // The weight-phase rule: fewer inverters, or as many and fewer weights.
 bool wt_pays(int inv_gain, long wt_gain) { return inv_gain > 0 || (inv_gain == 0 && wt_gain > 0); }
 
@@ -244,9 +248,15 @@ bool Reducer::gate_flip(Instance* g, bool weight_rule) {
 // refuses them too (it does whenever it was the rule applied).  A trial
 // that both rules refuse is refused by either while its nets stay as they
 // are, so that the phase of the weight rule need not try it again.
+// Not across a net of many readers: there the trials of the weight rule
+// (each moving one of its many terminals) are cheaper tried again than
+// kept from the trials of the other rule (measured on the fan-out design).
 bool Reducer::refused(bool weight_rule, bool whole) {
   const Verdict v = gathered(whole);
   refused_by_both_ = !v.weight_rule;  // what the weight rule refuses, the other does
+  if (!weight_rule && refused_by_both_)
+    for (const Net* n : nets_)
+      if (book_->weighted(n) >= kManyTerminals) refused_by_both_ = false;
   return !(weight_rule ? v.weight_rule : v.inverter_rule);
 }
 
@@ -435,13 +445,6 @@ void Reducer::take_changes() {
   rearmed_.clear();
 }
 
-namespace {
-
-// Nets of at least this many weighted terminals are re-armed from what
-// the trials refused since their last walk read of them.
-constexpr long kManyTerminals = 64;
-
-}  // namespace
 
 void Reducer::refused_trial(bool kept) {
   if (kept) {  // its nets are read from the kept gain when they change
