@@ -58,6 +58,23 @@ inline bool is_digit(char c) { return kBytes.of[static_cast<unsigned char>(c)] &
 inline bool is_alnum(char c) { return kBytes.of[static_cast<unsigned char>(c)] & (cAlpha | cDigit); }
 inline bool is_word_char(char c) { return is_alnum(c) || c == '_' || c == '$'; }
 
+// A value of the file for a message: control bytes as \xNN.
+std::string printable(std::string_view v) {
+  std::string out;
+  for (char c : v) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7f) {
+      static const char* hex = "0123456789abcdef";
+      out += "\\x";
+      out += hex[u >> 4];
+      out += hex[u & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 class VLexer {
  public:
   // `text` must outlive the lexer and every module read from it.
@@ -358,9 +375,11 @@ class Parser {
   }
 
   void decl_list(VModule& m, Dir dir, std::string_view type_attr, bool ansi) {
-    // The pin type goes into the NLD file as it stands: a word zelk reads.
-    if (!type_attr.empty() && screen(std::string(type_attr).c_str(), kKeywordTable) == kUser)
-      err("unknown pin type \"" + std::string(type_attr) + "\" in attribute zelk_type");
+    // The pin type goes into the NLD file as it stands: a word zelk reads,
+    // every byte of it (a NUL byte would end the word early here).
+    if (!type_attr.empty() && (type_attr.find('\0') != std::string_view::npos ||
+                               screen(std::string(type_attr).c_str(), kKeywordTable) == kUser))
+      err("unknown pin type \"" + printable(type_attr) + "\" in attribute zelk_type");
     Decl d;
     d.dir = dir;
     d.type_attr = type_attr;

@@ -424,6 +424,10 @@ TEST(VerilogIn, RefusedInputWritesNothing) {
       // The pin type goes into the NLD file: it must be one zelk reads.
       {"module t(a);\n (* zelk_type = \"gloMal\" *)\n input a;\nendmodule\n",
        "3: unknown pin type \"gloMal\" in attribute zelk_type"},
+      // Every byte of it: a word followed by NUL bytes is none.
+      {"module t(a);\n (* zelk_type = \"global" + std::string(2, '\0') +
+           "\" *)\n input a;\nendmodule\n",
+       "3: unknown pin type \"global\\x00\\x00\" in attribute zelk_type"},
       // NLD names pins and components in one space.
       {"module t(a, y);\n input a;\n output y;\n \\$_NOT_ y(.A(a), .Y(y));\nendmodule\n",
        "3: port \"y\" has the name of an instance"},
