@@ -157,7 +157,8 @@ int Reducer::neg(Instance* h, bool weight_rule) {
       if (fast()) take_changes();
       changed = 1;
     } else if (fast() && measured_by_book_) {
-      member_marks_[id] |= static_cast<uint8_t>((refused_by_both_ ? kRefusedBoth : refused) << kNegShift);
+      const uint8_t rules = refused_by_both_ ? kRefusedBoth : refused;
+      member_marks_[id] |= static_cast<uint8_t>(rules << kNegShift);
       refused_trial(false);
     }
   }
@@ -444,7 +445,6 @@ void Reducer::take_changes() {
   for (uint32_t id : rearmed_) member_marks_[id] &= static_cast<uint8_t>(~kRearmedMark);
   rearmed_.clear();
 }
-
 
 void Reducer::refused_trial(bool kept) {
   if (kept) {  // its nets are read from the kept gain when they change
