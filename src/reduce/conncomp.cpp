@@ -359,15 +359,48 @@ void Reducer::fill_groups(Groups& g, Instance* h, bool with_eor) {
   g.big = kNoHead;
   const NetSpan span = nets_of(h);
   const auto count = static_cast<std::size_t>(span.end() - span.begin());
+  // While they are built, the groups are trees joined by size, so that
+  // finding a member's group takes a step or two however the merges went
+  // (a group's head changes with nearly every merge: trees rooted at the
+  // head grow long chains).  A tree's root knows its group's head; the
+  // heads, their chains and sizes are exactly those of merging by head.
+  std::vector<uint32_t> head_of(end - first);
+  for (uint32_t i = first; i < end; ++i) head_of[i - first] = i;
+  auto root = [&g](uint32_t x) {
+    while (g.parent[x] != x) {
+      g.parent[x] = g.parent[g.parent[x]];
+      x = g.parent[x];
+    }
+    return x;
+  };
   walk_nets_ahead(
       count, [&](std::size_t j) { return span.begin()[j]; },
       [&](std::size_t, const Net* net) {
         if (net->type != kNetSignal) return;
         const auto sid = static_cast<uint32_t>(net->source->inst->id);
-        if (kind_joins(member_kind_[sid], with_eor)) join_along(g, net, sid);
+        if (!kind_joins(member_kind_[sid], with_eor)) return;
+        uint32_t current = root(sid);
+        for (const Link* t = net->links; t; t = t->next) {
+          const Instance* i = t->inst;
+          if (t->weight != 1 || !joins_sub_comp(i->cls, with_eor) || i->comp != h) continue;
+          const uint32_t r = root(static_cast<uint32_t>(i->id));
+          if (r == current) continue;
+          // The source's group survives and takes the other's members.
+          const uint32_t keep = head_of[current - first], gone = head_of[r - first];
+          const bool smaller = g.size[keep] < g.size[gone];
+          g.append(keep, gone);
+          if (smaller) {
+            g.parent[current] = r;
+            head_of[r - first] = keep;
+            current = r;
+          } else {
+            g.parent[r] = current;
+          }
+        }
       });
+  for (uint32_t i = first; i < end; ++i) g.parent[i] = root(i);
   for (uint32_t i = first; i < end; ++i) {
-    g.parent[i] = find(g, i);  // every member points at its root
+    g.parent[i] = head_of[g.parent[i] - first];  // every member points at its head
     g.set_head(i, g.parent[i] == i);
     if (g.is_head(i)) {
       may_try(g, i);
