@@ -423,17 +423,19 @@ void Reducer::keep_big(Groups& g) {
   if (best == kNoHead) return;
   g.big = best;
   g.big_sum.reset(static_cast<std::size_t>(book_->nets()));
-  for (uint32_t m = best; m != kNoHead; m = g.next[m]) g.set_big(m, true);
+  // Every member points at its head: the group's members are found in
+  // member order, not along its chain (a step of which waits on memory).
+  for (uint32_t m = first; m < end; ++m)
+    if (g.parent[m] == best) g.set_big(m, true);
   // A group of most of the component sums up to the component's flip less
   // the gates outside it: fewer terminals to read.  The component's sums
   // are current here, the changes taken just before the build.
-  if (work_ == g.of && g.size[best] > (end - first) / 2) {
-    g.big_sum.copy_counts(comp_sum_);
-    for (uint32_t m = first; m < end; ++m)
-      if ((member_kind_[m] & kGate) && !g.in_big(m)) g.big_sum.remove_gate(members_[m]);
-  } else {
-    for (uint32_t m = best; m != kNoHead; m = g.next[m])
-      if (member_kind_[m] & kGate) g.big_sum.add_gate(members_[m]);
+  const bool most = work_ == g.of && g.size[best] > (end - first) / 2;
+  if (most) g.big_sum.copy_counts(comp_sum_);
+  for (uint32_t m = first; m < end; ++m) {
+    if (!(member_kind_[m] & kGate)) continue;
+    if (most && !g.in_big(m)) g.big_sum.remove_gate(members_[m]);
+    if (!most && g.in_big(m)) g.big_sum.add_gate(members_[m]);
   }
   g.big_sum.settle(*book_);
 }
