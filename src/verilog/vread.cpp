@@ -842,7 +842,9 @@ class Converter {
 
   // The pin type of pin `pin` of a built-in cell of class cls, -1 for none.
   int pin_type(int cls, std::string_view pin) {
-    auto& known = pin_types_[cls];
+    const auto at = static_cast<std::size_t>(cls);
+    if (at >= pin_types_.size()) pin_types_.resize(at + 1);
+    auto& known = pin_types_[at];
     for (auto& [p, t] : known)
       if (p == pin) return t;
     int t = -1;
@@ -853,7 +855,8 @@ class Converter {
     known.emplace_back(pin, t);
     return t;
   }
-  std::unordered_map<int, std::vector<std::pair<std::string_view, int>>> pin_types_;
+  // By class code (a few hundred): looked up for every terminal.
+  std::vector<std::vector<std::pair<std::string_view, int>>> pin_types_;
 
   // The direction of pin `pin` of a part of a Yosys cell's translation.
   Dir part_dir(const Part& part, const std::string& pin) {
