@@ -250,6 +250,14 @@ namespace {
 // Groups of at least this many members have their flip gain kept per net.
 constexpr uint32_t kBig = 256;
 
+// Whether terminal t, a load of a net driven from a member that joins the
+// groups, joins its driver's group: a +1 connection to a cell of the kind
+// that joins them, in component `of`.
+bool joins_load(const Link* t, const Instance* of, bool with_eor) {
+  const Instance* i = t->inst;
+  return t->weight == 1 && joins_sub_comp(i->cls, with_eor) && i->comp == of;
+}
+
 }  // namespace
 
 uint32_t Reducer::find(Groups& g, uint32_t x) {
@@ -283,9 +291,8 @@ template <class OnMerge>
 void Reducer::join_along(Groups& g, const Net* n, uint32_t sid, OnMerge on_merge) {
   uint32_t current = find(g, sid);
   for (Link* t = n->links; t; t = t->next) {
-    Instance* i = t->inst;
-    if (t->weight != 1 || !joins_sub_comp(i->cls, g.with_eor) || i->comp != g.of) continue;
-    const auto id = static_cast<uint32_t>(i->id);
+    if (!joins_load(t, g.of, g.with_eor)) continue;
+    const auto id = static_cast<uint32_t>(t->inst->id);
     if (find(g, id) != current) {
       current = merge_keep(g, sid, id);
       on_merge(sid, id);
@@ -381,9 +388,8 @@ void Reducer::fill_groups(Groups& g, Instance* h, bool with_eor) {
         if (!kind_joins(member_kind_[sid], with_eor)) return;
         uint32_t current = root(sid);
         for (const Link* t = net->links; t; t = t->next) {
-          const Instance* i = t->inst;
-          if (t->weight != 1 || !joins_sub_comp(i->cls, with_eor) || i->comp != h) continue;
-          const uint32_t r = root(static_cast<uint32_t>(i->id));
+          if (!joins_load(t, h, with_eor)) continue;
+          const uint32_t r = root(static_cast<uint32_t>(t->inst->id));
           if (r == current) continue;
           // The source's group survives and takes the other's members.
           const uint32_t keep = head_of[current - first], gone = head_of[r - first];
@@ -679,9 +685,7 @@ void Reducer::for_each_neighbour(const Groups& g, uint32_t m, F f) {
     if (!n || n->type != kNetSignal || !n->source) return;
     if (n->source == t) {
       for (Link* u = n->links; u; u = u->next)
-        if (u->weight == 1 && u->inst != x && u->inst->comp == g.of &&
-            joins_sub_comp(u->inst->cls, g.with_eor))
-          f(static_cast<uint32_t>(u->inst->id));
+        if (u->inst != x && joins_load(u, g.of, g.with_eor)) f(static_cast<uint32_t>(u->inst->id));
     } else if (t->weight == 1) {
       Instance* s = n->source->inst;
       if (s != x && s->comp == g.of && joins_sub_comp(s->cls, g.with_eor))
