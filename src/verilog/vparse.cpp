@@ -109,7 +109,7 @@ class VLexer {
       t.text = s_.substr(b, p_ - b);
     } else if (is_alpha(c) || c == '_' || c == '$') {
       std::size_t b = p_;
-      while (p_ < s_.size() && (is_alnum(s_[p_]) || s_[p_] == '_' || s_[p_] == '$')) ++p_;
+      while (p_ < s_.size() && is_word_char(s_[p_])) ++p_;
       t.kind = tId;
       t.text = s_.substr(b, p_ - b);
     } else if (is_digit(c) || c == '\'') {
