@@ -416,7 +416,7 @@ void module_take_nets(Module* m, F f) {
 // for.  It only reads: no decision depends on it.
 template <class NetAt, class F>
 void walk_nets_ahead(std::size_t count, NetAt net_at, F f) {
-  constexpr std::size_t kNet = 24, kLinks = 16, kInsts = 8;
+  constexpr std::size_t kNet = 24, kLinks = 16, kInsts = 8, kSecond = 5, kThird = 2;
   for (std::size_t j = 0; j < count; ++j) {
     if (j + kNet < count) __builtin_prefetch(net_at(j + kNet));
     if (j + kLinks < count) {
@@ -432,8 +432,50 @@ void walk_nets_ahead(std::size_t count, NetAt net_at, F f) {
       }
       if (n->source) __builtin_prefetch(n->source->inst);
     }
+    // Further terminals, one link deeper at each nearer step.
+    if (j + kSecond < count) {
+      const Link* l = net_at(j + kSecond)->links;
+      if (l && (l = l->next)) {
+        __builtin_prefetch(l->inst);
+        if (l->next) __builtin_prefetch(l->next);
+      }
+    }
+    if (j + kThird < count) {
+      const Link* l = net_at(j + kThird)->links;
+      if (l && (l = l->next) && (l = l->next)) {
+        __builtin_prefetch(l->inst);
+        if (l->next) __builtin_prefetch(l->next);
+      }
+    }
     f(j, net_at(j));
   }
+}
+// Calls f(n) for every net in `nets`, reading ahead as walk_nets_ahead does.
+template <class F>
+void walk_net_array_ahead(const std::vector<Net*>& nets, F f) {
+  walk_nets_ahead(nets.size(), [&nets](std::size_t j) { return nets[j]; },
+                  [&f](std::size_t, Net* n) { f(n); });
+}
+// Calls f(n) for every net of m in list order, reading ahead.  The list is
+// gathered into `scratch` first, so f may delete or relink the net it
+// gets, but no later one.
+template <class F>
+void module_walk_nets_ahead(Module* m, std::vector<Net*>& scratch, F f) {
+  scratch.clear();
+  for (Net* n = m->nets; n; n = n->next) scratch.push_back(n);
+  walk_net_array_ahead(scratch, f);
+}
+// module_take_nets, reading ahead: f may relink the net it gets, but no
+// later one.
+template <class F>
+void module_take_nets_ahead(Module* m, F f) {
+  std::vector<Net*> nets;
+  for (Net* n = m->nets; n; n = n->next) nets.push_back(n);
+  m->nets = nullptr;
+  walk_net_array_ahead(nets, [&f](Net* n) {
+    n->owner = 0;
+    f(n);
+  });
 }
 
 // Recomputes `prev` and `owner` of m's nets after `nets` was rebuilt by hand.

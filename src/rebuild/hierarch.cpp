@@ -61,7 +61,7 @@ void keep_unused(Module* top, Net* n) {
 // its cut terminals made plain, goes to `place`.
 template <class Place>
 void take_flat_nets(Module* top, Place place) {
-  module_take_nets(top, [&](Net* n) {
+  module_take_nets_ahead(top, [&](Net* n) {
     switch (n->type) {
       case kNetUnused:
         keep_unused(top, n);
@@ -126,17 +126,19 @@ void mark_written(Instance* i) {
 // keep_named_pins and other_pin_name read: one walk of every terminal
 // instead of three.
 void use_marks(Design& d, std::vector<Link*>& on_copies) {
+  std::vector<Net*> nets;
   for (Module* m = d.top; m; m = m->next) {
     if (m->state != kStateOpen) continue;
     if (m != d.top)
       for (Instance* p = m->pins; p; p = p->next)
         if (p->pin_use == kPinConnected) p->pin_use = kPinUnconnected;
     for (Instance* i = m->comps; i; i = i->next) i->written = 0;
-    for (Net* n = m->nets; n; n = n->next)
+    module_walk_nets_ahead(m, nets, [&](Net* n) {
       for (Link* l = n->links; l; l = l->next) {
         mark_written(l->inst);
         if (is_open_copy_instance(l->inst)) on_copies.push_back(l);
       }
+    });
   }
 }
 
