@@ -365,6 +365,8 @@ struct Design {
     return m;
   }
   const char* strsave(const char* text) { return arena.strsave(text); }
+  // A name built in a string: its length is known, not counted again.
+  const char* strsave(const std::string& text) { return arena.strsave(text.data(), text.size()); }
 };
 
 // ---------------------------------------------------------------- net lists

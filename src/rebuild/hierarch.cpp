@@ -206,7 +206,7 @@ void rename_new_constants(Design& d, Module* m, const std::unordered_set<const I
       if (g != all.end() && g->second > 0) continue;
       --f->second;
       --all[i->name];
-      i->name = d.strsave(candidate.c_str());
+      i->name = d.strsave(candidate);
       ++keeping[i->name];
       ++all[i->name];
       break;
@@ -380,7 +380,7 @@ void hierarchical_names(Design& d) {
       if (i->name) --taken[i->name];
       ++taken[name];
     }
-    i->name = d.strsave(name.c_str());
+    i->name = d.strsave(name);
   };
 
   for (Instance* i = top->comps; i; i = i->next) {

@@ -144,38 +144,42 @@ void make_comp_tree(Design& d, Module* m) {
     if (g->first && is_tree_class(g->first->cls)) make_comp_tree_of(d, g);
 }
 
-// The numbers k >= 1 for which base followed by the digits of k is taken,
-// in ascending order.  A gate series only moves forward, so it steps over
+// For each base, the numbers k >= 1 for which base followed by the digits
+// of k is taken, in ascending order: one walk of the set for all the
+// module's gate series.  A gate series only moves forward, so it steps over
 // them in turn instead of asking the set for every candidate: the set of a
 // large module is far bigger than the caches.
-std::vector<long> taken_numbers(const NameSet& taken, std::string_view base) {
-  std::vector<long> numbers;
+std::vector<std::vector<long>> taken_numbers(const NameSet& taken,
+                                             const std::vector<std::string_view>& bases) {
+  std::vector<std::vector<long>> numbers(bases.size());
+  if (bases.empty()) return numbers;
   for (std::string_view s : taken) {
-    if (s.size() <= base.size() || s.substr(0, base.size()) != base) continue;
-    std::string_view digits = s.substr(base.size());
-    if (digits[0] == '0') continue;  // no candidate has a leading zero
-    long k = 0;
-    for (char c : digits) {
-      // Past the series' limit no candidate is left to clash with.
-      if (c < '0' || c > '9' || k >= kNameLimit) {
-        k = 0;
-        break;
+    for (std::size_t b = 0; b < bases.size(); ++b) {
+      const std::string_view base = bases[b];
+      if (s.size() <= base.size() || s.substr(0, base.size()) != base) continue;
+      std::string_view digits = s.substr(base.size());
+      if (digits[0] == '0') continue;  // no candidate has a leading zero
+      long k = 0;
+      for (char c : digits) {
+        // Past the series' limit no candidate is left to clash with.
+        if (c < '0' || c > '9' || k >= kNameLimit) {
+          k = 0;
+          break;
+        }
+        k = k * 10 + (c - '0');
       }
-      k = k * 10 + (c - '0');
+      if (k > 0 && k < kNameLimit) numbers[b].push_back(k);
     }
-    if (k > 0 && k < kNameLimit) numbers.push_back(k);
   }
-  std::sort(numbers.begin(), numbers.end());
+  for (std::vector<long>& n : numbers) std::sort(n.begin(), n.end());
   return numbers;
 }
 
 // Names the gates of one root group and its fan-in subgroups, in
-// ascending fan-in order, from one running counter.
-void inst_name_tree(Design& d, CompGroup* root, const NameSet& taken) {
-  const char* base = inv_screen(root->first->cls, kCellTable);
-  if (!base) fail();
-  std::string_view base_view(base);
-  const std::vector<long> skip = taken_numbers(taken, base_view);
+// ascending fan-in order, from one running counter that steps over the
+// numbers taken in its series (`skip`).
+void inst_name_tree(Design& d, CompGroup* root, std::string_view base_view,
+                    const std::vector<long>& skip) {
   std::size_t next_skip = 0;
   std::string buf;
   long k = 1;
@@ -196,7 +200,7 @@ void inst_name_tree(Design& d, CompGroup* root, const NameSet& taken) {
         if (next_skip == skip.size() || skip[next_skip] != k) break;
       }
       candidate(buf, base_view, k, NameForm::kGate);
-      i->name = d.strsave(buf.c_str());
+      i->name = d.strsave(buf);
       ++k;
     }
     g = g->larger;
@@ -226,7 +230,7 @@ long module_series_number(const char* name, std::string_view base, long limit) {
 const char* make_name(Design& d, const char* base, long k, NameForm form) {
   std::string buf;
   candidate(buf, base ? base : "", k, form);
-  return d.strsave(buf.c_str());
+  return d.strsave(buf);
 }
 
 void make_comp(Design& d, Module* m) {
@@ -341,8 +345,17 @@ void class_name(Design& d) {
 namespace {
 
 void inst_name(Design& d, Module* m, const NameSet& taken) {
-  for (CompGroup* g = m->comp_groups; g; g = g->next)
-    if (g->first && g->first->cls < kReg1) inst_name_tree(d, g, taken);
+  std::vector<CompGroup*> roots;
+  std::vector<std::string_view> bases;
+  for (CompGroup* g = m->comp_groups; g; g = g->next) {
+    if (!g->first || g->first->cls >= kReg1) continue;
+    const char* base = inv_screen(g->first->cls, kCellTable);
+    if (!base) fail();
+    roots.push_back(g);
+    bases.emplace_back(base);
+  }
+  const std::vector<std::vector<long>> skips = taken_numbers(taken, bases);
+  for (std::size_t k = 0; k < roots.size(); ++k) inst_name_tree(d, roots[k], bases[k], skips[k]);
 }
 
 // `taken` gains the new names.
@@ -376,7 +389,7 @@ void pin_name(Design& d, Module* m, NameSet& taken) {
       candidate(buf, base, *k, NameForm::kPin);
       if (!taken.count(buf)) break;
     }
-    p->name = d.strsave(buf.c_str());
+    p->name = d.strsave(buf);
     taken.insert(p->name);
     if (p->link) p->link->pin_name = p->name;
   }
