@@ -1,6 +1,7 @@
 // Output polarity: the reduction's weights and dual/negate marks become
 // netlist changes on the flat network of the top module.
 #include <functional>
+#include <vector>
 
 #include "netlist/classes.h"
 #include "rebuild/rebuild.h"
@@ -169,13 +170,14 @@ bool renamed_with_its_net(const Link* o) {
 // The renaming changes no net's type or source, nor a module pin's name.
 ConstantNets out_nout(Design& d) {
   ConstantNets found;
-  for (Net* n = d.top->nets; n; n = n->next) {
-    if (n->type != kNetTristate && n->type != kNetSignal) continue;
+  std::vector<Net*> nets;
+  module_walk_nets_ahead(d.top, nets, [&](Net* n) {
+    if (n->type != kNetTristate && n->type != kNetSignal) return;
     Link* s = n->source;
-    if (s == nullptr) continue;  // no driver: nothing to rename
+    if (s == nullptr) return;  // no driver: nothing to rename
     found.note(n);
     if (const char* to = new_output_name(s->inst)) rename_output(s, to);
-  }
+  });
   // A gate output that is not its net's driver (a second driver on the
   // net) takes its new name too, or the gate would be written with the
   // output name of its old class.
