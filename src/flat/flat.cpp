@@ -187,7 +187,9 @@ void control_net_check(Design& d, const ControlStarts& starts) {
 // Each net walked goes to `walked` when given; a later merge may take it.
 Net* inv_to_weight(Design& d, Module* m, std::vector<Net*>* walked) {
   Net* last = nullptr;
+  NetListAhead ahead(m->nets);
   for (Net* n = m->nets; n; n = n->next) {
+    ahead.step();
     last = n;  // a merge keeps n and may take the nets after it
     if (walked) walked->push_back(n);
     if (!is_signal_or_tristate(n)) continue;

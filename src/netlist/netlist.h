@@ -452,6 +452,31 @@ void walk_nets_ahead(std::size_t count, NetAt net_at, F f) {
     f(j, net_at(j));
   }
 }
+// Reads ahead along a net list that its walk may change (a merge that takes
+// later nets away): the nets ahead are followed along `next` as it stands
+// when they are reached, and only asked for, so a net taken away meanwhile
+// costs a wasted hint, never a wrong step (no record is freed before the
+// run ends).  step() once per net walked.
+class NetListAhead {
+ public:
+  explicit NetListAhead(const Net* first) : far_(first), near_(first) {
+    for (std::size_t k = 0; k < kFar && far_; ++k) far_ = far_->next;
+    for (std::size_t k = 0; k < kNear && near_; ++k) near_ = near_->next;
+  }
+  void step() {
+    if (far_ && (far_ = far_->next) && far_->links) __builtin_prefetch(far_->links);
+    if (near_ && (near_ = near_->next))
+      if (const Link* l = near_->links) {
+        __builtin_prefetch(l->inst);
+        if (l->next) __builtin_prefetch(l->next);
+      }
+  }
+
+ private:
+  static constexpr std::size_t kFar = 16, kNear = 8;
+  const Net* far_;
+  const Net* near_;
+};
 // Calls f(n) for every net in `nets`, reading ahead as walk_nets_ahead does.
 template <class F>
 void walk_net_array_ahead(const std::vector<Net*>& nets, F f) {
