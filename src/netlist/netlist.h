@@ -418,7 +418,7 @@ void module_take_nets(Module* m, F f) {
 // for.  It only reads: no decision depends on it.
 template <class NetAt, class F>
 void walk_nets_ahead(std::size_t count, NetAt net_at, F f) {
-  constexpr std::size_t kNet = 24, kLinks = 16, kInsts = 8, kSecond = 5, kThird = 2;
+  constexpr std::size_t kNet = 24, kLinks = 16, kInsts = 8;
   for (std::size_t j = 0; j < count; ++j) {
     if (j + kNet < count) __builtin_prefetch(net_at(j + kNet));
     if (j + kLinks < count) {
@@ -433,21 +433,6 @@ void walk_nets_ahead(std::size_t count, NetAt net_at, F f) {
         if (l->next) __builtin_prefetch(l->next);
       }
       if (n->source) __builtin_prefetch(n->source->inst);
-    }
-    // Further terminals, one link deeper at each nearer step.
-    if (j + kSecond < count) {
-      const Link* l = net_at(j + kSecond)->links;
-      if (l && (l = l->next)) {
-        __builtin_prefetch(l->inst);
-        if (l->next) __builtin_prefetch(l->next);
-      }
-    }
-    if (j + kThird < count) {
-      const Link* l = net_at(j + kThird)->links;
-      if (l && (l = l->next) && (l = l->next)) {
-        __builtin_prefetch(l->inst);
-        if (l->next) __builtin_prefetch(l->next);
-      }
     }
     f(j, net_at(j));
   }
