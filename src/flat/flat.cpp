@@ -300,25 +300,25 @@ void flat(Design& d) {
   ControlStarts starts;
   {
     FlatIndex ix;
-    std::vector<Net*> scratch;
     for (Module* m = top; m; m = m->next) {
       bool open = m->state == kStateOpen;
       if (open) use_check(d, m);
-      module_walk_nets_ahead(m, scratch, [&](Net* n) {
+      for (Net* n = m->nets, *next; n; n = next) {
+        next = n->next;
         if (open && n->links == nullptr) {
           delete_net(n, m);  // an empty net of a copy goes
-          return;
+          continue;
         }
         if (open) prepare_terminals(ix, n);
         net_type_set_wt_ctr_source(n);
-        if (n->type != kNetControl) return;
+        if (n->type != kNetControl) continue;
         if (m == top) {
           starts.top.push_back(n->source);
         } else if (open && n->source->inst->cls == kPin &&
                    is_control_pin_name(n->source->inst->name)) {
           starts.copies.push_back(n->source);
         }
-      });
+      }
     }
   }
 
