@@ -372,7 +372,7 @@ void flat(Design& d) {
   // Constant cells and supply pins: every later net of one kind joins the
   // first.  A net has one source, so the four kinds never meet.
   Net* keep[4] = {nullptr, nullptr, nullptr, nullptr};
-  walk_nets_ahead(nets.size(), net_at, [&](std::size_t, Net* n) {
+  walk_nets_ahead<NetReads::kDriver>(nets.size(), net_at, [&](std::size_t, Net* n) {
     if (!module_has_net(top, n)) return;
     if (n->type == kNetSignal && n->source) {
       int kind = constant_kind(n->source);

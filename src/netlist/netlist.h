@@ -411,24 +411,29 @@ void module_take_nets(Module* m, F f) {
     n = next;
   }
 }
+// What a walk of the nets reads of each net besides the net itself: its
+// terminals, or only its driver (hints for terminals a walk never reads
+// cost memory traffic, and wait on the first terminal's record).
+enum class NetReads { kTerminals, kDriver };
 // Calls f(j, net_at(j)) for every j below count, in order.  The nets come
 // in list order, their records and those of their terminals in any order:
 // each net, its driver, its first terminals and their instances are asked
 // for some nets ahead, each step reading only what an earlier one asked
 // for.  It only reads: no decision depends on it.
-template <class NetAt, class F>
+template <NetReads kReads = NetReads::kTerminals, class NetAt, class F>
 void walk_nets_ahead(std::size_t count, NetAt net_at, F f) {
+  constexpr bool kLinksToo = kReads == NetReads::kTerminals;
   constexpr std::size_t kNet = 24, kLinks = 16, kInsts = 8;
   for (std::size_t j = 0; j < count; ++j) {
     if (j + kNet < count) __builtin_prefetch(net_at(j + kNet));
     if (j + kLinks < count) {
       const Net* n = net_at(j + kLinks);
-      if (n->links) __builtin_prefetch(n->links);
+      if (kLinksToo && n->links) __builtin_prefetch(n->links);
       if (n->source) __builtin_prefetch(n->source);
     }
     if (j + kInsts < count) {
       const Net* n = net_at(j + kInsts);
-      if (const Link* l = n->links) {
+      if (const Link* l = kLinksToo ? n->links : nullptr) {
         __builtin_prefetch(l->inst);
         if (l->next) __builtin_prefetch(l->next);
       }
@@ -463,19 +468,19 @@ class NetListAhead {
   const Net* near_;
 };
 // Calls f(n) for every net in `nets`, reading ahead as walk_nets_ahead does.
-template <class F>
+template <NetReads kReads = NetReads::kTerminals, class F>
 void walk_net_array_ahead(const std::vector<Net*>& nets, F f) {
-  walk_nets_ahead(nets.size(), [&nets](std::size_t j) { return nets[j]; },
-                  [&f](std::size_t, Net* n) { f(n); });
+  walk_nets_ahead<kReads>(nets.size(), [&nets](std::size_t j) { return nets[j]; },
+                          [&f](std::size_t, Net* n) { f(n); });
 }
 // Calls f(n) for every net of m in list order, reading ahead.  The list is
 // gathered into `scratch` first, so f may delete or relink the net it
 // gets, but no later one.
-template <class F>
+template <NetReads kReads = NetReads::kTerminals, class F>
 void module_walk_nets_ahead(Module* m, std::vector<Net*>& scratch, F f) {
   scratch.clear();
   for (Net* n = m->nets; n; n = n->next) scratch.push_back(n);
-  walk_net_array_ahead(scratch, f);
+  walk_net_array_ahead<kReads>(scratch, f);
 }
 // module_take_nets, reading ahead: f may relink the net it gets, but no
 // later one.

@@ -171,7 +171,7 @@ bool renamed_with_its_net(const Link* o) {
 ConstantNets out_nout(Design& d) {
   ConstantNets found;
   std::vector<Net*> nets;
-  module_walk_nets_ahead(d.top, nets, [&](Net* n) {
+  module_walk_nets_ahead<NetReads::kDriver>(d.top, nets, [&](Net* n) {
     if (n->type != kNetTristate && n->type != kNetSignal) return;
     Link* s = n->source;
     if (s == nullptr) return;  // no driver: nothing to rename
