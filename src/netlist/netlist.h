@@ -415,6 +415,14 @@ void module_take_nets(Module* m, F f) {
 // terminals, or only its driver (hints for terminals a walk never reads
 // cost memory traffic, and wait on the first terminal's record).
 enum class NetReads { kTerminals, kDriver };
+// Asks for the instance of net n's first terminal and for its second
+// terminal, n's first terminal asked for earlier.
+inline void ask_first_terminals(const Net* n) {
+  if (const Link* l = n->links) {
+    __builtin_prefetch(l->inst);
+    if (l->next) __builtin_prefetch(l->next);
+  }
+}
 // Calls f(j, net_at(j)) for every j below count, in order.  The nets come
 // in list order, their records and those of their terminals in any order:
 // each net, its driver, its first terminals and their instances are asked
@@ -433,10 +441,7 @@ void walk_nets_ahead(std::size_t count, NetAt net_at, F f) {
     }
     if (j + kInsts < count) {
       const Net* n = net_at(j + kInsts);
-      if (const Link* l = kLinksToo ? n->links : nullptr) {
-        __builtin_prefetch(l->inst);
-        if (l->next) __builtin_prefetch(l->next);
-      }
+      if (kLinksToo) ask_first_terminals(n);
       if (n->source) __builtin_prefetch(n->source->inst);
     }
     f(j, net_at(j));
@@ -455,11 +460,7 @@ class NetListAhead {
   }
   void step() {
     if (far_ && (far_ = far_->next) && far_->links) __builtin_prefetch(far_->links);
-    if (near_ && (near_ = near_->next))
-      if (const Link* l = near_->links) {
-        __builtin_prefetch(l->inst);
-        if (l->next) __builtin_prefetch(l->next);
-      }
+    if (near_ && (near_ = near_->next)) ask_first_terminals(near_);
   }
 
  private:
