@@ -4,9 +4,11 @@
 // Findings (abort): a crash, a sanitizer report, a leak, a run that does not
 // end; a refusal without a "file:line: " message; a refused input that left
 // files behind; a temporary left in the directory; a file written that was
-// not announced; and a module written as NLD that zelk cannot read, with
-// the cell descriptions written beside it; and a module that, written out
-// again as Verilog, is refused when read in again.
+// not announced; a read whose instances are read in two halves at once
+// that does not give the same files or fault; and a module written as NLD
+// that zelk cannot read, with the cell descriptions written beside it; and
+// a module that, written out again as Verilog, is refused when read in
+// again.
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -27,7 +29,7 @@ namespace fs = std::filesystem;
 namespace {
 
 struct Dirs {
-  std::string root, file, out, again, out2;
+  std::string root, file, out, again, out2, halves;
 };
 
 const Dirs& dirs() {
@@ -38,6 +40,7 @@ const Dirs& dirs() {
     r.out = r.root + "/out";
     r.again = r.root + "/again.v";
     r.out2 = r.root + "/out2";
+    r.halves = r.root + "/halves";
     return r;
   }();
   return d;
@@ -57,12 +60,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   std::vector<std::string> names;
   bool refused = false;
+  std::string message;
   try {
-    zelk::read_verilog({d.file}, d.out, &names);
+    zelk::read_verilog({d.file}, d.out, &names, SIZE_MAX);
   } catch (const zelk::Fault& f) {
     refused = true;
+    message = f.message;
     if (f.message.rfind(d.file + ":", 0) != 0 && f.message.rfind("Could not", 0) != 0)
       finding("a refusal without file and line", f.message);
+  }
+  // Every module with instances read in two halves at once.
+  zelk::fuzz::fresh(d.halves);
+  std::vector<std::string> halves;
+  std::string halves_message = "(none)";
+  try {
+    zelk::read_verilog({d.file}, d.halves, &halves, 1);
+  } catch (const zelk::Fault& f) {
+    halves_message = f.message;
+  }
+  if (refused != (halves_message != "(none)") || (refused && halves_message != message))
+    finding("read in halves, another fault", message + " / " + halves_message);
+  if (!refused) {
+    if (halves.size() != names.size()) finding("read in halves, other files", d.file);
+    for (std::size_t k = 0; k < names.size(); ++k) {
+      const std::string name = fs::path(names[k]).filename().string();
+      if (fs::path(halves[k]).filename().string() != name ||
+          zelk::fuzz::get(names[k]) != zelk::fuzz::get(halves[k]))
+        finding("read in halves, another file", name);
+    }
   }
   std::vector<std::string> written;
   for (const auto& e : fs::directory_iterator(d.out)) written.push_back(e.path().string());

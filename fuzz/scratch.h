@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <cstddef>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -36,6 +37,16 @@ inline void fresh(const std::string& dir) {
   std::error_code ec;
   std::filesystem::remove_all(dir, ec);
   std::filesystem::create_directories(dir);
+}
+
+inline std::string get(const std::string& path) {
+  FILE* f = fopen(path.c_str(), "rb");
+  if (!f) abort();
+  std::string text;
+  char buf[1 << 14];
+  for (std::size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
+  fclose(f);
+  return text;
 }
 
 inline void put(const std::string& path, std::string_view text) {

@@ -50,11 +50,16 @@ void write_verilog(const Design& d, bool gates_as_assigns, OutputSet& f,
 // for a byte an escaped identifier cannot hold.
 std::string verilog_name(const std::string& name);
 
+// A module whose instance statements take at least this many bytes of text
+// has the second half of them read on a thread beside (the same modules).
+constexpr std::size_t kVerilogReadBesideFrom = std::size_t{1} << 22;
+
 // Reads structural Verilog files and writes one NLD file per module and one
 // PCD file per black-box cell into dir, all or nothing.  `names` receives
 // the files written, in order.  Throws Fault "file:line: message\n" for
 // anything outside the structural subset.
 void read_verilog(const std::vector<std::string>& files, const std::string& dir,
-                  std::vector<std::string>* names);
+                  std::vector<std::string>* names,
+                  std::size_t beside_from = kVerilogReadBesideFrom);
 
 }  // namespace zelk

@@ -6,18 +6,23 @@
 // and line.
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <unordered_set>
 #include <utility>
 #include <vector>
 
 #include "netlist/classes.h"
+#include "netlist/threads.h"
 #include "reader/reader.h"
 #include "verilog/vread_internal.h"
 
@@ -32,6 +37,7 @@ struct Token {
   // Identifier (unescaped), number text, punctuation or attribute body,
   // inside the file's text.
   std::string_view text;
+  std::size_t at = 0;  // offset of its first byte in the file's text
   int line = 0;
   bool escaped = false;  // an escaped identifier is never a keyword
   uint32_t hash = 0;     // identifiers: their hash in the tables of names
@@ -80,6 +86,12 @@ class VLexer {
   // `text` must outlive the lexer and every module read from it.
   VLexer(std::string file, std::string_view text) : file_(std::move(file)), s_(text) {}
 
+  // Goes on from offset `at` of the text, a token's first byte on `line`.
+  void seek(std::size_t at, int line) {
+    p_ = at;
+    line_ = line;
+  }
+
   // The next token into t (made anew), where the parser keeps it.
   void next(Token& t) {
     skip();
@@ -92,6 +104,7 @@ class VLexer {
     t.escaped = false;
     t.hash = 0;
     t.net = false;
+    t.at = p_;
     if (p_ >= s_.size()) return;
     char c = s_[p_];
     if (c == '\\') {
@@ -170,12 +183,20 @@ class VLexer {
  public:
   // The text not lexed yet.
   std::string_view rest() const { return s_.substr(p_); }
+  // The whole text.
+  std::string_view text() const { return s_; }
 };
 
 class Parser {
  public:
-  Parser(const std::string& file, std::string_view text, PageAhead* pages)
-      : file_(file), lx_(file, text), insts_ahead_(pages), conns_ahead_(pages), bits_ahead_(pages) {
+  // Reads from offset `from` of the text, a statement's first byte on
+  // `line`.  The instances of a module whose text from its first instance
+  // on holds at least `beside_from` bytes are read in two halves at once.
+  Parser(const std::string& file, std::string_view text, PageAhead* pages, std::size_t beside_from,
+         std::size_t from = 0, int line = 1)
+      : file_(file), lx_(file, text), pages_(pages), beside_from_(beside_from),
+        insts_ahead_(pages), conns_ahead_(pages), bits_ahead_(pages) {
+    lx_.seek(from, line);
     adv();
   }
 
@@ -452,8 +473,17 @@ class Parser {
       expect(')');
     }
     expect(';');
+    std::unique_ptr<Beside> beside;  // goes before m, which it reads
+    bool tried = false;
     for (;;) {
+      if (beside && tok_.at >= beside->split) take_beside(*m, beside);
       auto a = attributes();
+      if (at_instance()) {
+        if (!std::exchange(tried, true)) beside = start_beside(*m);
+        instance(*m);
+        continue;
+      }
+      beside.reset();  // what it read may not stand after this statement
       if (is_id("endmodule")) {
         adv();
         break;
@@ -474,9 +504,9 @@ class Parser {
         for (;;) {
           Assign as;
           as.line = tok_.line;
-          as.lhs = expr(*m);
+          as.lhs = expr();
           expect('=');
-          as.rhs = expr(*m);
+          as.rhs = expr();
           if (!is_p(',') && !is_p(';'))
             err("assign with an expression is outside the structural subset");
           if (as.lhs.size() != as.rhs.size())
@@ -488,15 +518,130 @@ class Parser {
         }
         expect(';');
       } else {
-        static const std::unordered_set<std::string_view> reserved = {
-            "always", "initial", "reg", "function", "task", "generate", "parameter", "localparam",
-            "defparam", "integer", "real", "genvar", "specify", "supply0", "supply1",
-            "and", "or", "nand", "nor", "xor", "xnor", "not", "buf", "bufif0", "bufif1"};
-        if (!tok_.escaped && reserved.count(tok_.text)) unsupported();
-        instance(*m);
+        unsupported();
       }
     }
     return m;
+  }
+
+  // Whether the statement at tok_ (its attributes read) is an instance.
+  bool at_instance() const {
+    static const std::unordered_set<std::string_view> other = {
+        "input", "output", "inout", "wire", "tri", "assign", "endmodule",
+        "always", "initial", "reg", "function", "task", "generate", "parameter", "localparam",
+        "defparam", "integer", "real", "genvar", "specify", "supply0", "supply1",
+        "and", "or", "nand", "nor", "xor", "xnor", "not", "buf", "bufif0", "bufif1"};
+    return tok_.kind == tId && (tok_.escaped || !other.count(tok_.text));
+  }
+
+  // The instances of a large module from a statement near the middle of
+  // its text on, read by a parser of their own on a thread beside, into
+  // arrays of their own, while this one reads those before.  They are
+  // taken when this parser reaches that statement's first byte at the
+  // start of a statement; a declaration or assign before it, or a guess
+  // that fell inside a statement (a ";" in a comment or an escaped name),
+  // drops them.  The parser beside reads only instances, which change no
+  // declaration, and stops before the first other statement; a fault it
+  // meets is raised only when this parser reaches the split, so that the
+  // first fault of the file is the one told.
+  struct Beside {
+    std::size_t split = 0;         // offset of the statement it starts at
+    std::size_t stop = 0;          // offset of the statement it stopped before
+    int stop_line = 0;
+    VModule part;                  // insts, conns and bits read (module's own offsets)
+    std::exception_ptr fault;
+    std::atomic<bool> cancel{false};
+    std::thread thread;
+    ~Beside() {
+      cancel = true;
+      if (thread.joinable()) thread.join();
+    }
+  };
+
+  std::unique_ptr<Beside> start_beside(const VModule& m) {
+    const std::size_t from = tok_.at;
+    if (module_end_ <= from || module_end_ - from < beside_from_) return nullptr;
+    const std::string_view text = lx_.text();
+    std::size_t split = text.find(';', from + (module_end_ - from) / 2);
+    if (split == std::string_view::npos || split >= module_end_) return nullptr;
+    for (++split; split < module_end_ && is_space(text[split]);) ++split;
+    auto b = std::make_unique<Beside>();
+    b->split = split;
+    const std::size_t room[3] = {m.insts.capacity(), m.conns.capacity(), m.bits.capacity()};
+    try {
+      b->thread = start_thread([b = b.get(), &decls = m.decls, file = file_, text, pages = pages_,
+                                from, line = tok_.line, room] {
+        try {
+          b->part.insts.reserve(room[0]);
+          b->part.conns.reserve(room[1]);
+          b->part.bits.reserve(room[2]);
+          // Every line break of the text counts, outside tokens or in.
+          const int split_line =
+              line + static_cast<int>(std::count(text.data() + from, text.data() + b->split, '\n'));
+          Parser p(file, text, pages, SIZE_MAX, b->split, split_line);
+          p.decls_ = &decls;
+          p.read_instances(*b);
+        } catch (...) {
+          b->fault = std::current_exception();
+        }
+      });
+    } catch (const std::system_error&) {
+      return nullptr;
+    }
+    return b;
+  }
+
+  // The parser beside: instances up to the first other statement.
+  void read_instances(Beside& b) {
+    for (;;) {
+      if (b.cancel.load(std::memory_order_relaxed)) return;
+      const std::size_t at = tok_.at;
+      const int line = tok_.line;
+      attributes();
+      if (!at_instance()) {
+        b.stop = at;
+        b.stop_line = line;
+        return;
+      }
+      instance(b.part);
+    }
+  }
+
+  // At the start of a statement at or past the split: the instances read
+  // beside are appended (or their fault raised) when it is the split, and
+  // reading goes on where the parser beside stopped.
+  void take_beside(VModule& m, std::unique_ptr<Beside>& beside) {
+    if (tok_.at != beside->split) {
+      beside.reset();
+      return;
+    }
+    Beside& b = *beside;
+    b.thread.join();
+    if (b.fault) std::rethrow_exception(b.fault);
+    const std::size_t conns = m.conns.size(), bits = m.bits.size();
+    for (Inst in : b.part.insts) {
+      in.conns += conns;
+      m.insts.push_back(in);
+    }
+    for (Conn c : b.part.conns) {
+      c.bits += bits;
+      m.conns.push_back(c);
+    }
+    m.bits.insert(m.bits.end(), b.part.bits.begin(), b.part.bits.end());
+    restart(b.stop, b.stop_line);
+    beside.reset();
+  }
+
+  // Reads on from offset `at`, a statement's first byte on `line`.
+  void restart(std::size_t at, int line) {
+    lx_.seek(at, line);
+    primed_ = false;
+    at_ = 0;
+    last_kind_ = tPunct;  // a statement follows a ";"
+    last_net_word_ = last_dot_ = false;
+    lex_failed_ = false;
+    lex_fault_.clear();
+    adv();
   }
 
   uint32_t count_of(std::size_t n, int line) const {
@@ -511,6 +656,7 @@ class Parser {
   void reserve(VModule& m) {
     std::string_view text = lx_.rest();
     text = text.substr(0, text.find("endmodule"));
+    module_end_ = lx_.text().size() - lx_.rest().size() + text.size();
     // Statements that start with a declaring word declare at least one
     // name each: the table of names starts that large.
     std::size_t semicolons = 0, declarations = 0;
@@ -566,7 +712,7 @@ class Parser {
                                       "\" connected twice");
         expect('(');
         c.bits = m.bits.size();
-        if (!is_p(')')) expr(m, m.bits);
+        if (!is_p(')')) expr(m.bits);
         c.count = count_of(m.bits.size() - c.bits, c.line);
         expect(')');
         m.conns.push_back(c);
@@ -585,15 +731,15 @@ class Parser {
 
   // A net expression: a name, a bit or part select, a sized constant or a
   // concatenation of those; bits most significant first.
-  std::vector<int> expr(VModule& m) {
+  std::vector<int> expr() {
     std::vector<int> bits;
-    expr(m, bits);
+    expr(bits);
     return bits;
   }
   // Appends the bits of the expression to bits.  Concatenations only
   // order their parts' bits, so their nesting is counted, not recursed
   // into: an input may nest them deep.
-  void expr(VModule& m, std::vector<int>& bits) {
+  void expr(std::vector<int>& bits) {
     int depth = 0;  // braces open
     for (;;) {
       for (;;) {
@@ -603,7 +749,7 @@ class Parser {
         adv();
         ++depth;
       }
-      part(m, bits);
+      part(bits);
       while (depth > 0 && is_p('}')) {
         adv();
         --depth;
@@ -613,7 +759,7 @@ class Parser {
     }
   }
   // A name, a bit or part select, or a sized constant.
-  void part(VModule& m, std::vector<int>& bits) {
+  void part(std::vector<int>& bits) {
     if (tok_.kind == tNum) {
       constant(bits);
       return;
@@ -622,7 +768,7 @@ class Parser {
     int line = tok_.line;
     uint32_t h = tok_.hash;
     std::string_view n = ident_view();
-    const DeclTable::Found found = m.decls.look(n, h);
+    const DeclTable::Found found = decls_->look(n, h);
     if (!found.decl) fault_at(file_, line, "undeclared net \"" + std::string(n) + "\"");
     if (found.scalar && !is_p('[')) {
       bits.push_back(found.base);
@@ -683,6 +829,9 @@ class Parser {
 
   std::string file_;
   VLexer lx_;
+  PageAhead* pages_;
+  std::size_t beside_from_;
+  std::size_t module_end_ = 0;  // offset of the module's "endmodule", as found by text
   Token tok_;
   Token ahead_[kLook];
   std::size_t at_ = 0;
@@ -698,8 +847,9 @@ class Parser {
 }  // namespace
 
 void parse_verilog(const std::string& file, std::string_view text,
-                   std::vector<std::unique_ptr<VModule>>& out, PageAhead* pages) {
-  Parser p(file, text, pages);
+                   std::vector<std::unique_ptr<VModule>>& out, PageAhead* pages,
+                   std::size_t beside_from) {
+  Parser p(file, text, pages, beside_from);
   p.parse(out);
 }
 

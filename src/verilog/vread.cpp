@@ -919,11 +919,11 @@ class Texts {
 }  // namespace
 
 void read_verilog(const std::vector<std::string>& files, const std::string& dir,
-                  std::vector<std::string>* names) {
+                  std::vector<std::string>* names, std::size_t beside_from) {
   std::vector<std::unique_ptr<VModule>> mods;
   Texts texts;
   PageAhead pages;  // stops before the arrays it asks for go
-  for (const std::string& f : files) parse_verilog(f, texts.read(f), mods, &pages);
+  for (const std::string& f : files) parse_verilog(f, texts.read(f), mods, &pages, beside_from);
   // Each file to a temporary beside its target, all renamed into place only
   // when every one is complete: a rejected input or a failed write leaves
   // the directory as it was.

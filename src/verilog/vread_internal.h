@@ -326,8 +326,11 @@ inline bool library_module(const std::string& name) {
 
 // Reads the modules of one file (its text stays while they do) into out.
 // Throws Fault "file:line: message\n" for anything outside the subset.
-// With `pages`, the pages of the large arrays are asked for ahead.
+// With `pages`, the pages of the large arrays are asked for ahead.  A
+// module whose instances take `beside_from` bytes or more has them read in
+// two halves at once (the same modules, the same faults).
 void parse_verilog(const std::string& file, std::string_view text,
-                   std::vector<std::unique_ptr<VModule>>& out, PageAhead* pages);
+                   std::vector<std::unique_ptr<VModule>>& out, PageAhead* pages,
+                   std::size_t beside_from);
 
 }  // namespace zelk::vread_detail

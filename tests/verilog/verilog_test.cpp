@@ -369,6 +369,64 @@ TEST(VerilogIn, DeepConcatenation) {
   EXPECT_NE(nld.find("(def-net b y[0])"), std::string::npos) << nld;
 }
 
+// What reading one file makes: the files written, each with its text, or
+// the fault told.
+std::string read_outcome(const std::string& file, std::size_t beside_from) {
+  TempDir t;
+  const std::string out = t.mkdir("o");
+  std::vector<std::string> written;
+  try {
+    read_verilog({file}, out, &written, beside_from);
+  } catch (const Fault& f) {
+    return "fault: " + f.message;
+  }
+  std::string r;
+  for (const std::string& w : written) r += w.substr(out.size()) + "\n" + read_file(w);
+  return r;
+}
+
+// The instances of a large module are read in two halves at once, the
+// second from a statement near the middle of the text on: the modules
+// written and the fault told are those of reading in turn, wherever the
+// middle falls (spaces before "endmodule" move it over every statement).
+TEST(VerilogIn, InstancesReadBesideGiveTheSameModules) {
+  const std::string head =
+      "module t(a, b, y, z);\n input a, b;\n output y, z;\n wire w1, w2, w3;\n";
+  auto gate = [](int k, const std::string& in1, const std::string& in2, const std::string& out) {
+    return " \\$_NAND_ g" + std::to_string(k) + " (.A(" + in1 + "), .B(" + in2 + "), .Y(" + out +
+           "));\n";
+  };
+  const std::string first = gate(1, "a", "b", "w1") + gate(2, "w1", "b", "w2");
+  const std::string last = gate(8, "w3", "a", "y") + gate(9, "w3", "w2", "z");
+  const std::string bodies[] = {
+      // Statements with a ";" inside: comments, an attribute, an escaped name.
+      first + " // a; b\n" + gate(3, "w2", "a", "w3") + " /* c; d */ (* src = \"x.v:1;2\" *)\n" +
+          " \\$_NAND_ \\g;4  (.A(a), .B(b), .Y());\n" + last,
+      // A declaration and an assign between instances.
+      first + " wire w4;\n" + gate(3, "w2", "w4", "w3") + " assign w4 = a;\n" + last,
+      // A fault late, and one early and one late: the first is told.
+      first + gate(3, "w2", "a", "w3") + gate(4, "w2", "nowhere", "w3") + last,
+      first + " \\$_NAND_ g3 (.A(a), .A(b), .Y(w3));\n" + gate(4, "nowhere", "a", "w3") + last,
+      // A fault of the lexer late; "endmodule" in a comment.
+      first + gate(3, "w2", "a", "w3") + " \\$_NOT_ \\g\x01  (.A(a), .Y());\n" + last,
+      first + " // endmodule\n" + gate(3, "w2", "a", "w3") + last,
+  };
+  TempDir t;
+  int compared = 0;
+  for (const std::string& body : bodies) {
+    for (const char* tail : {"endmodule\n", "endmodule\nmodule u(a);\n input a;\nendmodule\n", ""}) {
+      t.write("in.v", head + body + tail);
+      const std::string alone = read_outcome(t / "in.v", SIZE_MAX);
+      for (std::size_t pad = 0; pad <= 2 * body.size(); pad += 2) {
+        t.write("in.v", head + body + std::string(pad, ' ') + tail);
+        ASSERT_EQ(read_outcome(t / "in.v", 1), alone) << body << "(spaces: " << pad << ")";
+        ++compared;
+      }
+    }
+  }
+  EXPECT_GT(compared, 1000);
+}
+
 struct Bad {
   std::string text;
   const char* message;
