@@ -704,65 +704,83 @@ bool Reducer::split_big(Groups& g, uint32_t r, const std::vector<uint32_t>& from
   }
   const uint32_t base = g.visit_base;
   g.visit_base += static_cast<uint32_t>(k_all) + 1;
+  constexpr uint32_t kNone = UINT32_MAX;
   std::vector<std::vector<uint32_t>> queue(k_all);
   std::vector<std::size_t> pos(k_all, 0);
-  std::vector<uint32_t> up(k_all);
+  // Searches that meet walk one part.  Each part keeps a chain of its
+  // searches (those run out are passed over when they come first), and a
+  // round walks one node of each part still open, from the first search of
+  // its chain: a part costs the nodes it holds, and the part that is kept
+  // costs one node a round however many searches it has met.
+  std::vector<uint32_t> up(k_all), first(k_all, kNone), last(k_all, kNone), after(k_all, kNone);
   auto cls = [&up](uint32_t k) {
     while (up[k] != k) k = up[k] = up[up[k]];
     return k;
+  };
+  auto meet = [&](uint32_t k, uint32_t other) {
+    const uint32_t a = cls(k), b = cls(other);
+    if (a == b) return;
+    up[a] = b;
+    if (first[a] == kNone) return;
+    if (first[b] == kNone) first[b] = first[a];
+    else after[last[b]] = first[a];
+    last[b] = last[a];
   };
   for (uint32_t k = 0; k < k_all; ++k) {
     up[k] = k;
     const uint32_t seen = visit[from[k]];
     if (seen > base && seen <= base + k_all) {
-      up[cls(k)] = cls(seen - base - 1);
+      meet(k, seen - base - 1);
     } else {
       visit[from[k]] = base + k + 1;
       queue[k].push_back(from[k]);
+      first[k] = last[k] = k;
     }
   }
   std::size_t walked = 0;
-  // The searches not run out yet, in order: a round costs the nodes it
-  // walks, however many searches have ended.
-  std::vector<uint32_t> active;
+  std::vector<uint32_t> open;  // the parts open, by the search that started each
   for (uint32_t k = 0; k < k_all; ++k)
-    if (!queue[k].empty()) active.push_back(k);
-  std::vector<uint32_t> open(k_all, 0);  // per part: the last round it was seen open
+    if (first[k] == k) open.push_back(k);
+  std::vector<uint32_t> turn;  // the search that walks for each part this round
   // The searches take their next node in turn, each node a chain of
   // records in any order: the nodes of the searches next in the round are
   // read ahead.
   ReadAhead ahead;
   auto node_at = [&](std::size_t i) -> const Instance* {
-    if (i >= active.size()) return nullptr;
-    const uint32_t k = active[i];
+    if (i >= turn.size()) return nullptr;
+    const uint32_t k = turn[i];
     return pos[k] < queue[k].size() ? members_[queue[k][pos[k]]] : nullptr;
   };
   // Before a node is read ahead, its place in its queue and its entry
   // among the members.
   constexpr std::size_t kMember = ReadAhead::kGates * 3 / 2, kQueue = ReadAhead::kGates * 2;
   auto ask_node = [&](std::size_t i) {
-    if (i + kQueue < active.size()) {
-      const uint32_t k = active[i + kQueue];
+    if (i + kQueue < turn.size()) {
+      const uint32_t k = turn[i + kQueue];
       if (pos[k] < queue[k].size()) __builtin_prefetch(&queue[k][pos[k]]);
     }
-    if (i + kMember < active.size()) {
-      const uint32_t k = active[i + kMember];
+    if (i + kMember < turn.size()) {
+      const uint32_t k = turn[i + kMember];
       if (pos[k] < queue[k].size()) __builtin_prefetch(&members_[queue[k][pos[k]]]);
     }
   };
-  for (uint32_t round = 1;; ++round) {
+  for (;;) {
     // Parts still being walked: stop when at most one is left.
-    std::size_t open_parts = 0;
-    for (uint32_t k : active)
-      if (open[cls(k)] != round) {
-        open[cls(k)] = round;
-        ++open_parts;
-      }
-    if (open_parts <= 1) break;
+    turn.clear();
     std::size_t still = 0;
+    for (uint32_t c : open) {
+      if (up[c] != c) continue;  // met another part
+      uint32_t& k = first[c];
+      while (k != kNone && pos[k] == queue[k].size()) k = after[k];
+      if (k == kNone) continue;  // walked whole
+      open[still++] = c;
+      turn.push_back(k);
+    }
+    open.resize(still);
+    if (open.size() <= 1) break;
     for (std::size_t i = 0; i < ReadAhead::kGates; ++i) ahead.start(node_at(i));
-    for (std::size_t i = 0, count = active.size(); i < count; ++i) {
-      const uint32_t k = active[i];
+    for (std::size_t i = 0, count = turn.size(); i < count; ++i) {
+      const uint32_t k = turn[i];
       ask_node(i);
       ahead.start(node_at(i + ReadAhead::kGates));
       // A node reads the driver of each net it reads, and the readers of
@@ -781,15 +799,13 @@ bool Reducer::split_big(Groups& g, uint32_t r, const std::vector<uint32_t>& from
       for_each_neighbour(g, m, [&](uint32_t v) {
         const uint32_t seen = visit[v];
         if (seen > base && seen <= base + k_all) {
-          up[cls(k)] = cls(seen - base - 1);
+          meet(k, seen - base - 1);
         } else {
           visit[v] = base + k + 1;
           queue[k].push_back(v);
         }
       });
-      if (pos[k] < queue[k].size()) active[still++] = k;
     }
-    active.resize(still);
     if (walked * 2 > g.size[r]) return false;  // no cheaper than a rebuild
   }
   // The part kept is the one still being walked, else the root's.
