@@ -425,6 +425,15 @@ TEST(VerilogIn, InstancesReadBesideGiveTheSameModules) {
     }
   }
   EXPECT_GT(compared, 1000);
+  // The faults told are the first of the file, with their lines.
+  const std::pair<const std::string*, std::string> told[] = {
+      {&bodies[2], ":8: undeclared net \"nowhere\"\n"},
+      {&bodies[3], ":7: port \"A\" of \"g3\" connected twice\n"},
+      {&bodies[4], ":8: an escaped name holds a byte outside printable ASCII\n"}};
+  for (const auto& [body, message] : told) {
+    t.write("in.v", head + *body + std::string(body->size(), ' ') + "endmodule\n");
+    EXPECT_EQ(read_outcome(t / "in.v", 1), "fault: " + (t / "in.v") + message);
+  }
 }
 
 struct Bad {
