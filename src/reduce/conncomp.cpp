@@ -717,13 +717,20 @@ bool Reducer::split_big(Groups& g, uint32_t r, const std::vector<uint32_t>& from
     while (up[k] != k) k = up[k] = up[up[k]];
     return k;
   };
+  std::vector<uint32_t> open;  // the parts open, by the search that started each
   auto meet = [&](uint32_t k, uint32_t other) {
     const uint32_t a = cls(k), b = cls(other);
     if (a == b) return;
     up[a] = b;
     if (first[a] == kNone) return;
-    if (first[b] == kNone) first[b] = first[a];
-    else after[last[b]] = first[a];
+    if (first[b] == kNone) {
+      // A part walked whole is never met (a node's neighbours have it for
+      // a neighbour as well); should it be, it is open again.
+      first[b] = first[a];
+      open.push_back(b);
+    } else {
+      after[last[b]] = first[a];
+    }
     last[b] = last[a];
   };
   for (uint32_t k = 0; k < k_all; ++k) {
@@ -735,12 +742,10 @@ bool Reducer::split_big(Groups& g, uint32_t r, const std::vector<uint32_t>& from
       visit[from[k]] = base + k + 1;
       queue[k].push_back(from[k]);
       first[k] = last[k] = k;
+      open.push_back(k);
     }
   }
   std::size_t walked = 0;
-  std::vector<uint32_t> open;  // the parts open, by the search that started each
-  for (uint32_t k = 0; k < k_all; ++k)
-    if (first[k] == k) open.push_back(k);
   std::vector<uint32_t> turn;  // the search that walks for each part this round
   // The searches take their next node in turn, each node a chain of
   // records in any order: the nodes of the searches next in the round are
