@@ -474,13 +474,18 @@ void walk_net_array_ahead(const std::vector<Net*>& nets, F f) {
   walk_nets_ahead<kReads>(nets.size(), [&nets](std::size_t j) { return nets[j]; },
                           [&f](std::size_t, Net* n) { f(n); });
 }
+// m's nets in list order into `into` (emptied first): an array that a walk
+// can read ahead in.
+inline void module_net_array(const Module* m, std::vector<Net*>& into) {
+  into.clear();
+  for (Net* n = m->nets; n; n = n->next) into.push_back(n);
+}
 // Calls f(n) for every net of m in list order, reading ahead.  The list is
 // gathered into `scratch` first, so f may delete or relink the net it
 // gets, but no later one.
 template <NetReads kReads = NetReads::kTerminals, class F>
 void module_walk_nets_ahead(Module* m, std::vector<Net*>& scratch, F f) {
-  scratch.clear();
-  for (Net* n = m->nets; n; n = n->next) scratch.push_back(n);
+  module_net_array(m, scratch);
   walk_net_array_ahead<kReads>(scratch, f);
 }
 // module_take_nets, reading ahead: f may relink the net it gets, but no
@@ -488,7 +493,7 @@ void module_walk_nets_ahead(Module* m, std::vector<Net*>& scratch, F f) {
 template <class F>
 void module_take_nets_ahead(Module* m, F f) {
   std::vector<Net*> nets;
-  for (Net* n = m->nets; n; n = n->next) nets.push_back(n);
+  module_net_array(m, nets);
   m->nets = nullptr;
   walk_net_array_ahead(nets, [&f](Net* n) {
     n->owner = 0;

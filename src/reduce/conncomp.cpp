@@ -102,7 +102,7 @@ void Reducer::conn_comp() {
   // The net list is walked several times, its records and those of their
   // terminals in any order: each walk reads nets ahead from this array.
   std::vector<Net*> all;
-  for (Net* n = top->nets; n; n = n->next) all.push_back(n);
+  module_net_array(top, all);
   auto all_at = [&all](std::size_t j) { return all[j]; };
 
   // Component marks left from an earlier build would read as memberships.
