@@ -168,7 +168,8 @@ void Book::start(const Design& d, const std::vector<Net*>& nets, FlipSum* sum,
           // (which passes over those on nets the top does not list).
           if (sum && t->inst->comp == of && is_gate(t->inst->cls)) sum->add_terminal(t);
           if (!counted(t)) {
-            k.exor = 1;
+            // Only a -1 exclusive-or terminal gives the absorption work.
+            if (t->weight == -1) k.exor = 1;
             continue;
           }
           if (t->weight == 1) ++k.plus;

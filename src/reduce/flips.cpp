@@ -221,6 +221,20 @@ void eor_enor_and_or_nand_nor_instance(const Design& d, Instance* g, Book* b) {
   });
 }
 
+// The nets of a component lie anywhere in memory: each net, its driver
+// and its tallies are asked for some nets ahead.
+void Reducer::absorb_component(Instance* h) {
+  const NetSpan span = nets_of(h);
+  const auto count = static_cast<std::size_t>(span.end() - span.begin());
+  walk_nets_ahead<NetReads::kDriver>(
+      count, [&span](std::size_t j) { return span.begin()[j]; },
+      [&](std::size_t j, Net* n) {
+        if (book_ && j + 8 < count && span.begin()[j + 8]->id > 0)
+          book_->read_ahead(span.begin()[j + 8]->id);
+        eor_enor_and_or_nand_nor_net(d_, n, book_);
+      });
+}
+
 // Absorption on one net changes only that net's weights (and marks of
 // cells), and leaves the net where absorbing it again changes nothing.  So
 // the pass over the component's nets in list order equals absorbing, in any

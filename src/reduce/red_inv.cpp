@@ -30,8 +30,7 @@ void Reducer::run() {
     c->negate = 0;
   }
   if (absorb_after_moves())
-    for (Instance* h : heads)
-      for (Net* n : nets_of(h)) eor_enor_and_or_nand_nor_net(d_, n, book_);
+    for (Instance* h : heads) absorb_component(h);
   // Every net is now where absorbing it again changes nothing.
   if (book_) book_->settle_all();
   for (Instance* h : heads) {

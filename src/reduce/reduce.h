@@ -155,6 +155,8 @@ class Reducer {
 
   // Absorption over every net driven from component h.
   void eor_enor_and_or_nand_nor(Instance* h);
+  // The first such pass, over every one of those nets in list order.
+  void absorb_component(Instance* h);
 
   int red_inv2(Instance* h);
   int red_wt2(Instance* h);
