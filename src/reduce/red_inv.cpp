@@ -2,6 +2,7 @@
 // component, single gate, tristate bus, negated output.
 #include <algorithm>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "reduce/reduce.h"
@@ -10,6 +11,14 @@
 namespace zelk {
 
 using namespace reduce_detail;
+
+namespace {
+
+// Nets of at least this many weighted terminals are re-armed from what
+// the trials refused since their last walk read of them.
+constexpr long kManyTerminals = 64;
+
+}  // namespace
 
 void red_inv(Design& d, Recount how) {
   Reducer r(d, how);
@@ -99,7 +108,9 @@ int Reducer::node(Instance* h, bool weight_rule) {
   const uint8_t bit = refused_bit(weight_rule), refused = refused_marks(weight_rule);
   int changed = 0;
   const uint32_t first = static_cast<uint32_t>(h->id), end = comp_end(first);
-  TrialsAhead ahead{first, end, kFlipsAlone, bit};
+  if (fast() && std::exchange(untried_[weight_rule], false) && end - first >= beside_from)
+    refuse_ahead(first, end, weight_rule);
+  TrialsAhead ahead{first, end, kFlipsAlone, bit, &read_ahead_};
   begin_ahead(ahead);
   // Walked by member number over a byte per member: the members themselves
   // are read only when tried.
@@ -143,7 +154,7 @@ int Reducer::neg(Instance* h, bool weight_rule) {
   const uint8_t bit = refused_bit(weight_rule), refused = refused_marks(weight_rule);
   int changed = 0;
   const uint32_t first = static_cast<uint32_t>(h->id), end = comp_end(first);
-  TrialsAhead ahead{first, end, kAndOr, static_cast<uint8_t>(bit << kNegShift)};
+  TrialsAhead ahead{first, end, kAndOr, static_cast<uint8_t>(bit << kNegShift), &read_ahead_};
   begin_ahead(ahead);
   for (uint32_t id = first; id < end; ++id) {
     if (!(member_kind_[id] & kAndOr)) continue;
@@ -164,6 +175,39 @@ int Reducer::neg(Instance* h, bool weight_rule) {
   return changed;
 }
 
+// A trial refused now is refused when the walk reaches it, unless a move
+// before it changes its nets or terminals, which takes the mark off again
+// (as for the marks of earlier walks).  Each half of the members is tried
+// on its own thread: the trials only read the design and the book, and
+// each marks only members of its own half.  A gate on a net of many
+// terminals is left to the walk, which notes what its trials refused; a
+// half where most gates are is left to the walk whole (a net read by most
+// of the component).
+void Reducer::refuse_ahead(uint32_t first, uint32_t end, bool weight_rule) {
+  const uint8_t bit = refused_bit(weight_rule), refused = refused_marks(weight_rule);
+  auto part = [&](uint32_t from, uint32_t to) {
+    ReadAhead reads;
+    TrialsAhead ahead{from, to, kFlipsAlone, bit, &reads};
+    begin_ahead(ahead);
+    uint32_t measured = 0, left = 0;
+    for (uint32_t id = from; id < to; ++id) {
+      if (!(member_kind_[id] & kFlipsAlone) || (member_marks_[id] & bit)) continue;
+      next_ahead(ahead);
+      Book::Sums s;
+      if (!book_->gate_sums(members_[id], kManyTerminals, s)) {
+        if (++left >= 4096 && left > measured) return;
+        continue;
+      }
+      ++measured;
+      const Verdict v = verdict(s);
+      if (!(weight_rule ? v.weight_rule : v.inverter_rule))
+        member_marks_[id] |= v.weight_rule ? refused : kRefusedBoth;
+    }
+  };
+  const uint32_t mid = first + (end - first) / 2;
+  run_beside([&] { part(mid, end); }, [&] { part(first, mid); });
+}
+
 // The members the walk will try next are those of its kind not refused
 // yet: a member refused or re-armed meanwhile is merely read for nothing.
 void Reducer::start_ahead(TrialsAhead& a) {
@@ -171,7 +215,7 @@ void Reducer::start_ahead(TrialsAhead& a) {
     return (member_kind_[id] & a.kind) && !(member_marks_[id] & a.refused);
   };
   while (a.scan < a.end && !tried(a.scan)) ++a.scan;
-  read_ahead_.start(a.scan < a.end ? members_[a.scan++] : nullptr);
+  a.reads->start(a.scan < a.end ? members_[a.scan++] : nullptr);
 }
 
 void Reducer::begin_ahead(TrialsAhead& a) {
@@ -182,11 +226,11 @@ void Reducer::begin_ahead(TrialsAhead& a) {
 void Reducer::next_ahead(TrialsAhead& a, bool sums) {
   if (!fast()) return;
   if (sums) {
-    read_ahead_.step([this](const Net* n) {
+    a.reads->step([this](const Net* n) {
       if (n->id > 0) comp_sum_.read_ahead(n->id);
     });
   } else {
-    read_ahead_.step([this](const Net* n) {
+    a.reads->step([this](const Net* n) {
       if (n->id > 0) book_->read_ahead(n->id);
     });
   }
@@ -199,14 +243,8 @@ void Reducer::absorb_instance(Instance* g) { eor_enor_and_or_nand_nor_instance(d
 
 namespace {
 
-// Nets of at least this many weighted terminals are re-armed from what
-// the trials refused since their last walk read of them.
-constexpr long kManyTerminals = 64;
-
 // The weight-phase rule: fewer inverters, or as many and fewer weights.
 bool wt_pays(int inv_gain, long wt_gain) { return inv_gain > 0 || (inv_gain == 0 && wt_gain > 0); }
-
-
 
 }  // namespace
 
@@ -220,6 +258,10 @@ bool Reducer::gathered_pays(bool weight_rule, bool whole) const {
 Reducer::Verdict Reducer::gathered(bool whole) const {
   Book::Sums s = book_->sums(nets_);
   if (whole && d_.top->state != kStateOpen) s.inv_before = s.inv_after = 0;
+  return verdict(s);
+}
+
+Reducer::Verdict Reducer::verdict(const Book::Sums& s) {
   const int gain = s.inv_before - s.inv_after;
   return {gain > 0, gain > 0 || (gain == 0 && s.wt_after < s.wt_before)};
 }
@@ -361,6 +403,7 @@ void Reducer::enter(Instance* h) {
 void Reducer::take_up(Instance* h) {
   work_ = h;
   ++rearm_gen_;
+  untried_[0] = untried_[1] = true;
   book_->focus(h);
   for (Groups& g : groups_) g.of = nullptr;
   book_->clear_log();
@@ -391,7 +434,7 @@ void Reducer::sum_component(Instance* h) {
     return;
   }
   const uint32_t first = static_cast<uint32_t>(h->id), end = comp_end(first);
-  TrialsAhead ahead{first, end, kGate, 0};
+  TrialsAhead ahead{first, end, kGate, 0, &read_ahead_};
   begin_ahead(ahead);
   for (uint32_t id = first; id < end; ++id) {
     if (!(member_kind_[id] & kGate)) continue;

@@ -303,6 +303,7 @@ class Reducer {
   struct TrialsAhead {
     uint32_t scan, end;
     uint8_t kind, refused;
+    ReadAhead* reads;
   };
   void begin_ahead(TrialsAhead& a);
   // Before each trial; `sums`: before each gate taken into the sums of the
@@ -318,6 +319,13 @@ class Reducer {
     bool inverter_rule, weight_rule;
   };
   Verdict gathered(bool whole) const;
+  static Verdict verdict(const Book::Sums& s);
+  // The single-gate trials of the walk under the rule over members
+  // [first, end), made ahead on both cores: those refused are marked as
+  // the walk marks them, and it passes over them.  For the first walk of a
+  // large component, where every gate is tried; later walks try the few
+  // gates re-armed since.
+  void refuse_ahead(uint32_t first, uint32_t end, bool weight_rule);
   bool refused(bool weight_rule, bool whole);
   bool bus_flip(Instance* t, bool weight_rule);
   bool output_negation(Instance* g, bool weight_rule);
@@ -372,6 +380,9 @@ class Reducer {
   ReadAhead read_ahead_;               // of the walks over members
   bool measured_by_book_ = false;      // the last gate trial was measured from the tallies
   bool refused_by_both_ = false;       // the last trial refused would be refused by either rule
+  // Per rule, whether the next single-gate walk is the first since the
+  // component was taken up (all of its gates untried): tried ahead then.
+  bool untried_[2] = {false, false};
   Instance* work_ = nullptr;           // component taken up by enter()
   // Per member: the rules that refused it as a single-gate move (low bits)
   // and as an output negation (shifted by kNegShift); kRearmedMark once

@@ -356,15 +356,11 @@ class Book {
   // call flip_terminal for each terminal of each gate; `nets` receives each
   // counted net of the top module once.
   void flip_terminal(const Link* t, std::vector<Net*>& nets) {
-    if (reduce_detail::flips_alone(t)) flip_one(t, nets);
-    else if (t->net) flip_net(t->net, nets);
+    if (Effect* e = effect(t->net, nets)) flip_at(t, *e);
   }
   // t's weight alone is negated.
   void flip_one(const Link* t, std::vector<Net*>& nets) {
-    Effect* e = effect(t->net, nets);
-    if (!e || !reduce_detail::counted(t)) return;
-    if (t->weight == 1) ++e->plus;
-    else if (t->weight == -1) ++e->minus;
+    if (Effect* e = effect(t->net, nets)) negate_one(t, *e);
   }
   // Every weight on n is negated.
   void flip_net(const Net* n, std::vector<Net*>& nets) {
@@ -397,6 +393,45 @@ class Book {
                     long minus_flipped, bool odd) const {
     add_flip(s, net_[static_cast<std::size_t>(net_id)].tally.rule(), was_plus, was_minus, plus_flipped,
              minus_flipped, odd);
+  }
+
+  // The sums of flipping gate g alone, as flip_terminal on each of its
+  // terminals and sums() would give them, but gathered apart from the
+  // book, which it only reads: trials measured so may run on two threads
+  // at once.  False (nothing measured) when a terminal of g lies on a
+  // counted net the book does not number or on one of `many` weighted
+  // terminals or more, or g has too many terminals.
+  bool gate_sums(const Instance* g, long many, Sums& s) const {
+    struct Met {
+      int32_t id;
+      Effect e;
+    };
+    constexpr std::size_t kMost = 16;
+    Met met[kMost];
+    std::size_t count = 0;
+    bool measured = true;
+    reduce_detail::for_each_terminal(g, [&](const Link* t) {
+      const Net* n = t->net;
+      if (!measured || !n || !reduce_detail::counts_in_whole(n)) return;
+      if (n->id <= 0) {
+        measured = false;
+        return;
+      }
+      Met* m = met;
+      while (m != met + count && m->id != n->id) ++m;
+      if (m == met + count) {
+        if (count == kMost || weighted(n) >= many) {
+          measured = false;
+          return;
+        }
+        *m = Met{n->id, Effect{}};
+        ++count;
+      }
+      flip_at(t, m->e);
+    });
+    if (!measured) return false;
+    for (std::size_t k = 0; k < count; ++k) add_flip(s, met[k].id, met[k].e.plus, met[k].e.minus, met[k].e.odd);
+    return true;
   }
 
   // Number of numbered nets.
@@ -486,6 +521,17 @@ class Book {
     Effect effect;
   };
   static_assert(sizeof(Tally) == 8 && sizeof(Effect) == 8 && sizeof(Entry) == 16);
+  // What flipping t's gate does at t: an input's counted weight is negated
+  // alone, any other pin negates the whole net.
+  static void flip_at(const Link* t, Effect& e) {
+    if (reduce_detail::flips_alone(t)) negate_one(t, e);
+    else e.odd ^= 1;
+  }
+  static void negate_one(const Link* t, Effect& e) {
+    if (!reduce_detail::counted(t)) return;
+    if (t->weight == 1) ++e.plus;
+    else if (t->weight == -1) ++e.minus;
+  }
   // True the first time the gathering meets the net.
   bool meet(Effect& e, const Net* n) {
     if (e.met) return false;
