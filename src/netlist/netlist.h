@@ -423,15 +423,25 @@ inline void ask_first_terminals(const Net* n) {
     if (l->next) __builtin_prefetch(l->next);
   }
 }
+// Asks for the instance of net n's terminal number k (from 0) and for the
+// terminal after it, the terminals before it asked for earlier.
+inline void ask_terminal(const Net* n, int k) {
+  const Link* l = n->links;
+  for (int i = 0; l && i < k; ++i) l = l->next;
+  if (!l) return;
+  __builtin_prefetch(l->inst);
+  if (l->next) __builtin_prefetch(l->next);
+}
 // Calls f(j, net_at(j)) for every j below count, in order.  The nets come
 // in list order, their records and those of their terminals in any order:
-// each net, its driver, its first terminals and their instances are asked
-// for some nets ahead, each step reading only what an earlier one asked
-// for.  It only reads: no decision depends on it.
+// each net, its driver, its first four terminals and their instances are
+// asked for some nets ahead, a terminal further along the chain a few
+// nets nearer, each step reading only what an earlier one asked for.  It
+// only reads: no decision depends on it.
 template <NetReads kReads = NetReads::kTerminals, class NetAt, class F>
 void walk_nets_ahead(std::size_t count, NetAt net_at, F f) {
   constexpr bool kLinksToo = kReads == NetReads::kTerminals;
-  constexpr std::size_t kNet = 24, kLinks = 16, kInsts = 8;
+  constexpr std::size_t kNet = 24, kLinks = 16, kInsts = 8, kSecond = 4, kThird = 2;
   for (std::size_t j = 0; j < count; ++j) {
     if (j + kNet < count) __builtin_prefetch(net_at(j + kNet));
     if (j + kLinks < count) {
@@ -444,6 +454,8 @@ void walk_nets_ahead(std::size_t count, NetAt net_at, F f) {
       if (kLinksToo) ask_first_terminals(n);
       if (n->source) __builtin_prefetch(n->source->inst);
     }
+    if (kLinksToo && j + kSecond < count) ask_terminal(net_at(j + kSecond), 1);
+    if (kLinksToo && j + kThird < count) ask_terminal(net_at(j + kThird), 2);
     f(j, net_at(j));
   }
 }
