@@ -85,11 +85,13 @@ void distribute(Design& d, NetTrees& trees, Net* net) {
   int type = net->type;
   Link* s = net->source;
   int cls = s ? s->inst->cls : 0;
+  // The net's record is taken again for a piece when all its terminals
+  // stay in the tree: a design of 10^7 nets would need as many new ones.
   if (s && register_rule(s)) {
     HierNode* t = trees.h_net(net);
     trees.pin_type_check(t, type);
     trees.make_link(t);
-    trees.deliver_net(t, type);
+    trees.deliver_net(t, type, net);
     return;
   }
   if (s && (cls == kHigh || cls == kLow)) {
@@ -112,8 +114,8 @@ void distribute(Design& d, NetTrees& trees, Net* net) {
   trees.pin_type_check(ti, kNetSignal);
   trees.make_link(t);
   trees.make_link(ti);
-  trees.deliver_net(t, type);
-  trees.deliver_net(ti, kNetSignal);
+  trees.deliver_net(t, type, n);
+  trees.deliver_net(ti, kNetSignal, inv);
 }
 
 // An instance on a net of its module is written: a component, or a pin.

@@ -279,11 +279,13 @@ void NetTrees::vdd_vss_nethier2(HierNode* node, int cls) {
   node->source = l;
 }
 
-void NetTrees::deliver_net(HierNode* tree, int net_type) {
+void NetTrees::deliver_net(HierNode* tree, int net_type, Net* spare) {
   if (tree == nullptr) return;
   for (HierNode* n : preorder(tree)) {
     if (n->links == nullptr) continue;
-    Net* net = d_.make<Net>();
+    Net* net = spare ? spare : d_.make<Net>();
+    if (spare) *net = Net{};
+    spare = nullptr;
     net->links = n->links;
     net->source = n->source;
     net->type = static_cast<int16_t>(net_type);

@@ -84,8 +84,11 @@ class NetTrees {
   void make_new_link(HierNode* parent_node, HierNode* child_node);
   void high_low_nethier(HierNode* tree, int cls);
   void vdd_vss_nethier(HierNode* tree, int cls);
-  void deliver_net(HierNode* tree, int net_type);
-
+  // One net per node that holds terminals, each pushed onto its copy's
+  // list.  `spare`: a net record that no terminal points at any more (every
+  // one of its terminals is in the tree), taken for the first of them
+  // instead of a new one.
+  void deliver_net(HierNode* tree, int net_type, Net* spare = nullptr);
 
   // Pre-order of a tree: the node, then its children's subtrees in order.
   const std::vector<HierNode*>& preorder(HierNode* tree);
