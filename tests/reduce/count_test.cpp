@@ -9,7 +9,6 @@
 
 #include "../../bench/gen/generator.h"
 #include "flat/flat.h"
-#include "loader/loader.h"
 #include "reduce/reduce.h"
 #include "support/fixture.h"
 
@@ -184,16 +183,9 @@ TEST(Count, GateSumsApartFromTheBookAsGathered) {
     opt.fanout_exor = 5;
     opt.dir = tmp.mkdir("in");
     const zelkgen::Summary g = zelkgen::generate(opt);
-    Design d;
-    d.options.top_name = g.top;
-    d.options.opt_dir = {g.dir};
-    d.options.read_dir = {g.ro_dir};
-    d.options.all = seed % 2 == 0;
-    FILE* log = std::tmpfile();
-    d.log = log;
-    read_module(d, g.top);
+    test::Loaded loaded = test::load_dirs(g.top, {g.dir}, {g.ro_dir}, seed % 2 == 0);
+    Design& d = *loaded.design;
     flat(d);
-    std::fclose(log);
     std::vector<Net*> nets;
     for (Net* n = d.top->nets; n; n = n->next) nets.push_back(n);
     Book book;

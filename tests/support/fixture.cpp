@@ -64,13 +64,16 @@ std::vector<std::string> list_dir(const std::string& path) {
   return names;
 }
 
-Loaded load_text(const std::map<std::string, std::string>& files, const std::string& top,
-                 int all) {
-  Loaded r{std::make_unique<TempDir>(), std::make_unique<Design>()};
-  for (auto& [name, text] : files) r.dir->write("opt/" + name, text);
+namespace {
+
+// Reads design `top` into r's design as a run of the tool does, its
+// messages dropped; written files would go to r's folder "out".
+void read_into(Loaded& r, const std::string& top, const std::vector<std::string>& opt_dirs,
+               const std::vector<std::string>& read_dirs, int all) {
   Design& d = *r.design;
   d.options.top_name = top;
-  d.options.opt_dir.push_back(r.dir->mkdir("opt"));
+  d.options.opt_dir = opt_dirs;
+  d.options.read_dir = read_dirs;
   d.options.write_dir = r.dir->mkdir("out");
   d.options.has_write_dir = true;
   d.options.all = all != 0;
@@ -85,6 +88,22 @@ Loaded load_text(const std::map<std::string, std::string>& files, const std::str
   }
   d.log = stderr;
   std::fclose(log);
+}
+
+}  // namespace
+
+Loaded load_text(const std::map<std::string, std::string>& files, const std::string& top,
+                 int all) {
+  Loaded r{std::make_unique<TempDir>(), std::make_unique<Design>()};
+  for (auto& [name, text] : files) r.dir->write("opt/" + name, text);
+  read_into(r, top, {r.dir->mkdir("opt")}, {}, all);
+  return r;
+}
+
+Loaded load_dirs(const std::string& top, const std::vector<std::string>& opt_dirs,
+                 const std::vector<std::string>& read_dirs, int all) {
+  Loaded r{std::make_unique<TempDir>(), std::make_unique<Design>()};
+  read_into(r, top, opt_dirs, read_dirs, all);
   return r;
 }
 

@@ -46,6 +46,10 @@ struct Loaded {
 Loaded load_text(const std::map<std::string, std::string>& files, const std::string& top,
                  int all = 0);
 
+// The same from directories on disk (a generated design, say).
+Loaded load_dirs(const std::string& top, const std::vector<std::string>& opt_dirs,
+                 const std::vector<std::string>& read_dirs, int all = 0);
+
 // Loads, then flattens (the state the reduction starts from).
 Loaded load_flat(const std::map<std::string, std::string>& files, const std::string& top,
                  int all = 0);

@@ -246,12 +246,8 @@ TEST(VerilogOut, InstancesBesideGiveTheSameText) {
   opt.seed = 5;
   opt.dir = t.mkdir("in");
   const zelkgen::Summary g = zelkgen::generate(opt);
-  Design d;
-  d.options.top_name = g.top;
-  d.options.opt_dir = {g.dir};
-  d.options.read_dir = {g.ro_dir};
-  d.log = std::tmpfile();
-  read_module(d, g.top);
+  test::Loaded loaded = test::load_dirs(g.top, {g.dir}, {g.ro_dir});
+  Design& d = *loaded.design;
   for (bool assigns : {false, true}) {
     const std::string alone = write_verilog(d, assigns, SIZE_MAX);
     EXPECT_EQ(write_verilog(d, assigns, 0), alone);
