@@ -181,8 +181,8 @@ int Reducer::neg(Instance* h, bool weight_rule) {
 // on its own thread: the trials only read the design and the book, and
 // each marks only members of its own half.  A gate on a net of many
 // terminals is left to the walk, which notes what its trials refused; a
-// half where most gates are is left to the walk whole (a net read by most
-// of the component).
+// half where most gates lie on such nets (a net read by most of the
+// component) is left to the walk whole.
 void Reducer::refuse_ahead(uint32_t first, uint32_t end, bool weight_rule) {
   const uint8_t bit = refused_bit(weight_rule), refused = refused_marks(weight_rule);
   auto part = [&](uint32_t from, uint32_t to) {

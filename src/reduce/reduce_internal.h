@@ -334,8 +334,8 @@ class Book {
     return static_cast<long>(k.plus) - k.minus;
   }
   // Whether an exclusive-or terminal of a numbered net may have weight -1:
-  // so from the start and after any change of one, until the absorption
-  // has made them all +1 (exor_settled).
+  // so from the start when one has, and after any change of one, until the
+  // absorption has made them all +1 (exor_settled).
   bool exor_unsettled(const Net* n) const { return net_[static_cast<std::size_t>(n->id)].tally.exor; }
   void exor_settled(const Net* n) { net_[static_cast<std::size_t>(n->id)].tally.exor = 0; }
 
