@@ -430,7 +430,8 @@ class Book {
       flip_at(t, m->e);
     });
     if (!measured) return false;
-    for (std::size_t k = 0; k < count; ++k) add_flip(s, met[k].id, met[k].e.plus, met[k].e.minus, met[k].e.odd);
+    for (std::size_t k = 0; k < count; ++k)
+      add_flip(s, met[k].id, met[k].e.plus, met[k].e.minus, met[k].e.odd);
     return true;
   }
 
