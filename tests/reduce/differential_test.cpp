@@ -394,25 +394,23 @@ TEST(ReduceDifferential, TrialsAheadLeaveNetsOfManyReadersToTheWalk) {
   std::string nld = "(def-module top\n";
   for (const char* p : {"a", "b", "c", "c0", "c1", "d", "e", "g", "h", "m"})
     nld += std::string("  (def-pin ") + p + " type input)\n";
-  std::string nets, fill_a;
+  // 64 plain readers of a, their other inputs all on c0.
+  std::string fill, nets, fill_a, fill_c0;
   for (int k = 1; k <= 64; ++k) {
     const std::string f = "f" + std::to_string(k);
     nld += "  (def-pin o_" + f + " type output)\n";
+    fill += " " + f;
     nets += "  (def-net " + f + ".out o_" + f + ")\n";
     fill_a += " " + f + ".a";
+    fill_c0 += " " + f + ".b";
   }
   for (const char* p : {"o_r", "o_ry", "o_ry2", "o_rx", "o_rx2", "o_k"})
     nld += std::string("  (def-pin ") + p + " type output)\n";
-  nld += "  (def-comp and--3 ry rx)\n  (def-comp and--2 x y z r ry2 rx2 k";
-  for (int k = 1; k <= 64; ++k) nld += " f" + std::to_string(k);
-  nld += ")\n  (def-comp inv- ia ib id ic iz iy ix)\n";
+  nld += "  (def-comp and--3 ry rx)\n  (def-comp and--2 x y z r ry2 rx2 k" + fill + ")\n";
+  nld += "  (def-comp inv- ia ib id ic iz iy ix)\n";
   nld += nets;
   nld += "  (def-net a ia.in ry.b rx.b" + fill_a + ")\n"
-         "  (def-net c0" + [] {
-           std::string t;
-           for (int k = 1; k <= 64; ++k) t += " f" + std::to_string(k) + ".b";
-           return t;
-         }() + ")\n"
+         "  (def-net c0" + fill_c0 + ")\n"
          "  (def-net ia.nout x.a y.a z.a)\n"
          // z pays alone: its other input and its output lose an inverter.
          "  (def-net b ib.in) (def-net ib.nout z.b)\n"
