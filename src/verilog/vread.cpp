@@ -188,32 +188,32 @@ class TextOut {
 };
 
 // The components of one module as they are made: their names one after
-// the other in one text, their "(def-comp cell name)" lines, and the check
-// that no name is used twice.
+// the other in one text, their cells, and the check that no name is used
+// twice.  Their "(def-comp cell name)" lines are made as they are written,
+// in a buffer written out again and again, instead of on fresh pages.
 class ModuleComps {
  public:
-  explicit ModuleComps(const VModule& m) : m_(m) { names_.reserve(m.insts.size() + 2); }
+  explicit ModuleComps(const VModule& m) : m_(m) {
+    names_.reserve(m.insts.size() + 2);
+    comps_.reserve(m.insts.size() + 2);
+  }
   // The text a component's name is appended to before add().
   std::string& name_text() { return name_text_; }
   std::string_view name_of(int comp) const {
-    auto [at, size] = name_at_[static_cast<std::size_t>(comp)];
-    return std::string_view(name_text_).substr(at, size);
+    const Comp& c = comps_[static_cast<std::size_t>(comp)];
+    return std::string_view(name_text_).substr(c.at, c.size);
   }
-  std::size_t name_size(int comp) const { return name_at_[static_cast<std::size_t>(comp)].second; }
+  std::size_t name_size(int comp) const { return comps_[static_cast<std::size_t>(comp)].size; }
   // A component of the cell, named by the last `size` bytes of the name
-  // text; returns its number.
+  // text; returns its number.  The cell's name is stable storage (the
+  // files' texts, the cell tables, the cell types found).
   int add(std::string_view cell, std::size_t size, int line) {
     if (size >= kNameLimit) fault_at(m_.file, line, "instance name too long");
-    name_at_.emplace_back(name_text_.size() - size, size);
-    int comp = static_cast<int>(name_at_.size()) - 1;
-    std::string_view name = name_of(comp);
+    comps_.push_back({name_text_.size() - size, cell.data(), static_cast<uint32_t>(size),
+                      static_cast<uint32_t>(cell.size())});
+    int comp = static_cast<int>(comps_.size()) - 1;
     unchecked_.emplace_back(comp, line);
     if (unchecked_.size() == 4096) check();
-    lines_ += "  (def-comp ";
-    lines_ += cell;
-    lines_ += ' ';
-    lines_ += name;
-    lines_ += ")\n";
     return comp;
   }
   // Names are checked for a second use in batches, their slots read
@@ -239,15 +239,31 @@ class ModuleComps {
   bool has(std::string_view name) const {
     return names_.contains(name, [this](int comp) { return name_of(comp); });
   }
-  const std::string& lines() const { return lines_; }
+  // The components' lines, in order.
+  void write_lines(TextOut& out) const {
+    std::string& s = out.text();
+    for (const Comp& c : comps_) {
+      s += "  (def-comp ";
+      s.append(c.cell, c.cell_size);
+      s += ' ';
+      s.append(name_text_, c.at, c.size);
+      s += ")\n";
+      out.spill();
+    }
+  }
 
  private:
+  struct Comp {
+    std::size_t at;    // of its name in the name text
+    const char* cell;  // the cell's name
+    uint32_t size;     // of its name
+    uint32_t cell_size;
+  };
   const VModule& m_;
   std::string name_text_;
-  std::vector<std::pair<std::size_t, std::size_t>> name_at_;  // offset, length
+  std::vector<Comp> comps_;
   NameSet names_;
   std::vector<std::pair<int, int>> unchecked_;  // component, line
-  std::string lines_;
 };
 
 // The nets of one module: its bits, one node per constant value, then the
@@ -551,8 +567,10 @@ class Converter {
       bool used = line != 0 ||
                   std::any_of(terms.begin(), terms.end(), [&](const Term& t) { return t.bit == value; });
       if (!used) continue;
-      std::string base = v ? "high-" : "low-", name = base;
-      for (int k = 1; comps.has(name) || pin_names.count(name); ++k) name = base + std::to_string(k);
+      const std::string_view base = v ? "high-" : "low-";
+      std::string name(base);
+      for (int k = 1; comps.has(name) || pin_names.count(name); ++k)
+        name = std::string(base) + std::to_string(k);
       comps.name_text() += name;
       int comp = comps.add(base, name.size(), m.line);
       comps.check();
@@ -574,7 +592,7 @@ class Converter {
     s = "(def-module " + nld_name(m.name, false) + "\n";
     s += pins;
     out.spill();
-    out.put(comps.lines());
+    comps.write_lines(out);
     out.put(net_lines);
     out.finish();
   }
