@@ -195,7 +195,7 @@ class Parser {
   Parser(const std::string& file, std::string_view text, PageAhead* pages, std::size_t beside_from,
          std::size_t from = 0, int line = 1)
       : file_(file), lx_(file, text), pages_(pages), beside_from_(beside_from),
-        insts_ahead_(pages), conns_ahead_(pages), bits_ahead_(pages) {
+        insts_ahead_(pages), conns_ahead_(pages), bits_ahead_(pages), decls_ahead_(pages) {
     lx_.seek(from, line);
     adv();
   }
@@ -393,6 +393,7 @@ class Parser {
     d.line = line;
     m.bit_count += std::abs(d.msb - d.lsb) + 1;
     m.decls.add(d, h);
+    decls_ahead_.keep_up(m.decls.records());
   }
 
   void decl_list(VModule& m, Dir dir, std::string_view type_attr, bool ansi) {
@@ -558,7 +559,29 @@ class Parser {
     }
   };
 
-  std::unique_ptr<Beside> start_beside(const VModule& m) {
+  // A module's array as the parser beside sees it: where it lies and how
+  // much it holds when the parser beside starts (never read after).
+  struct Array {
+    char* data;
+    std::size_t size, capacity, record;  // in records; bytes of one
+    template <class T>
+    static Array of(std::vector<T>& v) {
+      return {reinterpret_cast<char*>(v.data()), v.size(), v.capacity(), sizeof(T)};
+    }
+    // Asks for the pages that `count` records appended after about
+    // `ahead` times as many more will take (a tenth either side).
+    void ask(PageAhead& pages, std::size_t count, double ahead) const {
+      const double at = static_cast<double>(size) + static_cast<double>(count) * ahead;
+      const auto from = static_cast<std::size_t>(at * 0.9);
+      const std::size_t to = std::min(capacity, static_cast<std::size_t>(at * 1.1) + count);
+      if (from < to) pages.ask(data + from * record, data + to * record);
+    }
+  };
+  struct Arrays {
+    Array insts, conns, bits;
+  };
+
+  std::unique_ptr<Beside> start_beside(VModule& m) {
     const std::size_t from = tok_.at;
     if (module_end_ <= from || module_end_ - from < beside_from_) return nullptr;
     const std::string_view text = lx_.text();
@@ -568,9 +591,10 @@ class Parser {
     auto b = std::make_unique<Beside>();
     b->split = split;
     const std::size_t room[3] = {m.insts.capacity(), m.conns.capacity(), m.bits.capacity()};
+    const Arrays arrays{Array::of(m.insts), Array::of(m.conns), Array::of(m.bits)};
     try {
       b->thread = start_thread([b = b.get(), &decls = m.decls, file = file_, text, pages = pages_,
-                                from, line = tok_.line, room] {
+                                from, line = tok_.line, room, arrays] {
         try {
           b->part.insts.reserve(room[0]);
           b->part.conns.reserve(room[1]);
@@ -581,6 +605,16 @@ class Parser {
           Parser p(file, text, pages, SIZE_MAX, b->split, split_line);
           p.decls_ = &decls;
           p.read_instances(*b);
+          if (pages && !b->cancel) {
+            // Where the records read here will be appended, reckoned from
+            // the share of the text each half reads: asked for now, those
+            // pages are ready when the append comes.
+            const double ahead = static_cast<double>(b->split - from) /
+                                 static_cast<double>(std::max<std::size_t>(b->stop - b->split, 1));
+            arrays.insts.ask(*pages, b->part.insts.size(), ahead);
+            arrays.conns.ask(*pages, b->part.conns.size(), ahead);
+            arrays.bits.ask(*pages, b->part.bits.size(), ahead);
+          }
         } catch (...) {
           b->fault = std::current_exception();
         }
@@ -841,7 +875,7 @@ class Parser {
   bool lex_failed_ = false;
   std::string lex_fault_;
   const DeclTable* decls_ = nullptr;  // of the module being read
-  FillAhead insts_ahead_, conns_ahead_, bits_ahead_;
+  FillAhead insts_ahead_, conns_ahead_, bits_ahead_, decls_ahead_;
 };
 
 }  // namespace

@@ -435,7 +435,7 @@ class Converter {
       }
     }
     add_constants(m, comps, nets, terms, pin_names);
-    write_nld(m, comps, nets, terms, pin_terms, pin_decls, file);
+    write_nld(m, comps, nets, terms, pin_terms, pin_decls, pages_, file);
   }
 
   // The module's bits and constants, joined by its assigns.  Unchecked,
@@ -582,8 +582,9 @@ class Converter {
   // more than one driver on the way.
   static void write_nld(const VModule& m, const ModuleComps& comps, const ModuleNets& nets,
                         const std::vector<Term>& terms, const std::vector<Term>& pin_terms,
-                        const std::vector<const Decl*>& pin_decls, OutputSet& file) {
-    ModuleText text(m, comps, nets, terms, pin_terms);
+                        const std::vector<const Decl*>& pin_decls, PageAhead* pages,
+                        OutputSet& file) {
+    ModuleText text(m, comps, nets, terms, pin_terms, pages);
     text.check_drivers();
     const std::string pins = text.pin_lines(pin_decls);
     const std::string_view net_lines = text.net_lines();
@@ -603,17 +604,30 @@ class Converter {
   // lists the nets in order of first appearance, pins first.
   class ModuleText {
    public:
+    // The nets' records and their text take fresh pages, asked for at
+    // once from the pages thread: the walks touch them in any order.
     ModuleText(const VModule& m, const ModuleComps& comps, const ModuleNets& nets,
-               const std::vector<Term>& terms, const std::vector<Term>& pin_terms)
+               const std::vector<Term>& terms, const std::vector<Term>& pin_terms, PageAhead* pages)
         : m_(m), comps_(comps), nets_(nets), terms_(terms), pin_terms_(pin_terms) {
-      net_.resize(static_cast<std::size_t>(nets.nodes()));
+      const auto nodes = static_cast<std::size_t>(nets.nodes());
+      net_.zeroed(nodes);
+      if (pages) ask_all(*pages, net_.data(), nodes);
+      first_seen_.reserve(nodes);
+      std::size_t most = 0;  // bytes of the nets' lines, lone nets' too
       each_term([&](const Term& t) {
         Net& n = at(t);
         if (t.dir == dInout) n.tristate = true;
         if (t.dir == dOut) ++n.drivers;
-        if (n.terms++ == 0) first_seen_.push_back(t.bit);
-        n.bytes += 1 + t.pin.size() + (t.comp < 0 ? 0 : comps.name_size(t.comp) + 1);
+        if (n.terms++ == 0) {
+          first_seen_.push_back(t.bit);
+          most += kHead.size() + kTail.size();
+        }
+        const std::size_t bytes = 1 + t.pin.size() + (t.comp < 0 ? 0 : comps.name_size(t.comp) + 1);
+        n.bytes += bytes;
+        most += bytes;
       });
+      lines_.reset(new char[most]);
+      if (pages) ask_all(*pages, lines_.get(), most);
     }
 
     // One driver per net unless a tristate driver is on it; a net of both
@@ -623,8 +637,10 @@ class Converter {
       if (net_[static_cast<std::size_t>(c0)].drivers && c0 == c1)
         fault_at(m_.file, m_.line, "a net is tied to both constants");
       auto clash = [&](const Term& t) { return t.dir == dOut && at(t).drivers > 1 && !at(t).tristate; };
-      if (std::none_of(net_.begin(), net_.end(), [](const Net& n) { return n.drivers > 1 && !n.tristate; }))
-        return;
+      bool clashes = false;
+      for (std::size_t b = 0; b < net_.size() && !clashes; ++b)
+        clashes = net_[b].drivers > 1 && !net_[b].tristate;
+      if (!clashes) return;
       for (const Term& t : terms_)
         // Reported at the second driver met in file order.
         if (clash(t) && std::exchange(at(t).seen, true))
@@ -658,7 +674,6 @@ class Converter {
         n.bytes = net_bytes + kHead.size();
         net_bytes += kHead.size() + bytes + kTail.size();
       }
-      lines_.reset(new char[net_bytes]);
       for (int b : first_seen_) {
         const Net& n = net_[static_cast<std::size_t>(b)];
         if (n.bytes != kLone) kHead.copy(lines_.get() + n.bytes - kHead.size(), kHead.size());
@@ -717,7 +732,7 @@ class Converter {
     const ModuleNets& nets_;
     const std::vector<Term>& terms_;
     const std::vector<Term>& pin_terms_;
-    std::vector<Net> net_;         // by node of the module's nets
+    BigArray<Net> net_;            // by node of the module's nets
     std::vector<int> first_seen_;  // the nets, by first appearance
     std::unique_ptr<char[]> lines_;
   };

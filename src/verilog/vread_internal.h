@@ -87,8 +87,9 @@ struct Assign {
 class FillAhead {
  public:
   explicit FillAhead(PageAhead* pages) : pages_(pages) {}
-  template <class T>
-  void keep_up(const std::vector<T>& v) {
+  template <class Array>
+  void keep_up(const Array& v) {
+    using T = std::remove_cv_t<std::remove_pointer_t<decltype(v.data())>>;
     const char* base = reinterpret_cast<const char*>(v.data());
     const std::size_t used = v.size() * sizeof(T);
     if (base != base_) {  // a new array, or the array moved
@@ -111,6 +112,14 @@ class FillAhead {
   std::size_t asked_ = 0;
 };
 
+// Asks the pages thread for the pages of n records from `at` on, fresh and
+// about to be filled in any order (a hint).
+template <class T>
+void ask_all(PageAhead& pages, const T* at, std::size_t n) {
+  char* from = reinterpret_cast<char*>(const_cast<T*>(at));
+  pages.ask(from, from + n * sizeof(T));
+}
+
 // A growing array of plain records.  A large one takes an arena per size:
 // the arena's fresh pages are zero, so a table of a million empty slots
 // costs nothing before its slots are used.  A small one (the tables of
@@ -124,7 +133,9 @@ class BigArray {
 
  public:
   std::size_t size() const { return size_; }
+  std::size_t capacity() const { return cap_; }
   bool empty() const { return size_ == 0; }
+  const T* data() const { return data_; }
   T& operator[](std::size_t i) { return data_[i]; }
   const T& operator[](std::size_t i) const { return data_[i]; }
   void push_back(const T& v) {
@@ -216,6 +227,8 @@ class DeclTable {
     while (size < n * 2 + 2) size *= 2;
     rehash(size);
   }
+  // The declarations, in order of declaration.
+  const BigArray<Decl>& records() const { return decls_; }
   // Adds d (its name absent).
   void add(const Decl& d) { add(d, hash(d.name)); }
   void add(const Decl& d, uint32_t h) {
