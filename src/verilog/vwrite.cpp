@@ -73,19 +73,25 @@ void prefetch(const void* p) { __builtin_prefetch(p); }
 
 // Net names as written, made once per net: a net is met again at each of
 // its terminals, and its name lies behind its first terminal's instance.
-// An open table of pointers; its slots can be asked for ahead of use.  The
-// table and the names are in an arena of their own, whose fresh pages are
-// the empty slots.
+// An open table of pointers; its slots can be asked for ahead of use.  One
+// table serves every module a writer writes: its slots and the blocks its
+// names lie in are used again, where memory of its own for each of a
+// hundred thousand small modules would cost a mapping, its first touches
+// and its release each time.
 class NetNames {
  public:
-  explicit NetNames(std::size_t nets) {
-    size_ = 64;
-    while (size_ < nets * 2) size_ *= 2;
-    slots_ = static_cast<Slot*>(arena_.allocate(size_ * sizeof(Slot), alignof(Slot)));
+  // Empty, for a module of at most half `nets` nets.
+  void reset(std::size_t nets) {
+    std::size_t size = 64;
+    while (size < nets * 2) size *= 2;
+    slots_.assign(size, Slot{});
+    count_ = 0;
+    block_ = 0;
+    used_ = 0;
   }
   // The name of net n, empty when n has none here.
   std::string_view find(const Net* n) const {
-    for (std::size_t i = slot(n);; i = (i + 1) & (size_ - 1)) {
+    for (std::size_t i = slot(n);; i = (i + 1) & (slots_.size() - 1)) {
       const Slot& s = slots_[i];
       if (s.net == n) return text(s);
       if (s.net == nullptr) return {};
@@ -95,11 +101,11 @@ class NetNames {
   // whether it is new.  At most half the size given are added.
   std::pair<std::string_view, bool> add(const Net* n, std::string_view name) {
     std::size_t i = slot(n);
-    for (; slots_[i].net != nullptr; i = (i + 1) & (size_ - 1))
+    for (; slots_[i].net != nullptr; i = (i + 1) & (slots_.size() - 1))
       if (slots_[i].net == n) return {text(slots_[i]), false};
-    if ((count_ + 1) * 2 > size_) fail();  // sized by the caller
+    if ((count_ + 1) * 2 > slots_.size()) fail();  // sized by the caller
     ++count_;
-    char* t = static_cast<char*>(arena_.allocate(sizeof(std::uint32_t) + name.size(), 1));
+    char* t = take(sizeof(std::uint32_t) + name.size());
     auto size = static_cast<std::uint32_t>(name.size());
     std::memcpy(t, &size, sizeof size);
     std::memcpy(t + sizeof size, name.data(), name.size());
@@ -114,8 +120,8 @@ class NetNames {
 
  private:
   struct Slot {
-    const Net* net;
-    const char* text;  // the length (4 bytes), then the name
+    const Net* net = nullptr;
+    const char* text = nullptr;  // the length (4 bytes), then the name
   };
   static std::string_view text(const Slot& s) {
     std::uint32_t size = 0;
@@ -124,11 +130,24 @@ class NetNames {
   }
   std::size_t slot(const Net* n) const {
     auto v = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(n));
-    return static_cast<std::size_t>((v * 0x9E3779B97F4A7C15ull) >> 24) & (size_ - 1);
+    return static_cast<std::size_t>((v * 0x9E3779B97F4A7C15ull) >> 24) & (slots_.size() - 1);
   }
-  Arena arena_;
-  Slot* slots_ = nullptr;
-  std::size_t size_ = 0, count_ = 0;
+  // Room for n bytes of names, in the blocks of the modules before where
+  // they have it: a block never moves while its module is written.
+  char* take(std::size_t n) {
+    for (; block_ < blocks_.size(); ++block_, used_ = 0)
+      if (used_ + n <= blocks_[block_].second) break;
+    if (block_ == blocks_.size())
+      blocks_.emplace_back(new char[std::max(kBlock, n)], std::max(kBlock, n));
+    char* t = blocks_[block_].first.get() + used_;
+    used_ += n;
+    return t;
+  }
+  static constexpr std::size_t kBlock = std::size_t{1} << 20;
+  std::vector<Slot> slots_;
+  std::size_t count_ = 0;
+  std::vector<std::pair<std::unique_ptr<char[]>, std::size_t>> blocks_;
+  std::size_t block_ = 0, used_ = 0;  // the block names go into, and its bytes used
 };
 
 // One terminal of an instance: its net and its pin's name.
@@ -474,7 +493,8 @@ struct ModuleWriter {
       for (; at - asked < kListAhead && asked >= 64; asked -= 64)
         __builtin_prefetch(reinterpret_cast<const void*>(asked));
     }
-    NetNames names(nets.size() + pins.size());
+    NetNames& names = names_;
+    names.reset(nets.size() + pins.size());
     std::string assigns;
     // A net with pins is named after one of them, an input first (it drives
     // the net from outside); the others are joined to it by assigns that
@@ -581,6 +601,7 @@ struct ModuleWriter {
     }
   }
   Terms terms_;
+  NetNames names_;  // of the module being written
   std::vector<std::size_t> ends_;
 
   // The terminals of each instance, in the order of its ring, one after
