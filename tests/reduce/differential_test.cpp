@@ -440,5 +440,61 @@ TEST(ReduceDifferential, TrialsAheadLeaveNetsOfManyReadersToTheWalk) {
   EXPECT_EQ(test::check_equivalent("top", {tmp / "in"}, "top", {tmp / "tallied"}), "");
 }
 
+// A large group that loses its middle splits into two large parts: here a
+// chain of 1200 plain gates (b), a bridge (x) and a chain of 300 gates (a)
+// whose other inputs all read one inverted net.  The group of all three
+// does not pay (the 1200 plain inputs would need inverters); x pays alone
+// (three of its inputs lose their inverters), which cuts the chain on
+// both sides of it.  The searches from the cut's ends walk a whole and
+// find it apart from the rest, which keeps the root; a, the part of 300
+// that breaks away, is a group of its own again and pays.
+TEST(ReduceDifferential, KeptGroupSplitsIntoTwoLargeParts) {
+  std::string pins = "(def-module top\n  (def-pin s type input)\n  (def-pin q type input)\n",
+              gates, nets, q_readers;
+  std::string prev = "s";
+  auto gate = [&](const std::string& g, const std::string& in1) {
+    gates += " " + g;
+    nets += "  (def-net " + in1 + " " + g + ".in1)\n";
+    prev = g + ".nout";
+  };
+  for (int k = 1; k <= 1200; ++k) {
+    const std::string g = "b" + std::to_string(k), p = "p" + g;
+    pins += "  (def-pin " + p + " type input)\n";
+    nets += "  (def-net " + p + " " + g + ".in2)\n";
+    gate(g, prev);
+  }
+  for (int j = 2; j <= 4; ++j) {
+    const std::string n = std::to_string(j);
+    pins += "  (def-pin px" + n + " type input)\n";
+    nets += "  (def-net px" + n + " ix" + n + ".in) (def-net ix" + n + ".nout x.in" + n + ")\n";
+  }
+  nets += "  (def-net " + prev + " x.in1)\n";
+  prev = "x.nout";
+  for (int k = 1; k <= 300; ++k) {
+    const std::string g = "a" + std::to_string(k);
+    q_readers += " " + g + ".in2";
+    gate(g, prev);
+  }
+  const std::string nld = pins + "  (def-pin z type output)\n  (def-comp nand--2" + gates +
+                          ")\n  (def-comp nand--4 x)\n  (def-comp inv- ix2 ix3 ix4 iq)\n" + nets +
+                          "  (def-net q iq.in) (def-net iq.nout" + q_readers + ")\n  (def-net " + prev +
+                          " z))\n";
+  test::TempDir tmp;
+  tmp.write("in/top.nld", nld);
+  const Source s("top", tmp / "in");
+  Outcome kept = reduce(s, 0, 0, Recount::kTouched, tmp.mkdir("kept"));
+  Outcome fresh = reduce(s, 0, 0, Recount::kTouched, tmp.mkdir("fresh"), true);
+  const auto made = [&fresh](char kind) {
+    return std::count_if(fresh.moves.begin(), fresh.moves.end(),
+                         [kind](const Move& m) { return m.kind == kind; });
+  };
+  ASSERT_EQ(made('N'), 1);  // x
+  ASSERT_EQ(made('G'), 1);  // a
+  EXPECT_EQ(kept.moves, fresh.moves);
+  EXPECT_EQ(kept.state, fresh.state);
+  EXPECT_EQ(kept.files, fresh.files);
+  EXPECT_EQ(test::check_equivalent("top", {tmp / "in"}, "top", {tmp / "kept"}), "");
+}
+
 }  // namespace
 }  // namespace zelk
