@@ -40,12 +40,7 @@ bool has_own_direction(int type) {
 
 namespace {
 
-std::string key(std::string_view module, std::string_view pin) {
-  std::string k(module);
-  k += '\0';
-  k += pin;
-  return k;
-}
+PinWays::Key key(std::string_view module, std::string_view pin) { return {module, pin}; }
 
 // A module's pins in file order (the list holds it reversed).
 std::vector<const Instance*> pins_in_file_order(const Module* m) {
@@ -98,10 +93,11 @@ PinWays::PinWays(const Design& d) : top_name_(d.options.top_name) {
   for (std::size_t i = 0; i < all.size(); ++i)
     if (last[name_of(all[i])] == i) order_.push_back(all[i]);
 
-  // Every pin with a way of its own (a cell's pins all: their types say it).
+  // Every pin with a way of its own that is no input (a cell's pins all:
+  // their types say it); an input is what a pin not found is taken for.
   for (const Module* m : order_)
     for (const Instance* p = m->pins; p; p = p->next)
-      if (m->state == kStateCell || has_own_direction(p->type))
+      if ((m->state == kStateCell || has_own_direction(p->type)) && type_way(p->type) != Way::kIn)
         ways_.try_emplace(key(name_of(m), p->name), type_way(p->type));
 
   settle_inside();
@@ -140,7 +136,7 @@ void PinWays::settle_joined(const Module* top) {
   // The pins still taken for inputs, by the nets they lie on; of two or
   // more on one net, one is to take the signal in.
   std::vector<Group> groups;
-  std::unordered_map<std::string, std::pair<std::size_t, std::size_t>> slot;  // key: group, place
+  std::unordered_map<Key, std::pair<std::size_t, std::size_t>, KeyHash> slot;  // group, place
   std::unordered_set<std::string_view> has_open;
   bool joined = false;
   for (const Module* m : order_) {

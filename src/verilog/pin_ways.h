@@ -59,10 +59,25 @@ class PinWays {
   std::string top_name_;
   std::vector<const Module*> order_;  // one module of each name, parents first
 
-  // Pins that are no input, by module name '\0' pin name.
-  std::unordered_map<std::string, Way> ways_;
-  // Output pins on nets that tristate drivers drive, by the same key.
-  std::unordered_set<std::string> tristate_outputs_;
+ public:
+  // A pin by its module's name and its own: views of the design's names
+  // (or of the top name held here), never copied.
+  struct Key {
+    std::string_view module, pin;
+    bool operator==(const Key&) const = default;
+  };
+  struct KeyHash {
+    std::size_t operator()(const Key& k) const {
+      const std::size_t a = std::hash<std::string_view>{}(k.module);
+      return a ^ (std::hash<std::string_view>{}(k.pin) + 0x9E3779B97F4A7C15ull + (a << 6) + (a >> 2));
+    }
+  };
+
+ private:
+  // Pins that are no input.
+  std::unordered_map<Key, Way, KeyHash> ways_;
+  // Output pins on nets that tristate drivers drive.
+  std::unordered_set<Key, KeyHash> tristate_outputs_;
 };
 
 }  // namespace zelk
