@@ -113,9 +113,13 @@ class FillAhead {
 };
 
 // Asks the pages thread for the pages of n records from `at` on, fresh and
-// about to be filled in any order (a hint).
+// about to be filled in any order (a hint).  The arrays of a small module
+// are left to their first touches: a hand-over to the thread would cost
+// more than the few traps it saves.
 template <class T>
 void ask_all(PageAhead& pages, const T* at, std::size_t n) {
+  constexpr std::size_t kAskFrom = std::size_t{1} << 20;  // bytes
+  if (n * sizeof(T) < kAskFrom) return;
   char* from = reinterpret_cast<char*>(const_cast<T*>(at));
   pages.ask(from, from + n * sizeof(T));
 }
