@@ -46,20 +46,6 @@ class PinWays {
   // tristate drivers inside its module drive.
   bool drives_as_tristate(const Link* t) const;
 
- private:
-  std::string_view name_of(const Module* m) const;
-  // The ways of the pins whose type says none from what drives their nets
-  // inside their modules, children first (a copy's terminal goes the way its
-  // module's pin was found to go); a pin whose net nothing drives keeps its way.
-  void settle_inside();
-  // Of the pins that nothing inside drives, those joined on one net.
-  void settle_joined(const Module* top);
-  void find_tristate_outputs();
-
-  std::string top_name_;
-  std::vector<const Module*> order_;  // one module of each name, parents first
-
- public:
   // A pin by its module's name and its own: views of the design's names
   // (or of the top name held here), never copied.
   struct Key {
@@ -74,6 +60,18 @@ class PinWays {
   };
 
  private:
+  std::string_view name_of(const Module* m) const;
+  // The ways of the pins whose type says none from what drives their nets
+  // inside their modules, children first (a copy's terminal goes the way its
+  // module's pin was found to go); a pin whose net nothing drives keeps its way.
+  void settle_inside();
+  // Of the pins that nothing inside drives, those joined on one net.
+  void settle_joined(const Module* top);
+  void find_tristate_outputs();
+
+  std::string top_name_;
+  std::vector<const Module*> order_;  // one module of each name, parents first
+
   // Pins that are no input.
   std::unordered_map<Key, Way, KeyHash> ways_;
   // Output pins on nets that tristate drivers drive.
