@@ -364,6 +364,17 @@ struct Design {
     m->id = ++module_count;
     return m;
   }
+  // How many records of kind T (a net, a terminal or an instance) were
+  // ever made: a bound on the length of any list of them.
+  template <class T>
+  std::size_t made() const {
+    if constexpr (std::is_same_v<T, Net>) return net_arena.bytes_used() / sizeof(T);
+    else if constexpr (std::is_same_v<T, Link>) return link_arena.bytes_used() / sizeof(T);
+    else {
+      static_assert(std::is_same_v<T, Instance>);
+      return instance_arena.bytes_used() / sizeof(T);
+    }
+  }
   const char* strsave(const char* text) { return arena.strsave(text); }
   // A name built in a string: its length is known, not counted again.
   const char* strsave(const std::string& text) { return arena.strsave(text.data(), text.size()); }
@@ -487,25 +498,28 @@ void walk_net_array_ahead(const std::vector<Net*>& nets, F f) {
                           [&f](std::size_t, Net* n) { f(n); });
 }
 // m's nets in list order into `into` (emptied first): an array that a walk
-// can read ahead in.
-inline void module_net_array(const Module* m, std::vector<Net*>& into) {
+// can read ahead in.  `most`, when given, bounds their number (Design::made<Net>() for the top
+// module): room for ten million nets is then taken once, its pages touched
+// only as they are filled, instead of copied over at every doubling.
+inline void module_net_array(const Module* m, std::vector<Net*>& into, std::size_t most = 0) {
   into.clear();
+  into.reserve(most);
   for (Net* n = m->nets; n; n = n->next) into.push_back(n);
 }
 // Calls f(n) for every net of m in list order, reading ahead.  The list is
 // gathered into `scratch` first, so f may delete or relink the net it
 // gets, but no later one.
 template <NetReads kReads = NetReads::kTerminals, class F>
-void module_walk_nets_ahead(Module* m, std::vector<Net*>& scratch, F f) {
-  module_net_array(m, scratch);
+void module_walk_nets_ahead(Module* m, std::vector<Net*>& scratch, F f, std::size_t most = 0) {
+  module_net_array(m, scratch, most);
   walk_net_array_ahead<kReads>(scratch, f);
 }
 // module_take_nets, reading ahead: f may relink the net it gets, but no
 // later one.
 template <class F>
-void module_take_nets_ahead(Module* m, F f) {
+void module_take_nets_ahead(Module* m, F f, std::size_t most = 0) {
   std::vector<Net*> nets;
-  module_net_array(m, nets);
+  module_net_array(m, nets, most);
   m->nets = nullptr;
   walk_net_array_ahead(nets, [&f](Net* n) {
     n->owner = 0;

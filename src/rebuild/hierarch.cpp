@@ -60,7 +60,8 @@ void keep_unused(Module* top, Net* n) {
 // module, one of no type is dropped, and each signal or tristate net,
 // its cut terminals made plain, goes to `place`.
 template <class Place>
-void take_flat_nets(Module* top, Place place) {
+void take_flat_nets(Design& d, Place place) {
+  Module* top = d.top;
   module_take_nets_ahead(top, [&](Net* n) {
     switch (n->type) {
       case kNetUnused:
@@ -77,7 +78,7 @@ void take_flat_nets(Module* top, Place place) {
       default:
         break;
     }
-  });
+  }, d.made<Net>());
 }
 
 void distribute(Design& d, NetTrees& trees, Net* net) {
@@ -140,7 +141,7 @@ void use_marks(Design& d, std::vector<Link*>& on_copies) {
         mark_written(l->inst);
         if (is_open_copy_instance(l->inst)) on_copies.push_back(l);
       }
-    });
+    }, m == d.top ? d.made<Net>() : 0);
   }
 }
 
@@ -232,7 +233,7 @@ void hierarchy_tree(Design& d) {
   restore_expanded(d);
 
   NetTrees trees(d);
-  take_flat_nets(top, [&](Net* n) { distribute(d, trees, n); });
+  take_flat_nets(d, [&](Net* n) { distribute(d, trees, n); });
 
   std::vector<Link*> on_copies;
   use_marks(d, on_copies);
@@ -414,7 +415,7 @@ void hierarchy_flat(Design& d) {
   Module* top = d.top;
   restore_expanded(d);
 
-  take_flat_nets(top, [&](Net* n) {
+  take_flat_nets(d, [&](Net* n) {
     Link* s = n->source;
     int cls = s ? s->inst->cls : 0;
     if (s && (is_constant_cell(cls) || register_rule(s))) {

@@ -177,7 +177,7 @@ ConstantNets out_nout(Design& d) {
     if (s == nullptr) return;  // no driver: nothing to rename
     found.note(n);
     if (const char* to = new_output_name(s->inst)) rename_output(s, to);
-  });
+  }, d.made<Net>());
   // A gate output that is not its net's driver (a second driver on the
   // net) takes its new name too, or the gate would be written with the
   // output name of its old class.

@@ -23,6 +23,12 @@ namespace {
 // added until the members are numbered.
 class Grouping {
  public:
+  // Room for `most` instances, its pages touched only as they are added.
+  explicit Grouping(std::size_t most) {
+    added_.reserve(most);
+    next_.reserve(most);
+    tail_.reserve(most);
+  }
   void add(Instance* x) {
     x->id = static_cast<int32_t>(added_.size());
     x->comp = x;
@@ -102,7 +108,7 @@ void Reducer::conn_comp() {
   // The net list is walked several times, its records and those of their
   // terminals in any order: each walk reads nets ahead from this array.
   std::vector<Net*> all;
-  module_net_array(top, all);
+  module_net_array(top, all, d_.made<Net>());
   auto all_at = [&all](std::size_t j) { return all[j]; };
 
   // Component marks left from an earlier build would read as memberships.
@@ -113,7 +119,7 @@ void Reducer::conn_comp() {
   }
   d_.comps_marked = true;
 
-  Grouping g;
+  Grouping g(d_.made<Instance>());
   for (Instance* p = top->pins; p; p = p->next)
     if (p->pin_use == kPinConnected) g.add(p);
   for (Module* m = top->next; m; m = m->next) {
