@@ -106,6 +106,7 @@ void PageAhead::stop() {
     ranges_.clear();
   }
   wake_.notify_one();
+  done_.notify_all();
   if (thread_.joinable()) thread_.join();
 }
 
@@ -116,14 +117,22 @@ void PageAhead::work() {
     if (stopping_) return;
     const auto [from, to] = ranges_.front();
     ranges_.pop_front();
+    busy_ = true;
     lock.unlock();
     const bool ok = ask_pages(from, to);
     lock.lock();
+    busy_ = false;
     if (!ok) {
       refused_ = true;
       ranges_.clear();
     }
+    if (ranges_.empty()) done_.notify_all();
   }
+}
+
+void PageAhead::wait() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  done_.wait(lock, [this] { return ranges_.empty() && !busy_; });
 }
 
 Arena::~Arena() {

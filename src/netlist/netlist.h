@@ -247,17 +247,45 @@ class PageAhead {
   // Drops what is not asked yet and waits for the thread to end; before
   // any arena's blocks go.
   void stop();
+  // Waits until every range asked for so far is done: before memory that
+  // was asked for goes back to the system, where another mapping may take
+  // its place.
+  void wait();
 
  private:
   void work();
   std::mutex mutex_;
   std::condition_variable wake_;
+  std::condition_variable done_;
   std::deque<std::pair<char*, char*>> ranges_;
   std::thread thread_;
   bool started_ = false;
   bool stopping_ = false;
   bool refused_ = false;
+  bool busy_ = false;  // the thread is asking for a range taken off ranges_
 };
+
+// Asks the pages thread for the pages of n records from `at` on, fresh and
+// about to be filled in any order (a hint).  The arrays of a small module
+// are left to their first touches: a hand-over to the thread would cost
+// more than the few traps it saves.
+template <class T>
+void ask_all(PageAhead& pages, const T* at, std::size_t n) {
+  constexpr std::size_t kAskFrom = std::size_t{1} << 20;  // bytes
+  if (n * sizeof(T) < kAskFrom) return;
+  char* from = reinterpret_cast<char*>(const_cast<T*>(at));
+  pages.ask(from, from + n * sizeof(T));
+}
+
+// Takes room for n elements in v and asks the pages thread for it: a table
+// of the whole design that this thread fills later then finds its pages
+// present, their first touches made on the other core meanwhile.  v must
+// keep that room (no shrinking, no growing past it) until pages.wait().
+template <class T>
+void room_ahead(PageAhead& pages, std::vector<T>& v, std::size_t n) {
+  v.reserve(n);
+  ask_all(pages, v.data(), n);
+}
 
 class Arena {
  public:

@@ -110,6 +110,16 @@ void Reducer::conn_comp() {
   std::vector<Net*> all;
   module_net_array(top, all, d_.made<Net>());
   auto all_at = [&all](std::size_t j) { return all[j]; };
+  // The tables of every net and every member are filled after walks of the
+  // whole design on this thread alone: their pages are asked for as soon as
+  // their sizes are known, to be present by then.
+  PageAhead& pages = d_.page_ahead;
+  if (book_) {
+    book_->room_ahead(pages, all.size());
+    comp_sum_.room_ahead(pages, all.size());
+  }
+  comp_nets_.clear();
+  room_ahead(pages, comp_nets_, all.size());
 
   // Component marks left from an earlier build would read as memberships.
   if (d_.comps_marked) {
@@ -129,6 +139,15 @@ void Reducer::conn_comp() {
   }
   for (Instance* c = top->comps; c; c = c->next)
     if (c->cls != kInv) g.add(c);
+  members_.clear();
+  member_kind_.clear();
+  drive_.clear();
+  member_marks_.clear();
+  room_ahead(pages, members_, g.size());  // exactly: these run over the whole design
+  room_ahead(pages, member_kind_, g.size());
+  if (book_) room_ahead(pages, drive_, g.size());
+  room_ahead(pages, member_marks_, g.size());
+  for (Groups& gr : groups_) gr.room_ahead(pages, g.size());
 
   walk_nets_ahead(all.size(), all_at, [&g](std::size_t, const Net* n) {
     if (!is_flat_net(n) || !n->source) return;
@@ -144,11 +163,7 @@ void Reducer::conn_comp() {
 
   // Members are numbered in component order, so that each component holds
   // one range of numbers starting at its head.
-  members_.clear();
   comp_first_.clear();
-  members_.reserve(g.size());  // exactly: these run over the whole design
-  member_kind_.clear();
-  member_kind_.reserve(g.size());
   g.finish(members_, member_kind_, comp_first_);
   if (book_) drive_.assign(members_.size(), kNoNet);
   // The flip gain of the largest component is summed by the walk that

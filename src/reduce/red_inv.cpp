@@ -29,7 +29,10 @@ Reducer::Reducer(Design& d, Recount how) : d_(d), how_(how) {
   if (fast()) book_ = new Book;
 }
 
-Reducer::~Reducer() { delete book_; }
+Reducer::~Reducer() {
+  d_.page_ahead.wait();  // the tables asked for go with the reducer
+  delete book_;
+}
 
 void Reducer::run() {
   conn_comp();

@@ -199,6 +199,15 @@ class Reducer {
     // A chain runs forward through next to kNoHead and back through prev
     // around to its last member: a root's prev is its chain's tail.
     std::vector<uint32_t> parent, next, prev, size;
+    // Room for the members of a whole design, asked ahead of the first build.
+    void room_ahead(PageAhead& pages, std::size_t members) {
+      for (auto* v : {&parent, &next, &prev, &size}) {
+        v->clear();
+        zelk::room_ahead(pages, *v, members);
+      }
+      marks.clear();
+      zelk::room_ahead(pages, marks, members);
+    }
     // Member x as a group of its own.
     void reset(uint32_t x) {
       parent[x] = x;

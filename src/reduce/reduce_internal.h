@@ -228,6 +228,8 @@ class Book {
   // book keeps the changes that sum must follow until it is taken.
   void start(const Design& d, const std::vector<Net*>& nets, FlipSum* sum = nullptr,
              const Instance* of = nullptr);
+  // Room for the tallies of `nets` nets, asked ahead of start().
+  void room_ahead(PageAhead& pages, std::size_t nets) { zelk::room_ahead(pages, net_, nets + 1); }
 
   // t's weight has just changed from `old`.
   void changed(const Link* t, int old) {
@@ -672,6 +674,8 @@ class ReadAhead {
 // now, or as a First of the book holds them once the book changed.
 class FlipSum {
  public:
+  // Room for `nets` nets, asked ahead of reset().
+  void room_ahead(PageAhead& pages, std::size_t nets) { zelk::room_ahead(pages, e_, nets + 1); }
   void reset(std::size_t nets) {
     if (e_.size() != nets + 1) e_.assign(nets + 1, Entry{});
     for (uint32_t id : touched_) e_[id] = Entry{};

@@ -112,18 +112,6 @@ class FillAhead {
   std::size_t asked_ = 0;
 };
 
-// Asks the pages thread for the pages of n records from `at` on, fresh and
-// about to be filled in any order (a hint).  The arrays of a small module
-// are left to their first touches: a hand-over to the thread would cost
-// more than the few traps it saves.
-template <class T>
-void ask_all(PageAhead& pages, const T* at, std::size_t n) {
-  constexpr std::size_t kAskFrom = std::size_t{1} << 20;  // bytes
-  if (n * sizeof(T) < kAskFrom) return;
-  char* from = reinterpret_cast<char*>(const_cast<T*>(at));
-  pages.ask(from, from + n * sizeof(T));
-}
-
 // A growing array of plain records.  A large one takes an arena per size:
 // the arena's fresh pages are zero, so a table of a million empty slots
 // costs nothing before its slots are used.  A small one (the tables of
