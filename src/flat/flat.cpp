@@ -328,6 +328,7 @@ void flat(Design& d) {
   // in, so that the walks below read them ahead.  A net that a join takes
   // away stays in the array and is passed over.
   std::vector<Net*> nets;
+  nets.reserve(d.made<Net>());  // its pages touched only as it fills
   Net* tail = nullptr;  // the top module's last net
   if (top->state == kStateOpen) {
     tail = inv_to_weight(d, top, &nets);
