@@ -346,6 +346,19 @@ void Reducer::build_sub_comps(Instance* h, bool with_eor, bool both) {
   };
   const uint32_t first = static_cast<uint32_t>(h->id);
   const bool large = comp_end(first) - first >= beside_from;
+  if (large && entering && book_) {
+    // A large component nearly always holds a large group, whose gain is
+    // kept per net and which a lost connection splits by searches over
+    // the members: those tables are asked for while the groups are built.
+    for (Groups* gr : {&g, other}) {
+      if (!gr) continue;
+      gr->big_sum.room_ahead(d_.page_ahead, static_cast<std::size_t>(book_->nets()));
+      if (gr->visit.size() != members_.size()) {
+        gr->visit.clear();
+        room_ahead(d_.page_ahead, gr->visit, members_.size());
+      }
+    }
+  }
   if (large && (entering || other)) {
     run_beside(fill_other, [&] {
       sum();
