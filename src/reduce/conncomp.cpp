@@ -1,6 +1,7 @@
 // Connected components of the flat network, sub-components of one
 // component, and the global moves that dualise a whole sub-component.
 #include <algorithm>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -207,21 +208,23 @@ void Reducer::conn_comp() {
 void Reducer::place_nets(const std::vector<Net*>& all) {
   auto all_at = [&all](std::size_t j) { return all[j]; };
   const uint32_t count = static_cast<uint32_t>(comp_first_.size());
-  std::vector<uint32_t> ordinal(members_.size(), 0);  // per head's id
+  // Per head's id, its component's place; only the heads' entries are
+  // written and read, so the rest of the array is never touched.
+  const auto ordinal = std::make_unique_for_overwrite<uint32_t[]>(members_.size());
   for (uint32_t c = 0; c < count; ++c) ordinal[comp_first_[c]] = c;
   auto driven_from = [](const Net* n) -> const Instance* {
     return is_flat_net(n) && n->source ? n->source->inst->comp : nullptr;
   };
   auto index_of = [&ordinal](const Instance* h) { return ordinal[static_cast<std::size_t>(h->id)]; };
   std::vector<uint32_t> sizes(count, 0);
-  walk_nets_ahead(all.size(), all_at, [&](std::size_t, const Net* n) {
+  walk_nets_ahead<NetReads::kDriver>(all.size(), all_at, [&](std::size_t, const Net* n) {
     if (const Instance* h = driven_from(n)) ++sizes[index_of(h)];
   });
   net_first_.assign(count + 1, 0);
   for (uint32_t i = 0; i < count; ++i) net_first_[i + 1] = net_first_[i] + sizes[i];
   comp_nets_.assign(net_first_[count], nullptr);
   std::vector<uint32_t> fill(net_first_.begin(), net_first_.end() - 1);
-  walk_nets_ahead(all.size(), all_at, [&](std::size_t j, const Net* n) {
+  walk_nets_ahead<NetReads::kDriver>(all.size(), all_at, [&](std::size_t j, const Net* n) {
     const Instance* h = driven_from(n);
     if (!h) return;
     const uint32_t at = fill[index_of(h)]++;
