@@ -2,6 +2,8 @@
 // their pages come from a first touch or were asked for ahead, and keeps
 // them in place until it goes.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstring>
@@ -68,6 +70,41 @@ TEST(Arena, PagesAskedForAheadByAThread) {
   }
   EXPECT_STREQ(a.strsave("still"), "still");
   EXPECT_FALSE(ahead.ask(nullptr, nullptr));
+}
+
+// A table asked for ahead keeps the room it was given, and once the
+// asking is waited for its whole pages are present: the pages thread is
+// done with them before the table may go back to the system.
+TEST(PageAhead, TableAskedForAheadIsPresentOnceWaitedFor) {
+#ifdef MADV_POPULATE_WRITE
+  {
+    const std::size_t probe_size = std::size_t{1} << 16;
+    void* probe = ::mmap(nullptr, probe_size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(probe, MAP_FAILED);
+    const bool asked = ::madvise(probe, probe_size, MADV_POPULATE_WRITE) == 0;
+    ::munmap(probe, probe_size);
+    if (!asked) GTEST_SKIP() << "this system refuses to hand out pages ahead";
+  }
+#else
+  GTEST_SKIP() << "this system cannot hand out pages ahead";
+#endif
+  PageAhead ahead;
+  std::vector<uint64_t> table;
+  constexpr std::size_t kCount = std::size_t{3} << 20;  // 24 MB
+  room_ahead(ahead, table, kCount);
+  const uint64_t* at = table.data();
+  ahead.wait();
+  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const auto first = (reinterpret_cast<std::uintptr_t>(at) + page - 1) & ~(page - 1);
+  const auto end = reinterpret_cast<std::uintptr_t>(at + kCount) & ~(page - 1);
+  std::vector<unsigned char> resident((end - first) / page);
+  ASSERT_EQ(::mincore(reinterpret_cast<void*>(first), end - first, resident.data()), 0);
+  std::size_t absent = 0;
+  for (unsigned char r : resident) absent += (r & 1) == 0;
+  EXPECT_EQ(absent, 0u);
+  table.assign(kCount, 7);
+  EXPECT_EQ(table.data(), at);
+  EXPECT_EQ(table[kCount - 1], 7u);
 }
 
 }  // namespace
