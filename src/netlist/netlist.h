@@ -526,9 +526,10 @@ void walk_net_array_ahead(const std::vector<Net*>& nets, F f) {
                           [&f](std::size_t, Net* n) { f(n); });
 }
 // m's nets in list order into `into` (emptied first): an array that a walk
-// can read ahead in.  `most`, when given, bounds their number (Design::made<Net>() for the top
-// module): room for ten million nets is then taken once, its pages touched
-// only as they are filled, instead of copied over at every doubling.
+// can read ahead in.  `most`, when given, bounds their number
+// (Design::made<Net>() for the top module): room for ten million nets is
+// then taken once, its pages touched only as they are filled, instead of
+// copied over at every doubling.
 inline void module_net_array(const Module* m, std::vector<Net*>& into, std::size_t most = 0) {
   into.clear();
   into.reserve(most);
