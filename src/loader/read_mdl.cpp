@@ -217,6 +217,10 @@ void Loader::load(const std::string& name) {
   top->parent = nullptr;
   top->depth = 0;
   append(top);
+  // Every instance made so far is the top module's: the rings' arrays take
+  // room for them once (a flat design's millions) instead of doubling.
+  saved_links_.reserve(d_.made<Instance>());
+  firsts_.reserve(d_.made<Instance>());
   find_link(top);
 
   // Breadth first: copies appended while walking are visited in turn.
