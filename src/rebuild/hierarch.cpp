@@ -81,6 +81,34 @@ void take_flat_nets(Design& d, Place place) {
   }, d.made<Net>());
 }
 
+// A net whose terminals all lie in one copy, none of them wanting the
+// inverted signal, is that copy's one piece as it stands: its record, its
+// terminals in their order, its first driving terminal as the source.  One
+// walk of its terminals gives what splitting it, building its tree of one
+// node and delivering that node would give in three; false, and the net
+// left for them, as soon as a terminal says otherwise.
+bool keep_whole(Net* net, int type) {
+  Link* first = net->links;
+  if (first == nullptr) return false;
+  Module* m = first->inst->module;
+  Link* source = nullptr;
+  Link* prev = nullptr;
+  for (Link* l = first; l; l = l->next) {
+    if (l->weight < 0 || l->inst->module != m) return false;
+    if (source == nullptr && drives(l)) source = l;
+    l->prev = prev;
+    l->net = net;
+    prev = l;
+  }
+  *net = Net{};
+  net->links = first;
+  net->tail = prev;
+  net->source = source;
+  net->type = static_cast<int16_t>(type);
+  module_push_net_front(m, net);
+  return true;
+}
+
 void distribute(Design& d, NetTrees& trees, Net* net) {
   trees.next_net();
   int type = net->type;
@@ -107,6 +135,7 @@ void distribute(Design& d, NetTrees& trees, Net* net) {
     trees.deliver_net(t, type);
     return;
   }
+  if (keep_whole(net, type)) return;
   Net* n = div_net(d, net);
   Net* inv = n->next;
   HierNode* ti = inv ? trees.h_net(inv) : nullptr;
