@@ -51,24 +51,28 @@ void uncut_weights(Net* n) {
 }
 
 // An unused net stays only when it belongs to the top module.
-void keep_unused(Module* top, Net* n) {
-  if (n->links && n->links->inst->module == top) module_push_net_front(top, n);
+bool keep_unused(Module* top, Net* n) {
+  if (!n->links || n->links->inst->module != top) return false;
+  module_push_net_front(top, n);
+  return true;
 }
 
 // Takes every net of the flat top module out of it: clock and reset nets
 // go back as they are, an unused one only when it belongs to the top
-// module, one of no type is dropped, and each signal or tristate net,
-// its cut terminals made plain, goes to `place`.
-template <class Place>
-void take_flat_nets(Design& d, Place place) {
+// module (each net that goes back is handed to `kept`), one of no type is
+// dropped, and each signal or tristate net, its cut terminals made plain,
+// goes to `place`.
+template <class Place, class Kept>
+void take_flat_nets(Design& d, Place place, Kept kept) {
   Module* top = d.top;
   module_take_nets_ahead(top, [&](Net* n) {
     switch (n->type) {
       case kNetUnused:
-        keep_unused(top, n);
+        if (keep_unused(top, n)) kept(n);
         break;
       case kNetControl:
         module_push_net_front(top, n);
+        kept(n);
         break;
       case kNetTristate:
       case kNetSignal:
@@ -81,13 +85,58 @@ void take_flat_nets(Design& d, Place place) {
   }, d.made<Net>());
 }
 
+// An instance on a net of its module is written: a component, or a pin.
+void mark_written(Instance* i) {
+  if (i->cls == kPin) i->pin_use = kPinConnected;
+  else i->written = 1;
+}
+
+// What the rebuilt copies write: every instance on a net of its module is
+// marked as the net joins its module's list (the marks only ever add, so
+// their order is free), and the terminals on instances of opened copies,
+// which keep_named_pins and other_pin_name read, are gathered on the way.
+// The nets are walked as they are distributed, not once more afterwards.
+class UseMarks {
+ public:
+  // Clears the marks of every opened copy and marks the nets the copies
+  // keep as they are (their clock and reset nets).
+  UseMarks(Design& d, std::vector<Link*>& on_copies) : on_copies_(on_copies) {
+    for (Module* m = d.top; m; m = m->next) {
+      if (m->state != kStateOpen) continue;
+      if (m != d.top)
+        for (Instance* p = m->pins; p; p = p->next)
+          if (p->pin_use == kPinConnected) p->pin_use = kPinUnconnected;
+      for (Instance* i = m->comps; i; i = i->next) i->written = 0;
+    }
+    for (Module* m = d.top->next; m; m = m->next)
+      if (m->state == kStateOpen)
+        for (Net* n = m->nets; n; n = n->next) net(n);
+  }
+  void terminal(Link* l) {
+    mark_written(l->inst);
+    if (is_open_copy_instance(l->inst)) on_copies_.push_back(l);
+  }
+  void net(const Net* n) {
+    for (Link* l = n->links; l; l = l->next) terminal(l);
+  }
+  // The pieces a tree delivered.
+  void pieces(NetTrees& trees, HierNode* tree) {
+    if (tree == nullptr) return;
+    for (HierNode* x : trees.preorder(tree))
+      for (Link* l = x->links; l; l = l->next) terminal(l);
+  }
+
+ private:
+  std::vector<Link*>& on_copies_;
+};
+
 // A net whose terminals all lie in one copy, none of them wanting the
 // inverted signal, is that copy's one piece as it stands: its record, its
 // terminals in their order, its first driving terminal as the source.  One
 // walk of its terminals gives what splitting it, building its tree of one
 // node and delivering that node would give in three; false, and the net
 // left for them, as soon as a terminal says otherwise.
-bool keep_whole(Net* net, int type) {
+bool keep_whole(Net* net, int type, UseMarks& marks) {
   Link* first = net->links;
   if (first == nullptr) return false;
   Module* m = first->inst->module;
@@ -100,6 +149,7 @@ bool keep_whole(Net* net, int type) {
     l->net = net;
     prev = l;
   }
+  for (Link* l = first; l; l = l->next) marks.terminal(l);
   *net = Net{};
   net->links = first;
   net->tail = prev;
@@ -109,7 +159,7 @@ bool keep_whole(Net* net, int type) {
   return true;
 }
 
-void distribute(Design& d, NetTrees& trees, Net* net) {
+void distribute(Design& d, NetTrees& trees, UseMarks& marks, Net* net) {
   trees.next_net();
   int type = net->type;
   Link* s = net->source;
@@ -121,21 +171,24 @@ void distribute(Design& d, NetTrees& trees, Net* net) {
     trees.pin_type_check(t, type);
     trees.make_link(t);
     trees.deliver_net(t, type, net);
+    marks.pieces(trees, t);
     return;
   }
   if (s && (cls == kHigh || cls == kLow)) {
     HierNode* t = trees.h_net(net);
     trees.high_low_nethier(t, cls);
     trees.deliver_net(t, type);
+    marks.pieces(trees, t);
     return;
   }
   if (s && cls == kPin && (same(s->pin_name, kNameVdd) || same(s->pin_name, kNameVss))) {
     HierNode* t = trees.h_net(net);
     trees.vdd_vss_nethier(t, same(s->pin_name, kNameVdd) ? kHigh : kLow);
     trees.deliver_net(t, type);
+    marks.pieces(trees, t);
     return;
   }
-  if (keep_whole(net, type)) return;
+  if (keep_whole(net, type, marks)) return;
   Net* n = div_net(d, net);
   Net* inv = n->next;
   HierNode* ti = inv ? trees.h_net(inv) : nullptr;
@@ -146,32 +199,8 @@ void distribute(Design& d, NetTrees& trees, Net* net) {
   trees.make_link(ti);
   trees.deliver_net(t, type, n);
   trees.deliver_net(ti, kNetSignal, inv);
-}
-
-// An instance on a net of its module is written: a component, or a pin.
-void mark_written(Instance* i) {
-  if (i->cls == kPin) i->pin_use = kPinConnected;
-  else i->written = 1;
-}
-
-// Also gathers the terminals on instances of opened copies, which
-// keep_named_pins and other_pin_name read: one walk of every terminal
-// instead of three.
-void use_marks(Design& d, std::vector<Link*>& on_copies) {
-  std::vector<Net*> nets;
-  for (Module* m = d.top; m; m = m->next) {
-    if (m->state != kStateOpen) continue;
-    if (m != d.top)
-      for (Instance* p = m->pins; p; p = p->next)
-        if (p->pin_use == kPinConnected) p->pin_use = kPinUnconnected;
-    for (Instance* i = m->comps; i; i = i->next) i->written = 0;
-    module_walk_nets_ahead(m, nets, [&](Net* n) {
-      for (Link* l = n->links; l; l = l->next) {
-        mark_written(l->inst);
-        if (is_open_copy_instance(l->inst)) on_copies.push_back(l);
-      }
-    }, m == d.top ? d.made<Net>() : 0);
-  }
+  marks.pieces(trees, t);
+  marks.pieces(trees, ti);
 }
 
 // A pin of a copy that a written net of its parent still names is written
@@ -261,11 +290,11 @@ void hierarchy_tree(Design& d) {
   deliver_inst(d);
   restore_expanded(d);
 
-  NetTrees trees(d);
-  take_flat_nets(d, [&](Net* n) { distribute(d, trees, n); });
-
   std::vector<Link*> on_copies;
-  use_marks(d, on_copies);
+  UseMarks marks(d, on_copies);
+  NetTrees trees(d);
+  take_flat_nets(
+      d, [&](Net* n) { distribute(d, trees, marks, n); }, [&](Net* n) { marks.net(n); });
   keep_named_pins(on_copies);
   keep_black_boxes(d);
   rename_new_constants(d, true);
@@ -454,7 +483,7 @@ void hierarchy_flat(Design& d) {
     Net* kept = div_net(d, n);
     if (Net* inv = kept->next) module_push_net_front(top, inv);
     module_push_net_front(top, kept);
-  });
+  }, [](Net*) {});
 
   // Components and pins moved since flattening: fresh look-ups.
   FlatIndex ix;
