@@ -149,6 +149,8 @@ bool keep_whole(Net* net, int type, UseMarks& marks) {
     l->net = net;
     prev = l;
   }
+  // Marked only once the net stays whole: one that goes the other way is
+  // marked as its pieces, and a terminal gathered twice would be named twice.
   for (Link* l = first; l; l = l->next) marks.terminal(l);
   *net = Net{};
   net->links = first;
