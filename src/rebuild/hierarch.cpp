@@ -150,7 +150,7 @@ bool keep_whole(Net* net, int type, UseMarks& marks) {
     prev = l;
   }
   // Marked only once the net stays whole: one that goes the other way is
-  // marked as its pieces, and a terminal gathered twice would be named twice.
+  // marked as its pieces, and would have its copies' terminals gathered twice.
   for (Link* l = first; l; l = l->next) marks.terminal(l);
   *net = Net{};
   net->links = first;
