@@ -150,18 +150,20 @@ long count_wt(const Design& d) {
 
 void Book::start(const Design& d, const std::vector<Net*>& nets, FlipSum* sum,
                  const Instance* of) {
-  int32_t id = 0;
-  for (Net* n : nets) n->id = ++id;
-  net_.assign(static_cast<std::size_t>(id) + 1, Entry{});
+  net_.assign(nets.size() + 1, Entry{});
   gathered_.clear();
   pending_.clear();
   summed_of_ = sum ? of : nullptr;
   summed_log_.clear();
-  if (sum) sum->reset(static_cast<std::size_t>(id));
+  if (sum) sum->reset(nets.size());
+  // Each net is numbered as the walk reaches it (from 1, in array order):
+  // what the walk reads of a net's number is only ever its own, through its
+  // terminals, and a pass of its own over ten million records costs more.
   walk_nets_ahead(
       nets.size(), [&nets](std::size_t j) { return nets[j]; },
-      [&](std::size_t, const Net* n) {
-        Tally& k = net_[static_cast<std::size_t>(n->id)].tally;
+      [&](std::size_t j, Net* n) {
+        n->id = static_cast<int32_t>(j + 1);
+        Tally& k = net_[j + 1].tally;
         k.rule_code = static_cast<uint32_t>(reduce_detail::rule_of(d, n)) & 3u;
         for (const Link* t = n->links; t; t = t->next) {
           // Met here once each, as add_gate meets them around the gate
