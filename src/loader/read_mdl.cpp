@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "loader/loader.h"
@@ -165,7 +166,8 @@ class Loader {
   void append(Module* m);
   Module* copy_module(const Module* src);
   const CopyPlan& plan_for(const Module* src);
-  void find_link(Module* m);
+  void ring_terminals(Module* m);
+  void check_terminals(Module* m);
 
   Design& d_;
   std::string last_read_;  // the file read last: a copy never fails the terminal count
@@ -181,9 +183,9 @@ class Loader {
   PathSets path_sets_;
   std::vector<PathSets::Set> path_of_;
 
-  // Scratch of find_link and copy_module, kept across calls.
+  // Scratch of ring_terminals, check_terminals and copy_module, kept across
+  // calls.
   std::vector<Link*> saved_links_;
-  std::vector<Link*> firsts_;
   std::vector<Link*> terms_;  // a chunk of terminals
   std::vector<Instance*> pins_, comps_;
 };
@@ -217,11 +219,7 @@ void Loader::load(const std::string& name) {
   top->parent = nullptr;
   top->depth = 0;
   append(top);
-  // Every instance made so far is the top module's: the rings' arrays take
-  // room for them once (a flat design's millions) instead of doubling.
-  saved_links_.reserve(d_.made<Instance>());
-  firsts_.reserve(d_.made<Instance>());
-  find_link(top);
+  check_terminals(top);
 
   // Breadth first: copies appended while walking are visited in turn.
   for (Module* m = d_.top; m; m = m->next) {
@@ -240,7 +238,8 @@ void Loader::load(const std::string& name) {
       made->inst = c;
       made->inst_name = c->name;
       made->depth = m->depth + 1;
-      find_link(made);
+      if (o) ring_terminals(made);
+      check_terminals(made);
     }
   }
 }
@@ -401,15 +400,14 @@ Module* Loader::copy_module(const Module* src) {
   return m;
 }
 
-// Rings the terminals of each component and checks each gate's terminal
-// count.  The first terminal of a component (net list order, then terminal
-// order) gathers the others, each put right after it, so the ring runs from
-// it through the others in the reverse of their order.  While the rings are
-// built, each component's `link` holds its first terminal; the parser's (or
-// the copy's) value is put back afterwards.
-void Loader::find_link(Module* m) {
+// Rings the terminals of each component of a copy (a module read from its
+// file has them ringed by the parser).  The first terminal of a component
+// (net list order, then terminal order) gathers the others, each put right
+// after it, so the ring runs from it through the others in the reverse of
+// their order.  While the rings are built, each component's `link` holds
+// its first terminal; the copy's value is put back afterwards.
+void Loader::ring_terminals(Module* m) {
   saved_links_.clear();
-  firsts_.clear();
   for (Instance* c = m->comps; c; c = c->next) {
     saved_links_.push_back(c->link);
     c->link = nullptr;
@@ -430,7 +428,6 @@ void Loader::find_link(Module* m) {
       Link* first = l->inst->link;
       if (first == nullptr) {
         l->inst->link = l;
-        firsts_.push_back(l);
       } else {
         l->inst_next = first->inst_next;
         first->inst_next = l;
@@ -447,37 +444,60 @@ void Loader::find_link(Module* m) {
   ring();
   std::size_t i = 0;
   for (Instance* c = m->comps; c; c = c->next) c->link = saved_links_[i++];
+}
 
+// Checks each gate's terminal count.  Of the components on too many
+// terminals, the one told is the first in the order of their first
+// terminals (net list order, then terminal order); that order is only
+// made when there is one.
+void Loader::check_terminals(Module* m) {
   // The rings of a batch of components are walked side by side, so that
-  // their terminals are waited for together; the first too long in
-  // firsts_ order is reported.
+  // their terminals are waited for together.
   constexpr std::size_t kBatch = 16;
-  for (std::size_t b = 0; b < firsts_.size(); b += kBatch) {
-    const std::size_t n = std::min(kBatch, firsts_.size() - b);
-    int counts[kBatch];
-    const Link* at[kBatch];
-    std::size_t live = n;
-    for (std::size_t k = 0; k < n; ++k) {
-      counts[k] = 1;
-      at[k] = firsts_[b + k]->inst_next;
-      __builtin_prefetch(firsts_[b + k]->inst);  // its class, read at the end
-    }
-    while (live > 0) {
-      live = 0;
+  auto too_many = [](const Instance* c, int count) { return count > terminal_limit(c->cls, c->fan_in); };
+  auto any_too_many = [&](const std::vector<Instance*>& cs) {
+    for (std::size_t b = 0; b < cs.size(); b += kBatch) {
+      const std::size_t n = std::min(kBatch, cs.size() - b);
+      int counts[kBatch];
+      const Link* at[kBatch];
+      std::size_t live = n;
       for (std::size_t k = 0; k < n; ++k) {
-        if (at[k] == firsts_[b + k]) continue;
-        ++counts[k];
-        at[k] = at[k]->inst_next;
-        ++live;
+        counts[k] = 1;
+        at[k] = cs[b + k]->link->inst_next;
       }
+      while (live > 0) {
+        live = 0;
+        for (std::size_t k = 0; k < n; ++k) {
+          if (at[k] == cs[b + k]->link) continue;
+          ++counts[k];
+          at[k] = at[k]->inst_next;
+          ++live;
+        }
+      }
+      for (std::size_t k = 0; k < n; ++k)
+        if (too_many(cs[b + k], counts[k])) return cs[b + k];
     }
-    for (std::size_t k = 0; k < n; ++k) {
-      const Instance* c = firsts_[b + k]->inst;
-      if (counts[k] > terminal_limit(c->cls, c->fan_in))
-        fail("\"" + last_read_ + "\", " + c->name + " appears " + std::to_string(counts[k]) +
-             " times in def-net\n");
+    return static_cast<Instance*>(nullptr);
+  };
+  bool found = false;
+  comps_.clear();
+  for (Instance* c = m->comps; c && !found; c = c->next) {
+    if (c->link) comps_.push_back(c);
+    if (comps_.size() == 4096 || !c->next) {
+      found = any_too_many(comps_) != nullptr;
+      comps_.clear();
     }
   }
+  if (!found) return;
+  std::unordered_set<const Instance*> seen;
+  for (const Net* n = m->nets; n; n = n->next)
+    for (const Link* l = n->links; l; l = l->next)
+      if (l->inst->cls != kPin && seen.insert(l->inst).second) comps_.push_back(l->inst);
+  const Instance* c = any_too_many(comps_);
+  int count = 1;
+  for (const Link* t = c->link->inst_next; t != c->link; t = t->inst_next) ++count;
+  fail("\"" + last_read_ + "\", " + c->name + " appears " + std::to_string(count) +
+       " times in def-net\n");
 }
 
 }  // namespace

@@ -362,6 +362,7 @@ void Parser::def_net(Module* m) {
     if (pin_filter_[h >> 6 & (kFilterWords - 1)] >> (h & 63) & 1) pin = pins_.get(lx_.buf, lx_.len, h);
     if (pin != nullptr) {
       l->inst = pin;
+      l->inst_next = l;  // a module pin's terminal is a ring of its own
       if (pin->link) m->pin_named_again = true;
       pin->link = l;
       l->pin_name = pin->name;
@@ -414,8 +415,13 @@ void Parser::settle_members() {
   if (fault_) std::rethrow_exception(fault_);
 }
 
-// Looks the members' instances up, by slots and keys of many at once.
+// Looks the members' instances up, by slots and keys of many at once, and
+// rings each component's terminals as they come in file order: each joins
+// the ring right after the one before it, and the component's `link` is its
+// last.  (So the ring runs from the last terminal through the others in
+// file order.)
 void Parser::resolve(const std::vector<Member>& batch, const std::string& names) {
+  Instance* found[kBatch];
   for (std::size_t at = 0; at < batch.size(); at += kBatch) {
     const std::size_t end = std::min(batch.size(), at + kBatch);
     for (std::size_t k = at; k < end; ++k) comps_.touch_slot(batch[k].hash);
@@ -425,10 +431,23 @@ void Parser::resolve(const std::vector<Member>& batch, const std::string& names)
       const char* name = names.data() + mb.name_at;
       Instance* c = comps_.get(name, mb.name_len, mb.hash);
       if (c == nullptr) lx_.fault(std::string(name, mb.name_len) + " undefined", mb.line);
-      mb.link->pin_type = static_cast<int16_t>(pin_type_f(mb.pin_name, c->cls));
-      mb.link->inst = c;
-      c->link = mb.link;
-      mb.link->pin_name = mb.pin_name;
+      if (c->link) __builtin_prefetch(c->link);  // joined below, anywhere in memory
+      found[k - at] = c;
+    }
+    for (std::size_t k = at; k < end; ++k) {
+      const Member& mb = batch[k];
+      Instance* c = found[k - at];
+      Link* l = mb.link;
+      l->pin_type = static_cast<int16_t>(pin_type_f(mb.pin_name, c->cls));
+      l->inst = c;
+      l->pin_name = mb.pin_name;
+      if (Link* before = c->link) {
+        l->inst_next = before->inst_next;
+        before->inst_next = l;
+      } else {
+        l->inst_next = l;
+      }
+      c->link = l;
     }
   }
 }
