@@ -148,6 +148,16 @@ class Parser {
 
   Module* parse();
   bool name_token() { return lx_.lex() == kTokName; }
+  // The keyword of the name just read, which opens a form.  A large
+  // module's forms come in long runs of one kind: the last one screened is
+  // tried first.
+  int form_keyword() {
+    if (lx_.len != last_form_.size() || std::memcmp(lx_.buf, last_form_.data(), lx_.len) != 0) {
+      last_form_.assign(lx_.buf, lx_.len);
+      last_form_code_ = screen(lx_.buf, kKeywordTable);
+    }
+    return last_form_code_;
+  }
   void def_pin(Module* m, int file_kind);
   void def_comp(Module* m);
   void def_net(Module* m);
@@ -170,6 +180,8 @@ class Parser {
   bool pcd_;
   int paren_ = 1;
   int16_t fan_in_ = 0;
+  std::string last_form_;  // the name form_keyword() screened last, and its code
+  int last_form_code_ = 0;
   NameTable<Instance*> pins_;
   // One bit per hash of a pin name: most members are no pin, and the bits
   // answer that from a few cache lines instead of a table probe each.
@@ -240,7 +252,7 @@ Module* Parser::parse() {
     } else if (t == kTokOpen) {
       ++paren_;
       if (!name_token()) lx_.error();
-      int k = screen(lx_.buf, kKeywordTable);
+      int k = form_keyword();
       if (k == kwDefModule) lx_.error();
       if (k == kwDefPin) def_pin(m, pcd_ ? kFilePcd : kFileNld);
       else if (k == kwDefComp && !pcd_) def_comp(m);
