@@ -223,11 +223,10 @@ struct Fault {
 // ---------------------------------------------------------------- arena
 
 // Asks the system to back the whole 2 MiB pages within [from, from + size)
-// with large pages, before their first touch.  Only for tables read in
-// random order (hash tables of millions of slots), where nearly every read
-// would otherwise also miss the address translation: the first touch of a
-// large page costs more, which records filled in order do not win back.
-// Only a hint.
+// with large pages, before their first touch: for the arenas' large blocks
+// and for tables read in random order (hash tables of millions of slots),
+// where nearly every read would otherwise also miss the address
+// translation.  Only a hint.
 void ask_large_pages(void* from, std::size_t size);
 
 // Bump allocator for the records and strings of a design.  Memory is zeroed.
