@@ -80,7 +80,8 @@ class NameTable {
     }
   }
   void grow() {
-    std::vector<Slot> old(slots_.size() * 2);
+    std::vector<Slot> old;
+    fresh_table(old, slots_.size() * 2);
     old.swap(slots_);
     std::size_t mask = slots_.size() - 1;
     for (const Slot& s : old) {

@@ -84,7 +84,8 @@ class NetNames {
   void reset(std::size_t nets) {
     std::size_t size = 64;
     while (size < nets * 2) size *= 2;
-    slots_.assign(size, Slot{});
+    if (size > slots_.capacity()) fresh_table(slots_, size);
+    else slots_.assign(size, Slot{});
     count_ = 0;
     block_ = 0;
     used_ = 0;
