@@ -57,9 +57,9 @@ constexpr std::size_t kAhead = std::size_t{4} << 20;
 // Reads one byte of the page at p.  On the virtual machines we measure on,
 // a page that the system has filled in still traps at its first touch from
 // this process (about 5 microseconds, the cost of the first store into 64
-// records of a page); touching it here takes that trap on the pages thread.
-// In assembly: the thread that fills the page may be there already, and
-// this read is no access to its records.
+// records of a page); touching it on the pages thread takes that trap
+// there.  In assembly: the thread that fills the page may be there
+// already, and this read is no access to its records.
 void touch_page(const char* p) {
 #if defined(__x86_64__)
   unsigned char v;
@@ -72,14 +72,16 @@ void touch_page(const char* p) {
 #endif
 }
 
-bool ask_pages(char* from, char* to) {
+bool ask_pages(char* from, char* to, bool touch) {
 #ifdef MADV_POPULATE_WRITE
   if (::madvise(from, static_cast<std::size_t>(to - from), MADV_POPULATE_WRITE) != 0) return false;
-  for (const char* p = from; p < to; p += kPage) touch_page(p);
+  if (touch)
+    for (const char* p = from; p < to; p += kPage) touch_page(p);
   return true;
 #else
   (void)from;
   (void)to;
+  (void)touch;
   return false;
 #endif
 }
@@ -98,7 +100,7 @@ void ask_large_pages(void* from, std::size_t size) {
 #endif
 }
 
-bool PageAhead::ask(char* from, char* to) {
+bool PageAhead::ask(char* from, char* to, bool touch) {
   std::unique_lock<std::mutex> lock(mutex_);
   if (refused_ || stopping_) return false;
   // In addresses: a range within one page has no whole page.
@@ -115,10 +117,10 @@ bool PageAhead::ask(char* from, char* to) {
     }
   }
   if (!thread_.joinable()) {
-    if (!ask_pages(from, to)) refused_ = true;
+    if (!ask_pages(from, to, true)) refused_ = true;  // the caller's memory, now
     return !refused_;
   }
-  ranges_.emplace_back(from, to);
+  ranges_.push_back(Range{from, to, touch});
   lock.unlock();
   wake_.notify_one();
   return true;
@@ -140,11 +142,11 @@ void PageAhead::work() {
   for (;;) {
     wake_.wait(lock, [this] { return stopping_ || !ranges_.empty(); });
     if (stopping_) return;
-    const auto [from, to] = ranges_.front();
+    const Range r = ranges_.front();
     ranges_.pop_front();
     busy_ = true;
     lock.unlock();
-    const bool ok = ask_pages(from, to);
+    const bool ok = ask_pages(r.from, r.to, r.touch);
     lock.lock();
     busy_ = false;
     if (!ok) {
@@ -205,10 +207,10 @@ void Arena::prefault(std::size_t size) {
     const std::size_t ahead = std::min(kAhead, used_ / 16 & ~(kPage - 1));
     char* const want = std::min(end, to + ahead);
     if (want > asked_) {
-      if (!ahead_->ask(std::max(asked_, ready_), want)) prefault_ = false;
+      if (!ahead_->ask(std::max(asked_, ready_), want, true)) prefault_ = false;
       asked_ = want;
     }
-  } else if (!ask_pages(ready_, to)) {
+  } else if (!ask_pages(ready_, to, true)) {
     prefault_ = false;
   }
   ready_ = to;

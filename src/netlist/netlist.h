@@ -255,7 +255,11 @@ class PageAhead {
   ~PageAhead() { stop(); }
   // Asks for the whole pages within [from, to); false once the system
   // refuses the asking (no harm: the pages come with their first touch).
-  bool ask(char* from, char* to);
+  // With `touch`, each page is also read once it is in: on the virtual
+  // machines we measure on, a page the system filled in still traps at its
+  // first touch from the process, which is then taken on the thread.  Only
+  // for memory that stays mapped until stop() or wait() returns.
+  bool ask(char* from, char* to, bool touch = false);
   // Drops what is not asked yet and waits for the thread to end; before
   // any arena's blocks go.
   void stop();
@@ -269,7 +273,12 @@ class PageAhead {
   std::mutex mutex_;
   std::condition_variable wake_;
   std::condition_variable done_;
-  std::deque<std::pair<char*, char*>> ranges_;
+  struct Range {
+    char* from;
+    char* to;
+    bool touch;
+  };
+  std::deque<Range> ranges_;
   std::thread thread_;
   bool started_ = false;
   bool stopping_ = false;
@@ -278,15 +287,15 @@ class PageAhead {
 };
 
 // Asks the pages thread for the pages of n records from `at` on, fresh and
-// about to be filled in any order (a hint).  The arrays of a small module
-// are left to their first touches: a hand-over to the thread would cost
-// more than the few traps it saves.
+// about to be filled in any order (a hint; `touch` as for PageAhead::ask).
+// The arrays of a small module are left to their first touches: a
+// hand-over to the thread would cost more than the few traps it saves.
 template <class T>
-void ask_all(PageAhead& pages, const T* at, std::size_t n) {
+void ask_all(PageAhead& pages, const T* at, std::size_t n, bool touch = false) {
   constexpr std::size_t kAskFrom = std::size_t{1} << 20;  // bytes
   if (n * sizeof(T) < kAskFrom) return;
   char* from = reinterpret_cast<char*>(const_cast<T*>(at));
-  pages.ask(from, from + n * sizeof(T));
+  pages.ask(from, from + n * sizeof(T), touch);
 }
 
 // Takes room for n elements in v and asks the pages thread for it: a table
@@ -296,7 +305,7 @@ void ask_all(PageAhead& pages, const T* at, std::size_t n) {
 template <class T>
 void room_ahead(PageAhead& pages, std::vector<T>& v, std::size_t n) {
   v.reserve(n);
-  ask_all(pages, v.data(), n);
+  ask_all(pages, v.data(), n, true);
 }
 
 class Arena {
