@@ -454,7 +454,9 @@ void Loader::check_terminals(Module* m) {
   // The rings of a batch of components are walked side by side, so that
   // their terminals are waited for together.
   constexpr std::size_t kBatch = 16;
-  auto too_many = [](const Instance* c, int count) { return count > terminal_limit(c->cls, c->fan_in); };
+  auto too_many = [](const Instance* c, int count) {
+    return count > terminal_limit(c->cls, c->fan_in);
+  };
   auto any_too_many = [&](const std::vector<Instance*>& cs) {
     for (std::size_t b = 0; b < cs.size(); b += kBatch) {
       const std::size_t n = std::min(kBatch, cs.size() - b);

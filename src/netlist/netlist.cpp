@@ -34,18 +34,16 @@ constexpr std::size_t kPrefault = std::size_t{2} << 20;
 constexpr std::uintptr_t kPage = 4096;  // a system of larger pages refuses the hint: no harm
 
 // Fresh anonymous pages are zero, as every new record must be.  A block of
-// kLargeFrom or more (an arena grown large) takes large pages: asked for
+// kLargePagesFrom or more (an arena grown large) takes large pages: asked for
 // ahead on the pages thread, one stands for 512 first touches, and the
 // walks that read the records in any order (the reduction's, the
 // rebuild's) miss the address translation far less.  Flat 10^7 cells ran
 // in 26.1 s instead of 29.1 s; a hierarchy of 10^6 cells, whose copies
 // fill the arenas fast, read in 0.2-0.3 s instead of 0.65-0.7 s.
-constexpr std::size_t kLargeFrom = std::size_t{8} << 20;
-
 char* map_block(std::size_t size) {
   void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) throw std::bad_alloc();
-  if (size >= kLargeFrom) ask_large_pages(p, size);
+  if (size >= kLargePagesFrom) ask_large_pages(p, size);
   return static_cast<char*>(p);
 }
 

@@ -228,16 +228,19 @@ struct Fault {
 // where nearly every read would otherwise also miss the address
 // translation.  Only a hint.
 void ask_large_pages(void* from, std::size_t size);
+// An arena's block or a table of this size or more takes large pages; a
+// small design keeps the usual ones.
+constexpr std::size_t kLargePagesFrom = std::size_t{8} << 20;
 
 // n value-initialised elements in v, the ones held before dropped.  A table
-// of 8 MiB or more takes large pages before its first touch: read in any
-// order (a hash table), it then misses the address translation far less,
-// and its first touches trap once per 2 MiB instead of once per page.
+// of kLargePagesFrom or more takes large pages before its first touch: read
+// in any order (a hash table), it then misses the address translation far
+// less, and its first touches trap once per 2 MiB instead of once per page.
 template <class T>
 void fresh_table(std::vector<T>& v, std::size_t n) {
   std::vector<T> fresh;
   fresh.reserve(n);
-  if (n * sizeof(T) >= (std::size_t{8} << 20)) ask_large_pages(fresh.data(), n * sizeof(T));
+  if (n * sizeof(T) >= kLargePagesFrom) ask_large_pages(fresh.data(), n * sizeof(T));
   fresh.resize(n);
   v.swap(fresh);
 }
