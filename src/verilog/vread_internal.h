@@ -95,6 +95,10 @@ class FillAhead {
     if (base != base_) {  // a new array, or the array moved
       base_ = base;
       asked_ = 0;
+      // Its pages are asked for, not touched (it may move again while they
+      // come): large ones trap once per 2 MiB at their first touch.
+      if (v.capacity() * sizeof(T) >= kLargePagesFrom)
+        ask_large_pages(const_cast<char*>(base), v.capacity() * sizeof(T));
     }
     if (!pages_ || used + kWindow <= asked_) return;
     const std::size_t from = std::max(asked_, used);
