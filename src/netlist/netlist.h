@@ -237,12 +237,22 @@ constexpr std::size_t kLargePagesFrom = std::size_t{8} << 20;
 // in any order (a hash table), it then misses the address translation far
 // less, and its first touches trap once per 2 MiB instead of once per page.
 template <class T>
+void room_large(std::vector<T>& v, std::size_t n);
+template <class T>
 void fresh_table(std::vector<T>& v, std::size_t n) {
   std::vector<T> fresh;
-  fresh.reserve(n);
-  if (n * sizeof(T) >= kLargePagesFrom) ask_large_pages(fresh.data(), n * sizeof(T));
+  room_large(fresh, n);
   fresh.resize(n);
   v.swap(fresh);
+}
+// Room for n elements in v (reserved, not made).  Room of kLargePagesFrom
+// or more takes large pages before its first touch, which then traps once
+// per 2 MiB instead of once per page: for a table of the whole design
+// filled on the spot, whose pages no thread asks for ahead.
+template <class T>
+void room_large(std::vector<T>& v, std::size_t n) {
+  v.reserve(n);
+  if (n * sizeof(T) >= kLargePagesFrom) ask_large_pages(v.data(), n * sizeof(T));
 }
 
 // Bump allocator for the records and strings of a design.  Memory is zeroed.
@@ -556,7 +566,7 @@ void walk_net_array_ahead(const std::vector<Net*>& nets, F f) {
 // copied over at every doubling.
 inline void module_net_array(const Module* m, std::vector<Net*>& into, std::size_t most = 0) {
   into.clear();
-  into.reserve(most);
+  room_large(into, most);
   for (Net* n = m->nets; n; n = n->next) into.push_back(n);
 }
 // Calls f(n) for every net of m in list order, reading ahead.  The list is

@@ -26,9 +26,9 @@ class Grouping {
  public:
   // Room for `most` instances, its pages touched only as they are added.
   explicit Grouping(std::size_t most) {
-    added_.reserve(most);
-    next_.reserve(most);
-    tail_.reserve(most);
+    room_large(added_, most);
+    room_large(next_, most);
+    room_large(tail_, most);
   }
   void add(Instance* x) {
     x->id = static_cast<int32_t>(added_.size());
