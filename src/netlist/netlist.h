@@ -232,19 +232,6 @@ void ask_large_pages(void* from, std::size_t size);
 // small design keeps the usual ones.
 constexpr std::size_t kLargePagesFrom = std::size_t{8} << 20;
 
-// n value-initialised elements in v, the ones held before dropped.  A table
-// of kLargePagesFrom or more takes large pages before its first touch: read
-// in any order (a hash table), it then misses the address translation far
-// less, and its first touches trap once per 2 MiB instead of once per page.
-template <class T>
-void room_large(std::vector<T>& v, std::size_t n);
-template <class T>
-void fresh_table(std::vector<T>& v, std::size_t n) {
-  std::vector<T> fresh;
-  room_large(fresh, n);
-  fresh.resize(n);
-  v.swap(fresh);
-}
 // Room for n elements in v (reserved, not made).  Room of kLargePagesFrom
 // or more takes large pages before its first touch, which then traps once
 // per 2 MiB instead of once per page: for a table of the whole design
@@ -253,6 +240,16 @@ template <class T>
 void room_large(std::vector<T>& v, std::size_t n) {
   v.reserve(n);
   if (n * sizeof(T) >= kLargePagesFrom) ask_large_pages(v.data(), n * sizeof(T));
+}
+// n value-initialised elements in v, the ones held before dropped, with
+// room_large(): a table read in any order (a hash table) then also misses
+// the address translation far less.
+template <class T>
+void fresh_table(std::vector<T>& v, std::size_t n) {
+  std::vector<T> fresh;
+  room_large(fresh, n);
+  fresh.resize(n);
+  v.swap(fresh);
 }
 
 // Bump allocator for the records and strings of a design.  Memory is zeroed.
