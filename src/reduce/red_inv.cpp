@@ -406,6 +406,7 @@ void Reducer::enter(Instance* h) {
 void Reducer::take_up(Instance* h) {
   work_ = h;
   ++rearm_gen_;
+  kept_at_take_up_ = kept_refusals_;
   untried_[0] = untried_[1] = true;
   book_->focus(h);
   for (Groups& g : groups_) g.of = nullptr;
@@ -498,10 +499,12 @@ void Reducer::refused_trial(bool kept) {
   }
   for (const Net* n : nets_) {
     if (book_->weighted(n) < kManyTerminals) continue;
-    auto it = walks_.find(n->id);
-    if (it == walks_.end() || it->second.gen != rearm_gen_) continue;  // walked at its next change
-    it->second.reads.note(book_->negated_minus(n->id), book_->negated_plus(n->id),
-                          book_->negated_whole(n->id));
+    // Taking up the component armed every member on the net, as a walk of
+    // it does: a net not walked since sums up its refusals from then.
+    Walk& w = walks_[n->id];
+    if (w.gen != rearm_gen_) w = {rearm_gen_, kept_at_take_up_, RefusedReads{}, false};
+    w.reads.note(book_->negated_minus(n->id), book_->negated_plus(n->id),
+                 book_->negated_whole(n->id));
   }
 }
 

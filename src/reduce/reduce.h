@@ -401,19 +401,22 @@ class Reducer {
   static constexpr uint8_t kRearmedMark = 32;  // while the changes are taken
   std::vector<uint32_t> rearmed_;
   // Re-arming around a net of many terminals.  A walk re-arms every member
-  // on it; until the next, the trials refused that read it are summed up,
-  // and a change of its tallies that all of them measure alike re-arms
-  // none of them (but the net's driver when one negated the whole net).
+  // on it (so does taking up the component); until the next, the trials
+  // refused that read it are summed up, and a change of its tallies that
+  // all of them measure alike re-arms none of them (but the net's driver
+  // when one negated the whole net).
   // Per such net:
   struct Walk {
     uint64_t gen;        // rearm_gen_ of the walk
     uint64_t kept_seen;  // kept_refusals_ when the largest groups were last read
     reduce_detail::RefusedReads reads;
     bool one_driver;  // no gate terminal but the source is other than an input
+                      // (false until a walk has looked)
   };
   std::unordered_map<int32_t, Walk> walks_;
   uint64_t rearm_gen_ = 0;      // components taken up
   uint64_t kept_refusals_ = 0;  // refusals of the largest group, measured from its kept gain
+  uint64_t kept_at_take_up_ = 0;  // kept_refusals_ when the component was taken up
   std::vector<Link*> bus_terms_;  // scratch of bus_flip
   std::vector<Instance*> gates_;  // scratch: the gates of the group flipped
   struct FlipInput {
