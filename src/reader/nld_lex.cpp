@@ -1,6 +1,8 @@
 // The byte source and the token reader of NLD and PCD files.
 #include <cstring>
 
+#include <sys/stat.h>
+
 #include "reader/reader.h"
 
 namespace zelk {
@@ -14,6 +16,13 @@ constexpr std::size_t kReadSize = std::size_t{1} << 20;
 Source::Source(FILE* file) : file_(file) {}
 
 Source::Source(const char* data, std::size_t size) : pos_(data), end_(data + size) {}
+
+std::size_t Source::size_hint() const {
+  if (file_ == nullptr) return static_cast<std::size_t>(end_ - pos_);
+  struct stat st;
+  if (fstat(fileno(file_), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+  return static_cast<std::size_t>(st.st_size);
+}
 
 bool Source::refill() {
   if (file_ == nullptr) return false;

@@ -43,6 +43,15 @@ class NameTable {
     }
   }
 
+  // Room for about n names before the first is set: a large table is made
+  // once instead of by doubling, each step clearing its pages and moving
+  // every name.
+  void expect(std::size_t n) {
+    std::size_t size = slots_.size();
+    while (size * 3 < n * 4) size *= 2;
+    if (size != slots_.size()) fresh_table(slots_, size);
+  }
+
   void set(T v, std::size_t n) { set(v, n, hash_name(key_of(v), n)); }
   void set(T v, std::size_t n, std::uint64_t h) {
     if (place(v, h, n) && ++count_ * 4 >= slots_.size() * 3) grow();
@@ -118,6 +127,7 @@ class Parser {
       : d_(d), lx_(file_name, in), pcd_(pcd) {
     new_comps_.reserve(kBatch);
     members_.reserve(kBatch);
+    comps_.expect(in.size_hint() / kFileBytesPerComp);
   }
   ~Parser() { stop_resolver(); }
   Parser(const Parser&) = delete;
@@ -131,6 +141,10 @@ class Parser {
   // at a time once it is.
   static constexpr std::size_t kThreadFrom = std::size_t{1} << 15;
   static constexpr std::size_t kHandOver = 2048;
+  // A component takes at least this many bytes of a file, as a rule: its
+  // name in a def-comp form and its terminals in the def-net forms (the
+  // shipped circuits and the generated designs take 48 to 130).
+  static constexpr std::size_t kFileBytesPerComp = 64;
 
   struct NewComp {
     Instance* inst;

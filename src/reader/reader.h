@@ -53,6 +53,8 @@ class Source {
     return static_cast<unsigned char>(*pos_++);
   }
   void unget(int c) { pushed_ = c; }
+  // Bytes of text the source holds, when known beforehand (0 otherwise).
+  std::size_t size_hint() const;
 
  private:
   bool refill();
