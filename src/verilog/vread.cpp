@@ -195,7 +195,7 @@ class ModuleComps {
  public:
   explicit ModuleComps(const VModule& m) : m_(m) {
     names_.reserve(m.insts.size() + 2);
-    comps_.reserve(m.insts.size() + 2);
+    room_large(comps_, m.insts.size() + 2);
   }
   // The text a component's name is appended to before add().
   std::string& name_text() { return name_text_; }
