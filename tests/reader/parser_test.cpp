@@ -2,6 +2,7 @@
 
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -159,6 +160,23 @@ TEST(ReaderParse, FirstFaultInFileOrderInLargeFiles) {
             line(12000) + "late undefined\n");
   EXPECT_EQ(fault(large(nets, {}, "(def-comp inv- late)(def-net late.in c0.in x.in))")),
             line(nets) + "x undefined\n");
+}
+
+// The table of component names is made at a size guessed from the file's
+// bytes; a file that names its components in fewer bytes grows it from
+// there, and every member still finds its own component.
+TEST(ReaderParse, DenselyNamedComponentsAllFound) {
+  const int comps = 30000;
+  std::string text = "(def-module m\n(def-comp inv-";
+  for (int k = 0; k < comps; ++k) text += " c" + std::to_string(k);
+  text += ")\n";
+  for (int k = 0; k < comps; k += 97) text += "(def-net c" + std::to_string(k) + ".in)\n";
+  Parsed p = parse(text + ")");
+  std::set<std::string> found, want;
+  for (int k = 0; k < comps; k += 97) want.insert("c" + std::to_string(k));
+  for (const Net* n = p.m->nets; n; n = n->next)
+    for (const Link* t = n->links; t; t = t->next) found.insert(t->inst->name);
+  EXPECT_EQ(found, want);
 }
 
 TEST(ReaderParse, PcdAttributesAndSkippedForms) {
