@@ -31,7 +31,9 @@ constexpr std::size_t kBatchJobs = 256;
 }  // namespace
 
 OutputSet::OutputSet(std::size_t buffer_size, Failure failure, std::FILE* log)
-    : buffer_(buffer_size ? buffer_size : 1), failure_(failure), log_(log) {}
+    : buffer_size_(buffer_size ? buffer_size : 1), buffer_(buffer_size_), failure_(failure), log_(log) {
+  spare_.reserve(kSpare);
+}
 
 OutputSet::~OutputSet() { discard(); }
 
@@ -54,6 +56,8 @@ void OutputSet::do_jobs(std::unique_lock<std::mutex>& lock) {
   busy_ = true;
   lock.unlock();
   std::vector<std::string> lines, opened;
+  std::vector<char> spent[kSpare];  // full buffers written, to go back
+  std::size_t spent_count = 0;
   std::size_t bytes = 0;
   std::string message;
   std::exception_ptr other;
@@ -64,6 +68,8 @@ void OutputSet::do_jobs(std::unique_lock<std::mutex>& lock) {
     try {
       do_job(job);
       if (job.kind == Job::kNote) lines.emplace_back(job.data.begin(), job.data.end());
+      if (job.kind == Job::kData && job.data.size() == buffer_size_ && spent_count < kSpare)
+        spent[spent_count++] = std::move(job.data);
     } catch (const Fault& f) {
       ok = false;
       message = f.message;
@@ -86,6 +92,8 @@ void OutputSet::do_jobs(std::unique_lock<std::mutex>& lock) {
   lock.lock();
   busy_ = false;
   queued_bytes_ -= bytes;
+  for (std::size_t i = 0; i < spent_count && spare_.size() < kSpare; ++i)
+    spare_.push_back(std::move(spent[i]));  // within the room taken
   try {
     for (std::string& l : lines) printable_.push_back(std::move(l));
     opened_.reserve(opened_.size() + opened.size());
@@ -160,7 +168,7 @@ void OutputSet::fail_write(const std::string& target) { fail("Could not write " 
 void OutputSet::push(Job job) {
   batch_bytes_ += job.data.size();
   batch_.push_back(std::move(job));
-  if (batch_.size() >= kBatchJobs || batch_bytes_ >= buffer_.size()) hand_over();
+  if (batch_.size() >= kBatchJobs || batch_bytes_ >= buffer_size_) hand_over();
 }
 
 // Hands the gathered jobs to the thread, prints the noted lines that are
@@ -333,17 +341,44 @@ void OutputSet::begin(const std::string& target) {
 
 void OutputSet::drain() {
   if (used_ == 0) return;
-  Job job{Job::kData, {}, std::vector<char>(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(used_))};
+  Job job{Job::kData, {}, {}};
+  if (used_ == buffer_size_) {
+    // A full buffer goes whole, and one the thread has written takes its
+    // place: the text is not copied again.
+    std::vector<char> next = spare_buffer();
+    job.data.swap(buffer_);
+    buffer_.swap(next);
+  } else {
+    job.data.assign(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(used_));
+  }
   used_ = 0;
   push(std::move(job));
+}
+
+std::vector<char> OutputSet::spare_buffer() {
+  {
+    std::lock_guard lock(mutex_);
+    if (!spare_.empty()) {
+      std::vector<char> b = std::move(spare_.back());
+      spare_.pop_back();
+      return b;
+    }
+  }
+  return std::vector<char>(buffer_size_);
+}
+
+void OutputSet::write(std::vector<char>&& bytes) {
+  if (bytes.empty()) return;
+  drain();
+  push(Job{Job::kData, {}, std::move(bytes)});
 }
 
 void OutputSet::write(const char* data, std::size_t size) {
   // A large text goes a buffer at a time, so that no more of it waits for
   // the system than the set keeps in hand.
   while (size > 0) {
-    if (used_ == buffer_.size()) drain();
-    std::size_t n = std::min(size, buffer_.size() - used_);
+    if (used_ == buffer_size_) drain();
+    std::size_t n = std::min(size, buffer_size_ - used_);
     std::memcpy(buffer_.data() + used_, data, n);
     used_ += n;
     data += n;
@@ -355,16 +390,25 @@ void OutputSet::put(const char* text) {
   if (text) write(text, std::strlen(text));
 }
 
+// By hand: a gate line of ten million carries its fan-in, and the
+// formatted print costs more than the rest of the line.
 void OutputSet::put_int(int value) {
   char digits[16];
-  int n = std::snprintf(digits, sizeof digits, "%d", value);
-  write(digits, static_cast<std::size_t>(n));
+  char* at = digits + sizeof digits;
+  // Through unsigned, so that the most negative value has its digits too.
+  unsigned magnitude = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
+  do {
+    *--at = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (value < 0) *--at = '-';
+  write(at, static_cast<std::size_t>(digits + sizeof digits - at));
 }
 
 void OutputSet::copy_from(FILE* source) {
   for (;;) {
-    if (used_ == buffer_.size()) drain();
-    std::size_t got = std::fread(buffer_.data() + used_, 1, buffer_.size() - used_, source);
+    if (used_ == buffer_size_) drain();
+    std::size_t got = std::fread(buffer_.data() + used_, 1, buffer_size_ - used_, source);
     if (got == 0) break;
     used_ += got;
   }

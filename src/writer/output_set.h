@@ -67,9 +67,11 @@ class OutputSet {
   // must be ended.
   void begin(const std::string& target);
   void write(const char* data, std::size_t size);
+  // Writes all of `bytes`, taken over whole rather than copied.
+  void write(std::vector<char>&& bytes);
   void put(const char* text);  // null writes nothing
   void put(char c) {
-    if (used_ == buffer_.size()) drain();
+    if (used_ == buffer_size_) drain();
     buffer_[used_++] = c;
   }
   void put_int(int value);
@@ -130,6 +132,7 @@ class OutputSet {
     std::vector<char> data;  // kData: the bytes; kNote: the line
   };
   void drain();
+  std::vector<char> spare_buffer();
   void push(Job job);
   void hand_over();
   void start_thread();
@@ -151,7 +154,8 @@ class OutputSet {
   }
 
   // The caller's side.
-  std::vector<char> buffer_;
+  const std::size_t buffer_size_;
+  std::vector<char> buffer_;  // buffer_size_ bytes, used_ of them filled
   std::size_t used_ = 0;
   Failure failure_;
   std::FILE* log_;
@@ -183,6 +187,10 @@ class OutputSet {
   std::thread thread_;
   bool alone_ = false;  // no thread to be had: the caller does the jobs
   std::vector<std::string> opened_;  // temporaries the thread opened
+  // Full buffers the thread has written, for the caller to fill again (at
+  // most kSpare, room for them taken at the start).
+  std::vector<std::vector<char>> spare_;
+  static constexpr std::size_t kSpare = 4;
 
   // The thread's side.
   int fd_ = -1;           // the file being written

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -154,8 +155,9 @@ TEST(OutputSet, TargetWrittenTwiceLeavesNoTemporary) {
 }
 
 // A file far larger than what the set keeps in hand before the system has
-// written it arrives whole, byte for byte, through a small buffer and
-// through writes larger than the buffer.
+// written it arrives whole, byte for byte, through a small buffer, through
+// writes larger than the buffer and through texts handed over whole, each
+// after a buffer part filled.
 TEST(OutputSet, LargeFileArrivesWhole) {
   TempDir dir;
   OutputSet out(4096);
@@ -164,10 +166,21 @@ TEST(OutputSet, LargeFileArrivesWhole) {
   std::string block(3 << 20, ' ');
   for (int i = 0; i < 12; ++i) {
     for (std::size_t k = 0; k < block.size(); k += 997) block[k] = static_cast<char>('a' + (i + k) % 26);
-    out.write(block.data(), block.size());
+    if (i % 3 == 2) {
+      out.write(std::vector<char>(block.begin(), block.end()));
+      out.write(std::vector<char>());
+    } else {
+      out.write(block.data(), block.size());
+    }
     expected += block;
     out.put_int(i);
     expected += std::to_string(i);
+    out.put_int(-i * 1000003);
+    expected += std::to_string(-i * 1000003);
+  }
+  for (int v : {INT_MIN, INT_MAX, -1, 10, 0}) {
+    out.put_int(v);
+    expected += std::to_string(v);
   }
   out.end();
   out.commit();
