@@ -2,7 +2,6 @@
 // NLD text, and has the files of modules that stay unchanged copied.
 #include <condition_variable>
 #include <cstdio>
-#include <deque>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -104,12 +103,37 @@ void net_line(Out& f, const Net* n) {
   f.put(")\n");
 }
 
-struct Piece {
-  std::string text;
+// Text made a name at a time.  A name is copied up to its end as it is
+// read, not measured first: most names are a few bytes, and the lines of
+// a large module hold tens of millions of them.
+class Piece {
+ public:
+  explicit Piece(std::size_t room) : text_(room) {}
   void put(const char* s) {
-    if (s) text.append(s);
+    if (!s) return;
+    for (;;) {
+      char* o = text_.data() + used_;
+      char* const end = text_.data() + text_.size();
+      while (o != end && *s) *o++ = *s++;
+      used_ = static_cast<std::size_t>(o - text_.data());
+      if (!*s) return;
+      grow();
+    }
   }
-  void put(char c) { text.push_back(c); }
+  void put(char c) {
+    if (used_ == text_.size()) grow();
+    text_[used_++] = c;
+  }
+  std::size_t size() const { return used_; }
+  std::vector<char> take() {
+    text_.resize(used_);
+    return std::move(text_);
+  }
+
+ private:
+  void grow() { text_.resize(2 * text_.size() + 64); }
+  std::vector<char> text_;
+  std::size_t used_ = 0;
 };
 
 // A module of at least this many nets has its net lines made beside the
@@ -122,16 +146,24 @@ bool many_nets(const Module* m) {
   return count == kManyNets;
 }
 
-// The net lines of a large module, made on a thread of their own while the
+// The net lines of a large module, made by threads of their own while the
 // caller writes the lines before them, and handed back in order a piece at
-// a time; at most kQueued pieces wait, so the memory they take is bounded.
-// Without a thread to be had, the caller makes them.
+// a time.  A maker takes the next piece, steps along the list over its
+// kNets nets (reading only their records) and hands the piece's end on to
+// the next maker, then makes the piece's lines (reading every terminal and
+// its instance's name: the long part, done by the makers at once).  At
+// most kQueued pieces are ahead of the caller, so the memory they take is
+// bounded.  Without a thread to be had, the caller makes them.
 class NetLines {
  public:
-  explicit NetLines(const Net* first) : first_(first) {
-    try {
-      thread_ = start_thread([this] { make(); });
-    } catch (const std::system_error&) {
+  explicit NetLines(const Net* first) : next_start_(first) {
+    if (!first) total_ = 0;
+    for (int j = 0; j < kMakers; ++j) {
+      try {
+        makers_.push_back(start_thread([this] { make(); }));
+      } catch (const std::system_error&) {
+        break;
+      }
     }
   }
   ~NetLines() {
@@ -139,71 +171,103 @@ class NetLines {
       std::lock_guard<std::mutex> lock(mutex_);
       stopping_ = true;
     }
-    space_.notify_one();
-    if (thread_.joinable()) thread_.join();
+    space_.notify_all();
+    turn_.notify_all();
+    for (std::thread& t : makers_) t.join();
   }
   NetLines(const NetLines&) = delete;
   NetLines& operator=(const NetLines&) = delete;
 
   // Writes every net line to f, in order.
   void write_to(OutputSet& f) {
-    if (!thread_.joinable()) {
-      for (const Net* n = first_; n; n = n->next) net_line(f, n);
+    if (makers_.empty()) {
+      for (const Net* n = next_start_; n; n = n->next) net_line(f, n);
       return;
     }
-    for (;;) {
-      std::string piece;
+    for (std::size_t k = 0;; ++k) {
+      std::vector<char> piece;
       {
         std::unique_lock<std::mutex> lock(mutex_);
-        ready_.wait(lock, [this] { return !pieces_.empty() || done_; });
-        if (pieces_.empty()) {
-          if (fault_) std::rethrow_exception(fault_);
-          return;
-        }
-        piece = std::move(pieces_.front());
-        pieces_.pop_front();
+        ready_.wait(lock, [&] { return made_[k % kQueued] || k == total_ || fault_; });
+        if (fault_) std::rethrow_exception(fault_);
+        if (k == total_) return;
+        piece = std::move(pieces_[k % kQueued]);
+        made_[k % kQueued] = false;
+        taken_ = k + 1;
       }
-      space_.notify_one();
-      f.write(piece.data(), piece.size());
+      space_.notify_all();
+      f.write(std::move(piece));
     }
   }
 
  private:
-  static constexpr std::size_t kPiece = std::size_t{1} << 20;
+  static constexpr int kMakers = 2;
+  static constexpr std::size_t kNets = std::size_t{1} << 13;
   static constexpr std::size_t kQueued = 64;
+  static constexpr std::size_t kNone = ~std::size_t{0};
 
   void make() {
-    std::exception_ptr fault;
     try {
-      for (const Net* n = first_; n;) {
-        Piece p;
-        p.text.reserve(kPiece + (kPiece >> 4));
-        for (; n && p.text.size() < kPiece; n = n->next) net_line(p, n);
-        std::unique_lock<std::mutex> lock(mutex_);
-        space_.wait(lock, [this] { return pieces_.size() < kQueued || stopping_; });
-        if (stopping_) return;
-        pieces_.push_back(std::move(p.text));
-        lock.unlock();
+      for (;;) {
+        std::size_t k;
+        const Net* from;
+        {
+          std::unique_lock<std::mutex> lock(mutex_);
+          turn_.wait(lock, [&] { return !stepping_ || stopping_; });
+          if (stopping_ || total_ != kNone) return;
+          k = next_index_++;
+          from = next_start_;
+          stepping_ = true;
+        }
+        const Net* to = from;
+        for (std::size_t i = 0; i < kNets && to; ++i) to = to->next;
+        {
+          std::lock_guard<std::mutex> lock(mutex_);
+          next_start_ = to;
+          if (!to) total_ = k + 1;
+          stepping_ = false;
+        }
+        turn_.notify_all();
+        ready_.notify_one();  // the caller may wait for the end
+        {
+          std::unique_lock<std::mutex> lock(mutex_);
+          space_.wait(lock, [&] { return k < taken_ + kQueued || stopping_; });
+          if (stopping_) return;
+        }
+        Piece p(kNets * 80);
+        for (const Net* n = from; n != to; n = n->next) net_line(p, n);
+        {
+          std::lock_guard<std::mutex> lock(mutex_);
+          pieces_[k % kQueued] = p.take();
+          made_[k % kQueued] = true;
+        }
         ready_.notify_one();
       }
     } catch (...) {
-      fault = std::current_exception();
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!fault_) fault_ = std::current_exception();
+        stopping_ = true;
+      }
+      ready_.notify_one();
+      turn_.notify_all();
+      space_.notify_all();
     }
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      fault_ = fault;
-      done_ = true;
-    }
-    ready_.notify_one();
   }
 
-  const Net* const first_;
-  std::thread thread_;
+  std::vector<std::thread> makers_;
   std::mutex mutex_;
-  std::condition_variable ready_;  // a piece, or the end, for the caller
-  std::condition_variable space_;  // room for a piece, or the end, for the thread
-  std::deque<std::string> pieces_;
-  bool done_ = false;
+  std::condition_variable ready_;  // a piece, the end or a fault, for the caller
+  std::condition_variable space_;  // room for a piece, or the end, for a maker
+  std::condition_variable turn_;   // the next piece's start, for a maker
+  // Under mutex_.
+  const Net* next_start_;           // first net of the next piece to take
+  std::size_t next_index_ = 0;      // its number
+  bool stepping_ = false;           // a maker is finding the next start
+  std::size_t total_ = kNone;       // number of pieces, once the end is found
+  std::size_t taken_ = 0;           // pieces the caller took
+  std::vector<char> pieces_[kQueued];
+  bool made_[kQueued] = {};
   bool stopping_ = false;
   std::exception_ptr fault_;
 };

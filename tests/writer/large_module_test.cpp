@@ -1,6 +1,6 @@
-// A module of many nets has its net lines made on a thread beside the
-// lines before them: the file must still arrive whole and in order, and a
-// failed write must still leave nothing behind.
+// A module of many nets has its net lines made by threads beside the lines
+// before them: the file must still arrive whole and in order, and a failed
+// write must still leave nothing behind.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -20,10 +20,11 @@ namespace zelk {
 namespace {
 
 // Reduces the generated design and writes it flat into `out` through a set
-// that fails as `failure` says; returns the fault ("none") and counts the
-// top module's nets.
+// that fails as `failure` says; returns the fault ("none"), counts the top
+// module's nets and gives their lines as the file must hold them, in list
+// order.
 std::string write_flat(const zelkgen::Summary& g, const std::string& out, WriteFailure failure,
-                       int& nets) {
+                       int& nets, std::string* net_lines = nullptr) {
   Design d;
   d.options.top_name = g.top;
   d.options.opt_dir = {g.dir};
@@ -38,7 +39,14 @@ std::string write_flat(const zelkgen::Summary& g, const std::string& out, WriteF
   output(d);
   hierarchy(d);
   nets = 0;
-  for (const Net* n = d.top->nets; n; n = n->next) ++nets;
+  for (const Net* n = d.top->nets; n; n = n->next) {
+    ++nets;
+    if (!net_lines) continue;
+    *net_lines += "\t(def-net";
+    for (const Link* t = n->links; t; t = t->next)
+      *net_lines += "\t" + (t->inst->cls == kPin ? "" : std::string(t->inst->name) + ".") + t->pin_name;
+    *net_lines += ")\n";
+  }
   std::string fault = "none";
   try {
     OutputSet out_set(std::size_t{1} << 16, failure);
@@ -65,11 +73,14 @@ TEST(WriterLargeModule, NetLinesArriveWholeAndInOrder) {
   opt.dir = tmp.mkdir("in");
   const zelkgen::Summary g = zelkgen::generate(opt);
   int nets = 0;
+  std::string net_lines;
   const std::string out = tmp.mkdir("out");
-  ASSERT_EQ(write_flat(g, out, {}, nets), "none");
-  ASSERT_GE(nets, 1 << 15);  // enough for the thread
+  ASSERT_EQ(write_flat(g, out, {}, nets, &net_lines), "none");
+  ASSERT_GE(nets, 1 << 15);  // enough for the threads, several pieces each
   const std::string text = test::read_file(out + "/" + g.top + ".nld");
   EXPECT_EQ(count_of(text, "\t(def-net\t"), static_cast<std::size_t>(nets));
+  ASSERT_GT(text.size(), net_lines.size() + 2);
+  EXPECT_TRUE(text.compare(text.size() - net_lines.size() - 2, net_lines.size(), net_lines) == 0);
   EXPECT_EQ(text.substr(text.size() - 4), ")\n)\n");
   EXPECT_EQ(test::check_equivalent(g.top, {g.dir, g.ro_dir}, g.top, {out, g.ro_dir}), "");
 
