@@ -1,6 +1,7 @@
 // Connected components of the flat network, sub-components of one
 // component, and the global moves that dualise a whole sub-component.
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -183,15 +184,30 @@ void Reducer::conn_comp() {
     if (best < beside_from) summed_ = nullptr;
   }
   // The nets' tallies are read from the nets alone: on a large design they
-  // are taken beside the placing of the nets below.
-  auto start = [&] {
-    if (summed_) book_->start(d_, all, &comp_sum_, summed_);
-    else book_->start(d_, all);
-  };
+  // are taken in parts by two threads, one of which places the nets below
+  // first.
   if (book_ && members_.size() >= beside_from) {
-    run_beside(start, [&] { place_nets(all); });
+    FlipSum* const sum = summed_ ? &comp_sum_ : nullptr;
+    book_->begin(all.size(), sum, summed_);
+    // Parts enough for the two to end together, whatever placing costs.
+    constexpr std::size_t kParts = 64;
+    const std::size_t part = std::max<std::size_t>(1, (all.size() + kParts - 1) / kParts);
+    const std::size_t parts = (all.size() + part - 1) / part;
+    std::vector<std::vector<uint32_t>> touched(sum ? parts : 0);
+    std::atomic<std::size_t> next{0};
+    auto take_parts = [&] {
+      for (std::size_t p; (p = next.fetch_add(1)) < parts;)
+        book_->take(d_, all, p * part, std::min(all.size(), (p + 1) * part), sum,
+                    sum ? &touched[p] : nullptr);
+    };
+    run_beside(take_parts, [&] {
+      place_nets(all);
+      take_parts();
+    });
+    for (const std::vector<uint32_t>& t : touched) comp_sum_.add_touched(t);
   } else {
-    if (book_) start();
+    if (book_ && summed_) book_->start(d_, all, &comp_sum_, summed_);
+    else if (book_) book_->start(d_, all);
     place_nets(all);
   }
   for (Groups& g : groups_) g.of = nullptr;

@@ -148,27 +148,34 @@ long count_wt(const Design& d) {
   return k;
 }
 
-void Book::start(const Design& d, const std::vector<Net*>& nets, FlipSum* sum,
-                 const Instance* of) {
-  net_.assign(nets.size() + 1, Entry{});
+void Book::begin(std::size_t nets, FlipSum* sum, const Instance* of) {
+  net_.assign(nets + 1, Entry{});
   gathered_.clear();
   pending_.clear();
   summed_of_ = sum ? of : nullptr;
   summed_log_.clear();
-  if (sum) sum->reset(nets.size());
+  if (sum) sum->reset(nets);
+}
+
+void Book::take(const Design& d, const std::vector<Net*>& nets, std::size_t from, std::size_t to,
+                FlipSum* sum, std::vector<uint32_t>* touched) {
+  const Instance* of = summed_of_;
   // Each net is numbered as the walk reaches it (from 1, in array order):
   // what the walk reads of a net's number is only ever its own, through its
   // terminals, and a pass of its own over ten million records costs more.
   walk_nets_ahead(
-      nets.size(), [&nets](std::size_t j) { return nets[j]; },
+      to - from, [&nets, from](std::size_t j) { return nets[from + j]; },
       [&](std::size_t j, Net* n) {
-        n->id = static_cast<int32_t>(j + 1);
-        Tally& k = net_[j + 1].tally;
+        n->id = static_cast<int32_t>(from + j + 1);
+        Tally& k = net_[from + j + 1].tally;
         k.rule_code = static_cast<uint32_t>(reduce_detail::rule_of(d, n)) & 3u;
         for (const Link* t = n->links; t; t = t->next) {
           // Met here once each, as add_gate meets them around the gate
           // (which passes over those on nets the top does not list).
-          if (sum && t->inst->comp == of && is_gate(t->inst->cls)) sum->add_terminal(t);
+          if (sum && t->inst->comp == of && is_gate(t->inst->cls)) {
+            if (touched) sum->add_terminal(t, *touched);
+            else sum->add_terminal(t);
+          }
           if (!counted(t)) {
             // Only a -1 exclusive-or terminal gives the absorption work.
             if (t->weight == -1) k.exor = 1;

@@ -227,7 +227,18 @@ class Book {
   // `of` (as FlipSum::add_gate on each, the sum left unsettled), and the
   // book keeps the changes that sum must follow until it is taken.
   void start(const Design& d, const std::vector<Net*>& nets, FlipSum* sum = nullptr,
-             const Instance* of = nullptr);
+             const Instance* of = nullptr) {
+    begin(nets.size(), sum, of);
+    take(d, nets, 0, nets.size(), sum, nullptr);
+  }
+  // start() in parts: begin() makes room for `nets` nets; take() numbers
+  // and takes the nets [from, to) of the array.  Parts apart may be taken
+  // on threads at once: each then lists the nets it adds to `sum` in
+  // `touched`, handed to the sum in array order once all are taken
+  // (FlipSum::add_touched).
+  void begin(std::size_t nets, FlipSum* sum, const Instance* of);
+  void take(const Design& d, const std::vector<Net*>& nets, std::size_t from, std::size_t to,
+            FlipSum* sum, std::vector<uint32_t>* touched);
   // Room for the tallies of `nets` nets, asked ahead of start().
   void room_ahead(PageAhead& pages, std::size_t nets) { zelk::room_ahead(pages, net_, nets + 1); }
 
@@ -702,10 +713,14 @@ class FlipSum {
       if (Entry* e = entry(t)) count(*e, t, 1);
     });
   }
-  // The same for one terminal of a gate of the set, met on its net.
-  void add_terminal(const Link* t) {
-    if (Entry* e = entry(t)) count(*e, t, 1);
+  // The same for one terminal of a gate of the set, met on its net, which
+  // goes to `touched` when it is new to the set.
+  void add_terminal(const Link* t, std::vector<uint32_t>& touched) {
+    if (Entry* e = entry(t, touched)) count(*e, t, 1);
   }
+  void add_terminal(const Link* t) { add_terminal(t, touched_); }
+  // Nets that add_terminal() listed apart, in the order met.
+  void add_touched(const std::vector<uint32_t>& ids) { touched_.insert(touched_.end(), ids.begin(), ids.end()); }
   void remove_gate(const Instance* g) {
     reduce_detail::for_each_terminal(g, [&](Link* t) {
       if (Entry* e = entry(t)) count(*e, t, -1);
@@ -780,13 +795,14 @@ class FlipSum {
     gain_inv_ -= s.inv_before - s.inv_after;
     gain_wt_ -= s.wt_before - s.wt_after;
   }
-  Entry* entry(const Link* t) {
+  Entry* entry(const Link* t) { return entry(t, touched_); }
+  Entry* entry(const Link* t, std::vector<uint32_t>& touched) {
     Net* n = t->net;
     if (!n || n->id <= 0 || !reduce_detail::counts_in_whole(n)) return nullptr;
     Entry& e = e_[static_cast<std::size_t>(n->id)];
     if (!e.touched) {
       e.touched = 1;
-      touched_.push_back(static_cast<uint32_t>(n->id));
+      touched.push_back(static_cast<uint32_t>(n->id));
     }
     return &e;
   }
