@@ -212,15 +212,18 @@ long count_component_drivers(const Net* n) {
 
 void join_net(Design& d, FlatIndex& ix, Net* n) {
   Module* top = d.top;
-  // Terminals of n through which a component drives it, kept up to date
-  // across the joins so that no global pin has to walk the net.
-  long drivers = count_component_drivers(n);
+  // Terminals of n through which a component drives it, counted when the
+  // first global pin asks (most nets have none) and kept up to date across
+  // the joins after that, so that no later global pin walks the net again.
+  long drivers = -1;  // not counted yet
   auto join = [&](Link* t, Link* c) {
-    if (component_drives(t)) --drivers;
-    if (c->net == n) {
-      if (component_drives(c)) --drivers;
-    } else {
-      drivers += count_component_drivers(c->net) - (component_drives(c) ? 1 : 0);
+    if (drivers >= 0) {
+      if (component_drives(t)) --drivers;
+      if (c->net == n) {
+        if (component_drives(c)) --drivers;
+      } else {
+        drivers += count_component_drivers(c->net) - (component_drives(c) ? 1 : 0);
+      }
     }
     return merge_net(d, t, c, top);
   };
@@ -236,6 +239,7 @@ void join_net(Design& d, FlatIndex& ix, Net* n) {
         // A copy that drives its own global pin feeds a parent net that
         // nothing else types; that net joins.  Otherwise the pin stands for
         // the global signal of its name and stays apart.
+        if (drivers < 0) drivers = count_component_drivers(n);
         Link* c = drivers > 0 ? ix.find_node(t) : nullptr;
         if (c && c->net && c->net->type == kNetNone) {
           t = join(t, c);
