@@ -124,7 +124,6 @@ class Piece {
     if (used_ == text_.size()) grow();
     text_[used_++] = c;
   }
-  std::size_t size() const { return used_; }
   std::vector<char> take() {
     text_.resize(used_);
     return std::move(text_);
@@ -158,6 +157,7 @@ class NetLines {
  public:
   explicit NetLines(const Net* first) : next_start_(first) {
     if (!first) total_ = 0;
+    makers_.reserve(kMakers);  // a thread started is never dropped unjoined
     for (int j = 0; j < kMakers; ++j) {
       try {
         makers_.push_back(start_thread([this] { make(); }));
