@@ -206,8 +206,7 @@ void Reducer::conn_comp() {
     });
     for (const std::vector<uint32_t>& t : touched) comp_sum_.add_touched(t);
   } else {
-    if (book_ && summed_) book_->start(d_, all, &comp_sum_, summed_);
-    else if (book_) book_->start(d_, all);
+    if (book_) book_->start(d_, all, summed_ ? &comp_sum_ : nullptr, summed_);
     place_nets(all);
   }
   for (Groups& g : groups_) g.of = nullptr;
