@@ -100,8 +100,22 @@ void give_back_freed_memory() {
 #endif
 }
 
+// Arrays of up to 32 MiB (the reduction's logs and lists, which grow and
+// are dropped move after move) come from the heap rather than from pages
+// mapped for each and handed back when it goes: a block freed is taken
+// again without its pages trapping at their first touch.  The freed heap
+// is still handed back between the stages, above.  hyp with -a ran about
+// 4 % faster; flat 10^7 cells took the same time and peak memory.
+void keep_freed_arrays() {
+#if defined(__GLIBC__)
+  mallopt(M_MMAP_THRESHOLD, 32 << 20);
+  mallopt(M_TRIM_THRESHOLD, 256 << 20);
+#endif
+}
+
 // The run sequence after a valid command line.  Returns the exit status.
 int run_design(Design& d) {
+  keep_freed_arrays();
   d.say("Start to read NLD/PCD files\n");
   read_module(d, d.options.top_name);
   d.say("Done\n");
