@@ -661,6 +661,19 @@ TEST(VerilogProve, LoopsOfGatesAreNotProved) {
   EXPECT_EQ(out, "NOT PROVED: the input design has a loop of gates (in u)\n");
 }
 
+// When zelk itself fails under --run, the verdict says why in zelk's words.
+TEST(VerilogProve, ZelkFailureNamedInTheVerdict) {
+  if (!have_yosys()) GTEST_SKIP() << "yosys and berkeley-abc are not installed: proofs not run";
+  TempDir t;
+  const std::string prove = prove_command();
+  std::string out;
+  const std::string missing = t / "missing";
+  EXPECT_EQ(shell(prove + " --run top " + kExample + " -r " + kExampleLib + " -w " + missing, nullptr, &out), 1);
+  EXPECT_EQ(out, "NOT PROVED: zelk failed: Could not open " + missing + "/top.nld\n");
+  EXPECT_EQ(shell(prove + " --run nothere " + kExample + " -w " + t.mkdir("w"), nullptr, &out), 1);
+  EXPECT_EQ(out, "NOT PROVED: zelk failed: Could not find \"nothere.nld\"\n");
+}
+
 // Two enabled drivers of one bus: where they drive different values the bus
 // reads as undefined, and a written design that enables two where the
 // input design enables none is not proved, even when they agree.  An input
