@@ -50,6 +50,16 @@ void uncut_weights(Net* n) {
     if (l->cut == 1) l->weight = 1;
 }
 
+// A control net holds terminals of its own module only, unless the
+// exchange of a register's complementary outputs moved an inverted reader
+// onto it: the register's other output feeds a clock cone, and the reader
+// may lie in another copy.
+bool holds_other_modules(const Net* n, const Module* home) {
+  for (const Link* l = n->links; l; l = l->next)
+    if (l->inst->module != home) return true;
+  return false;
+}
+
 // An unused net stays only when it belongs to the top module.
 bool keep_unused(Module* top, Net* n) {
   if (!n->links || n->links->inst->module != top) return false;
@@ -58,12 +68,12 @@ bool keep_unused(Module* top, Net* n) {
 }
 
 // Takes every net of the flat top module out of it: clock and reset nets
-// go back as they are, an unused one only when it belongs to the top
-// module (each net that goes back is handed to `kept`), one of no type is
-// dropped, and each signal or tristate net, its cut terminals made plain,
-// goes to `place`.
-template <class Place, class Kept>
-void take_flat_nets(Design& d, Place place, Kept kept) {
+// go back as they are unless `control` takes them, an unused one only when
+// it belongs to the top module (each net that goes back is handed to
+// `kept`), one of no type is dropped, and each signal or tristate net, its
+// cut terminals made plain, goes to `place`.
+template <class Place, class Control, class Kept>
+void take_flat_nets(Design& d, Place place, Control control, Kept kept) {
   Module* top = d.top;
   module_take_nets_ahead(top, [&](Net* n) {
     switch (n->type) {
@@ -71,6 +81,7 @@ void take_flat_nets(Design& d, Place place, Kept kept) {
         if (keep_unused(top, n)) kept(n);
         break;
       case kNetControl:
+        if (control(n)) break;
         module_push_net_front(top, n);
         kept(n);
         break;
@@ -205,6 +216,40 @@ void distribute(Design& d, NetTrees& trees, UseMarks& marks, Net* net) {
   marks.pieces(trees, ti);
 }
 
+// A control net with terminals of other copies goes to the copies where
+// they lie, with ports, as a register's net does: a terminal of one copy
+// written into another's net names an instance that is not there.  Its
+// ports are typed as those of the signal or tristate net it carries.
+void distribute_control(NetTrees& trees, UseMarks& marks, Net* net) {
+  int carries = kNetSignal;
+  for (const Link* l = net->links; l && carries == kNetSignal; l = l->next)
+    if (l->inst->cls != kPin && (is_tristate_type(l->pin_type) || is_bidirect_type(l->pin_type)))
+      carries = kNetTristate;
+  trees.next_net();
+  HierNode* t = trees.h_net(net);
+  trees.pin_type_check(t, carries);
+  trees.make_link(t);
+  trees.deliver_net(t, kNetControl, net);
+  marks.pieces(trees, t);
+}
+
+// The control nets of the copies that hold terminals of other modules,
+// taken out of their copies' lists (in list order) for distribute_control.
+std::vector<Net*> take_reaching_control_nets(Design& d) {
+  std::vector<Net*> taken;
+  for (Module* m = d.top->next; m; m = m->next) {
+    if (m->state != kStateOpen) continue;
+    bool any = false;
+    for (const Net* n = m->nets; n && !any; n = n->next) any = holds_other_modules(n, m);
+    if (!any) continue;
+    std::vector<Net*> stay;
+    module_take_nets(m, [&](Net* n) { (holds_other_modules(n, m) ? taken : stay).push_back(n); });
+    // Pushed back to the front in reverse: the list keeps its order.
+    for (std::size_t k = stay.size(); k-- > 0;) module_push_net_front(m, stay[k]);
+  }
+  return taken;
+}
+
 // A pin of a copy that a written net of its parent still names is written
 // too (for example a clock pin on no net inside, whose parent net stays as
 // it was), so that the parent's terminal has a pin to meet.  Read once
@@ -292,11 +337,19 @@ void hierarchy_tree(Design& d) {
   deliver_inst(d);
   restore_expanded(d);
 
+  const std::vector<Net*> reaching = take_reaching_control_nets(d);
   std::vector<Link*> on_copies;
   UseMarks marks(d, on_copies);
   NetTrees trees(d);
   take_flat_nets(
-      d, [&](Net* n) { distribute(d, trees, marks, n); }, [&](Net* n) { marks.net(n); });
+      d, [&](Net* n) { distribute(d, trees, marks, n); },
+      [&](Net* n) {
+        if (!holds_other_modules(n, top)) return false;
+        distribute_control(trees, marks, n);
+        return true;
+      },
+      [&](Net* n) { marks.net(n); });
+  for (Net* n : reaching) distribute_control(trees, marks, n);
   keep_named_pins(on_copies);
   keep_black_boxes(d);
   rename_new_constants(d, true);
@@ -485,7 +538,7 @@ void hierarchy_flat(Design& d) {
     Net* kept = div_net(d, n);
     if (Net* inv = kept->next) module_push_net_front(top, inv);
     module_push_net_front(top, kept);
-  }, [](Net*) {});
+  }, [](Net*) { return false; }, [](Net*) {});
 
   // Components and pins moved since flattening: fresh look-ups.
   FlatIndex ix;

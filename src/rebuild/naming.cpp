@@ -413,11 +413,11 @@ void inst_and_pin_name(Design& d, Module* m) {
   pin_name(d, m, taken);
 }
 
+// Every terminal that the rebuild made for a port has its partner: on a
+// signal or tristate net, or on a control net that reached into copies.
 void other_pin_name(const std::vector<Link*>& on_copies) {
-  for (Link* t : on_copies) {
-    const int type = t->net->type;
-    if ((type == kNetTristate || type == kNetSignal) && t->partner) t->pin_name = t->partner->pin_name;
-  }
+  for (Link* t : on_copies)
+    if (t->partner) t->pin_name = t->partner->pin_name;
 }
 
 }  // namespace zelk
