@@ -116,6 +116,7 @@ void net_type_set_wt_ctr_source(Net* n) {
           break;
         case kwOutput:
         case kwOutputConnected:
+        case kwScanOut:  // a module's scan output drives its net as an output does
           n->type = kNetSignal;
           t->weight = 0;
           break;
