@@ -30,6 +30,11 @@ namespace zelk::vread_detail {
 
 namespace {
 
+// Yosys writes gates as expressions unless told otherwise.
+constexpr const char* kAssignExpression =
+    "assign with an expression is outside the structural subset; write gates as cells (Yosys: "
+    "write_verilog -noexpr)";
+
 enum Tok { tEnd, tId, tNum, tPunct, tAttr, tFault };
 
 struct Token {
@@ -509,7 +514,7 @@ class Parser {
           expect('=');
           as.rhs = expr();
           if (!is_p(',') && !is_p(';'))
-            err("assign with an expression is outside the structural subset");
+            err(kAssignExpression);
           if (as.lhs.size() != as.rhs.size())
             fault_at(file_, as.line, "assign of " + std::to_string(as.rhs.size()) +
                                          " bits to " + std::to_string(as.lhs.size()) + " bits");
@@ -798,7 +803,7 @@ class Parser {
       constant(bits);
       return;
     }
-    if (tok_.kind != tId) err("assign with an expression is outside the structural subset");
+    if (tok_.kind != tId) err(kAssignExpression);
     int line = tok_.line;
     uint32_t h = tok_.hash;
     std::string_view n = ident_view();
