@@ -239,13 +239,12 @@ std::vector<Net*> take_reaching_control_nets(Design& d) {
   std::vector<Net*> taken;
   for (Module* m = d.top->next; m; m = m->next) {
     if (m->state != kStateOpen) continue;
-    bool any = false;
-    for (const Net* n = m->nets; n && !any; n = n->next) any = holds_other_modules(n, m);
-    if (!any) continue;
-    std::vector<Net*> stay;
-    module_take_nets(m, [&](Net* n) { (holds_other_modules(n, m) ? taken : stay).push_back(n); });
-    // Pushed back to the front in reverse: the list keeps its order.
-    for (std::size_t k = stay.size(); k-- > 0;) module_push_net_front(m, stay[k]);
+    for (Net *n = m->nets, *next; n; n = next) {
+      next = n->next;
+      if (!holds_other_modules(n, m)) continue;
+      delete_net(n, m);
+      taken.push_back(n);
+    }
   }
   return taken;
 }
