@@ -202,8 +202,9 @@ struct ModuleWriter {
   }
 
   // A gate as one assign of its output net: the same function as the cell
-  // library's module, without one module instance per gate.  Unconnected
-  // inputs read 0.
+  // library's module, without one module instance per gate.  An unconnected
+  // input is written undefined, as an unconnected port of the cell's module
+  // reads: the prover decides what it stands for.
   bool gate_assign(const Instance* c, const Term* terms, std::size_t count,
                    const std::vector<std::string_view>& pin_names, const NetNames& names) {
     int cls = c->cls;
@@ -217,7 +218,7 @@ struct ModuleWriter {
       if (terms[i].net) at.emplace(pin_names[i], net_name(terms[i].net, names));
     auto in = [&](std::string_view p) {
       auto it = at.find(p);
-      return it == at.end() ? std::string("1'b0") : it->second;
+      return it == at.end() ? std::string("1'bx") : it->second;
     };
     auto target = at.find(out_pin);
     if (target == at.end()) return true;  // drives nothing

@@ -674,6 +674,30 @@ TEST(VerilogProve, ZelkFailureNamedInTheVerdict) {
   EXPECT_EQ(out, "NOT PROVED: zelk failed: Could not find \"nothere.nld\"\n");
 }
 
+// zelk takes an unconnected gate input as a value that may be anything: the
+// nand gate between two inverters becomes a nor gate, flipping the input
+// that nothing drives.  With that input read as 0 the designs differ; read
+// as undefined they agree wherever it does not decide the output, and that
+// is the verdict.  A wrong output is still found.
+TEST(VerilogProve, UnconnectedInputsReadAsUndefined) {
+  if (!have_yosys()) GTEST_SKIP() << "yosys and berkeley-abc are not installed: proofs not run";
+  TempDir t;
+  const std::string prove = prove_command();
+  const std::string head = "(def-module top (def-pin a type input) (def-pin y type output)\n";
+  t.write("d/top.nld", head + " (def-comp inv- i1 i2) (def-comp nand--2 g)\n"
+                              " (def-net a i1.in) (def-net i1.nout g.in1) (def-net g.nout i2.in) (def-net i2.nout y))\n");
+  const std::string w = t.mkdir("w");
+  std::string out;
+  ASSERT_EQ(shell(prove + " --run top " + (t / "d") + " -w " + w, nullptr, &out), 0) << out;
+  EXPECT_EQ(out, "PROVED: " + w +
+                     "/top equals the input design wherever unconnected inputs do not decide its outputs "
+                     "(Yosys SAT, unconnected inputs undefined)\n");
+  EXPECT_EQ(read_file(w + "/top.nld").find("nand"), std::string::npos) << "the move this test is about is gone";
+  t.write("x/top.nld", head + " (def-comp or--2 g) (def-net a g.in1) (def-net g.out y))\n");
+  EXPECT_EQ(shell(prove + " top " + (t / "d") + " -w " + (t / "x"), nullptr, &out), 1);
+  EXPECT_EQ(out, "NOT PROVED: ABC finds inputs on which the designs differ\n");
+}
+
 // Two enabled drivers of one bus: where they drive different values the bus
 // reads as undefined, and a written design that enables two where the
 // input design enables none is not proved, even when they agree.  An input
