@@ -33,9 +33,9 @@ int count_links(const Net* n) {
 using MakeDriver = std::function<Link*()>;
 
 // Serves inverted terminals of P from Q and of Q from P, where Q carries
-// the inverse of P's signal.  A missing side is made here and driven by
-// the terminal that make_p / make_q returns.
-void exchange(Design& d, Net* p, Net* q, const MakeDriver& make_p, const MakeDriver& make_q,
+// the inverse of P's signal.  A missing side is made here, driven by the
+// terminal that make_p / make_q returns, and returned through p / q.
+void exchange(Design& d, Net*& p, Net*& q, const MakeDriver& make_p, const MakeDriver& make_q,
               Instance* reg) {
   if (p == nullptr && q == nullptr) return;
   bool p_made = false;
@@ -73,9 +73,12 @@ void exchange(Design& d, Net* p, Net* q, const MakeDriver& make_p, const MakeDri
     l = nx;
   }
 
-  auto finish = [&](Net* n, bool made, const MakeDriver& make) {
+  auto finish = [&](Net*& n, bool made, const MakeDriver& make) {
     if (made) {
-      if (n->links == nullptr) return;  // nothing needs this side
+      if (n->links == nullptr) {  // nothing needs this side
+        n = nullptr;
+        return;
+      }
       Link* drv = make();
       net_push_front(n, drv);
       n->type = kNetSignal;
@@ -108,22 +111,26 @@ void delete_link(Link* t) {
 }
 
 void ConstantNets::note(Net* n) {
-  if (n->type != kNetSignal || n->source == nullptr) return;
+  if ((n->type != kNetSignal && n->type != kNetTristate) || n->source == nullptr) return;
   const Link* s = n->source;
+  Net** first = nullptr;
   switch (s->inst->cls) {
     case kHigh:
-      if (!high) high = n;
+      first = &high;
       break;
     case kLow:
-      if (!low) low = n;
+      first = &low;
       break;
     case kPin:
-      if (!vdd && same(s->pin_name, kNameVdd)) vdd = n;
-      if (!vss && same(s->pin_name, kNameVss)) vss = n;
+      if (same(s->pin_name, kNameVdd)) first = &vdd;
+      else if (same(s->pin_name, kNameVss)) first = &vss;
       break;
     default:
       break;
   }
+  if (first == nullptr) return;
+  if (n->type == kNetTristate) tristate.push_back(n);
+  else if (*first == nullptr) *first = n;
 }
 
 namespace {
@@ -190,7 +197,7 @@ ConstantNets out_nout(Design& d) {
   return found;
 }
 
-void high_low(Design& d, Net* high, Net* low) {
+void high_low(Design& d, Net*& high, Net*& low) {
   auto make_cell = [&d](int16_t cls, const char* name, const char* pin) {
     Instance* c = d.make<Instance>();
     c->cls = cls;
@@ -206,7 +213,7 @@ void high_low(Design& d, Net* high, Net* low) {
       [&] { return make_cell(kLow, kNameLow, kNameNout); }, nullptr);
 }
 
-void vdd_vss(Design& d, Net* vdd, Net* vss) {
+void vdd_vss(Design& d, Net*& vdd, Net*& vss) {
   auto make_pin = [&d](const char* name) {
     Instance* pin = d.make<Instance>();
     pin->cls = kPin;
@@ -266,10 +273,24 @@ void reg_out(Design& d, Instance* reg) {
 }
 
 void output(Design& d) {
-  const ConstantNets constants = out_nout(d);
+  ConstantNets constants = out_nout(d);
   high_low(d, constants.high, constants.low);
   // The joining of high- and low- nets leaves the VDD and VSS nets alone.
   vdd_vss(d, constants.vdd, constants.vss);
+  // A tristate net of a constant source: its inverted readers join the
+  // opposite constant's signal net (the one just served, or a new one).
+  // Nets without one keep their terminals' order.
+  for (Net* t : constants.tristate) {
+    bool inverted = false;
+    for (const Link* l = t->links; l && !inverted; l = l->next) inverted = l->weight < 0;
+    if (!inverted) continue;
+    const Link* s = t->source;
+    Net* p = t;
+    if (s->inst->cls == kHigh) high_low(d, p, constants.low);
+    else if (s->inst->cls == kLow) high_low(d, constants.high, p);
+    else if (same(s->pin_name, kNameVdd)) vdd_vss(d, p, constants.vss);
+    else vdd_vss(d, constants.vdd, p);
+  }
   if (d.reg_exist == 1) {
     for (Instance* i = d.top->comps; i; i = i->next)
       if (is_register(i->cls)) reg_out(d, i);

@@ -25,19 +25,25 @@ inline constexpr char kNameVss[] = "VSS";
 // ---------------------------------------------------------------- output polarity
 
 // The first signal net (in list order) driven by each constant source:
-// a high- or low- cell, a VDD or VSS pin.
+// a high- or low- cell, a VDD or VSS pin.  And every tristate net that a
+// constant source drives (through a copy's tristate pin, say): the counts
+// take its inverted readers as free too, so they are served from the
+// opposite constant as well.
 struct ConstantNets {
   Net* high = nullptr;
   Net* low = nullptr;
   Net* vdd = nullptr;
   Net* vss = nullptr;
+  std::vector<Net*> tristate;
   void note(Net* n);
 };
 // Renames negated outputs and, in the same walk of the nets, finds the
 // constant nets that high_low and vdd_vss join.
 ConstantNets out_nout(Design& d);
-void high_low(Design& d, Net* high, Net* low);
-void vdd_vss(Design& d, Net* vdd, Net* vss);
+// Exchange inverted terminals between the two nets of a pair; a side made
+// for them is returned through its argument.
+void high_low(Design& d, Net*& high, Net*& low);
+void vdd_vss(Design& d, Net*& vdd, Net*& vss);
 void reg_out(Design& d, Instance* reg);
 // Takes terminal t out of its instance's ring of terminals.
 void delete_link(Link* t);
