@@ -503,6 +503,7 @@ class Parser {
         expect(';');
       } else if (is_id("wire") || is_id("tri")) {
         adv();
+        m->declares_nets = true;
         decl_list(*m, dNone, "", false);
         expect(';');
       } else if (is_id("assign")) {

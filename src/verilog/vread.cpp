@@ -344,8 +344,10 @@ class Converter {
   }
 
  private:
+  // As Yosys reads it: marked, or a module of port declarations alone.
   static bool is_box(const VModule& m) {
-    return m.blackbox || (m.insts.empty() && m.assigns.empty() && !m.ports.empty());
+    return m.blackbox ||
+           (m.insts.empty() && m.assigns.empty() && !m.declares_nets && !m.ports.empty());
   }
 
   const Decl& port_decl(const VModule& m, const std::string& p) {

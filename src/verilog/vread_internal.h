@@ -292,6 +292,7 @@ struct VModule {
   std::string name, file;
   int line = 0;
   bool blackbox = false;
+  bool declares_nets = false;  // a "wire" or "tri" declaration in the body
   std::vector<std::string> ports;  // port order
   DeclTable decls;
   int bit_count = 0;

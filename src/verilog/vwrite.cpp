@@ -538,6 +538,7 @@ struct ModuleWriter {
       return i + ahead < nets.size() ? nets[i + ahead] : nullptr;
     };
     std::string scratch;
+    bool any_wire = false;
     for (std::size_t i = 0; i < nets.size(); ++i) {
       if (const Net* n = at(i, 3 * kAhead)) prefetch(n);
       if (const Net* n = at(i, 2 * kAhead); n && n->links) prefetch(n->links);
@@ -550,6 +551,7 @@ struct ModuleWriter {
       scratch.clear();
       append_terminal_name(scratch, n);
       names.add(n, scratch);
+      any_wire = true;
       out += "  wire ";
       out += scratch;
       out += ";\n";
@@ -584,6 +586,11 @@ struct ModuleWriter {
       drain();
     }
     extra_gates->insert(helper_gates.begin(), helper_gates.end());
+    // A module of ports alone (a copy left with a control pin) would be
+    // taken by Yosys for a black box: a port's net, declared, says it is
+    // not one.
+    if (!any_wire && assigns.empty() && comps.empty() && !pins.empty())
+      out += "  wire " + port_name(pins.front()) + ";\n";
     out += "endmodule\n\n";
   }
 
