@@ -19,6 +19,7 @@
 //     --fanout-exor K  every K-th of them an exclusive-or cell
 //     --twice PERMILLE gate inputs repeating another input of the gate
 //     --undriven PERMILLE  gate inputs on nets nothing drives
+//     --bidirect PERMILLE  top outputs written as bidirect pins
 //     --corner S       instead: the small corner-case design of seed S (top
 //                      "top"; its library cell and read-only modules in DIR/ro)
 //
@@ -42,7 +43,8 @@ namespace {
       "usage: zelk_gen [--flat N | --hier K | --hier2 K1 K2] [--leaf-cells C] [--seed S]\n"
       "                [--top NAME] [--inputs I] [--outputs O] [--regs PERMILLE]\n"
       "                [--glue PERMILLE] [--no-inv] [--tristate B] [--fixed F] [--pcd P]\n"
-      "                [--fanout N] [--fanout-exor K] [--twice PERMILLE] [--undriven PERMILLE] DIR\n"
+      "                [--fanout N] [--fanout-exor K] [--twice PERMILLE] [--undriven PERMILLE]\n"
+      "                [--bidirect PERMILLE] DIR\n"
       "       zelk_gen --corner S DIR\n",
       stderr);
   std::exit(2);
@@ -125,6 +127,8 @@ int main(int argc, char** argv) {
       o.twice_permille = static_cast<int>(number(argc, argv, i));
     } else if (a == "--undriven") {
       o.undriven_permille = static_cast<int>(number(argc, argv, i));
+    } else if (a == "--bidirect") {
+      o.bidirect_permille = static_cast<int>(number(argc, argv, i));
     } else if (!a.empty() && a[0] != '-' && o.dir.empty()) {
       o.dir = a;
     } else {

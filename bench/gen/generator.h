@@ -168,6 +168,7 @@ struct ModulePlan {
   const Kind* ts_buf = nullptr;
   int locality = 2000;                      // window of recent signals most reads come from
   int twice_permille = 0;                   // gate inputs that repeat an earlier input's signal
+  int bidirect_permille = 0;                // outputs written as bidirect pins
   int undriven_permille = 0;                // gate inputs on a net nothing drives
   long hub_readers = 0;                     // gates reading one inverted input signal
   const Kind* hub_inv = nullptr;            // ... the inverter on that signal
@@ -392,8 +393,13 @@ class ModuleWriter {
     put("; " + plan_.name + ": " + plan_.comment + "\n");
     put("(def-module " + plan_.name + "\n");
     for (int i = 0; i < plan_.inputs; ++i) put("  (def-pin " + in_name(i) + " type input)\n");
-    for (std::size_t i = 0; i < out_sig_.size(); ++i)
-      put("  (def-pin " + out_name(i) + " type output)\n");
+    // A bidirect pin reads its net without a weight; which outputs are
+    // bidirect is drawn by a hash of the number, so the rest of the design
+    // is the same with or without them.
+    for (std::size_t i = 0; i < out_sig_.size(); ++i) {
+      const bool bidirect = (i * 2654435761u % 1000) < static_cast<std::size_t>(plan_.bidirect_permille);
+      put("  (def-pin " + out_name(i) + (bidirect ? " type bidirect)\n" : " type output)\n"));
+    }
     if (clocked_) put("  (def-pin m_clock type input)\n");
 
     // def-comp forms: one kind after the other in order of first use, at
@@ -527,6 +533,7 @@ struct Options {
   long fanout = 0;              // flat: gates reading one inverted input (plus `cells`)
   long fanout_exor = 0;         // every this-many-th of them an exclusive-or cell (0: none)
   int twice_permille = 0;       // gate inputs repeating another input's signal
+  int bidirect_permille = 0;    // top outputs written as bidirect pins
   int undriven_permille = 0;    // gate inputs on nets nothing drives
   int inverter_weight = 100;    // weight of inverters in the cell mix (gates: about 1000)
   std::string top = "top";
@@ -593,6 +600,7 @@ inline Summary generate(const Options& opt) {
   top.comment = made;
   top.ts_buf = &ts;
   top.twice_permille = opt.twice_permille;
+  top.bidirect_permille = opt.bidirect_permille;
   top.undriven_permille = opt.undriven_permille;
   if (opt.fanout > 0) {
     top.hub_readers = opt.fanout;

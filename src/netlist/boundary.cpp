@@ -15,14 +15,6 @@ constexpr int kShortList = 8;
 
 bool is_open(const Module* m) { return m != nullptr && m->state == kStateOpen; }
 
-// A terminal that reads the net although typing gave it no weight: a
-// bidirect terminal anywhere, or a global pin of a module.
-bool reads_without_weight(const Link* t) {
-  if (t->weight != 0 || t->cut != 0) return false;
-  int16_t pt = t->pin_type;
-  return pt == kwBidirect || pt == kwBidirectConnected || (pt == kwGlobal && t->inst->cls == kPin);
-}
-
 // Negation at a folded inverter or boundary.  A terminal that reads the net
 // without a weight needs the inverted signal from now on, and carries it as
 // an input does.

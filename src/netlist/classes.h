@@ -48,6 +48,15 @@ inline bool is_bidirect_type(int pt) { return pt == kwBidirect || pt == kwBidire
 inline bool is_tristate_type(int pt) { return pt == kwTristate || pt == kwTristateConnected; }
 inline bool is_unused_type(int pt) { return pt == kwUnused || pt == kwUnusedConnected; }
 
+// A terminal that reads its net although typing gave it no weight: a
+// bidirect terminal anywhere, or a global pin of a module.  An inversion
+// of the net does not reach it unless it is given a weight.
+inline bool reads_without_weight(const Link* t) {
+  if (t->weight != 0 || t->cut != 0) return false;
+  const int16_t pt = t->pin_type;
+  return is_bidirect_type(pt) || (pt == kwGlobal && t->inst->cls == kPin);
+}
+
 // Whether terminal l drives its net: a module pin that brings a signal in,
 // or a component output (plain, tristate or bidirect).
 inline bool drives(const Link* l) {

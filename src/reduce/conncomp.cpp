@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -131,37 +132,71 @@ void Reducer::conn_comp() {
   }
   d_.comps_marked = true;
 
-  Grouping g(d_.made<Instance>());
-  for (Instance* p = top->pins; p; p = p->next)
-    if (p->pin_use == kPinConnected) g.add(p);
-  for (Module* m = top->next; m; m = m->next) {
-    if (m->state != kStateOpen) continue;
-    for (Instance* p = m->pins; p; p = p->next)
-      if (p->pin_use == kPinOpenEnd || p->type == kwGlobal) g.add(p);
-  }
-  for (Instance* c = top->comps; c; c = c->next)
-    if (c->cls != kInv) g.add(c);
+  // A gate whose output net holds a terminal that reads it without a
+  // weight (a bidirect terminal, a module's global pin) cannot flip: the
+  // inversion of its output would reach that terminal.  Such a gate is in
+  // no component, so no move flips, negates or absorbs it.  The walk that
+  // merges finds them; when there are any (nearly never), the components
+  // are built again without them.
+  std::vector<Instance*> pinned;
+  auto grouped = [&pinned](const Instance* c) {
+    return c->cls != kInv && !std::binary_search(pinned.begin(), pinned.end(), c);
+  };
+  std::optional<Grouping> grouping;
+  auto build = [&]() -> Grouping& {
+    grouping.emplace(d_.made<Instance>());
+    Grouping& g = *grouping;
+    for (Instance* p = top->pins; p; p = p->next)
+      if (p->pin_use == kPinConnected) g.add(p);
+    for (Module* m = top->next; m; m = m->next) {
+      if (m->state != kStateOpen) continue;
+      for (Instance* p = m->pins; p; p = p->next)
+        if (p->pin_use == kPinOpenEnd || p->type == kwGlobal) g.add(p);
+    }
+    for (Instance* c = top->comps; c; c = c->next)
+      if (grouped(c)) g.add(c);
+    return g;
+  };
+  Grouping* gp = &build();
   members_.clear();
   member_kind_.clear();
   drive_.clear();
   member_marks_.clear();
-  room_ahead(pages, members_, g.size());  // exactly: these run over the whole design
-  room_ahead(pages, member_kind_, g.size());
-  if (book_) room_ahead(pages, drive_, g.size());
-  room_ahead(pages, member_marks_, g.size());
-  for (Groups& gr : groups_) gr.room_ahead(pages, g.size());
+  room_ahead(pages, members_, gp->size());  // exactly: these run over the whole design
+  room_ahead(pages, member_kind_, gp->size());
+  if (book_) room_ahead(pages, drive_, gp->size());
+  room_ahead(pages, member_marks_, gp->size());
+  for (Groups& gr : groups_) gr.room_ahead(pages, gp->size());
 
-  walk_nets_ahead(all.size(), all_at, [&g](std::size_t, const Net* n) {
-    if (!is_flat_net(n) || !n->source) return;
-    Instance* s = n->source->inst;
-    Instance* current = g.find(s);
-    if (!current) return;  // a driver outside every component joins nothing
-    for (Link* t = n->links; t; t = t->next) {
-      if (t->cut != 0) continue;
-      Instance* other = g.find(t->inst);
-      if (other && other != current) current = g.merge(s, t->inst);
-    }
-  });
+  auto merge_walk = [&](Grouping& g, bool find_pinned) {
+    walk_nets_ahead(all.size(), all_at, [&](std::size_t, const Net* n) {
+      if (!is_flat_net(n) || !n->source) return;
+      Instance* s = n->source->inst;
+      Instance* current = g.find(s);
+      bool unweighted_reader = false;
+      for (Link* t = n->links; t; t = t->next) {
+        if (t->cut != 0) continue;
+        unweighted_reader |= reads_without_weight(t);
+        if (!current) continue;  // a driver outside every component joins nothing
+        Instance* other = g.find(t->inst);
+        if (other && other != current) current = g.merge(s, t->inst);
+      }
+      // A gate's terminal of weight 0 is its output.
+      if (find_pinned && unweighted_reader)
+        for (Link* t = n->links; t; t = t->next)
+          if (t->weight == 0 && is_gate(t->inst->cls)) pinned.push_back(t->inst);
+    });
+  };
+  merge_walk(*gp, true);
+  if (!pinned.empty()) {
+    std::sort(pinned.begin(), pinned.end());
+    pinned.erase(std::unique(pinned.begin(), pinned.end()), pinned.end());
+    for (Instance* c = top->comps; c; c = c->next) c->comp = nullptr;
+    for (Instance* c : pinned) c->id = 0;
+    gp = &build();
+    merge_walk(*gp, false);
+  }
+  Grouping& g = *gp;
 
   // Members are numbered in component order, so that each component holds
   // one range of numbers starting at its head.

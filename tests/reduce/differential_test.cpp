@@ -96,6 +96,7 @@ struct Case {
   long fanout, fanout_exor;  // fanout_exor: every this-many-th reader an exclusive-or cell
   int tristate, twice, undriven, pcd, fixed, inverters;
   int all, flat, seeds;  // flat: written as one flat top module
+  int bidirect = 0;      // permille of top outputs that are bidirect pins
 };
 
 // Every move kind shows up: plain gates with inverted inputs (gate and
@@ -121,6 +122,9 @@ const Case kCases[] = {
     {"inverted_all", 300, 0, 0, 0, 2, 10, 0, 0, 0, 900, 1, 0, 10},
     {"large", 3000, 0, 0, 0, 10, 10, 0, 0, 0, 100, 0, 0, 1},
     {"large_all", 10000, 0, 0, 0, 20, 10, 2, 0, 0, 100, 1, 0, 1},
+    // Gates whose output a bidirect pin reads stay out of every move.
+    {"bidirect_all", 300, 0, 0, 0, 2, 20, 0, 0, 0, 400, 1, 0, 10, 500},
+    {"bidirect_hier", 0, 40, 0, 0, 2, 0, 0, 1, 2, 300, 1, 0, 4, 500},
 };
 
 // Generates each seed's design of case c and hands it to f.
@@ -150,6 +154,7 @@ TEST(ReduceDifferential, TalliedMovesDecideAsWholeRecount) {
     opt.pcd = c.pcd;
     opt.fixed = c.fixed;
     opt.inverter_weight = c.inverters;
+    opt.bidirect_permille = c.bidirect;
     each_design(opt, c.seeds, c.name, [&](const zelkgen::Summary& g, const test::TempDir& tmp) {
       Outcome whole = reduce(g, c.all, c.flat, Recount::kWhole, tmp.mkdir("whole"));
       Outcome tallied = reduce(g, c.all, c.flat, Recount::kTouched, tmp.mkdir("tallied"));
