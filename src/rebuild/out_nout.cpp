@@ -34,7 +34,8 @@ using MakeDriver = std::function<Link*()>;
 
 // Serves inverted terminals of P from Q and of Q from P, where Q carries
 // the inverse of P's signal.  A missing side is made here, driven by the
-// terminal that make_p / make_q returns, and returned through p / q.
+// terminal that make_p / make_q returns; p and q return the sides kept
+// (null for a side left with its driver alone, which goes).
 void exchange(Design& d, Net*& p, Net*& q, const MakeDriver& make_p, const MakeDriver& make_q,
               Instance* reg) {
   if (p == nullptr && q == nullptr) return;
@@ -86,10 +87,11 @@ void exchange(Design& d, Net*& p, Net*& q, const MakeDriver& make_p, const MakeD
       module_push_net_front(top, n);
       return;
     }
-    if (count_links(n) == 1) {
+    if (count_links(n) == 1) {  // its driver alone: the net goes
       Link* only = n->links;
       if (module_has_net(top, n)) delete_net(n, top);
       if (reg) delete_link(only);
+      n = nullptr;
     }
   };
   finish(p, p_made, make_p);
