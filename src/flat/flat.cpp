@@ -180,9 +180,15 @@ void control_net_check(Design& d, const ControlStarts& starts) {
   ControlWalk w(d, ix);
   for (Link* s : starts.top)
     if (is_control_pin_name(s->inst->name)) w.walk(s);
-  // A clock or reset pin of an opened copy fences the cone outside it too.
-  for (Link* s : starts.copies)
+  // A clock or reset pin of an opened copy fences the cone outside it too,
+  // and its own cone inside, which no walk from the top module may reach
+  // (when the parent's net is no control net by its own terminals): an
+  // inverter there would otherwise join a signal net into the copy's
+  // control net.
+  for (Link* s : starts.copies) {
     if (Link* c = ix.find_node(s)) w.walk(c);
+    w.walk(s);
+  }
 }
 
 // Each net walked goes to `walked` when given; a later merge may take it.
