@@ -734,16 +734,16 @@ struct CornerDesign {
 namespace corner_detail {
 
 // Pin types by the side that drives the pin.  A pin declared unused-connected
-// may take either polarity of its net, so it is left out.  Bidirect,
-// tristate and global pins of copies and clocks leaving a copy through a
-// data pin can still lose an inversion (the golden known-* cases show
-// each); they are left out until a rule covers them, so that a failure here
-// is always news.
+// may take either polarity of its net, so it is left out.  So is a global
+// pin driven inside its copy: where the parent connects it, it stands for
+// the global signal of its name unless the parent's net is otherwise
+// untyped, which the checker's model of the design does not follow.
 inline const std::vector<const char*> kInTypes = {
     "input", "input-connected", "global", "clock", "scan_in", "scan_enb",
-    "static", "undefined", "unused"};
+    "static", "undefined", "unused", "bidirect"};
 inline const std::vector<const char*> kOutTypes = {
-    "output", "output-connected", "scan_out", "static", "undefined", "clock"};
+    "output", "output-connected", "scan_out", "static", "undefined", "clock",
+    "bidirect", "tristate"};
 
 struct Cell {
   const char* kind;
