@@ -105,24 +105,12 @@ void net_type_set_wt_ctr_source(Net* n) {
         default:
           break;
       }
-    } else {
-      switch (t->pin_type) {
-        case kwBidirect:
-        case kwBidirectConnected:
-        case kwTristate:
-        case kwTristateConnected:
-          n->type = kNetTristate;
-          t->weight = 0;
-          break;
-        case kwOutput:
-        case kwOutputConnected:
-        case kwScanOut:  // a module's scan output drives its net as an output does
-          n->type = kNetSignal;
-          t->weight = 0;
-          break;
-        default:
-          break;
-      }
+    } else if (is_bidirect_type(t->pin_type) || is_tristate_type(t->pin_type)) {
+      n->type = kNetTristate;
+      t->weight = 0;
+    } else if (drives_as_output(t->pin_type)) {
+      n->type = kNetSignal;
+      t->weight = 0;
     }
   }
 }

@@ -191,11 +191,8 @@ Link* merge_net(Design&, Link* l0, Link* l1, Module* m) {
 
 namespace {
 
-// A terminal through which a component drives its net (a module's scan
-// output drives as an output does).
-bool component_drives(const Link* u) {
-  return u->inst->cls != kPin && (is_output_type(u->pin_type) || u->pin_type == kwScanOut);
-}
+// A terminal through which a component drives its net.
+bool component_drives(const Link* u) { return u->inst->cls != kPin && drives_as_output(u->pin_type); }
 
 long count_component_drivers(const Net* n) {
   long k = 0;

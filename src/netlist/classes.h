@@ -47,6 +47,9 @@ inline bool is_output_type(int pt) { return pt == kwOutput || pt == kwOutputConn
 inline bool is_bidirect_type(int pt) { return pt == kwBidirect || pt == kwBidirectConnected; }
 inline bool is_tristate_type(int pt) { return pt == kwTristate || pt == kwTristateConnected; }
 inline bool is_unused_type(int pt) { return pt == kwUnused || pt == kwUnusedConnected; }
+// A component terminal of this type drives its net as an output does (a
+// module's scan output is one).
+inline bool drives_as_output(int pt) { return is_output_type(pt) || pt == kwScanOut; }
 
 // A terminal that reads its net although typing gave it no weight: a
 // bidirect terminal anywhere, or a global pin of a module.  An inversion
