@@ -87,6 +87,14 @@ struct Term {
   Dir dir;             // dOut drives, dInout drives as tristate
 };
 
+// The terminals (by index) that stand for inout ports that ordinary
+// drivers alone drive inside: copies' terminals, each a driver of its net
+// as an output is, and the module's own pins, which excuse no second
+// driver inside.
+struct PlainInouts {
+  std::vector<std::size_t> terms, pins;
+};
+
 // Names of the components of a module: an open table of component numbers
 // with their names' hashes, the names kept by the caller (name_of(comp)),
 // read only when the hashes agree.
@@ -320,7 +328,11 @@ class Converter {
       paths.push_back(dir + "/" + name);
       files.begin(paths.back());
     };
-    for (const VModule* m : check_cycles()) find_tristate_outputs(*m);
+    for (const VModule* m : check_cycles()) {
+      find_tristate_outputs(*m);
+      find_plain_inouts(*m);
+    }
+    for (auto& m : mods_) find_plain_inouts(*m);
     std::unordered_map<std::string, const VModule*> file_of;
     for (auto& m : mods_) {
       if (library_module(m->name)) continue;
@@ -405,10 +417,11 @@ class Converter {
     ModuleNets nets = join_assigns(m);
     std::vector<Term> terms;
     terms.reserve(m.conns.size() + m.insts.size());
+    PlainInouts plain;
     FillAhead terms_ahead(pages_);
     try {
       for (const Inst& in : m.insts) {
-        add_instance(m, in, comps, nets, terms);
+        add_instance(m, in, comps, nets, terms, plain.terms);
         terms_ahead.keep_up(terms);
       }
     } catch (const Fault&) {
@@ -422,6 +435,7 @@ class Converter {
     std::vector<Term> pin_terms;
     std::vector<const Decl*> pin_decls;
     std::unordered_set<std::string_view> pin_names;
+    const std::vector<bool>* own_plain = plain_inouts(m);
     for (const std::string& p : m.ports) {
       const Decl& d = port_decl(m, p);
       const Decl* found = nullptr;
@@ -433,11 +447,13 @@ class Converter {
         int b = d.base + static_cast<int>(pn.size() - 1 - k);
         pin_decls.push_back(&d);
         Dir drive = d.dir == dIn ? dOut : d.dir == dInout ? dInout : dIn;
+        if (d.dir == dInout && own_plain && (*own_plain)[static_cast<std::size_t>(b)])
+          plain.pins.push_back(pin_terms.size());
         pin_terms.emplace_back(-1, pn[k], nets.root(b), drive, d.line);
       }
     }
     add_constants(m, comps, nets, terms, pin_names);
-    write_nld(m, comps, nets, terms, pin_terms, pin_decls, pages_, file);
+    write_nld(m, comps, nets, terms, pin_terms, pin_decls, plain, pages_, file);
   }
 
   // The module's bits and constants, joined by its assigns.  Unchecked,
@@ -460,7 +476,7 @@ class Converter {
   // One instance: its cells (a Yosys gate cell may become several) and
   // their terminals.
   void add_instance(const VModule& m, const Inst& in, ModuleComps& comps, ModuleNets& nets,
-                    std::vector<Term>& terms) {
+                    std::vector<Term>& terms, std::vector<std::size_t>& plain_terms) {
     std::string& name_text = comps.name_text();
     std::size_t iname_at = name_text.size();
     append_nld_name(name_text, in.name, false);
@@ -549,11 +565,13 @@ class Converter {
                                      std::to_string(pins->size()) + " bits wide, connected to " +
                                      std::to_string(b.size()));
       const std::vector<bool>* tristate = tristate_outputs(*ct.def);
+      const std::vector<bool>* plain = plain_inouts(*ct.def);
       for (std::size_t i = 0; i < b.size(); ++i) {
         if (b[i] == kFloat) continue;
         Dir dir = d->dir;
-        if (tristate && dir == dOut && (*tristate)[static_cast<std::size_t>(d->base) + b.size() - 1 - i])
-          dir = dInout;
+        const auto bit = static_cast<std::size_t>(d->base) + b.size() - 1 - i;
+        if (tristate && dir == dOut && (*tristate)[bit]) dir = dInout;
+        if (plain && dir == dInout && (*plain)[bit]) plain_terms.push_back(terms.size());
         terms.emplace_back(comp, (*pins)[i], nets.node(b[i]), dir, c.line);
       }
     }
@@ -584,10 +602,11 @@ class Converter {
   // more than one driver on the way.
   static void write_nld(const VModule& m, const ModuleComps& comps, const ModuleNets& nets,
                         const std::vector<Term>& terms, const std::vector<Term>& pin_terms,
-                        const std::vector<const Decl*>& pin_decls, PageAhead* pages,
-                        OutputSet& file) {
+                        const std::vector<const Decl*>& pin_decls, const PlainInouts& plain,
+                        PageAhead* pages, OutputSet& file) {
     ModuleText text(m, comps, nets, terms, pin_terms, pages);
     text.check_drivers();
+    text.check_plain_inouts(plain);
     const std::string pins = text.pin_lines(pin_decls);
     const std::string_view net_lines = text.net_lines();
     TextOut out(file);
@@ -649,6 +668,37 @@ class Converter {
           fault_at(m_.file, t.line, "net of \"" + member(t) + "\" has more than one driver");
       for (const Term& t : pin_terms_)
         if (clash(t)) fault_at(m_.file, t.line, "input \"" + member(t) + "\" is driven inside the module");
+    }
+
+    // The same with the inout ports that ordinary drivers alone drive
+    // taken as what they are: a copy's such terminal is one more driver,
+    // and no such terminal makes a tristate net.  Reported at the second
+    // driver met in file order, as above.
+    void check_plain_inouts(const PlainInouts& plain) {
+      if (plain.terms.empty() && plain.pins.empty()) return;
+      std::vector<char> plain_term(terms_.size()), plain_pin(pin_terms_.size());
+      for (std::size_t i : plain.terms) plain_term[i] = 1;
+      for (std::size_t i : plain.pins) plain_pin[i] = 1;
+      std::vector<int> drivers(net_.size());
+      std::vector<char> tristate(net_.size()), seen(net_.size());
+      auto tally = [&](const Term& t, bool plain_inout) {
+        const auto b = static_cast<std::size_t>(t.bit);
+        if (t.dir == dOut || (plain_inout && t.dir == dInout && t.comp >= 0)) ++drivers[b];
+        else if (t.dir == dInout && !plain_inout) tristate[b] = 1;
+      };
+      for (std::size_t i = 0; i < terms_.size(); ++i) tally(terms_[i], plain_term[i]);
+      for (std::size_t i = 0; i < pin_terms_.size(); ++i) tally(pin_terms_[i], plain_pin[i]);
+      auto clash = [&](const Term& t, bool plain_inout) {
+        const auto b = static_cast<std::size_t>(t.bit);
+        return (t.dir == dOut || plain_inout) && drivers[b] > 1 && !tristate[b];
+      };
+      for (std::size_t i = 0; i < terms_.size(); ++i) {
+        const Term& t = terms_[i];
+        if (clash(t, plain_term[i]) && std::exchange(seen[static_cast<std::size_t>(t.bit)], 1))
+          fault_at(m_.file, t.line, "net of \"" + member(t) + "\" has more than one driver");
+      }
+      for (const Term& t : pin_terms_)
+        if (clash(t, false)) fault_at(m_.file, t.line, "input \"" + member(t) + "\" is driven inside the module");
     }
 
     // The "(def-pin ...)" lines, a pin's type following the tristate
@@ -776,6 +826,54 @@ class Converter {
     return order;
   }
 
+  // How an instance drives a bit of its module: as an output, as a
+  // tristate driver, or through an inout port of a copy that ordinary
+  // drivers alone drive inside (tristate by its pin's type, an output by
+  // what it does).
+  enum class Drives { kPlain, kTristate, kPlainInout };
+  // Each bit of module m that instance `in` drives, and how: its cells'
+  // outputs, a copy's output ports (tristate where tristate drivers drive
+  // them inside) and inout ports.
+  template <class F>
+  void each_driver(const VModule& m, const Inst& in, F f) {
+    const CellType& ct = cell_type(in.type);
+    const Conn* conns = m.conns_of(in);
+    if (ct.yosys) {
+      for (const Part& part : ct.yosys->parts)
+        for (auto& [pin, src] : part.pins) {
+          if (src < 0) continue;
+          const Dir dir = part_dir(part, pin);
+          if (dir == dIn) continue;
+          for (std::size_t k = 0; k < in.count; ++k)
+            if (conns[k].port == ct.yosys->ports[static_cast<std::size_t>(src)] && conns[k].count == 1)
+              f(m.bits[conns[k].bits], dir == dInout ? Drives::kTristate : Drives::kPlain);
+        }
+    } else if (ct.cls != kUser) {
+      if (ct.bad_fan) return;
+      for (std::size_t k = 0; k < in.count; ++k) {
+        if (conns[k].count != 1) continue;
+        const int t = pin_type(ct.cls, conns[k].port);
+        if (t == kwTristate || t == kwOutput)
+          f(m.bits[conns[k].bits], t == kwTristate ? Drives::kTristate : Drives::kPlain);
+      }
+    } else if (ct.def) {
+      const std::vector<bool>* tristate = tristate_outputs(*ct.def);
+      const std::vector<bool>* plain = plain_inouts(*ct.def);
+      for (std::size_t k = 0; k < in.count; ++k) {
+        const Conn& c = conns[k];
+        const Decl* d = ct.def->decls.find(c.port);
+        if (!d || static_cast<int>(c.count) != std::abs(d->msb - d->lsb) + 1) continue;
+        for (std::size_t i = 0; i < c.count; ++i) {
+          const auto bit = static_cast<std::size_t>(d->base) + c.count - 1 - i;
+          if (d->dir == dOut)
+            f(m.bits[c.bits + i], tristate && (*tristate)[bit] ? Drives::kTristate : Drives::kPlain);
+          if (d->dir == dInout)
+            f(m.bits[c.bits + i], plain && (*plain)[bit] ? Drives::kPlainInout : Drives::kTristate);
+        }
+      }
+    }
+  }
+
   // Yosys declares a port that a tristate driver drives `output`, and two
   // copies of its module may drive one bus: such a port is tristate in
   // NLD, and so is its copies' terminal on the bus.  Each bit of a
@@ -784,39 +882,11 @@ class Converter {
   // inside.  Only a look, never a fault: the module's own conversion
   // reports its faults in file order.
   void find_tristate_outputs(const VModule& m) {
-    auto each_driven_bit = [&](const Inst& in, auto f) {
-      const CellType& ct = cell_type(in.type);
-      const Conn* conns = m.conns_of(in);
-      if (ct.yosys) {
-        for (const Part& part : ct.yosys->parts)
-          for (auto& [pin, src] : part.pins) {
-            if (src < 0 || part_dir(part, pin) != dInout) continue;
-            for (std::size_t k = 0; k < in.count; ++k)
-              if (conns[k].port == ct.yosys->ports[static_cast<std::size_t>(src)] && conns[k].count == 1)
-                f(m.bits[conns[k].bits]);
-          }
-      } else if (ct.cls != kUser) {
-        if (ct.bad_fan) return;
-        for (std::size_t k = 0; k < in.count; ++k)
-          if (conns[k].count == 1 && pin_type(ct.cls, conns[k].port) == kwTristate) f(m.bits[conns[k].bits]);
-      } else if (ct.def) {
-        const std::vector<bool>* inner = tristate_outputs(*ct.def);
-        for (std::size_t k = 0; k < in.count; ++k) {
-          const Conn& c = conns[k];
-          const Decl* d = ct.def->decls.find(c.port);
-          if (!d || static_cast<int>(c.count) != std::abs(d->msb - d->lsb) + 1) continue;
-          for (std::size_t i = 0; i < c.count; ++i)
-            if (d->dir == dInout ||
-                (d->dir == dOut && inner && (*inner)[static_cast<std::size_t>(d->base) + c.count - 1 - i]))
-              f(m.bits[c.bits + i]);
-        }
-      }
-    };
     std::vector<int> bits;  // driven by tristate drivers
     for (const Inst& in : m.insts)
       if (cell_type(in.type).tristate)
-        each_driven_bit(in, [&](int b) {
-          if (b != kFloat) bits.push_back(b);
+        each_driver(m, in, [&](int b, Drives how) {
+          if (how != Drives::kPlain && b != kFloat) bits.push_back(b);
         });
     bool drives = false;  // has a tristate or inout port
     if (!bits.empty()) {  // few modules
@@ -845,6 +915,47 @@ class Converter {
     return it == tristate_outputs_.end() ? nullptr : &it->second;
   }
   std::unordered_map<const VModule*, std::vector<bool>> tristate_outputs_;
+
+  // An inout port that its module drives by ordinary drivers alone (Yosys
+  // maps a `z` to one unless `tribuf` ran before) drives the net outside
+  // as an output does: two copies of it on one net are two drivers, not a
+  // bus.  Such bits of m's inout ports, for every module: its copies'
+  // terminals count as drivers, its own pin excuses no second driver
+  // inside.  Only a look, as above; the copies of m come first.
+  void find_plain_inouts(const VModule& m) {
+    if (!plain_inouts_.try_emplace(&m).second) return;
+    auto has_inout = [&](const std::string& p) {
+      const Decl* d = m.decls.find(p);
+      return d && d->dir == dInout;
+    };
+    if (is_box(m) || std::none_of(m.ports.begin(), m.ports.end(), has_inout)) return;
+    ModuleNets nets = join_assigns(m, false);
+    std::vector<char> drive(static_cast<std::size_t>(nets.nodes()));  // 1 tristate, 2 plain
+    auto mark = [&](int b, Drives how) {
+      if (b != kFloat)
+        drive[static_cast<std::size_t>(nets.u.find(nets.node(b)))] |= how == Drives::kTristate ? 1 : 2;
+    };
+    for (const Inst& in : m.insts) each_driver(m, in, mark);
+    for (int v = 0; v < 2; ++v)
+      if (nets.const_line[v]) mark(v ? kConst1 : kConst0, Drives::kPlain);
+    std::vector<bool> plain(static_cast<std::size_t>(m.bit_count));
+    bool any = false;
+    for (const std::string& p : m.ports) {
+      const Decl* d = m.decls.find(p);
+      if (!d || d->dir != dInout) continue;
+      for (int i = 0; i <= std::abs(d->msb - d->lsb); ++i)
+        if (drive[static_cast<std::size_t>(nets.u.find(d->base + i))] == 2)
+          any = plain[static_cast<std::size_t>(d->base + i)] = true;
+    }
+    if (any) plain_inouts_[&m] = std::move(plain);
+  }
+  // The bits of m's inout ports that ordinary drivers alone drive inside,
+  // or null.
+  const std::vector<bool>* plain_inouts(const VModule& m) const {
+    auto it = plain_inouts_.find(&m);
+    return it == plain_inouts_.end() || it->second.empty() ? nullptr : &it->second;
+  }
+  std::unordered_map<const VModule*, std::vector<bool>> plain_inouts_;
 
   std::vector<std::unique_ptr<VModule>>& mods_;
   PageAhead* pages_;

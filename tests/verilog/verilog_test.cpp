@@ -353,6 +353,25 @@ TEST(VerilogIn, TristateOutputsOfCopiesShareABus) {
   EXPECT_EQ(check_equivalent("top", {t / "o"}, "top", {t / "z"}), "");
 }
 
+// Copies whose inout port a tristate cell drives share a bus; a copy
+// whose inout port an ordinary cell drives may drive a net alone, read
+// inside and outside.
+TEST(VerilogIn, InoutPortsDrivenInside) {
+  TempDir t;
+  t.write("n.v",
+          "module top(a, e, f, bus, y);\n  input a, e, f;\n  inout bus;\n  output y;\n  wire w;\n"
+          "  drv d1 (.a(a), .e(e), .b(bus));\n  drv d2 (.a(w), .e(f), .b(bus));\n"
+          "  inv i (.a(a), .b(w));\n  \\$_AND_  g (.A(w), .B(bus), .Y(y));\nendmodule\n"
+          "module drv(a, e, b);\n  input a, e;\n  inout b;\n"
+          "  \\$_TBUF_  t (.A(a), .E(e), .Y(b));\nendmodule\n"
+          "module inv(a, b);\n  input a;\n  inout b;\n  wire r;\n"
+          "  \\$_NOT_  n (.A(a), .Y(b));\n  \\$_BUF_  k (.A(b), .Y(r));\nendmodule\n");
+  std::string err;
+  ASSERT_EQ(shell(zv() + " in " + (t / "n.v") + " -w " + t.mkdir("o"), &err), 0) << err;
+  ASSERT_EQ(run_zelk({"-a", "top", t / "o", "-w", t.mkdir("z")}).status, 0);
+  EXPECT_EQ(check_equivalent("top", {t / "o"}, "top", {t / "z"}), "");
+}
+
 // Concatenations nested as deep as an input likes: their bits in order.
 TEST(VerilogIn, DeepConcatenation) {
   TempDir t;
@@ -492,6 +511,16 @@ TEST(VerilogIn, RefusedInputWritesNothing) {
       {"module t(a);\n (* zelk_type = \"global" + std::string(2, '\0') +
            "\" *)\n input a;\nendmodule\n",
        "3: unknown pin type \"global\\x00\\x00\" in attribute zelk_type"},
+      // An inout port that ordinary cells alone drive inside (Yosys maps
+      // a `z` so unless `tribuf` runs first) drives as an output: two
+      // copies of it on one net are two drivers, and the port excuses no
+      // second driver inside.
+      {"module s(a, b);\n input a; inout b;\n \\$_NOT_ g(.A(a), .Y(b));\nendmodule\n"
+       "module t(a, y);\n input a; output y;\n s u1(.a(a), .b(y));\n s u2(.a(a), .b(y));\nendmodule\n",
+       "8: net of \"u2.b\" has more than one driver"},
+      {"module t(a, b);\n input a; inout b;\n \\$_NOT_ g(.A(a), .Y(b));\n"
+       " \\$_BUF_ h(.A(a), .Y(b));\nendmodule\n",
+       "4: net of \"h.out\" has more than one driver"},
       // NLD names pins and components in one space.
       {"module t(a, y);\n input a;\n output y;\n \\$_NOT_ y(.A(a), .Y(y));\nendmodule\n",
        "3: port \"y\" has the name of an instance"},
