@@ -307,7 +307,8 @@ class Parser {
                                                                 "defparam", "specparam"};
     if (tok_.kind == tId && !tok_.escaped && behavioural.count(tok_.text))
       err("behavioural code (\"" + std::string(tok_.text) +
-          "\") is outside the structural subset; map it to gate cells first");
+          "\") is outside the structural subset; map it to gate cells first (Yosys: synth, then "
+          "write_verilog -noexpr)");
     if (tok_.kind == tId && !tok_.escaped && params.count(tok_.text))
       err("parameters (\"" + std::string(tok_.text) + "\") are outside the structural subset");
     err("unexpected" + found());

@@ -472,7 +472,8 @@ TEST(VerilogIn, RefusedInputWritesNothing) {
        " \\$_BUF_ h(.A(a), .Y(y));\nendmodule\n",
        "4: net of \"h.out\" has more than one driver"},
       {"module t(a, y);\n input a; output y;\n always @(a) y = a;\nendmodule\n",
-       "3: behavioural code (\"always\") is outside the structural subset; map it to gate cells first"},
+       "3: behavioural code (\"always\") is outside the structural subset; map it to gate cells first "
+       "(Yosys: synth, then write_verilog -noexpr)"},
       {"module t(a, y);\n parameter W = 2;\nendmodule\n",
        "2: parameters (\"parameter\") are outside the structural subset"},
       {"module t(a, y);\n input a; output y;\n assign y = ~a;\nendmodule\n",
