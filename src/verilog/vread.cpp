@@ -550,8 +550,16 @@ class Converter {
                                       std::string(in.name) + "\" has " + std::to_string(terms.size() - first));
       return;
     }
-    if (!ct.def)
-      fault_at(m.file, in.line, "unknown cell \"" + std::string(in.type) + "\" with no port directions");
+    if (!ct.def) {
+      const std::string type(in.type);
+      // Yosys's own cells, which no file declares: said as what they are.
+      if (type.rfind("$_", 0) == 0)
+        fault_at(m.file, in.line, "Yosys gate cell \"" + type + "\" has no built-in counterpart "
+                                  "(latches and registers with both an asynchronous set and reset have none)");
+      if (type.rfind('$', 0) == 0)
+        fault_at(m.file, in.line, "Yosys cell \"" + type + "\" is not mapped to gate cells (Yosys: techmap)");
+      fault_at(m.file, in.line, "unknown cell \"" + type + "\" with no port directions");
+    }
     int comp = comps.add(ct.nld, iname_size, in.line);
     for (std::size_t k = 0; k < in.count; ++k) {
       const Conn& c = conns[k];

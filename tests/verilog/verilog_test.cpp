@@ -463,6 +463,11 @@ TEST(VerilogIn, RefusedInputWritesNothing) {
   const Bad cases[] = {
       {"module t(a);\n input a;\n foo u(.x(a));\nendmodule\n",
        "3: unknown cell \"foo\" with no port directions"},
+      {"module t(d, e, q);\n input d, e; output q;\n \\$_DLATCH_P_ l(.D(d), .E(e), .Q(q));\nendmodule\n",
+       "3: Yosys gate cell \"$_DLATCH_P_\" has no built-in counterpart (latches and registers with "
+       "both an asynchronous set and reset have none)"},
+      {"module t(a, y);\n input a; output y;\n \\$not n(.A(a), .Y(y));\nendmodule\n",
+       "3: Yosys cell \"$not\" is not mapped to gate cells (Yosys: techmap)"},
       {"module t(a, y);\n input a; output y;\n \\$_NOT_ g(.A(a),\n .A(a), .Y(y));\nendmodule\n",
        "4: port \"A\" of \"g\" connected twice"},
       {"module t(a, y);\n input a; output y;\n \\$_NOT_ g(.A(b), .Y(y));\nendmodule\n",
