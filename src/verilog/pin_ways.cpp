@@ -144,12 +144,21 @@ void PinWays::settle_joined(const Module* top) {
     const std::string_view name = name_of(m);
     std::unordered_map<const Net*, std::size_t> on_net;
     const std::size_t first = groups.size();
-    for (const Instance* p : pins_in_file_order(m)) {
+    const std::vector<const Instance*> pins = pins_in_file_order(m);
+    for (const Instance* p : pins) {
       if (has_own_direction(p->type) || !p->link || !p->link->net) continue;
       if (ways_.count(key(name, p->name))) continue;
       auto [it, fresh] = on_net.try_emplace(p->link->net, groups.size());
       if (fresh) groups.push_back({name, {}, {}});
       groups[it->second].pins.push_back(p);
+    }
+    // A bidirect or tristate pin beside them may be the one a parent
+    // drives; it stays inout and, driven more firmly than all of them,
+    // takes the signal in for them (a tie leaves it to them).
+    for (const Instance* p : pins) {
+      if (!has_own_direction(p->type) || type_way(p->type) != Way::kInout || !p->link) continue;
+      auto it = on_net.find(p->link->net);
+      if (it != on_net.end()) groups[it->second].pins.push_back(p);
     }
     for (std::size_t g = first; g < groups.size(); ++g) {
       // The top module's pins are taken as driven from outside.
@@ -212,7 +221,7 @@ void PinWays::settle_joined(const Module* top) {
       for (std::size_t i = 1; i < g.pins.size(); ++i)
         if (g.driven[i] > g.driven[in]) in = i;
       for (std::size_t i = 0; i < g.pins.size(); ++i)
-        if (i != in) ways_[key(name, g.pins[i]->name)] = Way::kOut;
+        if (i != in && !has_own_direction(g.pins[i]->type)) ways_[key(name, g.pins[i]->name)] = Way::kOut;
     }
     drivers.clear();
     for (const Instance* c = m->comps; c; c = c->next) {

@@ -32,7 +32,8 @@ bool has_own_direction(int type);
 // one net that nothing inside drives, one takes the signal in and passes it
 // on to the others: the one that a parent drives (the parents' own pins
 // settled first), else the first in the file; all pass it on when a copy
-// inside turns out to drive the net.
+// inside turns out to drive the net, or when a bidirect or tristate pin on
+// the net is driven by the parents more firmly than any of them.
 class PinWays {
  public:
   explicit PinWays(const Design& d);

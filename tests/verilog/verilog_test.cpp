@@ -201,6 +201,17 @@ TEST(VerilogRoundTrip, JoinedPinsTakeTheWayTheirParentsDrive) {
     EXPECT_NE(e.find(line), std::string::npos) << line << "\n" << e;
   EXPECT_NE(read_file(rte + "/top.nld").find("(def-pin q type clock)"), std::string::npos);
   EXPECT_EQ(run_zelk({"top", rte, "-w", t.mkdir("z")}).status, 0);
+  // A bidirect pin beside them that the parent drives (by the supply)
+  // takes the signal in for them: as an input, the static pin would drive
+  // the supply's net through the bidirect one.
+  t.write("f/top.nld", "(def-module top (def-pin VDD type global) (def-pin y type output)"
+                       " (def-comp sub u) (def-net VDD u.b) (def-net u.s y))\n");
+  t.write("f/sub.nld", "(def-module sub (def-pin b type bidirect) (def-pin s type static)"
+                       " (def-net b s))\n");
+  const std::string rtf = through_verilog(t, "f");
+  const std::string f = read_file(t / "f.v");
+  EXPECT_NE(f.find("  output s;\n  assign s = b;"), std::string::npos) << f;
+  EXPECT_EQ(check_equivalent("top", {t / "f"}, "top", {rtf}), "");
 }
 
 // The generator's corner designs (every pin type across boundaries, pins
