@@ -691,7 +691,7 @@ class Converter {
       std::vector<char> tristate(net_.size()), seen(net_.size());
       auto tally = [&](const Term& t, bool plain_inout) {
         const auto b = static_cast<std::size_t>(t.bit);
-        if (t.dir == dOut || (plain_inout && t.dir == dInout && t.comp >= 0)) ++drivers[b];
+        if (t.dir == dOut || (plain_inout && t.comp >= 0)) ++drivers[b];
         else if (t.dir == dInout && !plain_inout) tristate[b] = 1;
       };
       for (std::size_t i = 0; i < terms_.size(); ++i) tally(terms_[i], plain_term[i]);
