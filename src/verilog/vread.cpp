@@ -87,12 +87,20 @@ struct Term {
   Dir dir;             // dOut drives, dInout drives as tristate
 };
 
-// The terminals (by index) that stand for inout ports that ordinary
-// drivers alone drive inside: copies' terminals, each a driver of its net
-// as an output is, and the module's own pins, which excuse no second
-// driver inside.
-struct PlainInouts {
-  std::vector<std::size_t> terms, pins;
+// What drives an inout port inside its module.  kBus: a tristate driver
+// (or the port is a black box's, which may drive as one); kPlain:
+// ordinary drivers alone (Yosys maps a `z` to one unless `tribuf` ran
+// before), so the port drives the net outside as an output does; kRead:
+// nothing, the port only reads the net outside.
+enum InoutKind : uint8_t { kBus, kPlain, kRead };
+
+// The terminals (by index) of inout ports that no tristate driver drives
+// inside: copies' terminals of kind kPlain (`drives`: each a driver of its
+// net as an output is) and kRead (`reads`), and the module's own such
+// pins, which excuse no second driver inside.
+struct InoutTerms {
+  std::vector<std::size_t> drives, reads, pins;
+  bool empty() const { return drives.empty() && reads.empty() && pins.empty(); }
 };
 
 // Names of the components of a module: an open table of component numbers
@@ -330,9 +338,9 @@ class Converter {
     };
     for (const VModule* m : check_cycles()) {
       find_tristate_outputs(*m);
-      find_plain_inouts(*m);
+      find_inout_kinds(*m);
     }
-    for (auto& m : mods_) find_plain_inouts(*m);
+    for (auto& m : mods_) find_inout_kinds(*m);
     std::unordered_map<std::string, const VModule*> file_of;
     for (auto& m : mods_) {
       if (library_module(m->name)) continue;
@@ -417,11 +425,11 @@ class Converter {
     ModuleNets nets = join_assigns(m);
     std::vector<Term> terms;
     terms.reserve(m.conns.size() + m.insts.size());
-    PlainInouts plain;
+    InoutTerms inouts;
     FillAhead terms_ahead(pages_);
     try {
       for (const Inst& in : m.insts) {
-        add_instance(m, in, comps, nets, terms, plain.terms);
+        add_instance(m, in, comps, nets, terms, inouts);
         terms_ahead.keep_up(terms);
       }
     } catch (const Fault&) {
@@ -435,7 +443,7 @@ class Converter {
     std::vector<Term> pin_terms;
     std::vector<const Decl*> pin_decls;
     std::unordered_set<std::string_view> pin_names;
-    const std::vector<bool>* own_plain = plain_inouts(m);
+    const std::vector<uint8_t>* own_kinds = inout_kinds(m);
     for (const std::string& p : m.ports) {
       const Decl& d = port_decl(m, p);
       const Decl* found = nullptr;
@@ -447,13 +455,13 @@ class Converter {
         int b = d.base + static_cast<int>(pn.size() - 1 - k);
         pin_decls.push_back(&d);
         Dir drive = d.dir == dIn ? dOut : d.dir == dInout ? dInout : dIn;
-        if (d.dir == dInout && own_plain && (*own_plain)[static_cast<std::size_t>(b)])
-          plain.pins.push_back(pin_terms.size());
+        if (d.dir == dInout && own_kinds && (*own_kinds)[static_cast<std::size_t>(b)] != kBus)
+          inouts.pins.push_back(pin_terms.size());
         pin_terms.emplace_back(-1, pn[k], nets.root(b), drive, d.line);
       }
     }
     add_constants(m, comps, nets, terms, pin_names);
-    write_nld(m, comps, nets, terms, pin_terms, pin_decls, plain, pages_, file);
+    write_nld(m, comps, nets, terms, pin_terms, pin_decls, inouts, pages_, file);
   }
 
   // The module's bits and constants, joined by its assigns.  Unchecked,
@@ -476,7 +484,7 @@ class Converter {
   // One instance: its cells (a Yosys gate cell may become several) and
   // their terminals.
   void add_instance(const VModule& m, const Inst& in, ModuleComps& comps, ModuleNets& nets,
-                    std::vector<Term>& terms, std::vector<std::size_t>& plain_terms) {
+                    std::vector<Term>& terms, InoutTerms& inouts) {
     std::string& name_text = comps.name_text();
     std::size_t iname_at = name_text.size();
     append_nld_name(name_text, in.name, false);
@@ -573,13 +581,14 @@ class Converter {
                                      std::to_string(pins->size()) + " bits wide, connected to " +
                                      std::to_string(b.size()));
       const std::vector<bool>* tristate = tristate_outputs(*ct.def);
-      const std::vector<bool>* plain = plain_inouts(*ct.def);
+      const std::vector<uint8_t>* kinds = inout_kinds(*ct.def);
       for (std::size_t i = 0; i < b.size(); ++i) {
         if (b[i] == kFloat) continue;
         Dir dir = d->dir;
         const auto bit = static_cast<std::size_t>(d->base) + b.size() - 1 - i;
         if (tristate && dir == dOut && (*tristate)[bit]) dir = dInout;
-        if (plain && dir == dInout && (*plain)[bit]) plain_terms.push_back(terms.size());
+        if (kinds && dir == dInout && (*kinds)[bit] != kBus)
+          ((*kinds)[bit] == kPlain ? inouts.drives : inouts.reads).push_back(terms.size());
         terms.emplace_back(comp, (*pins)[i], nets.node(b[i]), dir, c.line);
       }
     }
@@ -610,11 +619,11 @@ class Converter {
   // more than one driver on the way.
   static void write_nld(const VModule& m, const ModuleComps& comps, const ModuleNets& nets,
                         const std::vector<Term>& terms, const std::vector<Term>& pin_terms,
-                        const std::vector<const Decl*>& pin_decls, const PlainInouts& plain,
+                        const std::vector<const Decl*>& pin_decls, const InoutTerms& inouts,
                         PageAhead* pages, OutputSet& file) {
     ModuleText text(m, comps, nets, terms, pin_terms, pages);
     text.check_drivers();
-    text.check_plain_inouts(plain);
+    text.check_inouts(inouts);
     const std::string pins = text.pin_lines(pin_decls);
     const std::string_view net_lines = text.net_lines();
     TextOut out(file);
@@ -678,35 +687,41 @@ class Converter {
         if (clash(t)) fault_at(m_.file, t.line, "input \"" + member(t) + "\" is driven inside the module");
     }
 
-    // The same with the inout ports that ordinary drivers alone drive
-    // taken as what they are: a copy's such terminal is one more driver,
-    // and no such terminal makes a tristate net.  Reported at the second
-    // driver met in file order, as above.
-    void check_plain_inouts(const PlainInouts& plain) {
-      if (plain.terms.empty() && plain.pins.empty()) return;
-      std::vector<char> plain_term(terms_.size()), plain_pin(pin_terms_.size());
-      for (std::size_t i : plain.terms) plain_term[i] = 1;
-      for (std::size_t i : plain.pins) plain_pin[i] = 1;
+    // The same with the inout ports that no tristate driver drives inside
+    // taken as what they are: a copy's port that ordinary drivers drive is
+    // one more driver, and no such terminal makes a tristate net.
+    // Reported at the second driver met in file order, as above.
+    void check_inouts(const InoutTerms& inouts) {
+      if (inouts.empty()) return;
+      enum : char { kAsTyped, kDrives, kNeither };
+      std::vector<char> term(terms_.size(), kAsTyped), pin(pin_terms_.size(), kAsTyped);
+      for (std::size_t i : inouts.drives) term[i] = kDrives;
+      for (std::size_t i : inouts.reads) term[i] = kNeither;
+      for (std::size_t i : inouts.pins) pin[i] = kNeither;
       std::vector<int> drivers(net_.size());
       std::vector<char> tristate(net_.size()), seen(net_.size());
-      auto tally = [&](const Term& t, bool plain_inout) {
-        const auto b = static_cast<std::size_t>(t.bit);
-        if (t.dir == dOut || (plain_inout && t.comp >= 0)) ++drivers[b];
-        else if (t.dir == dInout && !plain_inout) tristate[b] = 1;
+      auto drives = [](const Term& t, char how) {
+        return how == kDrives || (how == kAsTyped && t.dir == dOut);
       };
-      for (std::size_t i = 0; i < terms_.size(); ++i) tally(terms_[i], plain_term[i]);
-      for (std::size_t i = 0; i < pin_terms_.size(); ++i) tally(pin_terms_[i], plain_pin[i]);
-      auto clash = [&](const Term& t, bool plain_inout) {
+      auto tally = [&](const Term& t, char how) {
         const auto b = static_cast<std::size_t>(t.bit);
-        return (t.dir == dOut || plain_inout) && drivers[b] > 1 && !tristate[b];
+        if (drives(t, how)) ++drivers[b];
+        else if (how == kAsTyped && t.dir == dInout) tristate[b] = 1;
+      };
+      for (std::size_t i = 0; i < terms_.size(); ++i) tally(terms_[i], term[i]);
+      for (std::size_t i = 0; i < pin_terms_.size(); ++i) tally(pin_terms_[i], pin[i]);
+      auto clash = [&](const Term& t, char how) {
+        const auto b = static_cast<std::size_t>(t.bit);
+        return drives(t, how) && drivers[b] > 1 && !tristate[b];
       };
       for (std::size_t i = 0; i < terms_.size(); ++i) {
         const Term& t = terms_[i];
-        if (clash(t, plain_term[i]) && std::exchange(seen[static_cast<std::size_t>(t.bit)], 1))
+        if (clash(t, term[i]) && std::exchange(seen[static_cast<std::size_t>(t.bit)], 1))
           fault_at(m_.file, t.line, "net of \"" + member(t) + "\" has more than one driver");
       }
-      for (const Term& t : pin_terms_)
-        if (clash(t, false)) fault_at(m_.file, t.line, "input \"" + member(t) + "\" is driven inside the module");
+      for (std::size_t i = 0; i < pin_terms_.size(); ++i)
+        if (clash(pin_terms_[i], pin[i]))
+          fault_at(m_.file, pin_terms_[i].line, "input \"" + member(pin_terms_[i]) + "\" is driven inside the module");
     }
 
     // The "(def-pin ...)" lines, a pin's type following the tristate
@@ -835,10 +850,10 @@ class Converter {
   }
 
   // How an instance drives a bit of its module: as an output, as a
-  // tristate driver, or through an inout port of a copy that ordinary
-  // drivers alone drive inside (tristate by its pin's type, an output by
-  // what it does).
-  enum class Drives { kPlain, kTristate, kPlainInout };
+  // tristate driver, or through an inout port of a copy that no tristate
+  // driver drives inside (tristate by its pin's type): one that ordinary
+  // drivers drive (an output by what it does) or one that nothing drives.
+  enum class Drives { kPlain, kTristate, kPlainInout, kReadInout };
   // Each bit of module m that instance `in` drives, and how: its cells'
   // outputs, a copy's output ports (tristate where tristate drivers drive
   // them inside) and inout ports.
@@ -866,7 +881,7 @@ class Converter {
       }
     } else if (ct.def) {
       const std::vector<bool>* tristate = tristate_outputs(*ct.def);
-      const std::vector<bool>* plain = plain_inouts(*ct.def);
+      const std::vector<uint8_t>* kinds = inout_kinds(*ct.def);
       for (std::size_t k = 0; k < in.count; ++k) {
         const Conn& c = conns[k];
         const Decl* d = ct.def->decls.find(c.port);
@@ -875,8 +890,12 @@ class Converter {
           const auto bit = static_cast<std::size_t>(d->base) + c.count - 1 - i;
           if (d->dir == dOut)
             f(m.bits[c.bits + i], tristate && (*tristate)[bit] ? Drives::kTristate : Drives::kPlain);
-          if (d->dir == dInout)
-            f(m.bits[c.bits + i], plain && (*plain)[bit] ? Drives::kPlainInout : Drives::kTristate);
+          if (d->dir == dInout) {
+            const uint8_t kind = kinds ? (*kinds)[bit] : uint8_t{kBus};
+            f(m.bits[c.bits + i], kind == kPlain  ? Drives::kPlainInout
+                                  : kind == kRead ? Drives::kReadInout
+                                                  : Drives::kTristate);
+          }
         }
       }
     }
@@ -924,14 +943,11 @@ class Converter {
   }
   std::unordered_map<const VModule*, std::vector<bool>> tristate_outputs_;
 
-  // An inout port that its module drives by ordinary drivers alone (Yosys
-  // maps a `z` to one unless `tribuf` ran before) drives the net outside
-  // as an output does: two copies of it on one net are two drivers, not a
-  // bus.  Such bits of m's inout ports, for every module: its copies'
-  // terminals count as drivers, its own pin excuses no second driver
-  // inside.  Only a look, as above; the copies of m come first.
-  void find_plain_inouts(const VModule& m) {
-    if (!plain_inouts_.try_emplace(&m).second) return;
+  // What drives each bit of m's inout ports inside (InoutKind), for every
+  // module: its copies' terminals and its own pins are checked as what they
+  // are.  Only a look, as above; the copies of m come first.
+  void find_inout_kinds(const VModule& m) {
+    if (!inout_kinds_.try_emplace(&m).second) return;
     auto has_inout = [&](const std::string& p) {
       const Decl* d = m.decls.find(p);
       return d && d->dir == dInout;
@@ -940,30 +956,33 @@ class Converter {
     ModuleNets nets = join_assigns(m, false);
     std::vector<char> drive(static_cast<std::size_t>(nets.nodes()));  // 1 tristate, 2 plain
     auto mark = [&](int b, Drives how) {
-      if (b != kFloat)
-        drive[static_cast<std::size_t>(nets.u.find(nets.node(b)))] |= how == Drives::kTristate ? 1 : 2;
+      if (b == kFloat || how == Drives::kReadInout) return;
+      drive[static_cast<std::size_t>(nets.u.find(nets.node(b)))] |= how == Drives::kTristate ? 1 : 2;
     };
     for (const Inst& in : m.insts) each_driver(m, in, mark);
     for (int v = 0; v < 2; ++v)
       if (nets.const_line[v]) mark(v ? kConst1 : kConst0, Drives::kPlain);
-    std::vector<bool> plain(static_cast<std::size_t>(m.bit_count));
+    std::vector<uint8_t> kinds(static_cast<std::size_t>(m.bit_count), kBus);
     bool any = false;
     for (const std::string& p : m.ports) {
       const Decl* d = m.decls.find(p);
       if (!d || d->dir != dInout) continue;
-      for (int i = 0; i <= std::abs(d->msb - d->lsb); ++i)
-        if (drive[static_cast<std::size_t>(nets.u.find(d->base + i))] == 2)
-          any = plain[static_cast<std::size_t>(d->base + i)] = true;
+      for (int i = 0; i <= std::abs(d->msb - d->lsb); ++i) {
+        const char how = drive[static_cast<std::size_t>(nets.u.find(d->base + i))];
+        if (how & 1) continue;
+        kinds[static_cast<std::size_t>(d->base + i)] = how ? kPlain : kRead;
+        any = true;
+      }
     }
-    if (any) plain_inouts_[&m] = std::move(plain);
+    if (any) inout_kinds_[&m] = std::move(kinds);
   }
-  // The bits of m's inout ports that ordinary drivers alone drive inside,
-  // or null.
-  const std::vector<bool>* plain_inouts(const VModule& m) const {
-    auto it = plain_inouts_.find(&m);
-    return it == plain_inouts_.end() || it->second.empty() ? nullptr : &it->second;
+  // The InoutKind of each bit of m's inout ports, or null when every one
+  // is kBus.
+  const std::vector<uint8_t>* inout_kinds(const VModule& m) const {
+    auto it = inout_kinds_.find(&m);
+    return it == inout_kinds_.end() || it->second.empty() ? nullptr : &it->second;
   }
-  std::unordered_map<const VModule*, std::vector<bool>> plain_inouts_;
+  std::unordered_map<const VModule*, std::vector<uint8_t>> inout_kinds_;
 
   std::vector<std::unique_ptr<VModule>>& mods_;
   PageAhead* pages_;

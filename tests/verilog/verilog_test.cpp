@@ -538,6 +538,11 @@ TEST(VerilogIn, RefusedInputWritesNothing) {
       {"module t(a, b);\n input a; inout b;\n \\$_NOT_ g(.A(a), .Y(b));\n"
        " \\$_BUF_ h(.A(a), .Y(b));\nendmodule\n",
        "4: net of \"h.out\" has more than one driver"},
+      // One that nothing drives inside only reads: no tristate net.
+      {"module s(b, y);\n inout b; output y;\n \\$_NOT_ g(.A(b), .Y(y));\nendmodule\n"
+       "module t(a, y, z);\n input a; output y, z;\n \\$_NOT_ g(.A(a), .Y(y));\n"
+       " \\$_BUF_ h(.A(a), .Y(y));\n s u(.b(y), .y(z));\nendmodule\n",
+       "8: net of \"h.out\" has more than one driver"},
       // NLD names pins and components in one space.
       {"module t(a, y);\n input a;\n output y;\n \\$_NOT_ y(.A(a), .Y(y));\nendmodule\n",
        "3: port \"y\" has the name of an instance"},
