@@ -11,6 +11,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "netlist/beside.h"
@@ -313,9 +314,11 @@ struct ModuleWriter {
     pins.swap(ordered);
     // A Verilog module has one port of a name.  A run gives a top module
     // that has a "VDD" or "VSS" input a global pin of that name beside it
-    // when a copy uses the supply: the two are one supply, and one port (a
-    // net names its pins by name, so at most one of them lies on a net,
-    // which is the one kept).
+    // when a copy uses the supply: the two are one supply, and one port.
+    // So are two global pins of one name (NLD delivers them by name), which
+    // a run gives a module when the supply reaches it on two nets.  A net
+    // names its pins by name, so at most one of them lies on a net (maybe
+    // several), which is the one kept.
     std::unordered_map<std::string_view, std::size_t> named;
     std::size_t kept = 0;
     for (const Instance* p : pins) {
@@ -327,10 +330,12 @@ struct ModuleWriter {
       const Instance*& q = pins[it->second];
       const Net* pn = p->link ? p->link->net : nullptr;
       const Net* qn = q->link ? q->link->net : nullptr;
-      const bool one_supply = top && (same(p->name, "VDD") || same(p->name, "VSS")) &&
-                              type_way(p->type) == Way::kIn &&
-                              type_way(q->type) == Way::kIn && !(pn && qn && pn != qn);
-      if (!one_supply)
+      const bool one_signal =
+          !(pn && qn && pn != qn) &&
+          ((p->type == kwGlobal && q->type == kwGlobal) ||
+           (top && (same(p->name, "VDD") || same(p->name, "VSS")) && type_way(p->type) == Way::kIn &&
+            type_way(q->type) == Way::kIn));
+      if (!one_signal)
         fail("cannot write module " + std::string(name) + ": two pins named " + p->name + "\n");
       if (!qn) q = p;
     }
@@ -453,16 +458,17 @@ struct ModuleWriter {
     return nullptr;
   }
   // The global supply pins of copy c's module that c's terminals leave
-  // open, connected.
+  // open, connected (one port of each name: see ports()).
   void append_supplies(const Instance* c, const Term* terms, std::size_t count, bool& first) {
     if (gates_as_assigns || c->cls != kUser || !c->def) return;
     std::vector<const Instance*> globals;  // in file order (the list holds it reversed)
     for (const Instance* p = c->def->pins; p; p = p->next)
       if (p->type == kwGlobal) globals.push_back(p);
+    bool done[2] = {false, false};
     for (auto it = globals.rbegin(); it != globals.rend(); ++it) {
       const Instance* p = *it;
       const int which = same(p->name, "VDD") ? 0 : same(p->name, "VSS") ? 1 : -1;
-      if (which < 0) continue;
+      if (which < 0 || std::exchange(done[which], true)) continue;
       bool connected = false;
       for (std::size_t i = 0; i < count && !connected; ++i) connected = same(terms[i].pin_name, p->name);
       if (connected) continue;

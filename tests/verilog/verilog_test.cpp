@@ -605,14 +605,27 @@ TEST(VerilogOut, DesignFaultBeforeUnwritableFile) {
   EXPECT_EQ(list_dir(out), std::vector<std::string>{"x.v"});
 }
 
-// NLD lets a module declare a pin twice; a Verilog module cannot.
-TEST(VerilogOut, TwoPinsOfOneNameRefused) {
+// NLD lets a module declare a pin twice; a Verilog module cannot, unless
+// the two are one signal.
+TEST(VerilogOut, TwoPinsOfOneName) {
   TempDir t;
   t.write("d/top.nld", "(def-module top (def-pin a type input) (def-pin y type output)"
                        " (def-pin y type output) (def-comp inv- i) (def-net a i.in) (def-net i.nout y))\n");
   std::string err;
   EXPECT_EQ(shell(zv() + " out top " + (t / "d") + " -o " + (t / "x.v"), &err), 1);
   EXPECT_EQ(err, "cannot write module top: two pins named y\n");
+  // Two global pins of one name are one signal, which NLD delivers by
+  // name: a run gives a copy two "VSS" pins when the supply reaches it on
+  // two nets.  One port, on both nets.
+  t.write("g/top.nld", "(def-module top (def-pin a type input) (def-pin y type output)"
+                       " (def-pin z type output) (def-comp sub u) (def-net a u.x) (def-net u.y y)"
+                       " (def-net u.z z))\n");
+  t.write("g/sub.nld", "(def-module sub (def-pin x type input) (def-pin y type output)"
+                       " (def-pin z type output) (def-pin VSS type global) (def-pin VSS type global)"
+                       " (def-comp or--2 g h) (def-net x g.in1 h.in1) (def-net VSS g.in2)"
+                       " (def-net VSS h.in2) (def-net g.out y) (def-net h.out z))\n");
+  const std::string rt = through_verilog(t, "g");
+  EXPECT_EQ(check_equivalent("top", {t / "g"}, "top", {rt}), "");
 }
 
 // A run gives the top module a global "VDD" and "VSS" pin beside its own
