@@ -110,7 +110,7 @@ GEN
   # Small designs of corner cases: pins of every type across boundaries
   # (and joined inside copies), every register kind, supplies, buses,
   # library cells, read-only modules; zelk's results and round trips.
-  for seed in 28 48 110 298 335 1001 1194; do
+  for seed in 28 48 110 298 335 1001 1194 1470; do
     for f in "-a" "-a -f"; do
       echo "gen corner$seed${f// /} top $f -- --corner $seed"
     done
