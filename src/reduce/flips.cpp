@@ -30,10 +30,15 @@ void conn_comp_dual(Members comp) {
 
 // A terminal that drives or shares the bus without a polarity of its own (a
 // bidirect pin, another cell's tristate terminal, an input pin driving it)
-// would not follow an inversion of the bus.
+// would not follow an inversion of the bus.  Nor would a tristate pin of
+// the top module, where the bus leaves the design for one outside: an
+// inverter serving it would drive it while no buffer inside does, against
+// whatever drives the bus outside.
 bool reduce_detail::bus_can_flip(const Net* bus) {
-  for (const Link* u = bus->links; u; u = u->next)
+  for (const Link* u = bus->links; u; u = u->next) {
     if (u->cut == 0 && u->weight == 0 && !is_ts_buf_output(u)) return false;
+    if (u->inst->cls == kPin && is_tristate_type(u->pin_type) && u->inst->module->depth == 0) return false;
+  }
   return true;
 }
 
