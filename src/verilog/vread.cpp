@@ -622,8 +622,7 @@ class Converter {
                         const std::vector<const Decl*>& pin_decls, const InoutTerms& inouts,
                         PageAhead* pages, OutputSet& file) {
     ModuleText text(m, comps, nets, terms, pin_terms, pages);
-    text.check_drivers();
-    text.check_inouts(inouts);
+    text.check_drivers(inouts);
     const std::string pins = text.pin_lines(pin_decls);
     const std::string_view net_lines = text.net_lines();
     TextOut out(file);
@@ -670,10 +669,14 @@ class Converter {
 
     // One driver per net unless a tristate driver is on it; a net of both
     // constants is refused first.
-    void check_drivers() {
+    void check_drivers(const InoutTerms& inouts) {
       const int c0 = nets_.root(nets_.c0), c1 = nets_.root(nets_.c1);
       if (net_[static_cast<std::size_t>(c0)].drivers && c0 == c1)
         fault_at(m_.file, m_.line, "a net is tied to both constants");
+      if (!inouts.empty()) {
+        check_drivers_beside_inouts(inouts);
+        return;
+      }
       auto clash = [&](const Term& t) { return t.dir == dOut && at(t).drivers > 1 && !at(t).tristate; };
       bool clashes = false;
       for (std::size_t b = 0; b < net_.size() && !clashes; ++b)
@@ -691,8 +694,7 @@ class Converter {
     // taken as what they are: a copy's port that ordinary drivers drive is
     // one more driver, and no such terminal makes a tristate net.
     // Reported at the second driver met in file order, as above.
-    void check_inouts(const InoutTerms& inouts) {
-      if (inouts.empty()) return;
+    void check_drivers_beside_inouts(const InoutTerms& inouts) {
       enum : char { kAsTyped, kDrives, kNeither };
       std::vector<char> term(terms_.size(), kAsTyped), pin(pin_terms_.size(), kAsTyped);
       for (std::size_t i : inouts.drives) term[i] = kDrives;
