@@ -508,12 +508,27 @@ class Converter {
       }
       int base = nets.nodes();
       int most = 0;
+      // An inverter of an input that connects nothing (Yosys writes 1'hx
+      // there) is left out: its output, driven by nothing, may read
+      // anything, as the inverted x may; zelk takes no inverter without an
+      // input.
+      auto floating = [&](const Part& part) {
+        if (part.cell != "inv-") return false;
+        for (auto& [pin, src] : part.pins)
+          if (pin == "in" && src >= 0) {
+            const Bits& b = at[static_cast<std::size_t>(src)];
+            return b.empty() || b[0] == kFloat;
+          }
+        return false;
+      };
+      bool named = false;  // the name text ends with the instance's name
       for (std::size_t k = 0; k < cm.parts.size(); ++k) {
         const Part& part = cm.parts[k];
+        if (floating(part)) continue;
         std::size_t size = iname_size;
         if (cm.parts.size() > 1) {
           std::string number = std::to_string(k + 1);
-          if (k > 0) name_text += std::string(name_text, iname_at, iname_size);
+          if (std::exchange(named, true)) name_text += std::string(name_text, iname_at, iname_size);
           name_text += '~';
           name_text += number;
           size += 1 + number.size();

@@ -337,6 +337,24 @@ TEST(VerilogIn, YosysGateNetlist) {
   EXPECT_EQ(run_zelk({"n", t / "o", "-w", t.mkdir("z")}).status, 0);
 }
 
+// Yosys leaves an input it does not care about as 1'hx; a cell that
+// becomes an inverter of it and a gate becomes the gate alone (the
+// inverter would have no input, which zelk does not take).
+TEST(VerilogIn, UndefinedInputsOfYosysCells) {
+  TempDir t;
+  t.write("n.v",
+          "module n(a, b, clk, y, z, q);\n  input a, b, clk;\n  output y, z, q;\n  wire w;\n"
+          "  \\$_ORNOT_  o (.A(a), .B(1'hx), .Y(w));\n  \\$_NOT_  i (.A(1'hx), .Y(z));\n"
+          "  \\$_AND_  g (.A(w), .B(b), .Y(y));\n  \\$_DFF_N_  r (.C(clk), .D(1'hx), .Q(q));\nendmodule\n");
+  std::string err;
+  ASSERT_EQ(shell(zv() + " in " + (t / "n.v") + " -w " + t.mkdir("o"), &err), 0) << err;
+  const std::string nld = read_file(t / "o/n.nld");
+  for (const char* s : {"(def-comp or--2 o~2)", "(def-net o~2.out g.in1)", "(def-comp inv- r~1)"})
+    EXPECT_NE(nld.find(s), std::string::npos) << s << "\n" << nld;
+  for (const char* s : {"o~1", "def-comp inv- i"}) EXPECT_EQ(nld.find(s), std::string::npos) << s << "\n" << nld;
+  EXPECT_EQ(run_zelk({"-a", "n", t / "o", "-w", t.mkdir("z")}).status, 0);
+}
+
 // Yosys declares a port that a tristate cell drives `output`; copies of
 // its module then drive one bus, also through a module between.  Such a
 // port is tristate in NLD, up the hierarchy, and the bus is no clash.
