@@ -123,7 +123,11 @@ int main(int argc, char** argv) {
     usage();
     return 1;
   } catch (const zelk::Fault& f) {
-    std::fputs(f.message.empty() ? "zelk-verilog: error\n" : f.message.c_str(), stderr);
+    // zelk stops on some faults of a design without a message; a user of
+    // the converter is told why, when the code that stopped says so.
+    if (!f.message.empty()) std::fputs(f.message.c_str(), stderr);
+    else if (!f.why.empty()) std::fprintf(stderr, "%s (zelk stops on this without a message)\n", f.why.c_str());
+    else std::fputs("zelk-verilog: error\n", stderr);
     return 1;
   } catch (const std::bad_alloc&) {
     std::fputs("memory full\n", stderr);

@@ -268,7 +268,8 @@ void Loader::check_loop(const Instance* c, const Module* m) const {
   if (!c->class_name) return;
   auto it = numbers_.find(std::string_view(c->class_name));
   if (it != numbers_.end() && path_sets_.contains(path_of_[static_cast<std::size_t>(m->id)], it->second))
-    fail();
+    fail_quietly("module \"" + std::string(c->class_name) + "\" contains itself: instance \"" +
+                 (c->name ? c->name : "") + "\" of \"" + c->class_name + "\" in \"" + m->name + "\"");
 }
 
 Module* Loader::read_module2(const char* name) {

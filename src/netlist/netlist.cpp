@@ -13,7 +13,8 @@
 namespace zelk {
 
 void fail() { throw Fault{}; }
-void fail(std::string message) { throw Fault{std::move(message)}; }
+void fail(std::string message) { throw Fault{std::move(message), {}}; }
+void fail_quietly(std::string why) { throw Fault{{}, std::move(why)}; }
 
 // ---------------------------------------------------------------- arena
 

@@ -212,13 +212,17 @@ struct CompGroup {
 
 // Every fault ends the run: the code that finds it throws a Fault carrying
 // the exact message (possibly empty); only the driver prints it and turns it
-// into exit status 1.
+// into exit status 1.  A stop without a message may say what stopped it in
+// `why`: zelk prints nothing for it, the converter, which reads the same
+// files for a user who asks why they are refused, prints `why`.
 struct Fault {
   std::string message;
+  std::string why;
 };
 
 [[noreturn]] void fail();                        // status 1, no message
 [[noreturn]] void fail(std::string message);     // status 1, message as given
+[[noreturn]] void fail_quietly(std::string why);  // status 1, no message; why it stopped
 
 // ---------------------------------------------------------------- arena
 

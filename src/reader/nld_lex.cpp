@@ -49,6 +49,10 @@ void Lexer::fault(const std::string& what, int line) const {
 
 void Lexer::fault(const std::string& what) const { fault(what, lineno); }
 
+void Lexer::stop(const std::string& why, int line) const {
+  fail_quietly("\"" + file_name_ + "\", line " + std::to_string(line) + ": " + why);
+}
+
 void Lexer::error() const { fault("error"); }
 
 int Lexer::lex() {

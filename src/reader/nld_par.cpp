@@ -186,6 +186,7 @@ class Parser {
   // resolved; throws the first fault found among them.
   void settle_members();
   void resolve(const std::vector<Member>& batch, const std::string& names);
+  int pin_type(const Member& mb, const Instance* c) const;
   void start_resolver();
   void stop_resolver();
   void resolver_loop();
@@ -296,13 +297,13 @@ void Parser::def_pin(Module* m, int file_kind) {
   for (;;) {
     if (t == kTokClose) {
       --paren_;
-      if (!typed) fail();
+      if (!typed) lx_.stop("pin \"" + std::string(pin->name) + "\" has no type", lx_.lineno);
       return;
     }
     if (t != kTokName) lx_.error();
     switch (screen(lx_.buf, kKeywordTable)) {
       case kwType:
-        if (typed) fail();
+        if (typed) lx_.stop("pin \"" + std::string(pin->name) + "\" has two types", lx_.lineno);
         typed = true;
         pin->type = static_cast<int16_t>(pin_type_note());
         t = lx_.lex();
@@ -331,7 +332,12 @@ int Parser::pin_type_note() {
 void Parser::def_comp(Module* m) {
   settle_members();  // members read so far must not see these instances
   if (!name_token()) lx_.error();
-  int cls = class_f(lx_.buf, kCellTable, &fan_in_);
+  int cls = kUser;
+  try {
+    cls = class_f(lx_.buf, kCellTable, &fan_in_);
+  } catch (const Fault&) {
+    lx_.stop("cell \"" + std::string(lx_.buf, lx_.len) + "\" has a fan-in number it does not allow", lx_.lineno);
+  }
   if (cls == kEor || cls == kEnor) d_.eor_enor_exist = 1;
   if (is_register(cls)) d_.reg_exist = 1;
   // One copy of a user module's name serves every instance of the form.
@@ -465,7 +471,7 @@ void Parser::resolve(const std::vector<Member>& batch, const std::string& names)
       const Member& mb = batch[k];
       Instance* c = found[k - at];
       Link* l = mb.link;
-      l->pin_type = static_cast<int16_t>(pin_type_f(mb.pin_name, c->cls));
+      l->pin_type = static_cast<int16_t>(pin_type(mb, c));
       l->inst = c;
       l->pin_name = mb.pin_name;
       if (Link* before = c->link) {
@@ -502,6 +508,19 @@ void Parser::stop_resolver() {
 }
 
 // Resolves the batches in the order given; after a fault, only takes them.
+// A pin the cell does not have stops the run without a message; why it
+// stopped names the terminal and the line of its net.
+int Parser::pin_type(const Member& mb, const Instance* c) const {
+  try {
+    return pin_type_f(mb.pin_name, c->cls);
+  } catch (const Fault&) {
+    const char* prefix = inv_screen(c->cls, kCellTable);
+    std::string cell = prefix ? prefix : "";
+    if (c->fan_in) cell += "-" + std::to_string(c->fan_in);
+    lx_.stop("cell \"" + cell + "\" of \"" + c->name + "\" has no pin \"" + mb.pin_name + "\"", mb.line);
+  }
+}
+
 void Parser::resolver_loop() {
   for (;;) {
     Batch b;

@@ -78,6 +78,8 @@ class Lexer {
   [[noreturn]] void error() const;  // "... error"
   [[noreturn]] void fault(const std::string& what) const;  // "... <what>"
   [[noreturn]] void fault(const std::string& what, int line) const;
+  // A stop without a message, saying why at the file and line (Fault::why).
+  [[noreturn]] void stop(const std::string& why, int line) const;
 
   char buf[4096] = {};
   std::size_t len = 0;

@@ -623,6 +623,42 @@ TEST(VerilogOut, DesignFaultBeforeUnwritableFile) {
   EXPECT_EQ(list_dir(out), std::vector<std::string>{"x.v"});
 }
 
+// Faults on which zelk stops without a message: the converter says what
+// stopped it, and zelk stays silent.
+TEST(VerilogOut, SaysWhyZelkStopsWithoutAMessage) {
+  struct Case {
+    std::string top, sub, said;
+  };
+  const std::string ends = " (zelk stops on this without a message)\n";
+  const Case cases[] = {
+      {"(def-module top (def-pin a type input) (def-pin b type input) (def-pin y type output)\n"
+       " (def-comp enor--2 g) (def-net a g.in1) (def-net b g.in2) (def-net g.out y))\n",
+       "", "line 2: cell \"enor--2\" of \"g\" has no pin \"out\""},
+      {"(def-module top (def-pin a type input) (def-pin y type output)\n"
+       " (def-comp aoi--23 g) (def-net a g.in1) (def-net g.nout y))\n",
+       "", "line 2: cell \"aoi--23\" has a fan-in number it does not allow"},
+      {"(def-module top (def-pin a type input)\n (def-pin y) (def-comp inv- g) (def-net a g.in))\n", "",
+       "line 2: pin \"y\" has no type"},
+      {"(def-module top (def-pin a type input type input))\n", "", "line 1: pin \"a\" has two types"},
+      {"(def-module top (def-pin a type input) (def-comp sub u) (def-net a u.a))\n",
+       "(def-module sub (def-pin a type input) (def-comp top u2) (def-net a u2.a))\n",
+       "module \"top\" contains itself: instance \"u2\" of \"top\" in \"sub\""},
+  };
+  for (const Case& c : cases) {
+    TempDir t;
+    t.write("d/top.nld", c.top);
+    if (!c.sub.empty()) t.write("d/sub.nld", c.sub);
+    std::string err;
+    EXPECT_EQ(shell(zv() + " out top " + (t / "d") + " -o " + (t / "x.v"), &err), 1);
+    const std::string at = c.sub.empty() ? "\"" + (t / "d/top.nld") + "\", " : "";
+    EXPECT_EQ(err, at + c.said + ends);
+    const RunResult z = run_zelk({"top", t / "d", "-w", t.mkdir("o")});
+    EXPECT_EQ(z.status, 1);
+    EXPECT_EQ(z.err.find(c.said.substr(c.said.find(':') + 2)), std::string::npos) << z.err;
+    EXPECT_TRUE(list_dir(t / "o").empty());
+  }
+}
+
 // NLD lets a module declare a pin twice; a Verilog module cannot, unless
 // the two are one signal.
 TEST(VerilogOut, TwoPinsOfOneName) {
@@ -755,6 +791,12 @@ TEST(VerilogProve, ZelkFailureNamedInTheVerdict) {
   EXPECT_EQ(out, "NOT PROVED: zelk failed: Could not open " + missing + "/top.nld\n");
   EXPECT_EQ(shell(prove + " --run nothere " + kExample + " -w " + t.mkdir("w"), nullptr, &out), 1);
   EXPECT_EQ(out, "NOT PROVED: zelk failed: Could not find \"nothere.nld\"\n");
+  // zelk stops without a message: the verdict says why.
+  t.write("d/top.nld", "(def-module top (def-pin a type input) (def-pin y type output)"
+                       " (def-comp inv- g) (def-net a g.in) (def-net g.out y))\n");
+  EXPECT_EQ(shell(prove + " --run top " + (t / "d") + " -w " + t.mkdir("w2"), nullptr, &out), 1);
+  EXPECT_EQ(out, "NOT PROVED: zelk failed: \"" + (t / "d/top.nld") +
+                     "\", line 1: cell \"inv-\" of \"g\" has no pin \"out\" (zelk stops on this without a message)\n");
 }
 
 // zelk takes an unconnected gate input as a value that may be anything: the
