@@ -10,7 +10,8 @@
 #   --only      run only the named designs (see DESIGNS below)
 #   --timeout   end one zelk run after this many CPU seconds (default 1800)
 #   --build     Release build directory (default <repo>/build-measure)
-#   --keep      generate into DIR and keep it (default: a temp dir, removed)
+#   --keep      generate into DIR and keep it (default: a temp dir, removed;
+#               in /dev/shm when it has 6 GB free, else in $TMPDIR or /tmp)
 #   --zelk      measure this zelk binary instead of the Release build's
 #               (designs still come from the build's zelk_gen)
 #
@@ -75,13 +76,29 @@ cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZELK_TESTS=OF
 ninja -C "$build" zelk zelk_gen >/dev/null
 zelk="${zelk_bin:-$build/zelk}"
 
+# The designs and the runs' files go to a memory file system when there is
+# one with room: the figures are then zelk's own.  On a disk, writing the
+# 10^5 files of hier 10^6 takes from 6 to 60 s, depending on what the file
+# system deleted in the last minutes (docs/performance.md, "Files on a
+# disk").  TMPDIR, or --keep, chooses the place instead.
+scratch_root() {
+  if [ -n "${TMPDIR:-}" ]; then echo "$TMPDIR"; return; fi
+  local room
+  room=$(df -Pk /dev/shm 2>/dev/null | awk 'NR == 2 { print $4 }')
+  if [ -d /dev/shm ] && [ -w /dev/shm ] && [ "${room:-0}" -ge $((6 * 1024 * 1024)) ]; then
+    echo /dev/shm
+  else
+    echo /tmp
+  fi
+}
 if [ -n "$keep" ]; then
   work="$keep"
   mkdir -p "$work"
 else
-  work=$(mktemp -d "${TMPDIR:-/tmp}/zelk_measure.XXXXXX")
+  work=$(mktemp -d "$(scratch_root)/zelk_measure.XXXXXX")
   trap 'rm -rf "$work"' EXIT
 fi
+echo "designs and outputs in $work ($(df -PT "$work" | awk 'NR == 2 { print $2 }'))" >&2
 
 # Prefixes every line of standard input with the time it arrived and the
 # CPU time (user + system) used so far by the process whose id is in file
