@@ -507,7 +507,6 @@ void Parser::stop_resolver() {
   resolver_.join();
 }
 
-// Resolves the batches in the order given; after a fault, only takes them.
 // A pin the cell does not have stops the run without a message; why it
 // stopped names the terminal and the line of its net.
 int Parser::pin_type(const Member& mb, const Instance* c) const {
@@ -521,6 +520,7 @@ int Parser::pin_type(const Member& mb, const Instance* c) const {
   }
 }
 
+// Resolves the batches in the order given; after a fault, only takes them.
 void Parser::resolver_loop() {
   for (;;) {
     Batch b;
