@@ -797,6 +797,12 @@ TEST(VerilogProve, ZelkFailureNamedInTheVerdict) {
   EXPECT_EQ(shell(prove + " --run top " + (t / "d") + " -w " + t.mkdir("w2"), nullptr, &out), 1);
   EXPECT_EQ(out, "NOT PROVED: zelk failed: \"" + (t / "d/top.nld") +
                      "\", line 1: cell \"inv-\" of \"g\" has no pin \"out\" (zelk stops on this without a message)\n");
+  // An inverter without an input stops the flattening, silently: the
+  // verdict says so after zelk's last line.
+  t.write("e/top.nld", "(def-module top (def-pin a type input) (def-pin y type output)"
+                       " (def-comp inv- g) (def-net a y) (def-net g.nout y))\n");
+  EXPECT_EQ(shell(prove + " --run top " + (t / "e") + " -w " + t.mkdir("w3"), nullptr, &out), 1);
+  EXPECT_EQ(out, "NOT PROVED: zelk failed: status 1 without a message, after \"There is 1 inverter\"\n");
 }
 
 // zelk takes an unconnected gate input as a value that may be anything: the
